@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qis::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+int runInfo(const std::vector<std::string>& words);
+int runExport(const std::vector<std::string>& words);
+
+// Prints the usage text (to stderr on a usage error) and returns kExitUsage.
+int usageError(const std::string& why);
+void printUsage();
+
+} // namespace qis::cli

@@ -1,0 +1,60 @@
+#include "cli/Arguments.h"
+#include "cli/CliReporter.h"
+#include "cli/Commands.h"
+#include "cli/Interrupt.h"
+#include "volumes/DiskExport.h"
+
+#include <cstdio>
+#include <filesystem>
+
+namespace qis::cli {
+
+int runExport(const std::vector<std::string>& words)
+{
+    Arguments args(words, {"--output"}, {});
+    if (!args.ok())
+        return usageError(args.error());
+    if (args.positional().size() != 1 || !args.value("--output"))
+        return usageError("export takes one IMAGE and --output PATH");
+
+    WizardState state;
+    state.imagePath = args.positional()[0];
+    state.imageFormat = detectImageFormat(state.imagePath);
+
+    // A folder gets the image's name plus ".img"; anything else is the file itself.
+    std::filesystem::path output = *args.value("--output");
+    std::error_code ec;
+    if (std::filesystem::is_directory(output, ec))
+        output = exportOutputPath(output, state.imagePath);
+    else if (std::filesystem::exists(output, ec)) {
+        std::fprintf(stderr, "%s already exists; it is not overwritten.\n", output.c_str());
+        return kExitFailure;
+    }
+
+    CliReporter reporter;
+    DiskExport exporter;
+    DiskExport::Result result;
+    {
+        StopOnInterrupt interrupt(exporter.exportStopRequested);
+        JobRunner runner(reporter);
+        runner.start([&](JobContext& job) { result = exporter.run(state, output, job); });
+        runner.join();
+    }
+    reporter.finish();
+
+    switch (result.outcome) {
+    case DiskExport::Outcome::Completed:
+        std::printf("%s\n", output.c_str());
+        return kExitOk;
+    case DiskExport::Outcome::Stopped:
+        std::fprintf(stderr, "Stopped: %s holds the first %llu of %llu bytes.\n", output.c_str(),
+                     static_cast<unsigned long long>(result.bytesWritten),
+                     static_cast<unsigned long long>(result.totalBytes));
+        std::printf("%s\n", output.c_str());
+        return kExitFailure;
+    default:
+        return kExitFailure;
+    }
+}
+
+} // namespace qis::cli

@@ -1,0 +1,33 @@
+#include "cli/Interrupt.h"
+
+#include <csignal>
+
+namespace qis::cli {
+namespace {
+
+std::atomic<std::atomic<bool>*> gFlag{nullptr};
+
+extern "C" void onInterrupt(int)
+{
+    if (auto* flag = gFlag.load())
+        flag->store(true);
+    std::signal(SIGINT, SIG_DFL);
+}
+
+} // namespace
+
+StopOnInterrupt::StopOnInterrupt(std::atomic<bool>& flag)
+{
+    gFlag.store(&flag);
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+}
+
+StopOnInterrupt::~StopOnInterrupt()
+{
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    gFlag.store(nullptr);
+}
+
+} // namespace qis::cli

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qis::cli {
+
+// A JSON string literal for UTF-8 text (control characters escaped).
+std::string jsonString(std::string_view text);
+
+} // namespace qis::cli

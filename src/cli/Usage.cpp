@@ -1,0 +1,28 @@
+#include "cli/Commands.h"
+
+#include <cstdio>
+
+namespace qis::cli {
+namespace {
+
+constexpr char kUsage[] =
+    "Usage:\n"
+    "  qsalvage info IMAGE [--json]\n"
+    "  qsalvage export IMAGE --output PATH\n"
+    "\n"
+    "IMAGE is a VHDX, VHD (dynamic or fixed), VDI, monolithic sparse VMDK or raw\n"
+    "disk image; it is only ever read. export writes the whole virtual disk as a\n"
+    "raw image: PATH a folder gets IMAGE's file name plus \".img\", otherwise PATH\n"
+    "is the new file. Ctrl-C stops an export and keeps what was written.\n";
+
+} // namespace
+
+void printUsage() { std::fputs(kUsage, stdout); }
+
+int usageError(const std::string& why)
+{
+    std::fprintf(stderr, "qsalvage: %s\n\n%s", why.c_str(), kUsage);
+    return kExitUsage;
+}
+
+} // namespace qis::cli

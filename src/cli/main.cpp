@@ -1,0 +1,22 @@
+#include "cli/Commands.h"
+
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    using namespace qis::cli;
+    if (argc < 2)
+        return usageError("no command given");
+    std::string command = argv[1];
+    std::vector<std::string> words(argv + 2, argv + argc);
+    if (command == "info")
+        return runInfo(words);
+    if (command == "export")
+        return runExport(words);
+    if (command == "help" || command == "--help" || command == "-h") {
+        printUsage();
+        return kExitOk;
+    }
+    return usageError("unknown command " + command);
+}

@@ -1,0 +1,101 @@
+#include "images/BlockMappedReader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qis {
+
+std::optional<std::uint64_t> BlockMappedReader::sectorOf(std::int64_t offset) const
+{
+    std::int64_t p;
+    if (__builtin_add_overflow(baseOffset, offset, &p) || p < 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(p) / kSectorSize;
+}
+
+bool BlockMappedReader::seek(std::int64_t offset, std::int32_t)
+{
+    currentOffset = offset;
+    auto sector = sectorOf(offset);
+    if (!sector)
+        return false;
+    auto run = mapSector(*sector);
+    if (!run)
+        return false;
+    blockPresent = run->present;
+    return true;
+}
+
+bool BlockMappedReader::readSectors(std::uint64_t sector, std::uint8_t* out, std::uint64_t bytes)
+{
+    bool ok = true;
+    // Present runs that follow each other in the file are gathered into one read.
+    std::uint64_t pendingFile = 0, pendingBytes = 0;
+    std::uint8_t* pendingOut = nullptr;
+    auto flush = [&] {
+        if (pendingBytes == 0)
+            return;
+        std::size_t got = file_.readAt(pendingFile, {pendingOut, static_cast<std::size_t>(pendingBytes)});
+        if (got < pendingBytes) {
+            std::memset(pendingOut + got, 0, static_cast<std::size_t>(pendingBytes - got));
+            bool eof = file_.lastError() == 0 && pendingFile + got >= file_.size();
+            bool paddable = padShortFinalSector_ && eof && pendingBytes - got < kSectorSize;
+            if (!paddable) {
+                ok = false;
+                lastError_ = file_.lastError();
+            }
+        }
+        pendingBytes = 0;
+    };
+
+    while (bytes > 0) {
+        auto run = mapSector(sector);
+        if (!run) {
+            flush();
+            std::memset(out, 0, static_cast<std::size_t>(bytes));
+            return false;
+        }
+        std::uint64_t take = std::min<std::uint64_t>(std::max<std::uint64_t>(run->sectors, 1) * kSectorSize, bytes);
+        if (run->present) {
+            if (pendingBytes > 0 && pendingFile + pendingBytes != run->fileOffset)
+                flush();
+            if (pendingBytes == 0) {
+                pendingFile = run->fileOffset;
+                pendingOut = out;
+            }
+            pendingBytes += take;
+        } else {
+            flush();
+            std::memset(out, 0, static_cast<std::size_t>(take));
+        }
+        out += take;
+        bytes -= take;
+        sector += (take + kSectorSize - 1) / kSectorSize;
+    }
+    flush();
+    return ok;
+}
+
+bool BlockMappedReader::read(void* buffer, std::uint32_t length)
+{
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::uint64_t whole = length / kSectorSize;
+
+    auto sector = sectorOf(currentOffset);
+    bool ok = true;
+    if (!sector) {
+        std::memset(out, 0, length);
+        ok = length == 0;
+    } else {
+        ok = readSectors(*sector, out, static_cast<std::uint64_t>(length));
+    }
+    // A trailing partial sector is delivered but does not advance the position.
+    currentOffset += static_cast<std::int64_t>(whole * kSectorSize);
+    // Leave the reader where the sector loop would: translated at the next sector.
+    if (auto next = sectorOf(currentOffset))
+        if (auto run = mapSector(*next))
+            blockPresent = run->present;
+    return ok;
+}
+
+} // namespace qis

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "images/readWriteInterface.h"
+#include "platform/ImageFile.h"
+
+#include <optional>
+
+namespace qis {
+
+// Where a stretch of virtual sectors lives: in the image file from
+// fileOffset on, or nowhere (an unallocated block, read as zeros).
+struct SectorRun {
+    bool present = false;
+    std::uint64_t fileOffset = 0;
+    std::uint64_t sectors = 0; // at least 1
+};
+
+// The seek/read contract on top of a positioned read underneath: a reader
+// only says how a virtual sector maps (once per block), and read serves each
+// contiguous run with one call and zero-fills unallocated runs without reading.
+class BlockMappedReader : public readWriteInterface {
+public:
+    bool read(void* buffer, std::uint32_t length) override;
+    bool seek(std::int64_t offset, std::int32_t origin) override;
+
+    std::int64_t currentOffset = 0;
+
+protected:
+    // The run that starts at virtual sector `sector`; nullopt when the sector
+    // is outside the disk's block table.
+    virtual std::optional<SectorRun> mapSector(std::uint64_t sector) = 0;
+
+    // Readers whose last sector may be cut short by the end of the file (a
+    // raw image) pad it with zeros instead of failing.
+    bool padShortFinalSector_ = false;
+
+    ImageFile file_;
+
+private:
+    // Fills buffer with the virtual bytes starting at sector; false when part
+    // of it could not be read (that part is zeros).
+    bool readSectors(std::uint64_t sector, std::uint8_t* buffer, std::uint64_t bytes);
+    std::optional<std::uint64_t> sectorOf(std::int64_t offset) const;
+};
+
+} // namespace qis

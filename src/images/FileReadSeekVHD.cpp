@@ -1,0 +1,64 @@
+#include "images/FileReadSeekVHD.h"
+
+#include "util/CheckedMath.h"
+
+namespace qis {
+
+bool FileReadSeekVHD::open(std::filesystem::path path)
+{
+    if (path.native().size() > 3 && !pathEndsWith(path, "vhd")) {
+        showMessage("Not a vhd file");
+        return false;
+    }
+    imageLength = fileLength(path);
+    if (!file_.open(path)) {
+        showMessage("Invalid handle ...");
+        return false;
+    }
+    auto result = vhd::readVhdLayout(file_);
+    if (!result.ok) {
+        showMessage(result.message);
+        return false;
+    }
+    layout_ = result.layout;
+    diskSectorCount = layout_.footer.currentSize / kSectorSize;
+    blockTable.clear();
+    tableEntryCount = 0;
+    if (layout_.fixed)
+        return true;
+
+    std::string message;
+    if (!vhd::readVhdBlockTable(file_, layout_, blockTable, message)) {
+        showMessage(message);
+        return false;
+    }
+    tableEntryCount = blockTable.size();
+    sectorsPerBlock_ = layout_.blockSize / kSectorSize;
+    // Each block starts with its sector bitmap, one bit per sector, padded to whole sectors.
+    bitmapSectors_ = ceilDiv(ceilDiv(sectorsPerBlock_, 8), kSectorSize);
+    return true;
+}
+
+std::optional<SectorRun> FileReadSeekVHD::mapSector(std::uint64_t sector)
+{
+    if (layout_.fixed) {
+        std::uint64_t end = layout_.footer.currentSize / kSectorSize;
+        if (sector >= end)
+            return std::nullopt;
+        return SectorRun{true, sector * kSectorSize, end - sector};
+    }
+    if (sectorsPerBlock_ == 0)
+        return std::nullopt;
+    std::uint64_t block = sector / sectorsPerBlock_;
+    std::uint64_t k = sector % sectorsPerBlock_;
+    if (block >= blockTable.size())
+        return std::nullopt;
+    std::uint64_t entry = blockTable[block];
+    SectorRun run;
+    run.sectors = sectorsPerBlock_ - k;
+    run.present = entry != 0xFFFFFFFFu;
+    run.fileOffset = (entry + bitmapSectors_ + k) * kSectorSize;
+    return run;
+}
+
+} // namespace qis

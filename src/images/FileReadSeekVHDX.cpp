@@ -1,0 +1,48 @@
+#include "images/FileReadSeekVHDX.h"
+
+namespace qis {
+
+bool FileReadSeekVHDX::open(std::filesystem::path path)
+{
+    if (path.native().size() > 3 && !pathEndsWith(path, "vhdx")) {
+        showMessage("not a vhd file");
+        return false;
+    }
+    imageLength = fileLength(path);
+    if (!file_.open(path)) {
+        showMessage("invalid handle ...");
+        return false;
+    }
+    auto result = vhdx::readVhdxLayout(file_);
+    if (!result.ok) {
+        showMessage(result.message);
+        return false;
+    }
+    layout_ = result.layout;
+    std::string message;
+    if (!vhdx::readVhdxBlockTable(file_, layout_, blockTable, message)) {
+        showMessage(message);
+        return false;
+    }
+    sectorsPerBlock = layout_.blockSize / kSectorSize;
+    diskSectorCount = layout_.virtualDiskSize / kSectorSize;
+    return true;
+}
+
+std::optional<SectorRun> FileReadSeekVHDX::mapSector(std::uint64_t sector)
+{
+    if (sectorsPerBlock == 0)
+        return std::nullopt;
+    std::uint64_t block = sector / sectorsPerBlock;
+    std::uint64_t k = sector % sectorsPerBlock;
+    if (block >= blockTable.size())
+        return std::nullopt;
+    std::uint64_t entry = blockTable[block];
+    SectorRun run;
+    run.sectors = sectorsPerBlock - k;
+    run.present = entry != 0;
+    run.fileOffset = (entry + k) * kSectorSize;
+    return run;
+}
+
+} // namespace qis

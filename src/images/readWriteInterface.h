@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qis {
+
+inline constexpr std::uint32_t kSectorSize = 512;
+
+// The one view every layer above has of a virtual disk: a flat sequence of
+// 512-byte sectors, positioned with seek and taken with read. The image file
+// is never written.
+class readWriteInterface {
+public:
+    virtual ~readWriteInterface();
+
+    virtual bool open(std::filesystem::path path) = 0;
+
+    // Delivers length bytes from the current position: whole sectors first,
+    // each advancing currentOffset by 512, then a partial sector that does not.
+    // Unallocated blocks read as zeros. False when a sector could not be read
+    // from the image or lies outside the virtual disk; such sectors are zeros.
+    virtual bool read(void* buffer, std::uint32_t length);
+
+    // Positions at the sector holding baseOffset + offset (rounded down to a
+    // sector). False when that sector lies outside the disk.
+    virtual bool seek(std::int64_t offset, std::int32_t origin);
+
+    virtual bool reserved(std::uint32_t value);
+
+    // Where failures are shown; the message is also kept in lastMessage().
+    void setMessageHandler(std::function<void(std::string_view)> handler) { messageHandler_ = std::move(handler); }
+    [[nodiscard]] const std::string& lastMessage() const { return lastMessage_; }
+
+    // errno of the last failed read from the image file, 0 when none.
+    [[nodiscard]] int lastError() const { return lastError_; }
+
+    std::uint64_t tableEntryCount = 0;
+    std::vector<std::uint64_t> blockTable;
+    std::int64_t baseOffset = 0;
+    std::uint64_t imageLength = 0;
+    bool blockPresent = true;
+
+    // Size of the virtual disk in sectors, from the format's virtual-size field.
+    std::uint64_t diskSectorCount = 0;
+
+protected:
+    void showMessage(std::string_view text);
+    int lastError_ = 0;
+
+private:
+    std::function<void(std::string_view)> messageHandler_;
+    std::string lastMessage_;
+};
+
+// True when the path's last characters equal suffix, without regard to case
+// (the readers' extension tests).
+bool pathEndsWith(const std::filesystem::path& path, std::string_view suffix);
+
+} // namespace qis

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "util/Guid.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace qis::vhdx {
+
+inline constexpr std::uint64_t kHeader1Offset = 64 * 1024;
+inline constexpr std::uint64_t kHeader2Offset = 128 * 1024;
+inline constexpr std::uint64_t kHeaderSize = 4096;
+inline constexpr std::uint64_t kRegionTable1Offset = 192 * 1024;
+inline constexpr std::uint64_t kRegionTable2Offset = 256 * 1024;
+inline constexpr std::uint64_t kRegionTableSize = 64 * 1024;
+inline constexpr std::uint32_t kMaxTableEntries = 2047;
+
+inline constexpr Guid kBatRegion = makeGuid(0x2DC27766, 0xF623, 0x4200, 0x9D64, 0x115E9BFD4A08);
+inline constexpr Guid kMetadataRegion = makeGuid(0x8B7CA206, 0x4790, 0x4B9A, 0xB8FE, 0x575F050F886E);
+inline constexpr Guid kFileParameters = makeGuid(0xCAA16737, 0xFA36, 0x4D43, 0xB3B6, 0x33F0AA44E76B);
+inline constexpr Guid kVirtualDiskSize = makeGuid(0x2FA54224, 0xCD1B, 0x4876, 0xB211, 0x5DBED83BF4B8);
+inline constexpr Guid kLogicalSectorSize = makeGuid(0x8141BF1D, 0xA96F, 0x4709, 0xBA47, 0xF233A8FAAB5F);
+inline constexpr Guid kPhysicalSectorSize = makeGuid(0xCDA348C7, 0x445D, 0x4471, 0x9CC9, 0xE9885251C556);
+
+// BAT entry states (low 3 bits): only these two say the block is in the file.
+inline constexpr std::uint64_t kPayloadFullyPresent = 6;
+inline constexpr std::uint64_t kPayloadPartiallyPresent = 7;
+
+struct Header {
+    bool signatureOk = false; // "head"
+    bool checksumOk = false;
+    std::uint64_t sequenceNumber = 0; // 0x08 SequenceNumber
+    std::uint16_t version = 0;        // 0x42 Version
+    static Header parse(std::span<const std::uint8_t> bytes);
+};
+
+struct RegionEntry {
+    Guid guid{};             // 0x00 Guid
+    std::uint64_t fileOffset = 0; // 0x10 FileOffset
+    std::uint32_t length = 0;     // 0x18 Length
+    std::uint32_t required = 0;   // 0x1C Required
+};
+
+struct RegionTable {
+    bool signatureOk = false; // "regi"
+    bool checksumOk = false;
+    std::uint32_t entryCount = 0; // 0x08 EntryCount as stored
+    std::vector<RegionEntry> entries; // at most kMaxTableEntries, those that fit
+    static RegionTable parse(std::span<const std::uint8_t> bytes);
+};
+
+struct MetadataEntry {
+    Guid itemId{};           // 0x00 ItemId
+    std::uint32_t offset = 0; // 0x10 Offset (from the region's start)
+    std::uint32_t length = 0; // 0x14 Length
+};
+
+struct MetadataTable {
+    std::uint16_t entryCount = 0; // 0x0A EntryCount as stored
+    std::vector<MetadataEntry> entries;
+    static MetadataTable parse(std::span<const std::uint8_t> bytes);
+};
+
+// Index of the entry whose GUID is `guid`. When none has it (a damaged
+// identifier), the entry at `position`, unless that entry carries one of the
+// other `known` GUIDs: taking another item's slot would misread the disk.
+std::optional<std::size_t> findByGuid(const std::vector<Guid>& guids, const Guid& guid, std::size_t position,
+                                      std::span<const Guid> known);
+
+} // namespace qis::vhdx

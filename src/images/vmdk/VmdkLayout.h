@@ -1,0 +1,32 @@
+#pragma once
+
+#include "images/vmdk/VmdkStructures.h"
+#include "platform/ImageFile.h"
+
+#include <optional>
+
+namespace qis::vmdk {
+
+struct VmdkLayout {
+    SparseExtentHeader header;
+    std::optional<Descriptor> descriptor; // when the extent embeds one
+    std::vector<std::uint32_t> grainDirectory;
+    std::uint64_t sectorsPerDirectoryEntry = 0;
+    std::uint64_t diskSectors = 0; // the extents' sizes, else the capacity
+};
+
+struct VmdkLayoutResult {
+    bool ok = false;
+    VmdkLayout layout;
+    std::string message;
+};
+
+// Reads the sparse extent header, the embedded descriptor and the grain
+// directory (the redundant one when the header says it is kept, else the
+// primary one).
+VmdkLayoutResult readVmdkLayout(ImageFile& file);
+
+// Reads only the header and the embedded descriptor, for the information shown.
+std::optional<Descriptor> readVmdkDescriptor(ImageFile& file, SparseExtentHeader& header);
+
+} // namespace qis::vmdk

@@ -1,0 +1,97 @@
+#include "platform/ImageFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace qis {
+
+ImageFile::~ImageFile() { close(); }
+
+ImageFile::ImageFile(ImageFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), size_(other.size_), lastError_(other.lastError_)
+{
+}
+
+ImageFile& ImageFile::operator=(ImageFile&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        fd_ = std::exchange(other.fd_, -1);
+        size_ = other.size_;
+        lastError_ = other.lastError_;
+    }
+    return *this;
+}
+
+bool ImageFile::open(const std::filesystem::path& path)
+{
+    close();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        lastError_ = errno;
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        lastError_ = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        // Block devices are images too (a raw disk); anything else is not.
+        if (!S_ISBLK(st.st_mode)) {
+            ::close(fd);
+            return false;
+        }
+    }
+    fd_ = fd;
+    if (S_ISBLK(st.st_mode)) {
+        off_t end = ::lseek(fd, 0, SEEK_END);
+        size_ = end > 0 ? static_cast<std::uint64_t>(end) : 0;
+    } else {
+        size_ = static_cast<std::uint64_t>(st.st_size);
+    }
+    lastError_ = 0;
+    return true;
+}
+
+void ImageFile::close()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    size_ = 0;
+}
+
+std::size_t ImageFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer)
+{
+    std::size_t done = 0;
+    if (fd_ < 0) {
+        lastError_ = EBADF;
+        return 0;
+    }
+    while (done < buffer.size()) {
+        if (offset > static_cast<std::uint64_t>(INT64_MAX) - done)
+            break;
+        ssize_t n = ::pread(fd_, buffer.data() + done, buffer.size() - done,
+                            static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            lastError_ = errno;
+            break;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+std::uint64_t fileLength(const std::filesystem::path& path)
+{
+    std::error_code ec;
+    auto n = std::filesystem::file_size(path, ec);
+    return ec ? 0 : static_cast<std::uint64_t>(n);
+}
+
+} // namespace qis

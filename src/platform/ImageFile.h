@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+
+namespace qis {
+
+// An image file opened read-only: the image is evidence and is never
+// written, so it also opens from read-only media and without write permission.
+class ImageFile {
+public:
+    ImageFile() = default;
+    ~ImageFile();
+    ImageFile(const ImageFile&) = delete;
+    ImageFile& operator=(const ImageFile&) = delete;
+    ImageFile(ImageFile&& other) noexcept;
+    ImageFile& operator=(ImageFile&& other) noexcept;
+
+    // Opens an existing regular file; false (and lastError()) on failure.
+    [[nodiscard]] bool open(const std::filesystem::path& path);
+    void close();
+    [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
+    [[nodiscard]] std::uint64_t size() const { return size_; }
+
+    // Reads up to buffer.size() bytes at offset. Returns the count read: less
+    // than asked only at the end of the file or on an I/O error (lastError()).
+    std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> buffer);
+
+    // errno of the last failure, 0 when none.
+    [[nodiscard]] int lastError() const { return lastError_; }
+
+private:
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+    int lastError_ = 0;
+};
+
+// Length of a file in bytes, 0 when it cannot be read.
+std::uint64_t fileLength(const std::filesystem::path& path);
+
+} // namespace qis

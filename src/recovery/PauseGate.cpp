@@ -1,0 +1,59 @@
+#include "recovery/PauseGate.h"
+
+namespace qis {
+
+void PauseGate::pause()
+{
+    std::lock_guard lock(mutex_);
+    ++pauseCount_;
+}
+
+void PauseGate::resume()
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (pauseCount_ > 0)
+            --pauseCount_;
+    }
+    changed_.notify_all();
+}
+
+void PauseGate::release()
+{
+    {
+        std::lock_guard lock(mutex_);
+        pauseCount_ = 0;
+    }
+    changed_.notify_all();
+}
+
+void PauseGate::pass()
+{
+    std::unique_lock lock(mutex_);
+    if (pauseCount_ == 0)
+        return;
+    ++waiting_;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return pauseCount_ == 0; });
+    --waiting_;
+}
+
+bool PauseGate::paused() const
+{
+    std::lock_guard lock(mutex_);
+    return pauseCount_ > 0;
+}
+
+std::size_t PauseGate::waiting() const
+{
+    std::lock_guard lock(mutex_);
+    return waiting_;
+}
+
+void PauseGate::awaitWaiting(std::size_t count) const
+{
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return waiting_ >= count; });
+}
+
+} // namespace qis

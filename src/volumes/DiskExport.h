@@ -1,0 +1,42 @@
+#pragma once
+
+#include "recovery/JobRunner.h"
+#include "recovery/WizardState.h"
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+
+namespace qis {
+
+// The output name for an export into `folder`: the image's file name plus
+// ".img", or "Recovered_diskimg.img" for a path without one; while that
+// exists, the same with 1, 2, 3, ... written in front.
+std::filesystem::path exportOutputPath(const std::filesystem::path& folder, const std::filesystem::path& imagePath);
+
+// "100 MB of 8192 MB or 0.097656 GB of 8.000000 GB Saved"
+std::string exportProgressText(std::uint64_t done, std::uint64_t total);
+
+// Writes the whole virtual disk as one raw image: sector k at byte 512·k,
+// unallocated blocks as zeros (left as holes where the output allows).
+class DiskExport {
+public:
+    enum class Outcome { Completed, Stopped, OpenFailed, CannotCreate, NoSpace, ReadFailed, WriteFailed };
+
+    struct Result {
+        Outcome outcome = Outcome::OpenFailed;
+        std::uint64_t bytesWritten = 0;
+        std::uint64_t totalBytes = 0;
+    };
+
+    static constexpr std::uint32_t kPieceSize = 5242880;
+
+    // Set by Stop; seen after the piece being copied.
+    std::atomic<bool> exportStopRequested{false};
+
+    // Runs as a job: replaces the state's reader by a fresh one for the
+    // export and leaves currentReader null and diskSectorCount 0 at the end.
+    Result run(WizardState& state, const std::filesystem::path& output, JobContext& job);
+};
+
+} // namespace qis

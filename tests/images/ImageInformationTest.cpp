@@ -1,0 +1,121 @@
+// The file information each format shows, and the differencing VHDX.
+
+#include "images/FileReadSeekVHD.h"
+#include "images/FileReadSeekVHDX.h"
+#include "images/ImageInformation.h"
+#include "support/Fixtures.h"
+#include "support/NumberedDisk.h"
+
+#include <gtest/gtest.h>
+
+namespace qis {
+namespace {
+
+struct InfoCase {
+    const char* fixture;
+    ImageFormat format;
+    const char* version;
+    const char* sectorPerTrack, *head, *cylinder; // as qemu-img wrote them
+};
+
+TEST(ImageInformation, FieldsOfEachFormat)
+{
+    const InfoCase cases[] = {
+        {"numbered-default.vhdx", ImageFormat::Vhdx, "1", "N/A", "N/A", "N/A"},
+        {"numbered-dynamic.vhd", ImageFormat::Vhd, "65536", "17", "16", "964"},
+        {"numbered.vdi", ImageFormat::Vdi, "65537", "0", "0", "0"},
+        {"numbered.vmdk", ImageFormat::Vmdk, "1", "63", "16", "260"},
+    };
+    for (const auto& c : cases) {
+        auto info = readImageInformation(test::fixture(c.fixture), c.format);
+        ASSERT_TRUE(info.ok) << c.fixture;
+        EXPECT_EQ(info.fileFormatVersion, c.version) << c.fixture;
+        EXPECT_EQ(info.sizeOfHdd, "128 MB") << c.fixture;
+        EXPECT_EQ(info.sectorPerTrack, c.sectorPerTrack) << c.fixture;
+        EXPECT_EQ(info.head, c.head) << c.fixture;
+        EXPECT_EQ(info.cylinder, c.cylinder) << c.fixture;
+        EXPECT_FALSE(info.differencing) << c.fixture;
+        EXPECT_TRUE(info.messages.empty()) << c.fixture;
+    }
+}
+
+TEST(ImageInformation, VhdxWithMoreThanOneChunk)
+{
+    auto info = vhdxInformation(test::fixture("big-6g.vhdx"));
+    ASSERT_TRUE(info.ok);
+    EXPECT_EQ(info.sizeOfHdd, "6144 MB");
+    EXPECT_EQ(info.diskSectorCount, 6ull << 21);
+    FileReadSeekVHDX reader;
+    ASSERT_TRUE(reader.open(test::fixture("big-6g.vhdx")));
+    EXPECT_EQ(reader.layout().chunkRatio, (1ull << 23) * 512 / reader.layout().blockSize);
+}
+
+TEST(ImageInformation, ExtensionTestsOfTheImagePage)
+{
+    test::TempDir dir;
+    auto asVhd = test::fixtureCopy("numbered-default.vhdx", dir, "disk.vhd");
+    auto info = vhdxInformation(asVhd);
+    EXPECT_FALSE(info.ok);
+    ASSERT_EQ(info.messages.size(), 1u);
+    EXPECT_EQ(info.messages[0], "Please select valid vhdx file to continue the recovery process.");
+
+    FileReadSeekVHDX vhdx;
+    EXPECT_FALSE(vhdx.open(asVhd));
+    EXPECT_EQ(vhdx.lastMessage(), "not a vhd file");
+
+    auto upper = test::fixtureCopy("numbered-default.vhdx", dir, "DISK.VHDX");
+    EXPECT_TRUE(FileReadSeekVHDX().open(upper));
+
+    FileReadSeekVHD vhd;
+    EXPECT_FALSE(vhd.open(upper));
+    EXPECT_EQ(vhd.lastMessage(), "Not a vhd file");
+
+    auto vdiNamed = test::fixtureCopy("numbered.vdi", dir, "disk.img");
+    auto vdiInfo = vdiInformation(vdiNamed);
+    EXPECT_FALSE(vdiInfo.ok);
+    EXPECT_EQ(vdiInfo.messages.at(0), "not a vdi file");
+}
+
+TEST(ImageInformation, DifferencingVhdxOpensAndReadsItsOwnBlocks)
+{
+    test::TempDir dir;
+    auto image = test::fixtureCopy("numbered-1m.vhdx", dir, "child.vhdx");
+    FileReadSeekVHDX plain;
+    ASSERT_TRUE(plain.open(image));
+    // File Parameters Flags bit 1: HasParent. qemu-img cannot write such an image.
+    std::uint64_t flagsAt = plain.layout().fileParametersAt + 4;
+    auto bytes = test::readWholeFile(image);
+    test::patchU32le(image, flagsAt, bytes[flagsAt] | 2u);
+
+    auto info = vhdxInformation(image);
+    ASSERT_TRUE(info.ok);
+    EXPECT_TRUE(info.differencing);
+    ASSERT_EQ(info.messages.size(), 1u);
+    EXPECT_EQ(info.messages[0], "This is a differencing VHDX.");
+
+    FileReadSeekVHDX child;
+    ASSERT_TRUE(child.open(image)) << child.lastMessage();
+    std::vector<std::uint8_t> sector(512);
+    ASSERT_TRUE(child.seek(100 << 20, 0));
+    ASSERT_TRUE(child.read(sector.data(), 512));
+    EXPECT_EQ(sector, test::numberedSector(100 << 11));
+    // What only a parent would hold reads as zeros.
+    ASSERT_TRUE(child.seek(50 << 20, 0));
+    ASSERT_TRUE(child.read(sector.data(), 512));
+    EXPECT_EQ(sector, test::zeroSector());
+}
+
+TEST(ImageInformation, FormatsAreToldBySignatureNotName)
+{
+    test::TempDir dir;
+    EXPECT_EQ(detectImageFormat(test::fixtureCopy("numbered.vdi", dir, "a.bin")), ImageFormat::Vdi);
+    EXPECT_EQ(detectImageFormat(test::fixtureCopy("numbered.vmdk", dir, "b.bin")), ImageFormat::Vmdk);
+    EXPECT_EQ(detectImageFormat(test::fixtureCopy("numbered-fixed.vhd", dir, "c.bin")), ImageFormat::Vhd);
+    EXPECT_EQ(detectImageFormat(test::fixtureCopy("numbered-default.vhdx", dir, "d.bin")), ImageFormat::Vhdx);
+    auto raw = dir / "e.img";
+    test::writeWholeFile(raw, std::vector<std::uint8_t>(4096, 0));
+    EXPECT_EQ(detectImageFormat(raw), ImageFormat::Raw);
+}
+
+} // namespace
+} // namespace qis
