@@ -65,6 +65,8 @@ void CliReporter::finish()
 
 void CliReporter::draw(bool force)
 {
+    if (status_.empty() && !terminal_)
+        return;
     auto now = std::chrono::steady_clock::now();
     if (!force && now - lastDraw_ < (terminal_ ? kTerminalInterval : kLogInterval))
         return;

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -66,7 +65,7 @@ TEST_P(ReaderMatrix, EverySectorEqualsQemuRawOutput)
         ASSERT_TRUE(reader_->read(ours.data(), n)) << "at " << at;
         if (test::isHole(reference_, at, n)) {
             // The reference holds no data here: all zeros, no need to read it.
-            ASSERT_TRUE(std::all_of(ours.begin(), ours.begin() + n, [](std::uint8_t b) { return b == 0; }))
+            ASSERT_TRUE(ours[0] == 0 && std::memcmp(ours.data(), ours.data() + 1, n - 1) == 0)
                 << "data where qemu-img has none, in the 4 MiB at " << at;
             continue;
         }

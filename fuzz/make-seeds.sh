@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the seed corpora from the test fixtures: the start of each image,
+# enough to hold its headers, tables and a first data block, so the fuzzer
+# mutates real structures without megabytes of payload.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+data="$here/../tests/data"
+out=${1:?usage: make-seeds.sh OUTPUT_DIR}
+mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw}
+seed() { # fixture, folder, bytes
+    xz -dc "$data/$1.xz" | head -c "$3" > "$out/$2/$1" || true
+}
+seed numbered-1m.vhdx vhdx $((4 * 1024 * 1024 + 64 * 1024))
+seed numbered-default.vhdx vhdx $((3 * 1024 * 1024 + 64 * 1024))
+seed numbered-dynamic.vhd vhd $((64 * 1024))
+seed numbered.vdi vdi $((1024 * 1024 + 4096))
+seed numbered.vmdk vmdk $((256 * 1024))
+# A fixed VHD keeps its footer at the end: take the footer alone and with a sector.
+xz -dc "$data/numbered-fixed.vhd.xz" | tail -c 1024 > "$out/vhd/numbered-fixed-tail.vhd"
+seed numbered-default.vhdx raw $((64 * 1024))

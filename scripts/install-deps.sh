@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a task needs, only those missing.
+#   install-deps.sh build   compiler and build tools
+#   install-deps.sh test    the above, GoogleTest/GoogleMock and the tools tests call
+#   install-deps.sh fuzz    the above and clang with its fuzzer runtime
+set -euo pipefail
+what=${1:-test}
+packages=(cmake ninja-build g++ xz-utils)
+case "$what" in
+build) ;;
+test) packages+=(libgtest-dev libgmock-dev qemu-utils) ;;
+fuzz) packages+=(libgtest-dev libgmock-dev qemu-utils clang libclang-rt-14-dev) ;;
+*) echo "install-deps.sh: unknown task $what" >&2; exit 2 ;;
+esac
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs the main job on the bundled sample disk: shows
+# its information and saves the whole virtual disk as a raw image.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh build
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQIS_BUILD_TESTS=OFF >/dev/null
+cmake --build build-release --target qsalvage
+mkdir -p out
+rm -f out/sample.vhdx out/sample.vhdx.img
+xz -dc tests/data/sample.vhdx.xz > out/sample.vhdx
+build-release/qsalvage info out/sample.vhdx
+image=$(build-release/qsalvage export out/sample.vhdx --output out)
+echo "The raw image of the sample disk is at $image"
