@@ -6,7 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 data="$here/../tests/data"
 out=${1:?usage: make-seeds.sh OUTPUT_DIR}
-mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw}
+mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition}
 seed() { # fixture, folder, bytes
     xz -dc "$data/$1.xz" | head -c "$3" > "$out/$2/$1" || true
 }
@@ -18,3 +18,15 @@ seed numbered.vmdk vmdk $((256 * 1024))
 # A fixed VHD keeps its footer at the end: take the footer alone and with a sector.
 xz -dc "$data/numbered-fixed.vhd.xz" | tail -c 1024 > "$out/vhd/numbered-fixed-tail.vhd"
 seed numbered-default.vhdx raw $((64 * 1024))
+# Partition tables and boot records: the sample disk's protective MBR and
+# GPT, then (for the search) the first sectors of each of its volumes.
+mkdir -p "$out/partition"
+raw="$out/sample.raw.tmp"
+xz -dc "$data/sample.vhdx.xz" > "$out/sample.vhdx.tmp"
+qemu-img convert -f vhdx -O raw "$out/sample.vhdx.tmp" "$raw"
+dd if="$raw" of="$out/partition/sample-gpt" bs=512 count=34 status=none
+cp "$out/partition/sample-gpt" "$out/partition/sample-gpt-volumes"
+for start in 2048 67584 149504 215040; do
+    dd if="$raw" bs=512 skip=$start count=4 status=none >> "$out/partition/sample-gpt-volumes"
+done
+rm -f "$raw" "$out/sample.vhdx.tmp"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the main job on the bundled sample disk: shows
-# its information and saves the whole virtual disk as a raw image.
+# its information, lists its volumes and saves the whole virtual disk as a
+# raw image.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh build
@@ -10,5 +11,8 @@ mkdir -p out
 rm -f out/sample.vhdx out/sample.vhdx.img
 xz -dc tests/data/sample.vhdx.xz > out/sample.vhdx
 build-release/qsalvage info out/sample.vhdx
+echo
+build-release/qsalvage volumes out/sample.vhdx --gpt
+echo
 image=$(build-release/qsalvage export out/sample.vhdx --output out)
 echo "The raw image of the sample disk is at $image"

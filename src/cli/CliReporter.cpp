@@ -10,7 +10,10 @@ constexpr auto kLogInterval = std::chrono::seconds(2);
 
 } // namespace
 
-CliReporter::CliReporter(std::FILE* out) : out_(out), terminal_(::isatty(::fileno(out)) == 1) {}
+CliReporter::CliReporter(std::FILE* out, bool everyStatus)
+    : out_(out), terminal_(::isatty(::fileno(out)) == 1), everyStatus_(everyStatus)
+{
+}
 
 CliReporter::~CliReporter() { finish(); }
 
@@ -19,6 +22,16 @@ void CliReporter::setStatusText(std::string_view text)
     std::lock_guard lock(mutex_);
     status_ = text;
     statusShown_ = false;
+    if (everyStatus_) {
+        if (lineOpen_) {
+            std::fputs("\r\x1b[K", out_);
+            lineOpen_ = false;
+        }
+        std::fprintf(out_, "%s\n", status_.c_str());
+        std::fflush(out_);
+        statusShown_ = true;
+        return;
+    }
     draw(false);
 }
 
@@ -65,7 +78,8 @@ void CliReporter::finish()
 
 void CliReporter::draw(bool force)
 {
-    if (status_.empty() && !terminal_)
+    // Without a terminal only new status texts are worth a line.
+    if (!terminal_ && (status_.empty() || statusShown_))
         return;
     auto now = std::chrono::steady_clock::now();
     if (!force && now - lastDraw_ < (terminal_ ? kTerminalInterval : kLogInterval))

@@ -13,7 +13,9 @@ namespace qis::cli {
 // in place on a terminal, a line now and then otherwise), messages as lines.
 class CliReporter : public JobReporter {
 public:
-    explicit CliReporter(std::FILE* out = stderr);
+    // everyStatus: print each status text on a line of its own (scans whose
+    // texts say what was found) instead of only the latest now and then.
+    explicit CliReporter(std::FILE* out = stderr, bool everyStatus = false);
     ~CliReporter() override;
 
     void setStatusText(std::string_view text) override;
@@ -30,6 +32,7 @@ private:
 
     std::FILE* out_;
     bool terminal_;
+    bool everyStatus_;
     std::mutex mutex_;
     std::string status_;
     std::int32_t low_ = 0, high_ = 0, pos_ = 0;

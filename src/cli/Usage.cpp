@@ -8,12 +8,16 @@ namespace {
 constexpr char kUsage[] =
     "Usage:\n"
     "  qsalvage info IMAGE [--json]\n"
+    "  qsalvage volumes IMAGE [--gpt] [--deep [--no-skip] [--start-sector N] [--end-sector N]] [--json]\n"
     "  qsalvage export IMAGE --output PATH\n"
     "\n"
     "IMAGE is a VHDX, VHD (dynamic or fixed), VDI, monolithic sparse VMDK or raw\n"
     "disk image; it is only ever read. export writes the whole virtual disk as a\n"
     "raw image: PATH a folder gets IMAGE's file name plus \".img\", otherwise PATH\n"
-    "is the new file. Ctrl-C stops an export and keeps what was written.\n";
+    "is the new file. Ctrl-C stops an export and keeps what was written.\n"
+    "volumes lists the disk's volumes from its partition table (MBR, or GPT with\n"
+    "--gpt) or, with --deep, by searching every sector for boot records; the\n"
+    "VOLUME number is what --volume N means in later commands.\n";
 
 } // namespace
 

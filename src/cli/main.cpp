@@ -14,6 +14,8 @@ int main(int argc, char** argv)
         return runInfo(words);
     if (command == "export")
         return runExport(words);
+    if (command == "volumes")
+        return runVolumes(words);
     if (command == "help" || command == "--help" || command == "-h") {
         printUsage();
         return kExitOk;

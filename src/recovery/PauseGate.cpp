@@ -12,7 +12,7 @@ void PauseGate::resume()
 {
     {
         std::lock_guard lock(mutex_);
-        if (pauseCount_ > 0)
+        if (pauseCount_.load() > 0)
             --pauseCount_;
     }
     changed_.notify_all();
@@ -29,19 +29,20 @@ void PauseGate::release()
 
 void PauseGate::pass()
 {
+    if (pauseCount_.load(std::memory_order_acquire) == 0)
+        return;
     std::unique_lock lock(mutex_);
     if (pauseCount_ == 0)
         return;
     ++waiting_;
     changed_.notify_all();
-    changed_.wait(lock, [this] { return pauseCount_ == 0; });
+    changed_.wait(lock, [this] { return pauseCount_.load() == 0; });
     --waiting_;
 }
 
 bool PauseGate::paused() const
 {
-    std::lock_guard lock(mutex_);
-    return pauseCount_ > 0;
+    return pauseCount_.load() > 0;
 }
 
 std::size_t PauseGate::waiting() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -29,7 +30,9 @@ public:
 private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    int pauseCount_ = 0;
+    // Read without the lock on the fast path: an open gate costs one load,
+    // so scans may pass it for every sector.
+    std::atomic<int> pauseCount_{0};
     std::size_t waiting_ = 0;
 };
 

@@ -1,0 +1,93 @@
+#include "cli/Arguments.h"
+#include "cli/CliReporter.h"
+#include "cli/Commands.h"
+#include "cli/ImageOpening.h"
+#include "cli/Interrupt.h"
+#include "cli/Json.h"
+#include "volumes/Partition.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace qis::cli {
+namespace {
+
+void printTable(const std::vector<VolumeRecord>& volumes)
+{
+    const char* headings[] = {"VOLUME", "FILE_SYSTEM", "VOLUME_SIZE", "START_SECTOR"};
+    std::size_t width[3] = {6, 11, 11};
+    for (std::size_t i = 0; i < volumes.size(); ++i) {
+        width[0] = std::max(width[0], std::to_string(i).size());
+        width[1] = std::max(width[1], volumes[i].fileSystem.size());
+        width[2] = std::max(width[2], volumes[i].sizeText.size());
+    }
+    std::printf("%-*s  %-*s  %-*s  %s\n", static_cast<int>(width[0]), headings[0], static_cast<int>(width[1]),
+                headings[1], static_cast<int>(width[2]), headings[2], headings[3]);
+    for (std::size_t i = 0; i < volumes.size(); ++i)
+        std::printf("%-*zu  %-*s  %-*s  %lld\n", static_cast<int>(width[0]), i, static_cast<int>(width[1]),
+                    volumes[i].fileSystem.c_str(), static_cast<int>(width[2]), volumes[i].sizeText.c_str(),
+                    static_cast<long long>(volumes[i].startSector));
+}
+
+void printJson(const std::vector<VolumeRecord>& volumes)
+{
+    std::printf("[");
+    for (std::size_t i = 0; i < volumes.size(); ++i)
+        std::printf("%s\n  {\"index\": %zu, \"fileSystem\": %s, \"sizeText\": %s, \"startSector\": %lld}", i ? "," : "",
+                    i, jsonString(volumes[i].fileSystem).c_str(), jsonString(volumes[i].sizeText).c_str(),
+                    static_cast<long long>(volumes[i].startSector));
+    std::printf("%s]\n", volumes.empty() ? "" : "\n");
+}
+
+} // namespace
+
+int runVolumes(const std::vector<std::string>& words)
+{
+    Arguments args(words, {"--start-sector", "--end-sector"}, {"--gpt", "--deep", "--no-skip", "--json"});
+    if (!args.ok())
+        return usageError(args.error());
+    if (args.positional().size() != 1)
+        return usageError("volumes takes one IMAGE");
+    bool deep = args.flag("--deep");
+    if (!deep && (args.flag("--no-skip") || args.value("--start-sector") || args.value("--end-sector")))
+        return usageError("--no-skip, --start-sector and --end-sector belong to --deep");
+
+    Partition partition;
+    partition.gptMode = args.flag("--gpt");
+    partition.skipVolumes = !args.flag("--no-skip");
+    if (auto v = args.value("--start-sector"); v && !parseSector("--start-sector", *v, partition.scanStartSector))
+        return kExitUsage;
+    if (auto v = args.value("--end-sector"); v && !parseSector("--end-sector", *v, partition.scanEndSector))
+        return kExitUsage;
+
+    WizardState state;
+    if (!openImage(state, args.positional()[0]))
+        return kExitFailure;
+
+    CliReporter reporter(stderr, true);
+    if (deep) {
+        StopOnInterrupt interrupt(partition.stopRequested);
+        JobRunner runner(reporter);
+        runner.start([&](JobContext& job) {
+            searchBootSectors(*state.currentReader, partition, state.diskSectorCount, job);
+            job.reporter().setStatusText("Scanned Partitions");
+            job.reporter().showMessage("populated partitions....");
+        });
+        runner.join();
+    } else {
+        reporter.setProgressRange(0, 1000);
+        scanPartitionTable(*state.currentReader, partition, reporter);
+        reporter.setProgressPos(1000);
+    }
+    reporter.setStatusText("Finished Scanning.");
+    reporter.setStatusText("Select volume and click next button...");
+    reporter.finish();
+
+    if (args.flag("--json"))
+        printJson(partition.volumeList);
+    else
+        printTable(partition.volumeList);
+    return kExitOk;
+}
+
+} // namespace qis::cli

@@ -1,0 +1,268 @@
+#include "util/Utf.h"
+#include "volumes/BootRecord.h"
+#include "volumes/Partition.h"
+#include "volumes/PartitionTable.h"
+#include "volumes/VolumeIdentification.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <set>
+#include <vector>
+
+namespace qis {
+namespace {
+
+constexpr std::uint64_t kMaxGptArrayBytes = 1u << 20;
+constexpr int kMaxExtendedRecords = 50;
+constexpr char16_t kMicrosoftReserved[] = u"Microsoft reserved partition";
+
+int readError(readWriteInterface& reader) { return reader.lastError() != 0 ? reader.lastError() : EIO; }
+
+void append(Partition& partition, std::string fileSystem, std::string sizeText, std::uint64_t startSector)
+{
+    VolumeRecord record;
+    record.fileSystem = std::move(fileSystem);
+    record.volumeName = std::to_string(partition.volumeList.size());
+    record.sizeText = std::move(sizeText);
+    record.startSector = static_cast<std::int64_t>(startSector);
+    partition.volumeList.push_back(record);
+}
+
+// ---- GPT ----------------------------------------------------------------
+
+// The header in sector 1, else the backup at the disk's last sector, else
+// the usual layout (128 entries of 128 bytes from sector 2).
+GptHeader chooseGptHeader(readWriteInterface& reader, std::span<const std::uint8_t> sector1)
+{
+    GptHeader header = GptHeader::parse(sector1);
+    if (!header.signatureOk && reader.diskSectorCount > 2) {
+        std::array<std::uint8_t, 512> backup{};
+        if (reader.seek(static_cast<std::int64_t>((reader.diskSectorCount - 1) * 512), 0) &&
+            reader.read(backup.data(), 512)) {
+            GptHeader alternate = GptHeader::parse(backup);
+            if (alternate.signatureOk)
+                header = alternate;
+        }
+    }
+    bool entrySizeOk = header.entrySize >= 128 && header.entrySize <= 4096 && (header.entrySize % 128) == 0 &&
+                       ((header.entrySize / 128) & (header.entrySize / 128 - 1)) == 0;
+    if (!header.signatureOk || !entrySizeOk || header.partitionEntryLba < 2) {
+        if (header.partitionEntryLba < 2 || (reader.diskSectorCount && header.partitionEntryLba >= reader.diskSectorCount))
+            header.partitionEntryLba = 2;
+        header.entrySize = 128;
+        if (!header.signatureOk || header.entryCount == 0)
+            header.entryCount = 128;
+    }
+    return header;
+}
+
+int scanGpt(readWriteInterface& reader, Partition& partition, JobReporter& reporter,
+            std::span<const std::uint8_t> sector1)
+{
+    GptHeader header = chooseGptHeader(reader, sector1);
+    std::uint64_t count = std::min<std::uint64_t>(header.entryCount, kMaxGptArrayBytes / header.entrySize);
+    std::vector<std::uint8_t> array(static_cast<std::size_t>(count * header.entrySize), 0);
+    if (!reader.seek(static_cast<std::int64_t>(header.partitionEntryLba * 512), 0))
+        return readError(reader);
+    // Entries beyond the disk read as zeros, which is an unused slot.
+    reader.read(array.data(), static_cast<std::uint32_t>(array.size()));
+
+    for (std::uint64_t i = 0; i < count; ++i) {
+        GptEntry entry = GptEntry::parse(std::span(array).subspan(static_cast<std::size_t>(i * header.entrySize),
+                                                                   header.entrySize));
+        // Unused slots (a deleted partition) leave a gap, not the end of the table.
+        if (entry.unused() || entry.startingLba <= 2 || entry.startingLba > static_cast<std::uint64_t>(INT64_MAX) / 512)
+            continue;
+        if (entry.partitionName == kMicrosoftReserved)
+            continue;
+        IdentifiedVolume volume = identifyVolumeAt(reader, entry.startingLba);
+        if (!volume.readOk)
+            return readError(reader);
+        const BootRecord& r = volume.record;
+        std::uint64_t mebibytes = r.sizeBytes / 1048576;
+        std::uint64_t spanMebibytes = entry.endingLba > entry.startingLba ? (entry.endingLba - entry.startingLba) / 2048 : 0;
+        switch (r.kind) {
+        case BootRecordKind::Ntfs:
+            if (mebibytes > 0) {
+                reporter.setStatusText("found NTFS " + std::to_string(++partition.ntfsCount) + "...");
+                append(partition, "NTFS", sizeTextWide(mebibytes), entry.startingLba);
+            }
+            break;
+        case BootRecordKind::Exfat:
+            reporter.setStatusText("found FAT 64...");
+            if (mebibytes > 0)
+                append(partition, "FAT64", sizeTextNarrow(mebibytes), entry.startingLba);
+            break;
+        case BootRecordKind::Fat32:
+            reporter.setStatusText("found FAT 32...");
+            if (mebibytes > 0)
+                append(partition, "FAT32", sizeTextNarrow(mebibytes), entry.startingLba);
+            break;
+        case BootRecordKind::Fat16:
+            reporter.setStatusText("found FAT 16...");
+            if (mebibytes > 0)
+                append(partition, "FAT16", sizeTextNarrow(mebibytes), entry.startingLba);
+            break;
+        case BootRecordKind::Fat12:
+            if (mebibytes > 0)
+                append(partition, "FAT12", sizeTextNarrow(mebibytes), entry.startingLba);
+            break;
+        case BootRecordKind::UnknownFat:
+            reporter.setStatusText("found unknown...");
+            break;
+        case BootRecordKind::HfsPlus:
+        case BootRecordKind::Ext:
+            append(partition, bootRecordLabel(r.kind), std::to_string(spanMebibytes), entry.startingLba);
+            break;
+        case BootRecordKind::None:
+            append(partition, utf16ToUtf8(entry.partitionName), std::to_string(spanMebibytes), entry.startingLba);
+            break;
+        }
+        if (partition.stopRequested.load())
+            return 0;
+    }
+    reporter.setProgressPos(1000);
+    return 0;
+}
+
+// ---- MBR ----------------------------------------------------------------
+
+struct Label {
+    const char* fileSystem;
+    std::string status; // empty: none shown
+};
+
+// The type code is only a hint: what the volume's first sectors say wins,
+// and the type decides only when nothing there is recognised.
+Label labelMbrEntry(readWriteInterface& reader, Partition& partition, const MbrEntry& entry, std::uint64_t start,
+                    bool logical)
+{
+    auto ntfs = [&] {
+        ++partition.ntfsCount;
+        return Label{"NTFS", logical ? "found NTFS..." : "found NTFS " + std::to_string(partition.ntfsCount) + "..."};
+    };
+    IdentifiedVolume volume = identifyVolumeAt(reader, start);
+    switch (volume.record.kind) {
+    case BootRecordKind::Ntfs: return ntfs();
+    case BootRecordKind::Exfat: return {"FAT64", "found FAT64..."};
+    case BootRecordKind::Fat32: return {"FAT32", "found FAT 32..."};
+    case BootRecordKind::Fat16: return {"FAT16", "found FAT 16..."};
+    case BootRecordKind::Fat12: return {"FAT12", ""};
+    case BootRecordKind::Ext: return {"extX", logical ? "found extx..." : "found ext2..."};
+    case BootRecordKind::HfsPlus: return {"HFS+", "found HFS+..."};
+    case BootRecordKind::UnknownFat:
+    case BootRecordKind::None: break;
+    }
+    switch (entry.partitionType) {
+    case 0x01: return {"FAT12", ""};
+    case 0x04:
+    case 0x06:
+    case 0x0E: return {"FAT16", "found FAT 16..."};
+    case 0x07: return ntfs();
+    case 0x0B:
+    case 0x0C: return {"FAT32", "found FAT 32..."};
+    case 0x42:
+        if (!logical)
+            return {"NTFS", "NTFS..."};
+        break;
+    case 0x83: return {"extX", logical ? "found extx..." : "found ext2..."};
+    default: break;
+    }
+    return {"Unknown", "found UNKNOWN..."};
+}
+
+void appendMbrEntry(readWriteInterface& reader, Partition& partition, JobReporter& reporter, const MbrEntry& entry,
+                    std::uint64_t start, bool logical)
+{
+    Label label = labelMbrEntry(reader, partition, entry, start, logical);
+    if (!label.status.empty())
+        reporter.setStatusText(label.status);
+    append(partition, label.fileSystem, sizeTextWide(entry.sectorCount / 2048), start);
+}
+
+// Follows the chain of extended boot records. Logical partitions start
+// relative to their EBR's link offset plus the extended partition's start.
+int scanExtended(readWriteInterface& reader, Partition& partition, JobReporter& reporter, std::uint64_t extBase)
+{
+    std::uint64_t linkOffset = 0;
+    std::set<std::uint64_t> visited;
+    std::array<std::uint8_t, 512> sector{};
+    for (int record = 0; record < kMaxExtendedRecords; ++record) {
+        std::uint64_t at = extBase + linkOffset;
+        if (!visited.insert(at).second)
+            break; // a link back to an earlier record
+        reader.baseOffset = 0;
+        if (!reader.seek(static_cast<std::int64_t>(at * 512), 0) || !reader.read(sector.data(), 512))
+            return readError(reader);
+        MbrTable ebr = MbrTable::parse(sector);
+        const MbrEntry* link = nullptr;
+        for (const MbrEntry& entry : ebr.entries) {
+            if (entry.partitionType == 0)
+                continue;
+            if (entry.isExtended()) {
+                if (!link)
+                    link = &entry;
+                continue;
+            }
+            appendMbrEntry(reader, partition, reporter, entry, entry.startingLba + linkOffset + extBase, true);
+        }
+        if (!link)
+            break;
+        linkOffset = link->startingLba;
+    }
+    return 0;
+}
+
+int scanMbr(readWriteInterface& reader, Partition& partition, JobReporter& reporter)
+{
+    std::array<std::uint8_t, 512> sector{};
+    if (!reader.seek(0, 0) || !reader.read(sector.data(), 512)) {
+        reporter.setProgressPos(1000);
+        return readError(reader);
+    }
+    MbrTable mbr = MbrTable::parse(sector);
+    // Every used entry counts: a deleted partition leaves an empty slot
+    // between live ones, and primaries may follow the extended entry.
+    for (const MbrEntry& entry : mbr.entries) {
+        if (entry.partitionType == 0)
+            continue;
+        if (entry.isExtended()) {
+            if (int error = scanExtended(reader, partition, reporter, entry.startingLba))
+                return error;
+            continue;
+        }
+        appendMbrEntry(reader, partition, reporter, entry, entry.startingLba, false);
+    }
+    return 0;
+}
+
+} // namespace
+
+int scanPartitionTable(readWriteInterface& reader, Partition& partition, JobReporter& reporter)
+{
+    reader.baseOffset = 0;
+    std::array<std::uint8_t, 1024> head{};
+    bool ok = reader.seek(0, 0) && reader.read(head.data(), 1024);
+    if (ok && partition.gptMode)
+        return scanGpt(reader, partition, reporter, std::span<const std::uint8_t>(head).subspan(512));
+    return scanMbr(reader, partition, reporter);
+}
+
+bool isExfatVolume(readWriteInterface& reader, std::int64_t startSector)
+{
+    std::array<std::uint8_t, 512> sector{};
+    if (startSector < 0 || !reader.seek(startSector * 512, 0) || !reader.read(sector.data(), 512))
+        return false;
+    return identifyBootSector(sector).kind == BootRecordKind::Exfat;
+}
+
+bool isHfsPlusVolume(readWriteInterface& reader, std::int64_t startSector)
+{
+    std::array<std::uint8_t, 512> sector{};
+    if (startSector < 0 || !reader.seek((startSector + 2) * 512, 0) || !reader.read(sector.data(), 512))
+        return false;
+    return sector[0] == 'H' && sector[1] == '+' && sector[2] == 0;
+}
+
+} // namespace qis
