@@ -161,6 +161,25 @@ TEST_F(HostileVhdx, RegionsFoundByIdentifierWhateverTheirOrder)
     EXPECT_EQ(sector, test::numberedSector(127 << 11));
 }
 
+TEST(VhdxMetadata, ItemsAreFoundByIdentifierNotPosition)
+{
+    // qemu-img writes Page 83 Data third: by position, the logical sector
+    // size would be read from a GUID and every block past the first chunk
+    // of the 6 GiB disk would map to the wrong place.
+    auto image = test::fixture("big-6g.vhdx");
+    FileReadSeekVHDX reader;
+    ASSERT_TRUE(reader.open(image)) << reader.lastMessage();
+    auto bytes = test::readWholeFile(image);
+    auto items = vhdx::MetadataTable::parse(std::span(bytes).subspan(reader.layout().metadataAt, 64 * 1024));
+    ASSERT_GE(items.entries.size(), 4u);
+    EXPECT_FALSE(items.entries[2].itemId == vhdx::kLogicalSectorSize);
+    EXPECT_EQ(reader.layout().logicalSectorSize, 512u);
+    std::vector<std::uint8_t> sector(512);
+    ASSERT_TRUE(reader.seek(5ll << 30, 0));
+    ASSERT_TRUE(reader.read(sector.data(), 512));
+    EXPECT_EQ(sector, test::numberedSector((5ull << 30) / 512));
+}
+
 TEST(HostileVhd, CraftedDynamicHeaders)
 {
     test::TempDir dir;
