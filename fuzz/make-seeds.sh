@@ -30,3 +30,6 @@ for start in 2048 67584 149504 215040; do
     dd if="$raw" bs=512 skip=$start count=4 status=none >> "$out/partition/sample-gpt-volumes"
 done
 rm -f "$raw" "$out/sample.vhdx.tmp"
+for disk in mbr-mixed mbr-gap gpt-mixed; do
+    xz -dc "$data/$disk.img.xz" | head -c $((34 * 512)) > "$out/partition/$disk" || true
+done
