@@ -26,6 +26,28 @@ bool BlockMappedReader::seek(std::int64_t offset, std::int32_t)
     return true;
 }
 
+std::uint64_t BlockMappedReader::allocationRun(std::int64_t offset, std::uint64_t maxBytes, bool& allocated)
+{
+    allocated = true;
+    auto sector = sectorOf(offset);
+    if (!sector || maxBytes == 0)
+        return maxBytes; // outside the disk: left to read, which reports it
+    auto first = mapSector(*sector);
+    if (!first)
+        return maxBytes;
+    allocated = first->present;
+    // Measured from the sector start, so a run ends on a sector boundary.
+    std::uint64_t within = static_cast<std::uint64_t>(baseOffset + offset) % kSectorSize;
+    std::uint64_t length = std::max<std::uint64_t>(first->sectors, 1) * kSectorSize - within;
+    while (length < maxBytes) {
+        auto next = mapSector(*sector + (length + within) / kSectorSize);
+        if (!next || next->present != allocated)
+            break;
+        length += std::max<std::uint64_t>(next->sectors, 1) * kSectorSize;
+    }
+    return std::min(length, maxBytes);
+}
+
 bool BlockMappedReader::readSectors(std::uint64_t sector, std::uint8_t* out, std::uint64_t bytes)
 {
     bool ok = true;

@@ -22,6 +22,7 @@ class BlockMappedReader : public readWriteInterface {
 public:
     bool read(void* buffer, std::uint32_t length) override;
     bool seek(std::int64_t offset, std::int32_t origin) override;
+    std::uint64_t allocationRun(std::int64_t offset, std::uint64_t maxBytes, bool& allocated) override;
 
     std::int64_t currentOffset = 0;
 

@@ -12,6 +12,12 @@ bool readWriteInterface::seek(std::int64_t, std::int32_t) { return true; }
 
 bool readWriteInterface::reserved(std::uint32_t) { return true; }
 
+std::uint64_t readWriteInterface::allocationRun(std::int64_t, std::uint64_t maxBytes, bool& allocated)
+{
+    allocated = true;
+    return maxBytes;
+}
+
 void readWriteInterface::showMessage(std::string_view text)
 {
     lastMessage_ = text;

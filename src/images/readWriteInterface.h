@@ -32,6 +32,13 @@ public:
 
     virtual bool reserved(std::uint32_t value);
 
+    // How the bytes from baseOffset + offset on are stored: sets `allocated`
+    // and returns the length (at most maxBytes, at least one sector or
+    // maxBytes) of the run that is all allocated or all unallocated. Bulk
+    // copies use it to leave holes without reading or testing zeros. Readers
+    // that cannot tell report everything as allocated.
+    virtual std::uint64_t allocationRun(std::int64_t offset, std::uint64_t maxBytes, bool& allocated);
+
     // Where failures are shown; the message is also kept in lastMessage().
     void setMessageHandler(std::function<void(std::string_view)> handler) { messageHandler_ = std::move(handler); }
     [[nodiscard]] const std::string& lastMessage() const { return lastMessage_; }

@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <vector>
 
 namespace qis {
@@ -50,6 +51,44 @@ bool writeSparse(OutputFile& out, std::uint64_t at, const std::uint8_t* data, st
         if (!out.writeAt(at + start, {data + start, i - start}))
             return false;
     }
+    return true;
+}
+
+// One piece of the disk: the stretches of it that are allocated were read
+// into `data`; the rest stays a hole in the output.
+struct Piece {
+    std::vector<std::uint8_t> data;
+    std::uint64_t at = 0;
+    std::uint32_t length = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> allocated; // offset, length
+};
+
+bool readPiece(readWriteInterface& reader, Piece& piece)
+{
+    piece.allocated.clear();
+    std::uint32_t offset = 0;
+    while (offset < piece.length) {
+        bool allocated = true;
+        std::uint64_t n = reader.allocationRun(static_cast<std::int64_t>(piece.at + offset), piece.length - offset,
+                                               allocated);
+        if (n == 0 || n > piece.length - offset)
+            n = piece.length - offset;
+        if (allocated) {
+            if (!reader.seek(static_cast<std::int64_t>(piece.at + offset), 0) ||
+                !reader.read(piece.data.data() + offset, static_cast<std::uint32_t>(n)))
+                return false;
+            piece.allocated.emplace_back(offset, static_cast<std::uint32_t>(n));
+        }
+        offset += static_cast<std::uint32_t>(n);
+    }
+    return true;
+}
+
+bool writePiece(OutputFile& out, const Piece& piece)
+{
+    for (auto [offset, length] : piece.allocated)
+        if (!writeSparse(out, piece.at + offset, piece.data.data() + offset, length))
+            return false;
     return true;
 }
 
@@ -120,39 +159,64 @@ DiskExport::Result DiskExport::run(WizardState& state, const std::filesystem::pa
     reporter.setProgressPos(0);
     reader.seek(0, 0);
 
-    std::vector<std::uint8_t> piece(kPieceSize);
+    // While one piece is written the next is read: two buffers, the write
+    // on a thread of its own.
+    Piece pieces[2];
+    for (Piece& p : pieces)
+        p.data.resize(kPieceSize);
+    std::future<bool> pendingWrite;
+    std::uint32_t pendingLength = 0;
     Outcome outcome = Outcome::Completed;
     std::uint64_t done = 0;
-    while (done < total) {
-        std::uint32_t length = static_cast<std::uint32_t>(std::min<std::uint64_t>(kPieceSize, total - done));
-        if (!reader.read(piece.data(), length)) {
-            reporter.setStatusText("Exit with error number " + std::to_string(reader.lastError()));
-            outcome = Outcome::ReadFailed;
-            break;
-        }
-        if (!writeSparse(out, done, piece.data(), length)) {
+
+    // Counts the piece whose write has finished and reports it; true when
+    // the export must end there.
+    auto finishPiece = [&]() -> bool {
+        if (!pendingWrite.valid())
+            return false;
+        bool written = pendingWrite.get();
+        if (!written) {
             if (out.lastError() == ENOSPC)
                 reporter.showMessage("Insufficient Disk Space in saving Location");
             else
                 reporter.showMessage("Error " + std::to_string(out.lastError()) + " while writing in File");
             outcome = Outcome::WriteFailed;
-            break;
+            return true;
         }
-        done += length;
+        done += pendingLength;
         result.bytesWritten = done;
         if (job.stopSeen(exportStopRequested)) {
             exportStopRequested.store(false);
             outcome = Outcome::Stopped;
-            break;
+            return true;
         }
         if (done % kProgressStep == 0 || done == total)
             reporter.setProgressPos(static_cast<std::int32_t>(done / 512 / unit));
         reporter.setStatusText(exportProgressText(done, total));
-        if (!reader.seek(static_cast<std::int64_t>(done), 0) && done < total) {
+        return false;
+    };
+
+    std::uint64_t next = 0;
+    for (int current = 0; next < total; current ^= 1) {
+        Piece& piece = pieces[current];
+        piece.at = next;
+        piece.length = static_cast<std::uint32_t>(std::min<std::uint64_t>(kPieceSize, total - next));
+        bool readOk = readPiece(reader, piece);
+        if (finishPiece())
+            break;
+        if (!readOk) {
+            reporter.setStatusText("Exit with error number " + std::to_string(reader.lastError()));
             outcome = Outcome::ReadFailed;
             break;
         }
+        pendingWrite = std::async(std::launch::async, [&out, &piece] { return writePiece(out, piece); });
+        pendingLength = piece.length;
+        next += piece.length;
     }
+    if (pendingWrite.valid() && outcome == Outcome::Completed)
+        finishPiece();
+    else if (pendingWrite.valid())
+        pendingWrite.get(); // a piece read after Stop or a failure: not counted
     // Holes at the end only exist once the length is set.
     if (!out.setLength(done) && outcome == Outcome::Completed) {
         reporter.showMessage("Error " + std::to_string(out.lastError()) + " while writing in File");
