@@ -72,11 +72,26 @@ void searchBootSectors(readWriteInterface& reader, Partition& partition, std::ui
 
     std::vector<std::uint8_t> buffer(kChunkSectors * 512);
     std::uint64_t added = 0;
+    auto reportProgress = [&] {
+        double done = std::min(1.0, static_cast<double>(s) / static_cast<double>(diskSectorCount));
+        reporter.setProgressPos(static_cast<std::int32_t>(done * 1000));
+    };
     while (s < diskSectorCount) {
         if (limited && end < s)
             break;
         // The last chunk may be short: only sectors of the disk are read and tested.
         std::uint64_t n = std::min(kChunkSectors, diskSectorCount - s);
+        // A chunk the image does not hold is zeros: no boot record to find.
+        bool allocated = true;
+        if (reader.allocationRun(static_cast<std::int64_t>(s * 512), n * 512, allocated) == n * 512 && !allocated) {
+            if (job.stopSeen(partition.stopRequested)) {
+                reporter.setStatusText("Scanned Partitions");
+                break;
+            }
+            s += n;
+            reportProgress();
+            continue;
+        }
         if (!reader.seek(static_cast<std::int64_t>(s * 512), 0) ||
             !reader.read(buffer.data(), static_cast<std::uint32_t>(n * 512)))
             return;
@@ -115,8 +130,7 @@ void searchBootSectors(readWriteInterface& reader, Partition& partition, std::ui
             break;
         }
         s += i;
-        double done = std::min(1.0, static_cast<double>(s) / static_cast<double>(diskSectorCount));
-        reporter.setProgressPos(static_cast<std::int32_t>(done * 1000));
+        reportProgress();
     }
 }
 
