@@ -1,0 +1,63 @@
+#include "filesystems/DisplayText.h"
+
+#include "util/FileTime.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace qis {
+
+std::string formatSizeText(std::int64_t bytes)
+{
+    double x = static_cast<double>(bytes);
+    char text[64];
+    if (x / 1073741824.0 >= 1)
+        std::snprintf(text, sizeof text, "%.2f GB", x / 1073741824.0);
+    else if (x / 1048576.0 >= 1)
+        std::snprintf(text, sizeof text, "%.2f MB", x / 1048576.0);
+    else if (x / 1024.0 >= 1)
+        std::snprintf(text, sizeof text, "%.2f KB", x / 1024.0);
+    else
+        std::snprintf(text, sizeof text, "%lld Bytes", static_cast<long long>(bytes));
+    return text;
+}
+
+std::string formatUnixTimeText(std::int64_t seconds)
+{
+    std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm local{};
+    if (!localtime_r(&t, &local))
+        return {};
+    // Midnight is 12 AM and noon 12 PM.
+    int hour = local.tm_hour % 12 == 0 ? 12 : local.tm_hour % 12;
+    char text[64];
+    std::snprintf(text, sizeof text, "%02d/%02d/%d  %02d:%02d %s", local.tm_mon + 1, local.tm_mday,
+                  local.tm_year + 1900, hour, local.tm_min, local.tm_hour < 12 ? "AM" : "PM");
+    return text;
+}
+
+std::string formatTimeText(std::uint64_t filetime)
+{
+    auto t = filetimeToUnix(filetime);
+    return t ? formatUnixTimeText(t->seconds) : std::string();
+}
+
+std::string attributeText(std::uint32_t flags)
+{
+    std::string text;
+    if (flags & 0x0001)
+        text += "-R";
+    if (flags & 0x0002)
+        text += "-H";
+    if (flags & 0x0200)
+        text += "-S";
+    if (flags & 0x0020)
+        text += "-A";
+    if (flags & 0x0800)
+        text += "-C";
+    if (flags & 0x4000)
+        text += "-E";
+    return text;
+}
+
+} // namespace qis

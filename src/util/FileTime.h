@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+
+namespace qis {
+
+// Windows FILETIME: 100-nanosecond intervals since 1601-01-01 UTC.
+inline constexpr std::int64_t kFiletimeUnixEpoch = 116444736000000000; // 1970-01-01 as a FILETIME
+
+struct UnixTime {
+    std::int64_t seconds = 0;
+    std::int64_t nanoseconds = 0; // 0 … 999 999 999
+};
+
+// nullopt for 0 (no time recorded) and for values beyond what time_t can hold.
+std::optional<UnixTime> filetimeToUnix(std::uint64_t filetime);
+
+} // namespace qis
