@@ -9,6 +9,7 @@ constexpr char kUsage[] =
     "Usage:\n"
     "  qsalvage info IMAGE [--json]\n"
     "  qsalvage volumes IMAGE [--gpt] [--deep [--no-skip] [--start-sector N] [--end-sector N]] [--json]\n"
+    "  qsalvage list IMAGE VOLUME [--json]\n"
     "  qsalvage export IMAGE --output PATH\n"
     "\n"
     "IMAGE is a VHDX, VHD (dynamic or fixed), VDI, monolithic sparse VMDK or raw\n"
@@ -17,7 +18,10 @@ constexpr char kUsage[] =
     "is the new file. Ctrl-C stops an export and keeps what was written.\n"
     "volumes lists the disk's volumes from its partition table (MBR, or GPT with\n"
     "--gpt) or, with --deep, by searching every sector for boot records; the\n"
-    "VOLUME number is what --volume N means in later commands.\n";
+    "VOLUME number is what --volume N means in later commands.\n"
+    "VOLUME is --volume N (with the --gpt/--deep options that found it) or a\n"
+    "custom volume: --start-sector S --fs LABEL --size-mb M. list shows the\n"
+    "volume's whole tree, deleted and orphaned entries included (NTFS so far).\n";
 
 } // namespace
 

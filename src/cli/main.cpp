@@ -16,6 +16,8 @@ int main(int argc, char** argv)
         return runExport(words);
     if (command == "volumes")
         return runVolumes(words);
+    if (command == "list")
+        return runList(words);
     if (command == "help" || command == "--help" || command == "-h") {
         printUsage();
         return kExitOk;

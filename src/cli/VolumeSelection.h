@@ -1,0 +1,23 @@
+#pragma once
+
+#include "cli/Arguments.h"
+#include "recovery/WizardState.h"
+#include "volumes/VolumeRecord.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qis::cli {
+
+// The options that name a volume: --volume N (an index as `volumes` prints
+// it, found with the same --gpt/--deep options) or a custom volume
+// (--start-sector S --fs LABEL --size-mb M).
+inline const std::vector<std::string> kVolumeValueOptions = {"--volume", "--start-sector", "--fs", "--size-mb"};
+inline const std::vector<std::string> kVolumeFlags = {"--gpt", "--deep", "--no-skip"};
+
+// Finds the volume the options name on the opened disk; prints why not and
+// returns nullopt (usage errors set *usage).
+std::optional<VolumeRecord> selectVolume(const Arguments& args, WizardState& state, bool* usage);
+
+} // namespace qis::cli

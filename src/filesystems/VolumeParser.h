@@ -1,0 +1,42 @@
+#pragma once
+
+#include "util/FileTime.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qis {
+
+// A parser's own key for one entry (a table position, an inode or catalog
+// node number); kNoEntry ends a chain.
+using EntryHandle = std::uint64_t;
+inline constexpr EntryHandle kNoEntry = UINT64_MAX;
+
+// What the file list shows of an entry, read when it is asked for.
+struct EntryDetails {
+    std::uint64_t size = 0;
+    std::optional<UnixTime> creation, access, modification;
+    std::string creationText, accessText, modificationText; // as the list shows them
+    std::string sizeText;
+    std::string attributeText;
+};
+
+// The one shape every file-system parser offers to the tree, the list,
+// search and saving: entries linked by first child and next sibling.
+class VolumeParser {
+public:
+    virtual ~VolumeParser() = default;
+
+    // The entries shown at the top of the volume's tree.
+    [[nodiscard]] virtual std::vector<EntryHandle> topLevel() const = 0;
+    [[nodiscard]] virtual EntryHandle firstChild(EntryHandle entry) const = 0;
+    [[nodiscard]] virtual EntryHandle nextSibling(EntryHandle entry) const = 0;
+    [[nodiscard]] virtual std::u16string name(EntryHandle entry) const = 0;
+    [[nodiscard]] virtual bool isFolder(EntryHandle entry) const = 0;
+    [[nodiscard]] virtual bool isDeleted(EntryHandle entry) const = 0;
+    virtual EntryDetails describe(EntryHandle entry) = 0;
+};
+
+} // namespace qis

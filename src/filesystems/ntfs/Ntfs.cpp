@@ -1,0 +1,313 @@
+#include "filesystems/ntfs/Ntfs.h"
+
+#include "util/CheckedMath.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+namespace qis {
+
+using namespace ntfsdisk;
+
+namespace {
+
+constexpr std::uint64_t kDefaultBytesPerCluster = 4096;
+constexpr std::uint64_t kReadWindow = 1u << 20; // MFT clusters are read a window at a time
+const std::u16string kOrphanName = u"ORPHAN_ENTRY";
+const std::u16string kRootName = u".";
+
+} // namespace
+
+void ntfs::attachVolume()
+{
+    reader->baseOffset = static_cast<std::int64_t>(volumeStartSector * 512);
+    reader->seek(0, 0);
+}
+
+bool ntfs::readBootSector()
+{
+    bootSector.fill(0);
+    if (reader->seek(0, 0))
+        reader->read(bootSector.data(), 512);
+    BootSector b = BootSector::parse(bootSector);
+    if (b.signatureOk) {
+        volumeSize = b.totalSectors * 512;
+    } else {
+        std::uint64_t mebibytes = 0;
+        std::from_chars(volumeSizeText.data(), volumeSizeText.data() + volumeSizeText.size(), mebibytes);
+        volumeSize = mebibytes * 1048576;
+    }
+    return volumeSize != 0;
+}
+
+bool ntfs::locateMft(JobContext& job)
+{
+    BootSector b = BootSector::parse(bootSector);
+    bytesPerCluster = b.bytesPerCluster();
+    if (bytesPerCluster == 0)
+        bytesPerCluster = kDefaultBytesPerCluster;
+    if (!b.signatureOk) {
+        // The search for the first MFT record of a damaged volume comes with
+        // the recovery scans; until then there is no MFT to read.
+        job.reporter().setStatusText("boot sector corrupt.Scanning for first mft entry...");
+        return false;
+    }
+    mftReady = true;
+    auto mftOffset = checkedMul(b.mftCluster, bytesPerCluster);
+    if (!mftOffset || *mftOffset > static_cast<std::uint64_t>(INT64_MAX) || (volumeSize && *mftOffset >= volumeSize))
+        return true;
+    job.reporter().setStatusText("boot sector is fine.Getting run of mft entry...");
+    mftRuns = decodeRunList(*mftOffset, kAttrData);
+    job.reporter().setStatusText("Got run...");
+    return true;
+}
+
+bool ntfs::readRecordFixed(std::uint64_t recordOffset, std::span<std::uint8_t> out)
+{
+    std::fill(recordBuffer.begin(), recordBuffer.end(), 0);
+    bool ok = recordOffset <= static_cast<std::uint64_t>(INT64_MAX) &&
+              reader->seek(static_cast<std::int64_t>(recordOffset), 0) &&
+              reader->read(recordBuffer.data(), static_cast<std::uint32_t>(kRecordSize));
+    std::copy(recordBuffer.begin(), recordBuffer.end(), out.begin());
+    applyFixups(out.first(kRecordSize));
+    return ok;
+}
+
+std::vector<DataRun> ntfs::decodeRunList(std::uint64_t recordOffset, std::uint32_t attributeType)
+{
+    std::array<std::uint8_t, kRecordSize> record{};
+    readRecordFixed(recordOffset, record);
+    std::vector<DataRun> runs;
+    for (const AttributeHeader& a : walkAttributes(record)) {
+        if (a.type != attributeType || a.nonResident == 0 || a.isNamed())
+            continue;
+        auto part = ntfsdisk::decodeRunList(record, a);
+        runs.insert(runs.end(), part.begin(), part.end());
+    }
+    return runs;
+}
+
+void ntfs::readMftRecords(JobContext& job)
+{
+    if (!mftReady || stopRequested.load())
+        return;
+    if (bytesPerCluster == 0)
+        bytesPerCluster = kDefaultBytesPerCluster;
+    entryList.clear();
+    std::vector<std::uint8_t> window;
+    for (const DataRun& run : mftRuns) {
+        job.reporter().setStatusText("parsing " + std::to_string(run.lcn) + " cluster of MFT run.");
+        if (job.stopSeen(stopRequested))
+            return;
+        if (run.sparse)
+            continue;
+        auto runBytes = checkedMul(run.length, bytesPerCluster);
+        auto runStart = checkedMul(run.lcn, bytesPerCluster);
+        if (!runBytes || !runStart)
+            continue;
+        // Records follow each other through the run whatever the cluster
+        // size: four to a 4 KiB cluster, one to every two 512-byte clusters.
+        for (std::uint64_t done = 0; done + kRecordSize <= *runBytes;) {
+            std::uint64_t n = std::min(kReadWindow, *runBytes - done) / kRecordSize * kRecordSize;
+            window.assign(static_cast<std::size_t>(n), 0);
+            std::uint64_t at = *runStart + done;
+            if (at > static_cast<std::uint64_t>(INT64_MAX) || !reader->seek(static_cast<std::int64_t>(at), 0))
+                break;
+            reader->read(window.data(), static_cast<std::uint32_t>(n));
+            for (std::uint64_t r = 0; r < n; r += kRecordSize) {
+                NtfsEntryRecord e;
+                std::memcpy(e.signatureBytes.data(), window.data() + r, 4);
+                e.recordOffset = at + r;
+                e.selfIndex = entryList.size();
+                entryList.push_back(std::move(e));
+            }
+            done += n;
+        }
+    }
+}
+
+void ntfs::parseRecord(std::uint64_t recordOffset, std::uint64_t index)
+{
+    std::array<std::uint8_t, kRecordSize> record{};
+    readRecordFixed(recordOffset, record);
+    NtfsEntryRecord& e = entryList[index];
+    RecordHeader header = RecordHeader::parse(record);
+    if (!header.signatureOk)
+        return;
+
+    // The record is named by a Win32 or POSIX name when it has one; a DOS
+    // 8.3 name only stands in when there is no other. Name and parent come
+    // from the same $FILE_NAME, so a hard link keeps its own folder.
+    std::optional<FileNameValue> chosen;
+    for (const AttributeHeader& a : walkAttributes(record)) {
+        if (a.type != kAttrFileName || a.nonResident != 0)
+            continue;
+        auto value = FileNameValue::parse(residentValue(record, a));
+        if (!value)
+            continue;
+        if (value->flags & kFileNameHasIndex)
+            e.typeMark = 'D';
+        if (!chosen || (chosen->nameSpace == kNamespaceDos && value->nameSpace != kNamespaceDos))
+            chosen = std::move(value);
+    }
+    if (!chosen)
+        return;
+    e.name = chosen->name;
+    e.recordFlags = header.flags;
+    e.nameSize = chosen->allocatedSize;
+    e.parentIndex = chosen->parentRecord();
+    linkRecord(index);
+}
+
+void ntfs::linkRecord(std::uint64_t index)
+{
+    NtfsEntryRecord& e = entryList[index];
+    const std::uint64_t p = e.parentIndex;
+    if (p >= index) {
+        // The parent comes later in the table (or is the record itself): its
+        // kind is not known yet.
+        e.nextSibling = 0;
+        if (p >= entryList.size()) {
+            e.isOrphan = 1;
+            return;
+        }
+        if (entryList[p].firstChild == 0 && p != index) {
+            entryList[p].firstChild = static_cast<std::int64_t>(e.selfIndex);
+            lastChild_[p] = e.selfIndex;
+        }
+        linkIntoParent(index);
+        return;
+    }
+    NtfsEntryRecord& parent = entryList[p];
+    if (!parent.isFolder()) {
+        e.isOrphan = 1;
+        return;
+    }
+    if (parent.firstChild == 0 && p != index && e.name) {
+        parent.firstChild = static_cast<std::int64_t>(e.selfIndex);
+        lastChild_[p] = e.selfIndex;
+    }
+    linkIntoParent(index);
+}
+
+void ntfs::linkIntoParent(std::uint64_t index)
+{
+    if (index == 0 || index >= entryList.size())
+        return;
+    if (lastChild_.size() < entryList.size())
+        lastChild_.resize(entryList.size(), 0);
+    NtfsEntryRecord& e = entryList[index];
+    const std::uint64_t p = e.parentIndex;
+    if (p >= entryList.size() || p == index)
+        return; // a record is never its own child
+    NtfsEntryRecord& parent = entryList[p];
+    std::int64_t c = p == 0 ? 0 : parent.firstChild;
+    if (c <= 0) {
+        parent.firstChild = static_cast<std::int64_t>(index);
+        lastChild_[p] = index;
+        return;
+    }
+    if (static_cast<std::uint64_t>(c) >= entryList.size() || !entryList[static_cast<std::size_t>(c)].hasSignature())
+        return;
+    if (static_cast<std::uint64_t>(c) == index)
+        return; // already first
+    // Children are appended in table order; the chain's end is kept so a
+    // folder of a hundred thousand files links in linear time.
+    std::uint64_t last = lastChild_[p] ? lastChild_[p] : static_cast<std::uint64_t>(c);
+    if (last == index)
+        return;
+    entryList[last].nextSibling = static_cast<std::int64_t>(index);
+    lastChild_[p] = index;
+}
+
+void ntfs::parseAllRecords(JobContext& job)
+{
+    lastChild_.assign(entryList.size(), 0);
+    if (mftReady && !stopRequested.load()) {
+        const auto count = static_cast<std::int32_t>(std::min<std::size_t>(entryList.size(), INT32_MAX));
+        job.reporter().setProgressRange(0, count);
+        for (std::uint64_t i = 0; i < entryList.size(); ++i) {
+            if (i % 256 == 0) {
+                job.reporter().setStatusText("parsing MFT entry " + std::to_string(i) + "...");
+                job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(i, INT32_MAX)));
+            }
+            if (job.stopSeen(stopRequested))
+                break;
+            parseRecord(entryList[i].recordOffset, i);
+        }
+    }
+    addRootAndOrphans();
+}
+
+void ntfs::addRootAndOrphans()
+{
+    NtfsEntryRecord orphan;
+    orphan.signatureBytes = {'F', 'I', 'L', 'E'};
+    orphan.name = kOrphanName;
+    orphan.typeMark = 'D';
+    entryList.push_back(orphan);
+    orphanIndex = static_cast<std::int64_t>(entryList.size() - 1);
+    lastChild_.resize(entryList.size(), 0);
+
+    rootIndex = entryList.size();
+    for (std::uint64_t i = 0; i < entryList.size(); ++i)
+        if (entryList[i].name && *entryList[i].name == kRootName) {
+            rootIndex = i;
+            break;
+        }
+    if (rootIndex < entryList.size()) {
+        NtfsEntryRecord& o = entryList[static_cast<std::size_t>(orphanIndex)];
+        o.parentIndex = rootIndex;
+        o.nextSibling = 0;
+        o.selfIndex = static_cast<std::uint64_t>(orphanIndex);
+        o.recordFlags = kRecordInUse;
+        linkIntoParent(static_cast<std::uint64_t>(orphanIndex));
+    }
+    linkOrphans();
+}
+
+void ntfs::linkOrphans()
+{
+    NtfsEntryRecord& o = entryList[static_cast<std::size_t>(orphanIndex)];
+    for (std::uint64_t i = 0; i < entryList.size(); ++i) {
+        NtfsEntryRecord& e = entryList[i];
+        if (!e.isOrphan)
+            continue;
+        // Pushed to the front: the orphans read in reverse table order.
+        e.nextSibling = o.firstChild > 0 ? o.firstChild : -1;
+        e.parentIndex = static_cast<std::uint64_t>(orphanIndex);
+        o.firstChild = static_cast<std::int64_t>(i);
+    }
+}
+
+std::vector<std::uint64_t> ntfs::topLevelEntries() const
+{
+    std::vector<std::uint64_t> top;
+    if (rootIndex >= entryList.size())
+        return top;
+    bool orphanMet = false;
+    std::vector<bool> seen(entryList.size(), false);
+    for (std::int64_t c = entryList[rootIndex].firstChild;
+         c > 0 && static_cast<std::uint64_t>(c) < entryList.size() && !seen[static_cast<std::size_t>(c)];
+         c = entryList[static_cast<std::size_t>(c)].nextSibling) {
+        seen[static_cast<std::size_t>(c)] = true;
+        top.push_back(static_cast<std::uint64_t>(c));
+        orphanMet |= c == orphanIndex;
+    }
+    if (!orphanMet)
+        top.push_back(static_cast<std::uint64_t>(orphanIndex));
+    return top;
+}
+
+void ntfs::runScan(JobContext& job)
+{
+    attachVolume();
+    readBootSector();
+    job.reporter().setStatusText(" ParsingBasedOnMFT is going on....");
+    locateMft(job);
+    readMftRecords(job);
+    parseAllRecords(job);
+}
+
+} // namespace qis

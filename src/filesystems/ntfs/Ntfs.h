@@ -1,0 +1,61 @@
+#pragma once
+
+#include "filesystems/ntfs/NtfsEntryRecord.h"
+#include "filesystems/ntfs/NtfsStructures.h"
+#include "images/readWriteInterface.h"
+#include "recovery/JobRunner.h"
+
+#include <array>
+#include <atomic>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace qis {
+
+// An NTFS volume read through the disk reader: its MFT, every record slot
+// in MFT order, and the tree those records link into.
+class ntfs {
+public:
+    explicit ntfs(readWriteInterface& reader) : reader(&reader) {}
+
+    readWriteInterface* reader;
+    std::uint64_t volumeStartSector = 0;
+    std::string volumeSizeText; // MiB as the volume list shows it
+    std::uint64_t volumeSize = 0;
+    std::array<std::uint8_t, 512> bootSector{};
+    std::uint64_t bytesPerCluster = 0;
+    std::vector<std::uint8_t> recordBuffer = std::vector<std::uint8_t>(ntfsdisk::kRecordSize);
+    std::vector<ntfsdisk::DataRun> mftRuns;
+    bool mftReady = false;
+    std::vector<NtfsEntryRecord> entryList;
+    std::int64_t orphanIndex = -1;
+    std::uint64_t rootIndex = 0;
+    int scanMode = 1; // 1 standard, 2 advanced, 3 deep
+    std::atomic<bool> stopRequested{false};
+
+    void attachVolume();
+    bool readBootSector();
+    bool locateMft(JobContext& job);
+    // The 1024-byte record at recordOffset with its fixups applied.
+    bool readRecordFixed(std::uint64_t recordOffset, std::span<std::uint8_t> out);
+    std::vector<ntfsdisk::DataRun> decodeRunList(std::uint64_t recordOffset, std::uint32_t attributeType);
+    void readMftRecords(JobContext& job);
+    void parseRecord(std::uint64_t recordOffset, std::uint64_t index);
+    void parseAllRecords(JobContext& job);
+
+    void linkIntoParent(std::uint64_t index);
+    void linkOrphans();
+    // The root folder's children as the tree's top level, ORPHAN_ENTRY last.
+    [[nodiscard]] std::vector<std::uint64_t> topLevelEntries() const;
+
+    // The standard scan (or deep, once that exists) from attach to linked tree.
+    void runScan(JobContext& job);
+
+private:
+    void linkRecord(std::uint64_t index);
+    void addRootAndOrphans();
+    std::vector<std::uint64_t> lastChild_; // append point of each chain
+};
+
+} // namespace qis

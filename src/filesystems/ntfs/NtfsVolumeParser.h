@@ -1,0 +1,26 @@
+#pragma once
+
+#include "filesystems/VolumeParser.h"
+#include "filesystems/ntfs/Ntfs.h"
+
+namespace qis {
+
+// The NTFS parser's table seen through the common parser shape.
+class NtfsVolumeParser : public VolumeParser {
+public:
+    explicit NtfsVolumeParser(ntfs& parser) : parser_(parser) {}
+
+    [[nodiscard]] std::vector<EntryHandle> topLevel() const override;
+    [[nodiscard]] EntryHandle firstChild(EntryHandle entry) const override;
+    [[nodiscard]] EntryHandle nextSibling(EntryHandle entry) const override;
+    [[nodiscard]] std::u16string name(EntryHandle entry) const override;
+    [[nodiscard]] bool isFolder(EntryHandle entry) const override;
+    [[nodiscard]] bool isDeleted(EntryHandle entry) const override;
+    EntryDetails describe(EntryHandle entry) override;
+
+private:
+    [[nodiscard]] EntryHandle link(std::int64_t position) const;
+    ntfs& parser_;
+};
+
+} // namespace qis

@@ -1,0 +1,109 @@
+// qsalvage list on the sample disk's NTFS volume (mkntfs, filled through
+// ntfs-3g), against the manifest written when the volume was made.
+
+#include "support/Fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+namespace qis {
+namespace {
+
+struct Listed {
+    std::string type;
+    bool deleted = false;
+    std::uint64_t size = 0;
+    std::string mtime;
+};
+
+std::map<std::string, Listed> parseJsonListing(const std::string& out)
+{
+    std::map<std::string, Listed> entries;
+    std::regex line(R"re(\{"path": "((?:[^"\\]|\\.)*)", "type": "(dir|file)", "deleted": (true|false), "size": (\d+), "ctime": [^,]*, "atime": [^,]*, "mtime": (null|"[^"]*"))re");
+    std::istringstream in(out);
+    for (std::string l; std::getline(in, l);) {
+        std::smatch m;
+        if (!std::regex_search(l, m, line))
+            continue;
+        Listed e{m[2], m[3] == "true", std::stoull(m[4]), m[5] == "null" ? "" : std::string(m[5]).substr(1, 20)};
+        entries[m[1]] = e;
+    }
+    return entries;
+}
+
+struct ManifestEntry {
+    std::string kind, path, mtime;
+    std::uint64_t size = 0;
+};
+
+// The entries of one volume of tests/data/sample-manifest.txt.
+std::vector<ManifestEntry> manifestVolume(int partition)
+{
+    std::ifstream in(std::string(QIS_TEST_DATA_DIR) + "/sample-manifest.txt");
+    std::vector<ManifestEntry> entries;
+    int current = 0;
+    for (std::string l; std::getline(in, l);) {
+        std::vector<std::string> f;
+        std::istringstream fields(l);
+        for (std::string x; std::getline(fields, x, '\t');)
+            f.push_back(x);
+        if (f.empty() || f[0].empty() || f[0][0] == '#')
+            continue;
+        if (f[0] == "volume")
+            current = std::stoi(f[1]);
+        else if (current == partition && f[0] == "dir" && f.size() == 3)
+            entries.push_back({"dir", f[2], f[1], 0});
+        else if (current == partition && f[0] == "file" && f.size() == 5)
+            entries.push_back({"file", f[4], f[3], std::stoull(f[1])});
+        else if (current == partition && f[0] == "deleted" && f.size() == 4)
+            entries.push_back({"deleted", f[3], "", std::stoull(f[1])});
+    }
+    return entries;
+}
+
+TEST(ListCli, NtfsVolumeShowsEveryLiveAndDeletedEntryOfTheManifest)
+{
+    auto r = test::runQsalvage({"list", test::fixture("sample.vhdx").string(), "--gpt", "--volume", "0", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto listed = parseJsonListing(r.out);
+    auto manifest = manifestVolume(1);
+    ASSERT_EQ(manifest.size(), 13u);
+    for (const auto& m : manifest) {
+        auto it = listed.find(m.path);
+        ASSERT_NE(it, listed.end()) << m.path << " is missing";
+        const Listed& e = it->second;
+        EXPECT_EQ(e.type, m.kind == "dir" ? "dir" : "file") << m.path;
+        EXPECT_EQ(e.deleted, m.kind == "deleted") << m.path;
+        if (m.kind != "dir") {
+            EXPECT_EQ(e.size, m.size) << m.path;
+        }
+        if (m.kind == "file") {
+            EXPECT_EQ(e.mtime, m.mtime) << m.path;
+        }
+    }
+    // The volume's own files are there too, and the orphans' folder closes the top level.
+    EXPECT_EQ(listed.at("$MFTMirr").size, 4096u);
+    EXPECT_EQ(listed.at("$Extend").type, "dir");
+    EXPECT_EQ(listed.at("ORPHAN_ENTRY").type, "dir");
+    EXPECT_NE(r.err.find("Processing done..."), std::string::npos) << r.err;
+}
+
+TEST(ListCli, VolumesAreNamedByIndexOrByHand)
+{
+    auto image = test::fixture("sample.vhdx").string();
+    auto custom = test::runQsalvage({"list", image, "--start-sector", "2048", "--fs", "NTFS", "--size-mb", "32"});
+    ASSERT_EQ(custom.exitCode, 0) << custom.err;
+    EXPECT_NE(custom.out.find("Documents/notes/todo.txt\n"), std::string::npos) << custom.out;
+    EXPECT_EQ(test::runQsalvage({"list", image}).exitCode, 2);
+    EXPECT_EQ(test::runQsalvage({"list", image, "--volume", "0", "--fs", "NTFS"}).exitCode, 2);
+    auto missing = test::runQsalvage({"list", image, "--gpt", "--volume", "9"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("There is no volume 9"), std::string::npos) << missing.err;
+}
+
+} // namespace
+} // namespace qis
