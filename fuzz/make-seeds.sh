@@ -6,7 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 data="$here/../tests/data"
 out=${1:?usage: make-seeds.sh OUTPUT_DIR}
-mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition}
+mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition,lznt1}
 seed() { # fixture, folder, bytes
     xz -dc "$data/$1.xz" | head -c "$3" > "$out/$2/$1" || true
 }
@@ -32,4 +32,8 @@ done
 rm -f "$raw" "$out/sample.vhdx.tmp"
 for disk in mbr-mixed mbr-gap gpt-mixed; do
     xz -dc "$data/$disk.img.xz" | head -c $((34 * 512)) > "$out/partition/$disk" || true
+done
+# Compression units cut from files an ntfs-3g mount compressed.
+for unit in "$data"/lznt1/*.lznt1.xz; do
+    xz -dc "$unit" > "$out/lznt1/$(basename "$unit" .xz)"
 done
