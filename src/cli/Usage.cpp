@@ -10,6 +10,7 @@ constexpr char kUsage[] =
     "  qsalvage info IMAGE [--json]\n"
     "  qsalvage volumes IMAGE [--gpt] [--deep [--no-skip] [--start-sector N] [--end-sector N]] [--json]\n"
     "  qsalvage list IMAGE VOLUME [--json]\n"
+    "  qsalvage save IMAGE VOLUME [--path TREEPATH] --output DIR\n"
     "  qsalvage export IMAGE --output PATH\n"
     "\n"
     "IMAGE is a VHDX, VHD (dynamic or fixed), VDI, monolithic sparse VMDK or raw\n"
@@ -21,7 +22,9 @@ constexpr char kUsage[] =
     "VOLUME number is what --volume N means in later commands.\n"
     "VOLUME is --volume N (with the --gpt/--deep options that found it) or a\n"
     "custom volume: --start-sector S --fs LABEL --size-mb M. list shows the\n"
-    "volume's whole tree, deleted and orphaned entries included (NTFS so far).\n";
+    "volume's whole tree, deleted and orphaned entries included (NTFS so far);\n"
+    "save writes the folder at TREEPATH (as list prints it; the whole volume\n"
+    "without --path) into DIR with the files' times, deleted files too.\n";
 
 } // namespace
 

@@ -18,6 +18,8 @@ int main(int argc, char** argv)
         return runVolumes(words);
     if (command == "list")
         return runList(words);
+    if (command == "save")
+        return runSave(words);
     if (command == "help" || command == "--help" || command == "-h") {
         printUsage();
         return kExitOk;

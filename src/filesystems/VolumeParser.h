@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/OutputFolder.h"
 #include "util/FileTime.h"
 
 #include <cstdint>
@@ -37,6 +38,14 @@ public:
     [[nodiscard]] virtual bool isFolder(EntryHandle entry) const = 0;
     [[nodiscard]] virtual bool isDeleted(EntryHandle entry) const = 0;
     virtual EntryDetails describe(EntryHandle entry) = 0;
+
+    // The name the entry's output gets (before it is made a safe component).
+    [[nodiscard]] virtual std::u16string outputName(EntryHandle entry) const { return name(entry); }
+    // Entries a folder save names but does not write.
+    [[nodiscard]] virtual bool skipOnSave(EntryHandle) const { return false; }
+    // Writes the entry's contents; false when some of it could not be read
+    // (what could be read is written, the rest as zeros).
+    virtual bool saveEntry(EntryHandle entry, SavedFile& out) = 0;
 };
 
 } // namespace qis

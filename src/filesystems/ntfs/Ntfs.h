@@ -5,6 +5,8 @@
 #include "images/readWriteInterface.h"
 #include "recovery/JobRunner.h"
 
+#include "platform/OutputFolder.h"
+
 #include <array>
 #include <atomic>
 #include <span>
@@ -51,6 +53,24 @@ public:
 
     // The standard scan (or deep, once that exists) from attach to linked tree.
     void runScan(JobContext& job);
+
+    // The unnamed data stream of a record, gathered from the record itself
+    // or from the extension records its $ATTRIBUTE_LIST names.
+    struct DataStream {
+        bool found = false;
+        bool resident = false;
+        std::vector<std::uint8_t> value;     // resident data
+        std::vector<ntfsdisk::DataRun> runs; // non-resident data, in VCN order
+        std::uint64_t dataSize = 0;
+        std::uint64_t initializedSize = 0;
+        std::uint16_t compressionUnit = 0;
+        std::uint16_t flags = 0; // attribute flags: 0x0001 compressed, 0x4000 encrypted
+    };
+    DataStream dataStream(std::uint64_t index);
+
+    // Writes the record's contents to `out` (a folder writes nothing) and
+    // returns whether every byte could be read; unreadable clusters are zeros.
+    bool saveEntry(std::uint64_t index, SavedFile& out);
 
 private:
     void linkRecord(std::uint64_t index);

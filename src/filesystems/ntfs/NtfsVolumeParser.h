@@ -17,6 +17,9 @@ public:
     [[nodiscard]] bool isFolder(EntryHandle entry) const override;
     [[nodiscard]] bool isDeleted(EntryHandle entry) const override;
     EntryDetails describe(EntryHandle entry) override;
+    [[nodiscard]] std::u16string outputName(EntryHandle entry) const override;
+    [[nodiscard]] bool skipOnSave(EntryHandle entry) const override;
+    bool saveEntry(EntryHandle entry, SavedFile& out) override;
 
 private:
     [[nodiscard]] EntryHandle link(std::int64_t position) const;

@@ -1,0 +1,142 @@
+#include "cli/Arguments.h"
+#include "cli/CliReporter.h"
+#include "cli/Commands.h"
+#include "cli/ImageOpening.h"
+#include "cli/Interrupt.h"
+#include "cli/VolumeSelection.h"
+#include "filesystems/ntfs/NtfsVolumeParser.h"
+#include "recovery/FolderSave.h"
+#include "util/Utf.h"
+
+#include <cstdio>
+
+namespace qis::cli {
+namespace {
+
+std::vector<std::string> splitTreePath(const std::string& path)
+{
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : path) {
+        if (c == '/') {
+            if (!part.empty())
+                parts.push_back(part);
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    if (!part.empty())
+        parts.push_back(part);
+    return parts;
+}
+
+// The entry at a tree path as `list` prints it ("Documents/notes"), kNoEntry
+// for the whole volume (an empty path), nullopt when there is none.
+std::optional<EntryHandle> findTreePath(const VolumeParser& parser, const std::string& path)
+{
+    std::vector<std::string> parts = splitTreePath(path);
+    if (parts.empty())
+        return kNoEntry;
+    std::vector<EntryHandle> level = parser.topLevel();
+    EntryHandle found = kNoEntry;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        found = kNoEntry;
+        for (EntryHandle e : level)
+            if (utf16ToUtf8(parser.name(e)) == parts[i]) {
+                found = e;
+                break;
+            }
+        if (found == kNoEntry)
+            return std::nullopt;
+        level.clear();
+        std::size_t guard = 0;
+        for (EntryHandle c = parser.firstChild(found); c != kNoEntry && guard++ < 10'000'000; c = parser.nextSibling(c))
+            level.push_back(c);
+    }
+    return found;
+}
+
+} // namespace
+
+int runSave(const std::vector<std::string>& words)
+{
+    std::vector<std::string> values = kVolumeValueOptions;
+    values.insert(values.end(), {"--path", "--output"});
+    Arguments args(words, values, kVolumeFlags);
+    if (!args.ok())
+        return usageError(args.error());
+    if (args.positional().size() != 1 || !args.value("--output"))
+        return usageError("save takes one IMAGE, a volume and --output DIR");
+    WizardState state;
+    if (!openImage(state, args.positional()[0]))
+        return kExitFailure;
+    bool usage = false;
+    auto volume = selectVolume(args, state, &usage);
+    if (!volume)
+        return usage ? kExitUsage : kExitFailure;
+    std::string label = volume->fileSystem;
+    for (char& c : label)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (label != "NTFS") {
+        std::fprintf(stderr, "Saving from %s volumes is not available yet.\n", volume->fileSystem.c_str());
+        return kExitFailure;
+    }
+
+    std::filesystem::path outputPath = *args.value("--output");
+    auto output = OutputFolder::open(outputPath);
+    if (!output) {
+        std::fprintf(stderr, "Select output folder\n");
+        return kExitFailure;
+    }
+
+    ntfs parser(*state.currentReader);
+    parser.volumeStartSector = static_cast<std::uint64_t>(volume->startSector);
+    parser.volumeSizeText = volume->sizeText.substr(0, volume->sizeText.find(' '));
+    NtfsVolumeParser view(parser);
+    std::atomic<bool> saveStopRequested{false};
+    CliReporter reporter;
+    int exitCode = kExitOk;
+    {
+        StopOnInterrupt interrupt(saveStopRequested);
+        JobRunner runner(reporter);
+        runner.start([&](JobContext& job) {
+            parser.runScan(job);
+            auto target = findTreePath(view, args.value("--path").value_or(""));
+            if (!target) {
+                job.reporter().showMessage("There is no " + *args.value("--path") + " on this volume.");
+                exitCode = kExitFailure;
+                return;
+            }
+            FolderSave save(view, saveStopRequested);
+            FolderSave::Totals totals;
+            if (*target != kNoEntry && !view.isFolder(*target)) {
+                save.saveFile(*target, *output, outputPath.string(), job, totals);
+            } else {
+                std::uint64_t n = save.countFiles(*target);
+                job.reporter().setProgressRange(0, static_cast<std::int32_t>(std::min<std::uint64_t>(n, INT32_MAX)));
+                auto answer = job.reporter().showMessage("number of files found inside this folder = " +
+                                                             std::to_string(n) +
+                                                             " .do u want to continue dumping these files..?",
+                                                         MessageIcon::Information, MessageButtons::YesNo);
+                if (answer != MessageResult::Yes)
+                    return;
+                totals = save.saveFolderContents(*target, *output, outputPath.string(), job);
+                job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(n, INT32_MAX)));
+            }
+            job.reporter().showMessage("Saving process done.");
+            job.reporter().showMessage(std::to_string(totals.files) + " files: " +
+                                       std::to_string(totals.files - totals.failed) + " written, " +
+                                       std::to_string(totals.incomplete) + " with unreadable parts (zeros), " +
+                                       std::to_string(totals.failed) + " not written, " +
+                                       std::to_string(totals.renamed) + " renamed beside a namesake.");
+            if (totals.failed)
+                exitCode = kExitFailure;
+        });
+        runner.join();
+    }
+    reporter.finish();
+    return exitCode;
+}
+
+} // namespace qis::cli

@@ -1,0 +1,244 @@
+// Reading a file's contents: resident values, run lists (sparse runs as
+// holes), LZNT1-compressed units, and data spread over extension records.
+
+#include "filesystems/ntfs/Lznt1.h"
+#include "filesystems/ntfs/Ntfs.h"
+#include "util/ByteReader.h"
+#include "util/CheckedMath.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+namespace qis {
+
+using namespace ntfsdisk;
+
+namespace {
+
+constexpr std::size_t kMaxListedRecords = 4096;
+constexpr std::uint64_t kCopyWindow = 1u << 20;
+
+struct Piece {
+    std::uint64_t startingVcn = 0;
+    std::vector<DataRun> runs;
+};
+
+// The unnamed $DATA attributes of one record, as pieces of the stream.
+void collectPieces(std::span<const std::uint8_t> record, ntfs::DataStream& stream, std::map<std::uint64_t, Piece>& pieces,
+                   bool headerFromHere)
+{
+    for (const AttributeHeader& a : walkAttributes(record)) {
+        if (a.type != kAttrData || a.isNamed())
+            continue;
+        if (a.nonResident == 0) {
+            if (!stream.found) {
+                auto value = residentValue(record, a);
+                stream.found = true;
+                stream.resident = true;
+                stream.value.assign(value.begin(), value.end());
+                stream.dataSize = stream.initializedSize = value.size();
+                stream.flags = a.flags;
+            }
+            continue;
+        }
+        // The piece that starts at VCN 0 carries the sizes of the whole stream.
+        if (a.startingVcn == 0 && (headerFromHere || !stream.found)) {
+            stream.found = true;
+            stream.resident = false;
+            stream.dataSize = a.dataSize;
+            stream.initializedSize = std::min(a.initializedSize, a.dataSize);
+            stream.compressionUnit = a.compressionUnit;
+            stream.flags = a.flags;
+        }
+        if (!pieces.count(a.startingVcn))
+            pieces[a.startingVcn] = Piece{a.startingVcn, decodeRunList(record, a)};
+    }
+}
+
+} // namespace
+
+ntfs::DataStream ntfs::dataStream(std::uint64_t index)
+{
+    DataStream stream;
+    if (index >= entryList.size())
+        return stream;
+    std::array<std::uint8_t, kRecordSize> record{};
+    readRecordFixed(entryList[index].recordOffset, record);
+    if (!RecordHeader::parse(record).signatureOk)
+        return stream;
+
+    std::map<std::uint64_t, Piece> pieces;
+    std::vector<std::uint64_t> extensions;
+    for (const AttributeHeader& a : walkAttributes(record)) {
+        if (a.type != kAttrAttributeList)
+            continue;
+        // The list names the records holding each attribute; a long list is
+        // itself non-resident.
+        std::vector<std::uint8_t> list;
+        if (a.nonResident == 0) {
+            auto value = residentValue(record, a);
+            list.assign(value.begin(), value.end());
+        } else {
+            for (const DataRun& run : ntfsdisk::decodeRunList(record, a)) {
+                auto bytes = checkedMul(run.length, bytesPerCluster);
+                if (!bytes || run.sparse || list.size() + *bytes > (1u << 20))
+                    break;
+                std::vector<std::uint8_t> part(static_cast<std::size_t>(*bytes));
+                if (reader->seek(static_cast<std::int64_t>(run.lcn * bytesPerCluster), 0))
+                    reader->read(part.data(), static_cast<std::uint32_t>(part.size()));
+                list.insert(list.end(), part.begin(), part.end());
+            }
+            list.resize(std::min<std::size_t>(list.size(), a.dataSize));
+        }
+        ByteReader r(list);
+        for (std::size_t at = 0; r.has(at, 26) && extensions.size() < kMaxListedRecords;) {
+            std::uint32_t type = r.u32le(at + 0x00);
+            std::uint16_t length = r.u16le(at + 0x04);
+            std::uint8_t nameLength = r.u8(at + 0x06);
+            if (type == kAttrEnd || length < 26)
+                break;
+            if (type == kAttrData && nameLength == 0)
+                extensions.push_back(r.u64le(at + 0x10) & 0xFFFFFFFFFFFFull);
+            at += length;
+        }
+        break;
+    }
+
+    collectPieces(record, stream, pieces, true);
+    std::set<std::uint64_t> visited = {index};
+    for (std::uint64_t ext : extensions) {
+        if (ext >= entryList.size() || !visited.insert(ext).second)
+            continue;
+        std::array<std::uint8_t, kRecordSize> extension{};
+        readRecordFixed(entryList[ext].recordOffset, extension);
+        if (RecordHeader::parse(extension).signatureOk)
+            collectPieces(extension, stream, pieces, false);
+    }
+    for (auto& [vcn, piece] : pieces)
+        stream.runs.insert(stream.runs.end(), piece.runs.begin(), piece.runs.end());
+    return stream;
+}
+
+bool ntfs::saveEntry(std::uint64_t index, SavedFile& out)
+{
+    if (index >= entryList.size() || entryList[index].isFolder())
+        return true;
+    DataStream stream = dataStream(index);
+    if (!stream.found)
+        return true;
+    if (stream.resident)
+        return out.write(stream.value);
+
+    const std::uint64_t cluster = bytesPerCluster ? bytesPerCluster : 4096;
+    bool complete = true;
+    std::uint64_t remaining = stream.dataSize;
+    std::uint64_t initialized = stream.initializedSize;
+    std::vector<std::uint8_t> buffer;
+
+    // Clusters the reader cannot deliver are written as zeros, so the rest of
+    // the file stays where it belongs.
+    auto readClusters = [&](std::uint64_t lcn, std::uint64_t count, std::uint8_t* into) {
+        auto at = checkedMul(lcn, cluster);
+        std::uint64_t bytes = count * cluster;
+        if (!at || *at > static_cast<std::uint64_t>(INT64_MAX) || !reader->seek(static_cast<std::int64_t>(*at), 0) ||
+            !reader->read(into, static_cast<std::uint32_t>(bytes))) {
+            std::fill(into, into + bytes, 0);
+            complete = false;
+        }
+    };
+
+    if (stream.flags & 0x0001) {
+        // Compressed: units of 2^compressionUnit clusters. A unit whose last
+        // cluster is allocated is stored as it is; one with sparse clusters at
+        // its end is LZNT1 data in its allocated clusters; all sparse is zeros.
+        const unsigned shift = stream.compressionUnit & 31;
+        const std::uint64_t unitClusters = shift <= 8 ? 1ull << shift : 16;
+        const std::uint64_t unitBytes = unitClusters * cluster;
+        if (unitBytes > (8u << 20))
+            return false;
+        std::vector<std::uint8_t> packed(static_cast<std::size_t>(unitBytes)), plain(static_cast<std::size_t>(unitBytes));
+        std::vector<std::pair<std::uint64_t, bool>> clusters; // lcn, allocated
+        auto flushUnit = [&]() -> bool {
+            if (clusters.empty())
+                return true;
+            std::size_t allocated = 0;
+            for (std::size_t i = 0; i < clusters.size(); ++i)
+                if (clusters[i].second)
+                    allocated = i + 1;
+            std::uint64_t n = std::min<std::uint64_t>(unitBytes, remaining);
+            bool ok = true;
+            if (allocated == 0) {
+                ok = out.skip(n);
+            } else {
+                for (std::size_t i = 0; i < allocated; ++i) {
+                    std::uint8_t* into = packed.data() + i * cluster;
+                    if (clusters[i].second)
+                        readClusters(clusters[i].first, 1, into);
+                    else
+                        std::fill(into, into + cluster, 0);
+                }
+                if (allocated == clusters.size() && clusters.size() == unitClusters) {
+                    ok = out.write({packed.data(), static_cast<std::size_t>(n)});
+                } else {
+                    std::fill(plain.begin(), plain.end(), 0);
+                    auto result = ntfsdisk::lznt1Decompress({packed.data(), allocated * cluster}, plain);
+                    complete &= !result.damaged();
+                    ok = out.write({plain.data(), static_cast<std::size_t>(n)});
+                }
+            }
+            remaining -= n;
+            clusters.clear();
+            return ok;
+        };
+        for (const DataRun& run : stream.runs) {
+            for (std::uint64_t c = 0; c < run.length && remaining > 0; ++c) {
+                clusters.emplace_back(run.sparse ? 0 : run.lcn + c, !run.sparse);
+                if (clusters.size() == unitClusters && !flushUnit())
+                    return false;
+            }
+            if (remaining == 0)
+                break;
+        }
+        if (remaining > 0 && !flushUnit())
+            return false;
+        if (remaining > 0 && !out.skip(remaining))
+            return false;
+        return complete;
+    }
+
+    // Uncompressed (encrypted data is written as it is stored), a window of
+    // whole clusters at a time.
+    const std::uint64_t window = std::max<std::uint64_t>(kCopyWindow / cluster, 1) * cluster;
+    std::uint64_t position = 0;
+    for (const DataRun& run : stream.runs) {
+        if (remaining == 0)
+            break;
+        std::uint64_t runBytes = std::min(run.length * cluster, remaining);
+        if (run.sparse || position >= initialized) {
+            if (!out.skip(runBytes))
+                return false;
+        } else {
+            for (std::uint64_t done = 0; done < runBytes;) {
+                std::uint64_t n = std::min(window, runBytes - done);
+                std::uint64_t clusters = ceilDiv(n, cluster);
+                buffer.resize(static_cast<std::size_t>(clusters * cluster));
+                readClusters(run.lcn + done / cluster, clusters, buffer.data());
+                // Past the initialized size the file reads as zeros.
+                std::uint64_t valid = position + done < initialized ? std::min(n, initialized - position - done) : 0;
+                std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(valid), buffer.end(), 0);
+                if (!out.write({buffer.data(), static_cast<std::size_t>(n)}))
+                    return false;
+                done += n;
+            }
+        }
+        position += runBytes;
+        remaining -= runBytes;
+    }
+    // Runs that end before the data size (a damaged list) leave zeros.
+    if (remaining > 0 && !out.skip(remaining))
+        return false;
+    return complete;
+}
+
+} // namespace qis

@@ -1,0 +1,123 @@
+#include "platform/OutputFolder.h"
+
+#include "recovery/OutputNames.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace qis {
+namespace {
+
+constexpr unsigned kMaxNumberedNames = 10000;
+
+} // namespace
+
+OutputFolder::~OutputFolder()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+OutputFolder::OutputFolder(OutputFolder&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+OutputFolder& OutputFolder::operator=(OutputFolder&& other) noexcept
+{
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+std::optional<OutputFolder> OutputFolder::open(const std::filesystem::path& path)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    OutputFolder folder;
+    folder.fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder.fd_ < 0)
+        return std::nullopt;
+    return folder;
+}
+
+std::optional<OutputFolder> OutputFolder::subfolder(const std::string& name) const
+{
+    if (fd_ < 0)
+        return std::nullopt;
+    if (::mkdirat(fd_, name.c_str(), 0755) != 0 && errno != EEXIST)
+        return std::nullopt;
+    OutputFolder sub;
+    sub.fd_ = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (sub.fd_ < 0)
+        return std::nullopt;
+    return sub;
+}
+
+SavedFile::~SavedFile() { close(); }
+
+bool SavedFile::create(const OutputFolder& folder, const std::string& name)
+{
+    close();
+    for (unsigned n = 0; n <= kMaxNumberedNames; ++n) {
+        std::string candidate = n == 0 ? name : numberedName(name, n);
+        fd_ = ::openat(folder.fd_, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd_ >= 0) {
+            name_ = candidate;
+            offset_ = 0;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+bool SavedFile::write(std::span<const std::uint8_t> data)
+{
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset_));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+        offset_ += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+bool SavedFile::skip(std::uint64_t bytes)
+{
+    offset_ += bytes;
+    // The length covers the hole even when nothing is written after it.
+    return ::ftruncate(fd_, static_cast<off_t>(offset_)) == 0;
+}
+
+void SavedFile::setTimes(const std::optional<UnixTime>& access, const std::optional<UnixTime>& modification)
+{
+    if (fd_ < 0)
+        return;
+    struct timespec times[2];
+    times[0].tv_sec = access ? static_cast<time_t>(access->seconds) : 0;
+    times[0].tv_nsec = access ? static_cast<long>(access->nanoseconds) : UTIME_OMIT;
+    times[1].tv_sec = modification ? static_cast<time_t>(modification->seconds) : 0;
+    times[1].tv_nsec = modification ? static_cast<long>(modification->nanoseconds) : UTIME_OMIT;
+    ::futimens(fd_, times);
+}
+
+bool SavedFile::close()
+{
+    if (fd_ < 0)
+        return true;
+    int rc = ::close(fd_);
+    fd_ = -1;
+    return rc == 0;
+}
+
+} // namespace qis

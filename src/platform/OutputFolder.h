@@ -1,0 +1,65 @@
+#pragma once
+
+#include "util/FileTime.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace qis {
+
+// A folder the program saves into, held open so that every file and folder
+// is made relative to it (openat): nothing below it is reached through a
+// symbolic link, and nothing that exists is overwritten.
+class OutputFolder {
+public:
+    OutputFolder() = default;
+    ~OutputFolder();
+    OutputFolder(OutputFolder&& other) noexcept;
+    OutputFolder& operator=(OutputFolder&& other) noexcept;
+    OutputFolder(const OutputFolder&) = delete;
+    OutputFolder& operator=(const OutputFolder&) = delete;
+
+    // Opens an existing folder (made if missing).
+    static std::optional<OutputFolder> open(const std::filesystem::path& path);
+
+    // The sub-folder `name` (one safe component), made if missing; an
+    // existing real folder is reused.
+    std::optional<OutputFolder> subfolder(const std::string& name) const;
+
+    [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
+
+private:
+    friend class SavedFile;
+    int fd_ = -1;
+};
+
+// A new file in an output folder, named `name` or, when that exists,
+// "name (1)", "name (2)", ...
+class SavedFile {
+public:
+    SavedFile() = default;
+    ~SavedFile();
+    SavedFile(const SavedFile&) = delete;
+    SavedFile& operator=(const SavedFile&) = delete;
+
+    [[nodiscard]] bool create(const OutputFolder& folder, const std::string& name);
+    [[nodiscard]] const std::string& name() const { return name_; } // as created
+    [[nodiscard]] bool write(std::span<const std::uint8_t> data);
+    // Leaves a hole of `bytes` zeros (sparse data).
+    [[nodiscard]] bool skip(std::uint64_t bytes);
+    // Access and modification times; a missing time is left as it is, and a
+    // time that cannot be set does not fail the file.
+    void setTimes(const std::optional<UnixTime>& access, const std::optional<UnixTime>& modification);
+    bool close();
+    [[nodiscard]] std::uint64_t written() const { return offset_; }
+
+private:
+    int fd_ = -1;
+    std::uint64_t offset_ = 0;
+    std::string name_;
+};
+
+} // namespace qis

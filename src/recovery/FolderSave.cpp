@@ -1,0 +1,105 @@
+#include "recovery/FolderSave.h"
+
+#include "filesystems/EntryWalk.h"
+#include "recovery/OutputNames.h"
+
+namespace qis {
+
+std::vector<EntryHandle> FolderSave::children(EntryHandle folder) const
+{
+    if (folder == kNoEntry)
+        return parser_.topLevel();
+    std::vector<EntryHandle> list;
+    std::unordered_set<EntryHandle> seen;
+    for (EntryHandle c = parser_.firstChild(folder); c != kNoEntry && seen.insert(c).second; c = parser_.nextSibling(c))
+        list.push_back(c);
+    return list;
+}
+
+std::uint64_t FolderSave::countFiles(EntryHandle folder)
+{
+    std::uint64_t count = 0;
+    std::unordered_set<EntryHandle> seen;
+    std::vector<std::pair<EntryHandle, std::size_t>> pending = {{folder, 0}};
+    while (!pending.empty()) {
+        auto [f, depth] = pending.back();
+        pending.pop_back();
+        for (EntryHandle c : children(f)) {
+            if (!seen.insert(c).second)
+                continue;
+            if (parser_.isFolder(c)) {
+                if (depth + 1 < kMaxTreeDepth)
+                    pending.emplace_back(c, depth + 1);
+            } else {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+FolderSave::Totals FolderSave::saveFolderContents(EntryHandle folder, const OutputFolder& into,
+                                                  const std::string& shownPath, JobContext& job)
+{
+    Totals totals;
+    std::unordered_set<EntryHandle> visited;
+    visited_ = &visited;
+    walk(folder, into, shownPath, job, totals, 0);
+    visited_ = nullptr;
+    return totals;
+}
+
+void FolderSave::walk(EntryHandle folder, const OutputFolder& into, const std::string& shownPath, JobContext& job,
+                      Totals& totals, std::size_t depth)
+{
+    for (EntryHandle c : children(folder)) {
+        if (job.stopSeen(stop_))
+            return;
+        if (!visited_->insert(c).second)
+            continue; // a loop in damaged links
+        job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(totals.files, INT32_MAX)));
+        if (parser_.isFolder(c)) {
+            std::string name = outputComponent(parser_.outputName(c));
+            auto sub = into.subfolder(name);
+            if (sub && depth + 1 < kMaxTreeDepth)
+                walk(c, *sub, shownPath + "/" + name, job, totals, depth + 1);
+            continue;
+        }
+        saveFile(c, into, shownPath, job, totals);
+    }
+}
+
+bool FolderSave::saveFile(EntryHandle file, const OutputFolder& into, const std::string& shownPath, JobContext& job,
+                          Totals& totals)
+{
+    ++totals.files;
+    std::string name = outputComponent(parser_.outputName(file));
+    JobReporter& reporter = job.reporter();
+    reporter.setStatusText("saving File  " + shownPath + "/" + name);
+    reporter.setDetailText("File size: " + parser_.describe(file).sizeText);
+    if (parser_.skipOnSave(file)) {
+        reporter.setDetailText("");
+        return true;
+    }
+    SavedFile out;
+    if (!out.create(into, name)) {
+        ++totals.failed;
+        reporter.setDetailText("");
+        return false;
+    }
+    if (out.name() != name) {
+        ++totals.renamed;
+        reporter.setStatusText("saving File  " + shownPath + "/" + name + " as " + out.name() +
+                               " (a file of that name is there already)");
+    }
+    bool complete = parser_.saveEntry(file, out);
+    if (!complete)
+        ++totals.incomplete;
+    EntryDetails d = parser_.describe(file);
+    out.setTimes(d.access, d.modification);
+    out.close();
+    reporter.setDetailText("");
+    return complete;
+}
+
+} // namespace qis

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "filesystems/VolumeParser.h"
+#include "platform/OutputFolder.h"
+#include "recovery/JobRunner.h"
+
+#include <atomic>
+#include <unordered_set>
+#include <string>
+
+namespace qis {
+
+// Saving entries into an output folder, the same walk for every file
+// system: folders become folders, files get their contents and times.
+// Names are made safe; two entries of one name in a folder both survive.
+class FolderSave {
+public:
+    FolderSave(VolumeParser& parser, std::atomic<bool>& saveStopRequested)
+        : parser_(parser), stop_(saveStopRequested)
+    {
+    }
+
+    struct Totals {
+        std::uint64_t files = 0;      // files visited
+        std::uint64_t incomplete = 0; // written, but part of the data could not be read
+        std::uint64_t failed = 0;     // not written at all
+        std::uint64_t renamed = 0;    // written under a numbered name beside a namesake
+    };
+
+    // Files below a folder, at any depth (the top level when entry is kNoEntry).
+    std::uint64_t countFiles(EntryHandle folder);
+
+    // Writes the folder's children (the top level when folder is kNoEntry)
+    // into `into`, whose path is shown as `shownPath` in the status texts.
+    Totals saveFolderContents(EntryHandle folder, const OutputFolder& into, const std::string& shownPath,
+                              JobContext& job);
+
+    // Writes one file into the folder.
+    bool saveFile(EntryHandle file, const OutputFolder& into, const std::string& shownPath, JobContext& job,
+                  Totals& totals);
+
+private:
+    std::vector<EntryHandle> children(EntryHandle folder) const;
+    void walk(EntryHandle folder, const OutputFolder& into, const std::string& shownPath, JobContext& job,
+              Totals& totals, std::size_t depth);
+
+    VolumeParser& parser_;
+    std::atomic<bool>& stop_;
+    std::unordered_set<EntryHandle>* visited_ = nullptr;
+};
+
+} // namespace qis
