@@ -1,10 +1,9 @@
 #include "cli/Arguments.h"
 #include "cli/CliReporter.h"
 #include "cli/Commands.h"
-#include "cli/ImageOpening.h"
 #include "cli/Interrupt.h"
+#include "cli/ScannedVolume.h"
 #include "cli/VolumeSelection.h"
-#include "filesystems/ntfs/NtfsVolumeParser.h"
 #include "recovery/FolderSave.h"
 #include "util/Utf.h"
 
@@ -68,53 +67,38 @@ int runSave(const std::vector<std::string>& words)
         return usageError(args.error());
     if (args.positional().size() != 1 || !args.value("--output"))
         return usageError("save takes one IMAGE, a volume and --output DIR");
-    WizardState state;
-    if (!openImage(state, args.positional()[0]))
-        return kExitFailure;
-    bool usage = false;
-    auto volume = selectVolume(args, state, &usage);
-    if (!volume)
-        return usage ? kExitUsage : kExitFailure;
-    std::string label = volume->fileSystem;
-    for (char& c : label)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (label != "NTFS") {
-        std::fprintf(stderr, "Saving from %s volumes is not available yet.\n", volume->fileSystem.c_str());
+    std::filesystem::path outputPath = *args.value("--output");
+
+    CliReporter reporter;
+    int exitCode = kExitOk;
+    auto scanned = scanVolume(args, reporter, exitCode);
+    if (!scanned)
+        return exitCode;
+    VolumeParser& view = *scanned->parser;
+    auto target = findTreePath(view, args.value("--path").value_or(""));
+    if (!target) {
+        std::fprintf(stderr, "There is no %s on this volume.\n", args.value("--path")->c_str());
         return kExitFailure;
     }
-
-    std::filesystem::path outputPath = *args.value("--output");
     auto output = OutputFolder::open(outputPath);
     if (!output) {
         std::fprintf(stderr, "Select output folder\n");
         return kExitFailure;
     }
 
-    ntfs parser(*state.currentReader);
-    parser.volumeStartSector = static_cast<std::uint64_t>(volume->startSector);
-    parser.volumeSizeText = volume->sizeText.substr(0, volume->sizeText.find(' '));
-    NtfsVolumeParser view(parser);
     std::atomic<bool> saveStopRequested{false};
-    CliReporter reporter;
-    int exitCode = kExitOk;
     {
         StopOnInterrupt interrupt(saveStopRequested);
         JobRunner runner(reporter);
         runner.start([&](JobContext& job) {
-            parser.runScan(job);
-            auto target = findTreePath(view, args.value("--path").value_or(""));
-            if (!target) {
-                job.reporter().showMessage("There is no " + *args.value("--path") + " on this volume.");
-                exitCode = kExitFailure;
-                return;
-            }
             FolderSave save(view, saveStopRequested);
             FolderSave::Totals totals;
             if (*target != kNoEntry && !view.isFolder(*target)) {
                 save.saveFile(*target, *output, outputPath.string(), job, totals);
             } else {
                 std::uint64_t n = save.countFiles(*target);
-                job.reporter().setProgressRange(0, static_cast<std::int32_t>(std::min<std::uint64_t>(n, INT32_MAX)));
+                auto clamp = [](std::uint64_t v) { return static_cast<std::int32_t>(std::min<std::uint64_t>(v, INT32_MAX)); };
+                job.reporter().setProgressRange(0, clamp(n));
                 auto answer = job.reporter().showMessage("number of files found inside this folder = " +
                                                              std::to_string(n) +
                                                              " .do u want to continue dumping these files..?",
@@ -122,7 +106,7 @@ int runSave(const std::vector<std::string>& words)
                 if (answer != MessageResult::Yes)
                     return;
                 totals = save.saveFolderContents(*target, *output, outputPath.string(), job);
-                job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(n, INT32_MAX)));
+                job.reporter().setProgressPos(clamp(n));
             }
             job.reporter().showMessage("Saving process done.");
             job.reporter().showMessage(std::to_string(totals.files) + " files: " +

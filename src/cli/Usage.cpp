@@ -11,6 +11,7 @@ constexpr char kUsage[] =
     "  qsalvage volumes IMAGE [--gpt] [--deep [--no-skip] [--start-sector N] [--end-sector N]] [--json]\n"
     "  qsalvage list IMAGE VOLUME [--json]\n"
     "  qsalvage save IMAGE VOLUME [--path TREEPATH] --output DIR\n"
+    "  qsalvage search IMAGE VOLUME PATTERN [--json]\n"
     "  qsalvage export IMAGE --output PATH\n"
     "\n"
     "IMAGE is a VHDX, VHD (dynamic or fixed), VDI, monolithic sparse VMDK or raw\n"
@@ -24,7 +25,9 @@ constexpr char kUsage[] =
     "custom volume: --start-sector S --fs LABEL --size-mb M. list shows the\n"
     "volume's whole tree, deleted and orphaned entries included (NTFS so far);\n"
     "save writes the folder at TREEPATH (as list prints it; the whole volume\n"
-    "without --path) into DIR with the files' times, deleted files too.\n";
+    "without --path) into DIR with the files' times, deleted files too. search\n"
+    "lists the files whose names contain a match of PATTERN (ECMAScript regular\n"
+    "expression, any case; \"jpg|png\" finds both).\n";
 
 } // namespace
 

@@ -20,6 +20,8 @@ int main(int argc, char** argv)
         return runList(words);
     if (command == "save")
         return runSave(words);
+    if (command == "search")
+        return runSearch(words);
     if (command == "help" || command == "--help" || command == "-h") {
         printUsage();
         return kExitOk;

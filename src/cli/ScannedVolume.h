@@ -1,0 +1,33 @@
+#pragma once
+
+#include "cli/Arguments.h"
+#include "cli/CliReporter.h"
+#include "filesystems/VolumeParser.h"
+#include "filesystems/ntfs/Ntfs.h"
+#include "recovery/WizardState.h"
+#include "volumes/VolumeRecord.h"
+
+#include <memory>
+#include <string>
+
+namespace qis::cli {
+
+// A volume of the image named on the command line, parsed and linked.
+struct ScannedVolume {
+    WizardState state;
+    VolumeRecord volume;
+    std::unique_ptr<ntfs> ntfsParser;
+    std::unique_ptr<VolumeParser> parser;
+};
+
+// Opens the image, finds the volume the options name and runs its parser's
+// scan as a job (Ctrl-C stops it and keeps what was found). On failure
+// prints why, sets exitCode and returns null.
+std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& reporter, int& exitCode);
+
+// One entry as `list --json` and `search --json` print it.
+std::string entryJson(VolumeParser& parser, EntryHandle entry, const std::string& path);
+// One entry as a line of `list` and `search`.
+std::string entryLine(VolumeParser& parser, EntryHandle entry, const std::string& path);
+
+} // namespace qis::cli

@@ -1,0 +1,64 @@
+#include "cli/Arguments.h"
+#include "cli/Commands.h"
+#include "cli/Interrupt.h"
+#include "cli/ScannedVolume.h"
+#include "cli/VolumeSelection.h"
+#include "recovery/NameSearch.h"
+
+#include <cstdio>
+
+namespace qis::cli {
+
+int runSearch(const std::vector<std::string>& words)
+{
+    std::vector<std::string> flags = kVolumeFlags;
+    flags.push_back("--json");
+    Arguments args(words, kVolumeValueOptions, flags);
+    if (!args.ok())
+        return usageError(args.error());
+    if (args.positional().size() != 2)
+        return usageError("search takes one IMAGE, a volume and one PATTERN");
+    const std::string pattern = args.positional()[1];
+
+    CliReporter reporter;
+    int exitCode = kExitOk;
+    auto scanned = scanVolume(args, reporter, exitCode);
+    if (!scanned)
+        return exitCode;
+    VolumeParser& view = *scanned->parser;
+    bool json = args.flag("--json");
+    bool first = true;
+    if (json)
+        std::printf("[");
+    {
+        StopOnInterrupt interrupt(scanned->ntfsParser->stopRequested);
+        JobRunner runner(reporter);
+        runner.start([&](JobContext& job) {
+            if (!pattern.empty()) {
+                auto matcher = NameSearch::compile(pattern);
+                if (!matcher) {
+                    job.reporter().showMessage(
+                        "such characters are not allowed for search.Try again with different pattern.");
+                    exitCode = kExitFailure;
+                    return;
+                }
+                NameSearch search(view, scanned->ntfsParser->stopRequested);
+                search.run(*matcher, job, [&](const NameSearch::Hit& hit) {
+                    if (json)
+                        std::printf("%s\n  %s", first ? "" : ",", entryJson(view, hit.entry, hit.path).c_str());
+                    else
+                        std::printf("%s\n", entryLine(view, hit.entry, hit.path).c_str());
+                    first = false;
+                });
+            }
+            job.reporter().showMessage("Searching Finished");
+        });
+        runner.join();
+    }
+    if (json)
+        std::printf("%s]\n", first ? "" : "\n");
+    reporter.finish();
+    return exitCode;
+}
+
+} // namespace qis::cli
