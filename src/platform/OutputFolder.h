@@ -1,5 +1,6 @@
 #pragma once
 
+#include "util/DataSink.h"
 #include "util/FileTime.h"
 
 #include <cstdint>
@@ -38,18 +39,18 @@ private:
 
 // A new file in an output folder, named `name` or, when that exists,
 // "name (1)", "name (2)", ...
-class SavedFile {
+class SavedFile : public DataSink {
 public:
     SavedFile() = default;
-    ~SavedFile();
+    ~SavedFile() override;
     SavedFile(const SavedFile&) = delete;
     SavedFile& operator=(const SavedFile&) = delete;
 
     [[nodiscard]] bool create(const OutputFolder& folder, const std::string& name);
     [[nodiscard]] const std::string& name() const { return name_; } // as created
-    [[nodiscard]] bool write(std::span<const std::uint8_t> data);
+    bool write(std::span<const std::uint8_t> data) override;
     // Leaves a hole of `bytes` zeros (sparse data).
-    [[nodiscard]] bool skip(std::uint64_t bytes);
+    bool skip(std::uint64_t bytes) override;
     // Access and modification times; a missing time is left as it is, and a
     // time that cannot be set does not fail the file.
     void setTimes(const std::optional<UnixTime>& access, const std::optional<UnixTime>& modification);

@@ -153,11 +153,23 @@ void ntfs::parseRecord(std::uint64_t recordOffset, std::uint64_t index)
     }
     if (!chosen)
         return;
-    e.name = chosen->name;
-    e.recordFlags = header.flags;
-    e.nameSize = chosen->allocatedSize;
-    e.parentIndex = chosen->parentRecord();
-    linkRecord(index);
+    // An extension record is part of its base record's file: its name (moved
+    // out of a base record that has an attribute list) names the base.
+    std::uint64_t target = index;
+    if (header.baseRecord != 0) {
+        target = header.baseRecord;
+        if (target >= entryList.size() || target == index || entryList[target].name)
+            return;
+        e.typeMark = 0;
+        if (chosen->flags & kFileNameHasIndex)
+            entryList[target].typeMark = 'D';
+    }
+    NtfsEntryRecord& named = entryList[target];
+    named.name = chosen->name;
+    named.recordFlags = header.flags;
+    named.nameSize = chosen->allocatedSize;
+    named.parentIndex = chosen->parentRecord();
+    linkRecord(target);
 }
 
 void ntfs::linkRecord(std::uint64_t index)

@@ -70,7 +70,7 @@ public:
 
     // Writes the record's contents to `out` (a folder writes nothing) and
     // returns whether every byte could be read; unreadable clusters are zeros.
-    bool saveEntry(std::uint64_t index, SavedFile& out);
+    bool saveEntry(std::uint64_t index, DataSink& out);
 
 private:
     void linkRecord(std::uint64_t index);

@@ -120,7 +120,7 @@ ntfs::DataStream ntfs::dataStream(std::uint64_t index)
     return stream;
 }
 
-bool ntfs::saveEntry(std::uint64_t index, SavedFile& out)
+bool ntfs::saveEntry(std::uint64_t index, DataSink& out)
 {
     if (index >= entryList.size() || entryList[index].isFolder())
         return true;

@@ -46,6 +46,7 @@ RecordHeader RecordHeader::parse(std::span<const std::uint8_t> record)
     h.updateSequenceCount = r.u16le(0x06);
     h.firstAttributeOffset = r.u16le(0x14);
     h.flags = r.u16le(0x16);
+    h.baseRecord = r.u64le(0x20) & 0xFFFFFFFFFFFFull;
     return h;
 }
 

@@ -41,6 +41,7 @@ struct RecordHeader {
     std::uint16_t updateSequenceCount = 0;  // 0x06
     std::uint16_t firstAttributeOffset = 0; // 0x14
     std::uint16_t flags = 0;                // 0x16
+    std::uint64_t baseRecord = 0;           // 0x20 base record reference (0: this is a base record)
     static RecordHeader parse(std::span<const std::uint8_t> record);
 };
 

@@ -91,6 +91,9 @@ EntryDetails NtfsVolumeParser::describe(EntryHandle entry)
             // A resident file's size is its value's length.
             d.size = a.nonResident ? a.dataSize : a.valueLength;
             sizeTaken = true;
+        } else if (a.type == kAttrAttributeList && !sizeTaken) {
+            d.size = parser_.dataStream(entry).dataSize; // the data is in extension records
+            sizeTaken = true;
         }
     }
     d.sizeText = formatSizeText(static_cast<std::int64_t>(d.size));

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace qis {
+
+// Where a file's recovered contents go: a saved file, or memory.
+class DataSink {
+public:
+    virtual ~DataSink() = default;
+    virtual bool write(std::span<const std::uint8_t> data) = 0;
+    // `bytes` zeros (a hole where the output allows one).
+    virtual bool skip(std::uint64_t bytes) = 0;
+};
+
+// Keeps the contents in memory, up to a limit; past it, writes fail.
+class MemorySink : public DataSink {
+public:
+    explicit MemorySink(std::size_t limit) : limit_(limit) {}
+    bool write(std::span<const std::uint8_t> data) override
+    {
+        if (data.size() > limit_ - bytes.size())
+            return false;
+        bytes.insert(bytes.end(), data.begin(), data.end());
+        return true;
+    }
+    bool skip(std::uint64_t n) override
+    {
+        if (n > limit_ - bytes.size())
+            return false;
+        bytes.resize(bytes.size() + static_cast<std::size_t>(n), 0);
+        return true;
+    }
+    std::vector<std::uint8_t> bytes;
+
+private:
+    std::size_t limit_;
+};
+
+} // namespace qis
