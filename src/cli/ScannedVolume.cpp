@@ -5,6 +5,7 @@
 #include "cli/Interrupt.h"
 #include "cli/Json.h"
 #include "cli/VolumeSelection.h"
+#include "filesystems/RecycleBin.h"
 #include "filesystems/ntfs/NtfsVolumeParser.h"
 
 #include <cinttypes>
@@ -74,6 +75,7 @@ std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& re
     parser->stopRequested.store(false);
     scanned->parser = std::make_unique<NtfsVolumeParser>(*parser);
     scanned->ntfsParser = std::move(parser);
+    restoreRecycleBinNames(*scanned->parser);
     exitCode = kExitOk;
     return scanned;
 }

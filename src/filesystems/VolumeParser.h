@@ -45,7 +45,9 @@ public:
     [[nodiscard]] virtual bool skipOnSave(EntryHandle) const { return false; }
     // Writes the entry's contents; false when some of it could not be read
     // (what could be read is written, the rest as zeros).
-    virtual bool saveEntry(EntryHandle entry, SavedFile& out) = 0;
+    virtual bool saveEntry(EntryHandle entry, DataSink& out) = 0;
+    // Gives the entry another name for the rest of the parser's life.
+    virtual void rename(EntryHandle entry, std::u16string name) = 0;
 };
 
 } // namespace qis

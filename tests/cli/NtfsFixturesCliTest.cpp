@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -34,7 +35,12 @@ std::vector<ManifestLine> readManifest(const std::string& name)
             f.push_back(x);
         if (f.size() < 11)
             continue;
-        lines.push_back({f[0], f[1], f[5], f[7], f[8], f[9], f[10]});
+        // Recycle-bin data files are shown under the names their $I files recorded.
+        std::string path = f[10];
+        for (auto [stored, restored] : {std::pair{"$RAB12CD.docx", "report.docx"}, {"$RXY98ZW.txt", "old notes.txt"}})
+            if (auto at = path.rfind(stored); at != std::string::npos && at + std::strlen(stored) == path.size())
+                path = path.substr(0, at) + restored;
+        lines.push_back({f[0], f[1], f[5], f[7], f[8], f[9], path});
     }
     return lines;
 }

@@ -61,7 +61,13 @@ std::u16string NtfsVolumeParser::outputName(EntryHandle entry) const
 
 bool NtfsVolumeParser::skipOnSave(EntryHandle entry) const { return name(entry) == u"$BadClus"; }
 
-bool NtfsVolumeParser::saveEntry(EntryHandle entry, SavedFile& out) { return parser_.saveEntry(entry, out); }
+bool NtfsVolumeParser::saveEntry(EntryHandle entry, DataSink& out) { return parser_.saveEntry(entry, out); }
+
+void NtfsVolumeParser::rename(EntryHandle entry, std::u16string name)
+{
+    if (entry < parser_.entryList.size())
+        parser_.entryList[entry].name = std::move(name);
+}
 
 EntryDetails NtfsVolumeParser::describe(EntryHandle entry)
 {

@@ -19,7 +19,8 @@ public:
     EntryDetails describe(EntryHandle entry) override;
     [[nodiscard]] std::u16string outputName(EntryHandle entry) const override;
     [[nodiscard]] bool skipOnSave(EntryHandle entry) const override;
-    bool saveEntry(EntryHandle entry, SavedFile& out) override;
+    bool saveEntry(EntryHandle entry, DataSink& out) override;
+    void rename(EntryHandle entry, std::u16string name) override;
 
 private:
     [[nodiscard]] EntryHandle link(std::int64_t position) const;
