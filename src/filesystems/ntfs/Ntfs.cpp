@@ -130,7 +130,18 @@ void ntfs::readMftRecords(JobContext& job)
 void ntfs::parseRecord(std::uint64_t recordOffset, std::uint64_t index)
 {
     std::array<std::uint8_t, kRecordSize> record{};
-    readRecordFixed(recordOffset, record);
+    std::fill(record.begin(), record.end(), 0);
+    if (recordOffset <= static_cast<std::uint64_t>(INT64_MAX) && reader->seek(static_cast<std::int64_t>(recordOffset), 0))
+        reader->read(record.data(), static_cast<std::uint32_t>(kRecordSize));
+    parseRecordBytes(record, index);
+}
+
+void ntfs::parseRecordBytes(std::span<std::uint8_t> record, std::uint64_t index)
+{
+    if (record.size() < kRecordSize)
+        return;
+    record = record.first(kRecordSize);
+    applyFixups(record);
     NtfsEntryRecord& e = entryList[index];
     RecordHeader header = RecordHeader::parse(record);
     if (!header.signatureOk)
@@ -239,14 +250,32 @@ void ntfs::parseAllRecords(JobContext& job)
     if (mftReady && !stopRequested.load()) {
         const auto count = static_cast<std::int32_t>(std::min<std::size_t>(entryList.size(), INT32_MAX));
         job.reporter().setProgressRange(0, count);
-        for (std::uint64_t i = 0; i < entryList.size(); ++i) {
-            if (i % 256 == 0) {
-                job.reporter().setStatusText("parsing MFT entry " + std::to_string(i) + "...");
-                job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(i, INT32_MAX)));
+        // Records that follow each other on the volume are read a window at a time.
+        constexpr std::uint64_t kWindowRecords = kReadWindow / kRecordSize;
+        std::vector<std::uint8_t> window;
+        for (std::uint64_t i = 0; i < entryList.size();) {
+            std::uint64_t n = 1;
+            while (i + n < entryList.size() && n < kWindowRecords &&
+                   entryList[i + n].recordOffset == entryList[i].recordOffset + n * kRecordSize)
+                ++n;
+            window.assign(static_cast<std::size_t>(n * kRecordSize), 0);
+            if (entryList[i].recordOffset <= static_cast<std::uint64_t>(INT64_MAX) &&
+                reader->seek(static_cast<std::int64_t>(entryList[i].recordOffset), 0))
+                reader->read(window.data(), static_cast<std::uint32_t>(window.size()));
+            bool stopped = false;
+            for (std::uint64_t k = 0; k < n; ++k, ++i) {
+                if (i % 256 == 0) {
+                    job.reporter().setStatusText("parsing MFT entry " + std::to_string(i) + "...");
+                    job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(i, INT32_MAX)));
+                }
+                if (job.stopSeen(stopRequested)) {
+                    stopped = true;
+                    break;
+                }
+                parseRecordBytes(std::span(window).subspan(static_cast<std::size_t>(k * kRecordSize), kRecordSize), i);
             }
-            if (job.stopSeen(stopRequested))
+            if (stopped)
                 break;
-            parseRecord(entryList[i].recordOffset, i);
         }
     }
     addRootAndOrphans();
@@ -300,6 +329,12 @@ std::vector<std::uint64_t> ntfs::topLevelEntries() const
         return top;
     bool orphanMet = false;
     std::vector<bool> seen(entryList.size(), false);
+    // Record 0 ($MFT) can be nobody's child in the links, where 0 means none;
+    // it still belongs at the top of the root folder.
+    if (rootIndex != 0 && entryList[0].name && entryList[0].parentIndex == rootIndex) {
+        top.push_back(0);
+        seen[0] = true;
+    }
     for (std::int64_t c = entryList[rootIndex].firstChild;
          c > 0 && static_cast<std::uint64_t>(c) < entryList.size() && !seen[static_cast<std::size_t>(c)];
          c = entryList[static_cast<std::size_t>(c)].nextSibling) {

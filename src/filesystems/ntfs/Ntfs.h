@@ -44,6 +44,8 @@ public:
     std::vector<ntfsdisk::DataRun> decodeRunList(std::uint64_t recordOffset, std::uint32_t attributeType);
     void readMftRecords(JobContext& job);
     void parseRecord(std::uint64_t recordOffset, std::uint64_t index);
+    // The same for a record already read (fixups not yet applied).
+    void parseRecordBytes(std::span<std::uint8_t> record, std::uint64_t index);
     void parseAllRecords(JobContext& job);
 
     void linkIntoParent(std::uint64_t index);
