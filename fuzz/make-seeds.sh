@@ -6,7 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 data="$here/../tests/data"
 out=${1:?usage: make-seeds.sh OUTPUT_DIR}
-mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition,lznt1}
+mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition,lznt1,mftrecord}
 seed() { # fixture, folder, bytes
     xz -dc "$data/$1.xz" | head -c "$3" > "$out/$2/$1" || true
 }
@@ -37,3 +37,22 @@ done
 for unit in "$data"/lznt1/*.lznt1.xz; do
     xz -dc "$unit" > "$out/lznt1/$(basename "$unit" .xz)"
 done
+# MFT records of the NTFS fixture: the volume's own files, folders, a file
+# with many runs and one with an attribute list (records 0-127).
+xz -dc "$data/ntfs-features.vhdx.xz" > "$out/ntfs.vhdx.tmp"
+qemu-img convert -f vhdx -O raw "$out/ntfs.vhdx.tmp" "$out/ntfs.raw.tmp"
+python3 - "$out/ntfs.raw.tmp" "$out/mftrecord" <<'PY'
+import struct, sys
+disk = open(sys.argv[1], "rb")
+volume = 2048 * 512
+disk.seek(volume)
+boot = disk.read(512)
+cluster = struct.unpack_from("<H", boot, 11)[0] * boot[13]
+mft = struct.unpack_from("<Q", boot, 48)[0] * cluster
+for record in range(128):
+    disk.seek(volume + mft + record * 1024)
+    data = disk.read(1024)
+    if data[:4] == b"FILE":
+        open("%s/record-%03d" % (sys.argv[2], record), "wb").write(data)
+PY
+rm -f "$out/ntfs.vhdx.tmp" "$out/ntfs.raw.tmp"
