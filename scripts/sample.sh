@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the main job on the bundled sample disk: shows
-# its information, lists its volumes and saves the whole virtual disk as a
-# raw image.
+# its information, lists its volumes, recovers its NTFS volume into a
+# folder, and saves the whole virtual disk as a raw image.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh build
@@ -13,6 +13,14 @@ xz -dc tests/data/sample.vhdx.xz > out/sample.vhdx
 build-release/qsalvage info out/sample.vhdx
 echo
 build-release/qsalvage volumes out/sample.vhdx --gpt
+echo
+# Volume 0 is the NTFS volume: its tree, deleted files included, then all of
+# it saved with the files' times.
+build-release/qsalvage list out/sample.vhdx --gpt --volume 0
+rm -rf out/sample-ntfs
+build-release/qsalvage save out/sample.vhdx --gpt --volume 0 --output out/sample-ntfs
+echo "The NTFS volume's files are in out/sample-ntfs:"
+find out/sample-ntfs -type f -not -name '$*' | sort
 echo
 image=$(build-release/qsalvage export out/sample.vhdx --output out)
 echo "The raw image of the sample disk is at $image"
