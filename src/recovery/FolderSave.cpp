@@ -42,6 +42,9 @@ FolderSave::Totals FolderSave::saveFolderContents(EntryHandle folder, const Outp
                                                   const std::string& shownPath, JobContext& job)
 {
     Totals totals;
+    // A Stop pressed before (during the scan, or an earlier save) must not
+    // keep this save from writing anything.
+    stop_.store(false);
     std::unordered_set<EntryHandle> visited;
     visited_ = &visited;
     walk(folder, into, shownPath, job, totals, 0);
