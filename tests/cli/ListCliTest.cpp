@@ -2,10 +2,10 @@
 // ntfs-3g), against the manifest written when the volume was made.
 
 #include "support/Fixtures.h"
+#include "support/SampleManifest.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -35,42 +35,12 @@ std::map<std::string, Listed> parseJsonListing(const std::string& out)
     return entries;
 }
 
-struct ManifestEntry {
-    std::string kind, path, mtime;
-    std::uint64_t size = 0;
-};
-
-// The entries of one volume of tests/data/sample-manifest.txt.
-std::vector<ManifestEntry> manifestVolume(int partition)
-{
-    std::ifstream in(std::string(QIS_TEST_DATA_DIR) + "/sample-manifest.txt");
-    std::vector<ManifestEntry> entries;
-    int current = 0;
-    for (std::string l; std::getline(in, l);) {
-        std::vector<std::string> f;
-        std::istringstream fields(l);
-        for (std::string x; std::getline(fields, x, '\t');)
-            f.push_back(x);
-        if (f.empty() || f[0].empty() || f[0][0] == '#')
-            continue;
-        if (f[0] == "volume")
-            current = std::stoi(f[1]);
-        else if (current == partition && f[0] == "dir" && f.size() == 3)
-            entries.push_back({"dir", f[2], f[1], 0});
-        else if (current == partition && f[0] == "file" && f.size() == 5)
-            entries.push_back({"file", f[4], f[3], std::stoull(f[1])});
-        else if (current == partition && f[0] == "deleted" && f.size() == 4)
-            entries.push_back({"deleted", f[3], "", std::stoull(f[1])});
-    }
-    return entries;
-}
-
 TEST(ListCli, NtfsVolumeShowsEveryLiveAndDeletedEntryOfTheManifest)
 {
     auto r = test::runQsalvage({"list", test::fixture("sample.vhdx").string(), "--gpt", "--volume", "0", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     auto listed = parseJsonListing(r.out);
-    auto manifest = manifestVolume(1);
+    auto manifest = test::sampleManifest(1);
     ASSERT_EQ(manifest.size(), 13u);
     for (const auto& m : manifest) {
         auto it = listed.find(m.path);

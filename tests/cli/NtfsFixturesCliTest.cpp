@@ -13,7 +13,6 @@
 #include <regex>
 #include <set>
 #include <sstream>
-#include <sys/stat.h>
 
 namespace qis {
 namespace {
@@ -43,23 +42,6 @@ std::vector<ManifestLine> readManifest(const std::string& name)
         lines.push_back({f[0], f[1], f[5], f[7], f[8], f[9], path});
     }
     return lines;
-}
-
-std::string sha256(const std::filesystem::path& file)
-{
-    return test::runCommand("sha256sum " + test::shellQuote(file.string())).out.substr(0, 64);
-}
-
-std::string isoMtime(const std::filesystem::path& file)
-{
-    struct stat st {};
-    if (::stat(file.c_str(), &st) != 0)
-        return "";
-    std::tm utc{};
-    gmtime_r(&st.st_mtime, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
 }
 
 class NtfsFixture : public ::testing::TestWithParam<const char*> {};
@@ -94,9 +76,9 @@ TEST_P(NtfsFixture, SaveWritesLiveAndIntactDeletedFilesByteForByte)
             continue;
         auto file = out / m.path;
         ASSERT_TRUE(std::filesystem::exists(file)) << m.path;
-        EXPECT_EQ(sha256(file), m.sha) << m.path << " (" << m.properties << ")";
+        EXPECT_EQ(test::fileSha256(file), m.sha) << m.path << " (" << m.properties << ")";
         if (m.state == "live") {
-            EXPECT_EQ(isoMtime(file), m.mtime) << m.path;
+            EXPECT_EQ(test::fileMtimeIso(file), m.mtime) << m.path;
         }
         ++checked;
     }

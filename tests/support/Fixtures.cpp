@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <atomic>
@@ -171,6 +172,23 @@ void patchU64le(const fs::path& path, std::uint64_t offset, std::uint64_t v)
 void patchU32be(const fs::path& path, std::uint64_t offset, std::uint32_t v)
 {
     patchFile(path, offset, {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)});
+}
+
+std::string fileSha256(const fs::path& file)
+{
+    return runCommand("sha256sum " + shellQuote(file.string())).out.substr(0, 64);
+}
+
+std::string fileMtimeIso(const fs::path& file)
+{
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0)
+        return "";
+    std::tm utc{};
+    gmtime_r(&st.st_mtime, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
 }
 
 bool isHole(const fs::path& path, std::uint64_t offset, std::uint64_t length)

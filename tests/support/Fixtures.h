@@ -57,6 +57,10 @@ void patchU32be(const std::filesystem::path& path, std::uint64_t offset, std::ui
 // True when the file has no data (a hole) anywhere in [offset, offset + length).
 bool isHole(const std::filesystem::path& path, std::uint64_t offset, std::uint64_t length);
 
+// The SHA-256 of a file (hex), and its modification time as ISO-8601 UTC.
+std::string fileSha256(const std::filesystem::path& file);
+std::string fileMtimeIso(const std::filesystem::path& file);
+
 // True when both files hold the same bytes.
 bool sameContents(const std::filesystem::path& a, const std::filesystem::path& b);
 
