@@ -110,9 +110,10 @@ int runSave(const std::vector<std::string>& words)
             }
             job.reporter().showMessage("Saving process done.");
             job.reporter().showMessage(std::to_string(totals.files) + " files: " +
-                                       std::to_string(totals.files - totals.failed) + " written, " +
+                                       std::to_string(totals.files - totals.failed - totals.skipped) + " written, " +
                                        std::to_string(totals.incomplete) + " with unreadable parts (zeros), " +
                                        std::to_string(totals.failed) + " not written, " +
+                                       std::to_string(totals.skipped) + " left out ($BadClus), " +
                                        std::to_string(totals.renamed) + " renamed beside a namesake.");
             if (totals.failed)
                 exitCode = kExitFailure;

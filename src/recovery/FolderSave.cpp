@@ -81,6 +81,7 @@ bool FolderSave::saveFile(EntryHandle file, const OutputFolder& into, const std:
     reporter.setStatusText("saving File  " + shownPath + "/" + name);
     reporter.setDetailText("File size: " + parser_.describe(file).sizeText);
     if (parser_.skipOnSave(file)) {
+        ++totals.skipped;
         reporter.setDetailText("");
         return true;
     }

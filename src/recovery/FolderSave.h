@@ -25,6 +25,7 @@ public:
         std::uint64_t incomplete = 0; // written, but part of the data could not be read
         std::uint64_t failed = 0;     // not written at all
         std::uint64_t renamed = 0;    // written under a numbered name beside a namesake
+        std::uint64_t skipped = 0;    // named but not written by design ($BadClus)
     };
 
     // Files below a folder, at any depth (the top level when entry is kNoEntry).

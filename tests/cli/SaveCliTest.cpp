@@ -34,6 +34,7 @@ TEST(SaveCli, WholeNtfsVolumeComesBackByteForByte)
     EXPECT_TRUE(std::filesystem::is_directory(out / "ORPHAN_ENTRY"));
     EXPECT_TRUE(std::filesystem::exists(out / "$MFTMirr"));
     EXPECT_FALSE(std::filesystem::exists(out / "$BadClus"));
+    EXPECT_NE(r.err.find(" 1 left out ($BadClus)"), std::string::npos) << r.err;
 }
 
 TEST(SaveCli, OneFolderOrOneFileByTreePath)

@@ -1,0 +1,431 @@
+#!/usr/bin/env bash
+# Listing and saving a large NTFS volume: `qsalvage list` against Sleuth
+# Kit's `fls -r -p`, and `qsalvage save` against `tsk_recover -a`, on the
+# same volume in the same run.
+#
+# Usage: bench/ntfs.sh [QSALVAGE_BINARY]
+#
+# Without an argument a Release build is made (and kept, so later runs only
+# rebuild what changed) in $BENCH_BUILD_DIR, default ${TMPDIR:-/tmp}/qsalvage-bench-build.
+# The developer's own build/ folder is deliberately not used: it may be a
+# debug or sanitizer build, which says nothing about speed.
+#
+# Needs root: the volume is made with mkntfs on a loop device and filled
+# through an ntfs-3g mount.
+#
+# Knobs (environment):
+#   BENCH_FILES      files created                          (default 100000)
+#   BENCH_FOLDERS    folders created, nested up to 6 deep    (default 1000)
+#   BENCH_DELETE     files deleted again, about              (default 3000)
+#   BENCH_DISK_MIB   virtual disk size in MiB               (default 1536)
+#   BENCH_RUNS       timed runs per tool and job             (default 3)
+#   BENCH_SEED       seed of the tree, names and contents    (default 20240607)
+#   BENCH_SLACK      allowed difference between file counts  (default 5)
+#   BENCH_OUTPUT_DIR where the save outputs go               (default: the temp folder)
+#   BENCH_KEEP=1     keep disk.raw and disk.vhdx (for profiling) and say where
+#   BENCH_STRICT=1   also exit 3 when a target is missed
+#
+# Exit status: 0 every tool ran (targets may still be missed, see the table),
+# 1 a tool failed, 2 setup problem, 3 strict mode and a target missed.
+set -euo pipefail
+# Decimal points in awk and printf must not depend on the user's locale.
+export LC_ALL=C
+
+readonly LIST_RATIO_TARGET=0.5
+readonly SAVE_RATIO_TARGET=1.0
+readonly RSS_TARGET_MIB=300
+readonly FILES=${BENCH_FILES:-100000}
+readonly FOLDERS=${BENCH_FOLDERS:-1000}
+readonly DELETE=${BENCH_DELETE:-3000}
+readonly DISK_MIB=${BENCH_DISK_MIB:-1536}
+readonly RUNS=${BENCH_RUNS:-3}
+readonly SEED=${BENCH_SEED:-20240607}
+readonly SLACK=${BENCH_SLACK:-5}
+readonly PART_START=2048                 # sectors; where the one partition begins
+
+script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo_root=$(cd "$script_dir/.." && pwd)
+
+log() { printf '%s\n' "$*" >&2; }
+die() { log "ntfs.sh: $*"; exit 2; }
+started=$SECONDS
+stage() { log ""; log "== [$(( SECONDS - started ))s] $*"; }
+
+# ---------------------------------------------------------------- tools ----
+
+need() {
+    command -v "$1" >/dev/null 2>&1 || die "$1 is missing (Debian package: $2)"
+}
+[[ $(id -u) -eq 0 ]] || die "must run as root (loop device and ntfs-3g mount)"
+[[ -c /dev/fuse ]] || die "/dev/fuse is missing; ntfs-3g needs FUSE"
+need qemu-img qemu-utils
+need sfdisk fdisk
+need losetup mount
+need mkntfs ntfs-3g
+need ntfs-3g ntfs-3g
+need fls sleuthkit
+need tsk_recover sleuthkit
+need python3 python3
+
+# GNU time is the one that reports peak RSS; the shell keyword cannot.
+if [[ ! -x /usr/bin/time ]]; then
+    if command -v apt-get >/dev/null 2>&1; then
+        log "/usr/bin/time is missing; installing the Debian package 'time'"
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time >/dev/null ||
+            die "could not install 'time'; run: apt-get update && apt-get install time"
+    else
+        die "/usr/bin/time is missing; install the Debian package 'time'"
+    fi
+fi
+
+(( RUNS >= 1 )) || die "BENCH_RUNS must be at least 1"
+(( FOLDERS >= 1 && FILES >= FOLDERS )) || die "BENCH_FILES must be at least BENCH_FOLDERS (>= 1)"
+(( DELETE >= 0 && DELETE < FILES / 2 )) || die "BENCH_DELETE must be below half of BENCH_FILES"
+# Every file takes a 1 KiB MFT record and most of them one or two clusters.
+(( DISK_MIB * 1024 >= FILES * 12 + 65536 )) ||
+    die "BENCH_DISK_MIB $DISK_MIB is too small for $FILES files; give at least $(( (FILES * 12 + 65536) / 1024 ))"
+
+# ------------------------------------------------------------- qsalvage ----
+
+if [[ $# -ge 1 ]]; then
+    qsalvage=$1
+    [[ -x $qsalvage ]] || die "$qsalvage is not an executable"
+    qsalvage=$(cd "$(dirname "$qsalvage")" && pwd)/$(basename "$qsalvage")
+else
+    need cmake cmake
+    need ninja ninja-build
+    build_dir=${BENCH_BUILD_DIR:-${TMPDIR:-/tmp}/qsalvage-bench-build}
+    log "building qsalvage (Release) in $build_dir"
+    cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DQIS_BUILD_TESTS=OFF >/dev/null || die "cmake configure failed"
+    ninja -C "$build_dir" qsalvage >/dev/null || die "build failed"
+    qsalvage=$build_dir/qsalvage
+fi
+
+# ------------------------------------------------------------ work area ----
+
+out_parent=${BENCH_OUTPUT_DIR:-}
+[[ -z $out_parent || ( -d $out_parent && -w $out_parent ) ]] || die "BENCH_OUTPUT_DIR $out_parent is not a writable folder"
+work=$(mktemp -d "${TMPDIR:-/tmp}/qsalvage-bench-ntfs.XXXXXX")
+mnt=$work/mnt
+outputs=$work/out
+[[ -n $out_parent ]] && outputs=$(mktemp -d "$out_parent/qsalvage-bench-ntfs-out.XXXXXX")
+loop_dev=
+mounted=0
+
+# The ntfs-3g process keeps the device open for a moment after umount
+# returns; detaching the loop device before it lets go would fail.
+wait_device_free() {
+    local dev=$1 tries fd busy
+    for (( tries = 0; tries < 100; tries++ )); do
+        busy=0
+        for fd in /proc/[0-9]*/fd/*; do
+            if [[ $(readlink "$fd" 2>/dev/null) == "$dev" ]]; then busy=1; break; fi
+        done
+        (( busy == 0 )) && return 0
+        sleep 0.1
+    done
+    log "warning: $dev is still busy"
+}
+
+cleanup() {
+    local rc=$?
+    set +e
+    (( mounted )) && umount "$mnt" 2>/dev/null
+    if [[ -n $loop_dev ]]; then
+        wait_device_free "$loop_dev"
+        losetup -d "$loop_dev" 2>/dev/null
+    fi
+    rm -rf -- "$outputs"
+    if [[ ${BENCH_KEEP:-0} == 1 && -f $work/disk.vhdx ]]; then
+        rm -rf -- "${work:?}/mnt"
+        log "kept $work/disk.raw and $work/disk.vhdx (remove $work when done)"
+    else
+        rm -rf -- "$work"
+    fi
+    exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# The sparse raw disk and the VHDX each hold the used part of the volume,
+# about 5 KiB a file; every save output about as much again, and all of
+# them are kept until the last save run (see the save stage for why).
+need_mib=$(( FILES * 10 / 1024 + 512 ))
+out_need_mib=$(( FILES * 11 * (RUNS + 1) / 1024 ))
+free_mib=$(df -Pm "$work" | awk 'NR == 2 { print $4 }')
+if [[ -n $out_parent ]]; then
+    out_free_mib=$(df -Pm "$outputs" | awk 'NR == 2 { print $4 }')
+    (( out_free_mib >= out_need_mib )) ||
+        die "$out_parent has $out_free_mib MiB free, about $out_need_mib MiB are needed"
+else
+    need_mib=$(( need_mib + out_need_mib ))
+fi
+(( free_mib >= need_mib )) || die "$work has $free_mib MiB free, about $need_mib MiB are needed"
+
+# Other work on the machine shows up as noise in every timing.
+read -r load1 _ < /proc/loadavg
+if awk -v l="$load1" -v c="$(nproc)" 'BEGIN { exit !(l > c / 2) }'; then
+    log "note: load average is $load1 on $(nproc) CPUs; expect noisy timings"
+fi
+
+raw=$work/disk.raw
+vhdx=$work/disk.vhdx
+
+# ------------------------------------------------------------ the volume ----
+
+stage "making a ${DISK_MIB} MiB MBR disk with one NTFS partition at sector $PART_START"
+truncate -s "$(( DISK_MIB * 1024 * 1024 ))" "$raw"
+echo "start=$PART_START, type=7" | sfdisk --quiet "$raw" >/dev/null
+part_sectors=$(( DISK_MIB * 2048 - PART_START ))
+loop_dev=$(losetup --find --show --offset $(( PART_START * 512 )) --sizelimit $(( part_sectors * 512 )) "$raw")
+# mkntfs cannot learn the partition's start from a loop device with an
+# offset; without -p the boot sector would claim 0 hidden sectors.
+mkntfs -Q -c 4096 -L QSBENCH -p "$PART_START" -H 255 -S 63 "$loop_dev" >"$work/mkntfs.log" 2>&1 ||
+    { cat "$work/mkntfs.log" >&2; die "mkntfs failed"; }
+mkdir -p "$mnt"
+ntfs-3g -o noatime "$loop_dev" "$mnt"
+mounted=1
+
+# The tree: FOLDERS folders, each under a random earlier one (or the root)
+# no deeper than 6, so the shape is the same for a seed on any machine.
+# Names are mostly ASCII with some accented, CJK and long ones; contents are
+# random bytes of 200 B to 8 KiB, log-uniform, so about a third of the files
+# fit in their MFT record and the rest take one or two clusters. Then some
+# whole leaf folders and random single files are deleted again. Writing goes
+# through FUSE one file at a time, so this is the slow part of the run.
+cat >"$work/populate.py" <<'EOF'
+import math, os, random, shutil, sys, time
+
+root, nfiles, nfolders, ndelete, seed = sys.argv[1], *map(int, sys.argv[2:6])
+rng = random.Random(seed)
+words = ["report", "photo", "notes", "Budget", "backup", "draft", "invoice", "scan",
+         "résumé", "Übersicht", "données", "報告書", "写真", "projekt", "log", "data"]
+exts = [".txt", ".log", ".csv", ".dat", ".jpg", ".doc", ".xml", ".bin", ""]
+
+folders = [("", 0)]          # (relative path, depth); the root first
+children = {0: []}
+for i in range(nfolders):
+    while True:
+        parent = 0 if rng.random() < 0.05 else rng.randrange(len(folders))
+        if folders[parent][1] < 6:
+            break
+    name = "%s %04d" % (rng.choice(words), i) if i % 5 else "dir%04d" % i
+    path = os.path.join(folders[parent][0], name)
+    os.mkdir(os.path.join(root, path))
+    children[parent].append(len(folders))
+    children[len(folders)] = []
+    folders.append((path, folders[parent][1] + 1))
+
+lo, hi = math.log(200), math.log(8192)
+placed = [[] for _ in folders]
+start = time.time()
+for i in range(nfiles):
+    where = rng.randrange(1, len(folders)) if i % 500 else 0
+    if i % 61 == 0:
+        name = "%s with a long name that does not fit 8.3 %06d%s" % (rng.choice(words), i, rng.choice(exts))
+    else:
+        name = "%s_%06d%s" % (rng.choice(words), i, rng.choice(exts))
+    rel = os.path.join(folders[where][0], name)
+    with open(os.path.join(root, rel), "wb") as f:
+        f.write(rng.randbytes(int(math.exp(rng.uniform(lo, hi)))))
+    placed[where].append(rel)
+    if (i + 1) % 10000 == 0:
+        print("   %6d files, %.0f files/s" % (i + 1, (i + 1) / (time.time() - start)), file=sys.stderr)
+
+# About a sixth of the deletions are whole leaf folders (deleted folders
+# with deleted files in them), the rest single files anywhere.
+deleted_files = deleted_folders = 0
+leaves = [k for k in range(1, len(folders)) if not children[k]]
+rng.shuffle(leaves)
+for k in leaves:
+    if deleted_files + len(placed[k]) > ndelete // 6:
+        continue
+    shutil.rmtree(os.path.join(root, folders[k][0]))
+    deleted_files += len(placed[k])
+    deleted_folders += 1
+    placed[k] = []
+    if deleted_files >= ndelete // 6 - 50:
+        break
+rest = [rel for p in placed for rel in p]
+for rel in rng.sample(rest, max(0, ndelete - deleted_files)):
+    os.remove(os.path.join(root, rel))
+    deleted_files += 1
+print(nfiles, nfolders, deleted_files, deleted_folders)
+EOF
+
+stage "creating $FILES files in $FOLDERS folders through ntfs-3g, then deleting about $DELETE"
+read -r made_files made_folders deleted_files deleted_folders < <(
+    python3 "$work/populate.py" "$mnt" "$FILES" "$FOLDERS" "$DELETE" "$SEED")
+live_files=$(( made_files - deleted_files ))
+log "   $made_files files in $made_folders folders; deleted $deleted_files files" \
+    "($deleted_folders whole folders among them); $live_files files remain"
+log "   volume use: $(df -Pm "$mnt" | awk 'NR == 2 { print $3 }') MiB"
+umount "$mnt"
+mounted=0
+wait_device_free "$loop_dev"
+losetup -d "$loop_dev"
+loop_dev=
+
+stage "converting the disk to VHDX with qemu-img"
+qemu-img convert -f raw -O vhdx "$raw" "$vhdx"
+log "   disk.raw uses $(du -m "$raw" | cut -f1) MiB, disk.vhdx $(du -m "$vhdx" | cut -f1) MiB"
+# Sleuth Kit reads raw images only, so it gets disk.raw, the very disk the
+# VHDX was made from; qsalvage reads the VHDX, which is the harder job (every
+# read goes through the block allocation table).
+"$qsalvage" volumes "$vhdx" 2>/dev/null | awk -v s="$PART_START" '$1 == 0 && $2 == "NTFS" && $NF == s { ok = 1 } END { exit !ok }' ||
+    { "$qsalvage" volumes "$vhdx" >&2 || true; log "qsalvage does not see volume 0 as NTFS at sector $PART_START"; exit 1; }
+
+# --------------------------------------------------------------- timing ----
+
+# run_timed OUT COMMAND... : runs COMMAND under GNU time with stdout to OUT;
+# sets run_seconds, run_rss_kib, run_user and run_sys. Dirty pages of earlier
+# runs (the save outputs) are flushed first so that no run pays for
+# another's writeback.
+run_timed() {
+    local out=$1 t0 t1
+    shift
+    sync
+    t0=$EPOCHREALTIME
+    if ! /usr/bin/time -f '%M %U %S' -o "$work/time.txt" "$@" >"$out" 2>"$work/err.txt"; then
+        log "FAILED: $*"
+        tail -n 20 "$work/err.txt" | sed 's/^/  | /' >&2 || true
+        sed 's/^/  | /' "$work/time.txt" >&2 || true
+        exit 1
+    fi
+    t1=$EPOCHREALTIME
+    run_seconds=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
+    read -r run_rss_kib run_user run_sys < <(tail -n 1 "$work/time.txt")
+}
+
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+max_of() { printf '%s\n' "$@" | sort -g | tail -n 1; }
+min_of() { printf '%s\n' "$@" | sort -g | head -n 1; }
+detail() { log "   run $1 $(printf '%-12s' "$2") ${run_seconds}s  (user ${run_user}s sys ${run_sys}s, rss $(( run_rss_kib / 1024 )) MiB)"; }
+
+# The metadata files ($MFT, $Secure:$SDS, $Extend/...) are listed in
+# different ways (fls shows each named stream as a file of its own), so the
+# counts that must agree leave out every path that starts with '$'.
+count_fls() { # FLS_OUTPUT : allocated regular files, of them outside $..., deleted ones
+    awk -F'\t' '
+        $1 ~ /^r\/r / && $1 !~ /\*/ { all++; if ($2 !~ /^\$/) user++ }
+        $1 ~ /\/r / && $1 ~ /\*/ { deleted++ }
+        END { printf "%d %d %d\n", all, user, deleted }' "$1"
+}
+count_qs() { # LIST_JSON : files not deleted, of them outside $..., deleted files
+    python3 - "$1" <<'EOF'
+import json, sys
+entries = json.load(open(sys.argv[1], encoding="utf-8"))
+files = [e for e in entries if e["type"] == "file"]
+live = [e for e in files if not e["deleted"]]
+print(len(live), sum(not e["path"].startswith("$") for e in live), len(files) - len(live))
+EOF
+}
+count_saved() { # FOLDER : regular files, of them outside $...
+    find "$1" -type f | awk -v top="$1/" '{ all++; if (substr($0, length(top) + 1) !~ /^\$/) user++ } END { printf "%d %d\n", all, user }'
+}
+
+fls_cmd=(fls -r -p -o "$PART_START" "$raw")
+qs_list_cmd=("$qsalvage" list "$vhdx" --volume 0 --json)
+
+stage "list: fls -r -p on disk.raw vs qsalvage list --json on disk.vhdx, best of $RUNS"
+# Warm-up: one run each, so both then read their image from the page cache;
+# their outputs are kept for the counts.
+run_timed "$work/fls.txt" "${fls_cmd[@]}"
+log "   warm-up fls          ${run_seconds}s"
+run_timed "$work/list.json" "${qs_list_cmd[@]}"
+log "   warm-up qsalvage     ${run_seconds}s  rss $(( run_rss_kib / 1024 )) MiB"
+read -r fls_all fls_user fls_deleted < <(count_fls "$work/fls.txt")
+read -r qs_all qs_user qs_deleted < <(count_qs "$work/list.json")
+log "   regular files: fls $fls_all ($fls_user outside \$ files, $fls_deleted deleted)," \
+    "qsalvage $qs_all ($qs_user outside \$ files, $qs_deleted deleted); created and kept: $live_files"
+
+# Which tool goes first switches every round, so drift in the machine's
+# state hits both alike. Interference only ever adds time, so the best run
+# is the one closest to the tool's own cost.
+t_fls=() t_list=() rss_list=()
+time_fls() { run_timed /dev/null "${fls_cmd[@]}"; t_fls+=("$run_seconds"); detail "$r" fls; }
+time_list() {
+    run_timed /dev/null "${qs_list_cmd[@]}"
+    t_list+=("$run_seconds"); rss_list+=("$run_rss_kib"); detail "$r" "qsalvage"
+}
+for (( r = 1; r <= RUNS; r++ )); do
+    if (( r % 2 )); then time_fls; time_list; else time_list; time_fls; fi
+done
+log "   fls      best $(min_of "${t_fls[@]}")s median $(median "${t_fls[@]}")s worst $(max_of "${t_fls[@]}")s"
+log "   qsalvage best $(min_of "${t_list[@]}")s median $(median "${t_list[@]}")s worst $(max_of "${t_list[@]}")s"
+
+stage "save: tsk_recover -a on disk.raw vs qsalvage save on disk.vhdx, best of $RUNS, into $outputs"
+# Every run writes into a new empty folder, and no output is deleted before
+# the last run: on ext4 without a journal, a new inode is never one freed in
+# the last minute, and skipping tens of thousands of those on every create
+# made a run right after an `rm -rf` of the previous output up to ten times
+# slower. run_timed's sync keeps one run's writeback out of the next.
+mkdir -p "$outputs"
+tsk_cmd() { mkdir "$1"; run_timed "$work/tsk.txt" tsk_recover -a -o "$PART_START" "$raw" "$1"; }
+save_cmd() { mkdir "$1"; run_timed /dev/null "$qsalvage" save "$vhdx" --volume 0 --output "$1"; }
+
+tsk_cmd "$outputs/tsk-0"
+log "   warm-up tsk_recover  ${run_seconds}s  ($(tail -n 1 "$work/tsk.txt"))"
+save_cmd "$outputs/qs-0"
+log "   warm-up qsalvage     ${run_seconds}s  rss $(( run_rss_kib / 1024 )) MiB" \
+    "($(grep -ao '[0-9]* files: .*namesake' "$work/err.txt" | tail -n 1))"
+read -r tsk_saved_all tsk_saved_user < <(count_saved "$outputs/tsk-0")
+read -r qs_saved_all qs_saved_user < <(count_saved "$outputs/qs-0")
+log "   files saved: tsk_recover $tsk_saved_all ($tsk_saved_user outside \$ files," \
+    "$(du -sm "$outputs/tsk-0" | cut -f1) MiB), qsalvage $qs_saved_all ($qs_saved_user outside \$ files," \
+    "$(du -sm "$outputs/qs-0" | cut -f1) MiB)"
+
+t_tsk=() t_save=()
+time_tsk() { tsk_cmd "$outputs/tsk-$r"; t_tsk+=("$run_seconds"); detail "$r" tsk_recover; }
+time_save() { save_cmd "$outputs/qs-$r"; t_save+=("$run_seconds"); detail "$r" qsalvage; }
+for (( r = 1; r <= RUNS; r++ )); do
+    if (( r % 2 )); then time_tsk; time_save; else time_save; time_tsk; fi
+done
+log "   tsk_recover best $(min_of "${t_tsk[@]}")s median $(median "${t_tsk[@]}")s worst $(max_of "${t_tsk[@]}")s"
+log "   qsalvage    best $(min_of "${t_save[@]}")s median $(median "${t_save[@]}")s worst $(max_of "${t_save[@]}")s"
+rm -rf -- "$outputs"
+
+# ---------------------------------------------------------------- table ----
+
+# Judged on the printed values, so "0.50" never reads FAIL.
+verdict_ratio() { awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { r = sprintf("%.2f", (b > 0) ? a / b : 0) + 0; printf "%.2f %s\n", r, (r <= t) ? "PASS" : "FAIL" }'; }
+read -r list_ratio list_verdict < <(verdict_ratio "$(min_of "${t_list[@]}")" "$(min_of "${t_fls[@]}")" "$LIST_RATIO_TARGET")
+read -r save_ratio save_verdict < <(verdict_ratio "$(min_of "${t_save[@]}")" "$(min_of "${t_tsk[@]}")" "$SAVE_RATIO_TARGET")
+rss_mib=$(awk -v k="$(max_of "${rss_list[@]}")" 'BEGIN { printf "%.1f", k / 1024 }')
+rss_verdict=$(awk -v m="$rss_mib" -v t="$RSS_TARGET_MIB" 'BEGIN { print (m < t) ? "PASS" : "FAIL" }')
+within() { local d=$(( $1 - $2 )); (( d < 0 )) && d=$(( -d )); (( d <= SLACK )) && echo PASS || echo FAIL; }
+list_count_verdict=$(within "$qs_user" "$fls_user")
+# tsk_recover -a saves the allocated files only, qsalvage the deleted ones
+# too, so qsalvage must have saved at least as many.
+save_count_verdict=$( (( qs_saved_user + SLACK >= tsk_saved_user )) && echo PASS || echo FAIL)
+
+printf '\nqsalvage vs Sleuth Kit %s, NTFS volume of %d files in %d folders (%d deleted), %d MiB MBR disk, best of %d runs\n' \
+    "$(fls -V | awk '{ print $NF }')" "$made_files" "$made_folders" "$deleted_files" "$DISK_MIB" "$RUNS"
+printf 'qsalvage reads disk.vhdx; fls and tsk_recover read disk.raw, the raw disk it was converted from\n'
+printf '%-34s %12s %12s %8s %8s  %s\n' job sleuthkit_s qsalvage_s ratio target result
+printf '%-34s %12.3f %12.3f %8s %8s  %s\n' "list  (fls -r -p | list --json)" "$(min_of "${t_fls[@]}")" \
+    "$(min_of "${t_list[@]}")" "$list_ratio" "<=$LIST_RATIO_TARGET" "$list_verdict"
+printf '%-34s %12.3f %12.3f %8s %8s  %s\n' "save  (tsk_recover -a | save)" "$(min_of "${t_tsk[@]}")" \
+    "$(min_of "${t_save[@]}")" "$save_ratio" "<=$SAVE_RATIO_TARGET" "$save_verdict"
+printf '%-34s %12s %12s %8s %8s  %s\n' "list  peak RSS (MiB)" "" "$rss_mib" "" "<$RSS_TARGET_MIB" "$rss_verdict"
+printf '%-34s %12s %12s %8s %8s  %s\n' "count sleuthkit | qsalvage" fls/tsk qsalvage diff allowed check
+printf '%-34s %12d %12d %8d %8s  %s\n' "      files listed, not \$ files" "$fls_user" "$qs_user" \
+    "$(( qs_user - fls_user ))" "+-$SLACK" "$list_count_verdict"
+printf '%-34s %12d %12d %8d\n' "      files listed, all" "$fls_all" "$qs_all" "$(( qs_all - fls_all ))"
+printf '%-34s %12d %12d %8d\n' "      deleted files listed" "$fls_deleted" "$qs_deleted" "$(( qs_deleted - fls_deleted ))"
+printf '%-34s %12d %12d %8d %8s  %s\n' "      files saved, not \$ files" "$tsk_saved_user" "$qs_saved_user" \
+    "$(( qs_saved_user - tsk_saved_user ))" ">=-$SLACK" "$save_count_verdict"
+printf '%-34s %12d %12d %8d\n' "      files saved, all" "$tsk_saved_all" "$qs_saved_all" "$(( qs_saved_all - tsk_saved_all ))"
+printf 'created %d files, kept %d; tsk_recover -a saves allocated files only, qsalvage save deleted ones too\n' \
+    "$made_files" "$live_files"
+
+missed=0
+for v in "$list_verdict" "$save_verdict" "$rss_verdict" "$list_count_verdict" "$save_count_verdict"; do
+    [[ $v == PASS ]] || missed=1
+done
+if (( missed )) && [[ ${BENCH_STRICT:-0} == 1 ]]; then
+    exit 3
+fi
+exit 0
