@@ -87,20 +87,9 @@ fi
 
 # ------------------------------------------------------------- qsalvage ----
 
-if [[ $# -ge 1 ]]; then
-    qsalvage=$1
-    [[ -x $qsalvage ]] || die "$qsalvage is not an executable"
-    qsalvage=$(cd "$(dirname "$qsalvage")" && pwd)/$(basename "$qsalvage")
-else
-    need cmake cmake
-    need ninja ninja-build
-    build_dir=${BENCH_BUILD_DIR:-${TMPDIR:-/tmp}/qsalvage-bench-build}
-    log "building qsalvage (Release) in $build_dir"
-    cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DQIS_BUILD_TESTS=OFF >/dev/null || die "cmake configure failed"
-    ninja -C "$build_dir" qsalvage >/dev/null || die "build failed"
-    qsalvage=$build_dir/qsalvage
-fi
+# shellcheck source=bench/lib.sh
+source "$repo_root/bench/lib.sh"
+resolve_qsalvage "${1:-}"
 
 # ------------------------------------------------------------ work area ----
 

@@ -11,15 +11,14 @@
 # alternating. Prints search throughput / export throughput (target >= 0.80).
 set -euo pipefail
 
-here=$(cd "$(dirname "$0")" && pwd)
+repo_root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${BENCH_RUNS:-3}
-qsalvage=${1:-}
-if [[ -z $qsalvage ]]; then
-    build=${BENCH_BUILD_DIR:-${TMPDIR:-/tmp}/qsalvage-bench-build}
-    cmake -S "$here/.." -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQIS_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" --target qsalvage >/dev/null
-    qsalvage=$build/qsalvage
-fi
+log() { printf '%s\n' "$*" >&2; }
+die() { log "volumes.sh: $*"; exit 2; }
+need() { command -v "$1" >/dev/null || die "needs $1 (Debian $2)"; }
+# shellcheck source=bench/lib.sh
+source "$repo_root/bench/lib.sh"
+resolve_qsalvage "${1:-}"
 command -v qemu-img >/dev/null || { echo "volumes.sh: needs qemu-img (Debian qemu-utils)" >&2; exit 2; }
 command -v openssl >/dev/null || { echo "volumes.sh: needs openssl" >&2; exit 2; }
 
