@@ -68,6 +68,7 @@ std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& re
         JobRunner runner(reporter);
         runner.start([&](JobContext& job) {
             parser->runScan(job);
+            job.reporter().showMessage("Scanning process completed.");
             job.reporter().setStatusText("Processing done...");
         });
         runner.join();

@@ -59,6 +59,7 @@ TEST(ListCli, NtfsVolumeShowsEveryLiveAndDeletedEntryOfTheManifest)
     EXPECT_EQ(listed.at("$MFTMirr").size, 4096u);
     EXPECT_EQ(listed.at("$Extend").type, "dir");
     EXPECT_EQ(listed.at("ORPHAN_ENTRY").type, "dir");
+    EXPECT_NE(r.err.find("Scanning process completed.\n"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("Processing done..."), std::string::npos) << r.err;
 }
 
