@@ -79,7 +79,9 @@ bool FolderSave::saveFile(EntryHandle file, const OutputFolder& into, const std:
     std::string name = outputComponent(parser_.outputName(file));
     JobReporter& reporter = job.reporter();
     reporter.setStatusText("saving File  " + shownPath + "/" + name);
-    reporter.setDetailText("File size: " + parser_.describe(file).sizeText);
+    // Described once: the size for the status, the times for the saved file.
+    EntryDetails details = parser_.describe(file);
+    reporter.setDetailText("File size: " + details.sizeText);
     if (parser_.skipOnSave(file)) {
         ++totals.skipped;
         reporter.setDetailText("");
@@ -99,8 +101,7 @@ bool FolderSave::saveFile(EntryHandle file, const OutputFolder& into, const std:
     bool complete = parser_.saveEntry(file, out);
     if (!complete)
         ++totals.incomplete;
-    EntryDetails d = parser_.describe(file);
-    out.setTimes(d.access, d.modification);
+    out.setTimes(details.access, details.modification);
     out.close();
     reporter.setDetailText("");
     return complete;
