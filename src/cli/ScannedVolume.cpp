@@ -6,7 +6,6 @@
 #include "cli/Json.h"
 #include "cli/VolumeSelection.h"
 #include "filesystems/RecycleBin.h"
-#include "filesystems/ntfs/NtfsVolumeParser.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -34,13 +33,6 @@ std::string jsonTime(const std::optional<UnixTime>& t)
     return iso.empty() ? "null" : jsonString(iso);
 }
 
-std::string upper(std::string s)
-{
-    for (char& c : s)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
 } // namespace
 
 std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& reporter, int& exitCode)
@@ -56,26 +48,25 @@ std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& re
         return nullptr;
     }
     scanned->volume = *volume;
-    if (upper(volume->fileSystem) != "NTFS") {
-        std::fprintf(stderr, "Reading %s volumes is not available yet.\n", volume->fileSystem.c_str());
+    ScanOptions options;
+    options.driveFormatted = args.flag("--formatted");
+    std::string whyNot;
+    scanned->scan = makeVolumeScan(*volume, *scanned->state.currentReader, options, whyNot);
+    if (!scanned->scan) {
+        std::fprintf(stderr, "%s\n", whyNot.c_str());
         return nullptr;
     }
-    auto parser = std::make_unique<ntfs>(*scanned->state.currentReader);
-    parser->volumeStartSector = static_cast<std::uint64_t>(volume->startSector);
-    parser->volumeSizeText = volume->sizeText.substr(0, volume->sizeText.find(' '));
+    bool recognised = false;
     {
-        StopOnInterrupt interrupt(parser->stopRequested);
+        StopOnInterrupt interrupt(scanned->scan->stopRequested());
         JobRunner runner(reporter);
-        runner.start([&](JobContext& job) {
-            parser->runScan(job);
-            job.reporter().showMessage("Scanning process completed.");
-            job.reporter().setStatusText("Processing done...");
-        });
+        runner.start([&](JobContext& job) { recognised = scanned->scan->run(job); });
         runner.join();
     }
-    parser->stopRequested.store(false);
-    scanned->parser = std::make_unique<NtfsVolumeParser>(*parser);
-    scanned->ntfsParser = std::move(parser);
+    if (!recognised)
+        return nullptr;
+    scanned->scan->stopRequested().store(false);
+    scanned->parser = &scanned->scan->view();
     restoreRecycleBinNames(*scanned->parser);
     exitCode = kExitOk;
     return scanned;

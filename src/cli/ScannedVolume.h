@@ -3,7 +3,7 @@
 #include "cli/Arguments.h"
 #include "cli/CliReporter.h"
 #include "filesystems/VolumeParser.h"
-#include "filesystems/ntfs/Ntfs.h"
+#include "filesystems/VolumeScan.h"
 #include "recovery/WizardState.h"
 #include "volumes/VolumeRecord.h"
 
@@ -16,8 +16,8 @@ namespace qis::cli {
 struct ScannedVolume {
     WizardState state;
     VolumeRecord volume;
-    std::unique_ptr<ntfs> ntfsParser;
-    std::unique_ptr<VolumeParser> parser;
+    std::unique_ptr<VolumeScan> scan;
+    VolumeParser* parser = nullptr; // the scan's view of the parsed table
 };
 
 // Opens the image, finds the volume the options name and runs its parser's

@@ -31,7 +31,7 @@ int runSearch(const std::vector<std::string>& words)
     if (json)
         std::printf("[");
     {
-        StopOnInterrupt interrupt(scanned->ntfsParser->stopRequested);
+        StopOnInterrupt interrupt(scanned->scan->stopRequested());
         JobRunner runner(reporter);
         runner.start([&](JobContext& job) {
             if (!pattern.empty()) {
@@ -42,7 +42,7 @@ int runSearch(const std::vector<std::string>& words)
                     exitCode = kExitFailure;
                     return;
                 }
-                NameSearch search(view, scanned->ntfsParser->stopRequested);
+                NameSearch search(view, scanned->scan->stopRequested());
                 search.run(*matcher, job, [&](const NameSearch::Hit& hit) {
                     if (json)
                         std::printf("%s\n  %s", first ? "" : ",", entryJson(view, hit.entry, hit.path).c_str());

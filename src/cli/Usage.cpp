@@ -9,9 +9,9 @@ constexpr char kUsage[] =
     "Usage:\n"
     "  qsalvage info IMAGE [--json]\n"
     "  qsalvage volumes IMAGE [--gpt] [--deep [--no-skip] [--start-sector N] [--end-sector N]] [--json]\n"
-    "  qsalvage list IMAGE VOLUME [--json]\n"
-    "  qsalvage save IMAGE VOLUME [--path TREEPATH] --output DIR\n"
-    "  qsalvage search IMAGE VOLUME PATTERN [--json]\n"
+    "  qsalvage list IMAGE VOLUME [--formatted] [--json]\n"
+    "  qsalvage save IMAGE VOLUME [--formatted] [--path TREEPATH] --output DIR\n"
+    "  qsalvage search IMAGE VOLUME PATTERN [--formatted] [--json]\n"
     "  qsalvage export IMAGE --output PATH\n"
     "\n"
     "IMAGE is a VHDX, VHD (dynamic or fixed), VDI, monolithic sparse VMDK or raw\n"
@@ -22,12 +22,15 @@ constexpr char kUsage[] =
     "--gpt) or, with --deep, by searching every sector for boot records; the\n"
     "VOLUME number is what --volume N means in later commands.\n"
     "VOLUME is --volume N (with the --gpt/--deep options that found it) or a\n"
-    "custom volume: --start-sector S --fs LABEL --size-mb M. list shows the\n"
-    "volume's whole tree, deleted and orphaned entries included (NTFS so far);\n"
+    "custom volume: --start-sector S --fs LABEL --size-mb M (LABEL NTFS, FAT16,\n"
+    "FAT32 or FAT64 for exFAT). list shows the volume's whole tree, deleted and\n"
+    "orphaned entries included (NTFS, FAT16, FAT32 and exFAT so far);\n"
     "save writes the folder at TREEPATH (as list prints it; the whole volume\n"
     "without --path) into DIR with the files' times, deleted files too. search\n"
     "lists the files whose names contain a match of PATTERN (ECMAScript regular\n"
-    "expression, any case; \"jpg|png\" finds both).\n";
+    "expression, any case; \"jpg|png\" finds both). --formatted is for a FAT or\n"
+    "exFAT volume formatted over its files: folders are read from their first\n"
+    "cluster and files from consecutive clusters, as deleted files are best found.\n";
 
 } // namespace
 

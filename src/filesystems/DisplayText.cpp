@@ -28,11 +28,16 @@ std::string formatUnixTimeText(std::int64_t seconds)
     std::tm local{};
     if (!localtime_r(&t, &local))
         return {};
+    return formatClockText(local.tm_mon + 1, local.tm_mday, local.tm_year + 1900, local.tm_hour, local.tm_min);
+}
+
+std::string formatClockText(int month, int day, int year, int hour, int minute)
+{
     // Midnight is 12 AM and noon 12 PM.
-    int hour = local.tm_hour % 12 == 0 ? 12 : local.tm_hour % 12;
+    int shown = hour % 12 == 0 ? 12 : hour % 12;
     char text[64];
-    std::snprintf(text, sizeof text, "%02d/%02d/%d  %02d:%02d %s", local.tm_mon + 1, local.tm_mday,
-                  local.tm_year + 1900, hour, local.tm_min, local.tm_hour < 12 ? "AM" : "PM");
+    std::snprintf(text, sizeof text, "%02d/%02d/%d  %02d:%02d %s", month, day, year, shown, minute,
+                  hour < 12 ? "AM" : "PM");
     return text;
 }
 

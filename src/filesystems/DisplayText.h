@@ -15,6 +15,9 @@ std::string formatTimeText(std::uint64_t filetime);
 // The same for a time already in Unix seconds (parsers whose times are not FILETIMEs).
 std::string formatUnixTimeText(std::int64_t seconds);
 
+// A wall-clock date and time in the same form (hour 0 … 23).
+std::string formatClockText(int month, int day, int year, int hour, int minute);
+
 // NTFS file attribute flags as "-R-H-S-A-C-E" (in that order, those set).
 std::string attributeText(std::uint32_t flags);
 

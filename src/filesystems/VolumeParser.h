@@ -50,4 +50,16 @@ public:
     virtual void rename(EntryHandle entry, std::u16string name) = 0;
 };
 
+// A name with blanks at either end dropped, as outputs are named.
+inline std::u16string trimBlanks(std::u16string n)
+{
+    auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
+    while (!n.empty() && blank(n.back()))
+        n.pop_back();
+    std::size_t start = 0;
+    while (start < n.size() && blank(n[start]))
+        ++start;
+    return n.substr(start);
+}
+
 } // namespace qis

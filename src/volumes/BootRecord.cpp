@@ -2,15 +2,10 @@
 
 #include "util/ByteReader.h"
 #include "util/CheckedMath.h"
+#include "volumes/FatBpb.h"
 
 namespace qis {
 namespace {
-
-bool hasFatJump(ByteReader& r)
-{
-    std::uint8_t op = r.u8(0x00);
-    return op == 0xEB || op == 0xE9;
-}
 
 // The BIOS parameter block of a FAT volume, checked field by field.
 BootRecord identifyFat(ByteReader& r)
@@ -24,13 +19,11 @@ BootRecord identifyFat(ByteReader& r)
     std::uint16_t fatSize16 = r.u16le(0x16);        // BPB_FATSz16
     std::uint32_t totalSectors32 = r.u32le(0x20);   // BPB_TotSec32
     std::uint32_t fatSize32 = r.u32le(0x24);        // BPB_FATSz32
-    bool signature = r.u8(0x1FE) == 0x55 && r.u8(0x1FF) == 0xAA;
     bool msdosName = r.matches(0x03, "MSDO") && r.u8(0x00) == 0xEB &&
                      (r.u8(0x01) == 0x3C || r.u8(0x01) == 0x58 || r.u8(0x01) == 0x76);
 
-    bool saneBpb = hasFatJump(r) && signature && bytesPerSector >= 512 && bytesPerSector <= 4096 &&
-                   isPowerOfTwo(bytesPerSector) && isPowerOfTwo(sectorsPerCluster) && reservedSectors >= 1 &&
-                   fatCount >= 1;
+    auto bpb = FatBpb::parse(r.bytes(0, 512));
+    bool saneBpb = bpb && bpb->signature;
     if (!saneBpb && !msdosName)
         return {};
 

@@ -48,15 +48,7 @@ bool NtfsVolumeParser::isDeleted(EntryHandle entry) const
 
 std::u16string NtfsVolumeParser::outputName(EntryHandle entry) const
 {
-    // Blanks at either end of a name are dropped from the output's name.
-    std::u16string n = name(entry);
-    auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
-    while (!n.empty() && blank(n.back()))
-        n.pop_back();
-    std::size_t start = 0;
-    while (start < n.size() && blank(n[start]))
-        ++start;
-    return n.substr(start);
+    return trimBlanks(name(entry));
 }
 
 bool NtfsVolumeParser::skipOnSave(EntryHandle entry) const { return name(entry) == u"$BadClus"; }

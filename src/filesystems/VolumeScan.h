@@ -1,0 +1,38 @@
+#pragma once
+
+#include "filesystems/VolumeParser.h"
+#include "images/readWriteInterface.h"
+#include "recovery/JobRunner.h"
+#include "volumes/VolumeRecord.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+namespace qis {
+
+struct ScanOptions {
+    // The volume was formatted over the files (the FAT family reads
+    // directories from their first cluster and files from consecutive clusters).
+    bool driveFormatted = false;
+};
+
+// The parser chosen for one volume: its scan job, its stop flag, and the
+// parsed table through the common parser shape once the job has run.
+class VolumeScan {
+public:
+    virtual ~VolumeScan() = default;
+    // The standard scan with its status texts and messages; false when the
+    // volume turned out not to be of the parser's kind (the message was shown).
+    virtual bool run(JobContext& job) = 0;
+    virtual std::atomic<bool>& stopRequested() = 0;
+    virtual VolumeParser& view() = 0;
+};
+
+// The parser for the volume's file-system label ("NTFS", "FAT16" or "fat",
+// "FAT32", "FAT64" or "exFAT", compared without regard to case); null, with
+// the reason in whyNot, when none reads it.
+std::unique_ptr<VolumeScan> makeVolumeScan(const VolumeRecord& volume, readWriteInterface& reader,
+                                           const ScanOptions& options, std::string& whyNot);
+
+} // namespace qis

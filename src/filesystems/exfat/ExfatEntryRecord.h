@@ -1,0 +1,41 @@
+#pragma once
+
+#include "filesystems/fat/FatEntryRecord.h"
+
+#include <cstdint>
+#include <string>
+
+namespace qis {
+
+// One file or folder recovered from an exFAT volume: its file entry, its
+// stream extension and its name. Index 0 of a table is "DUMMY ENTRY".
+struct ExfatEntryRecord {
+    std::uint8_t entryType = 0x85; // 0x05 for a deleted set
+    std::uint16_t attributes = 0;
+    std::uint32_t createTimestamp = 0;
+    std::uint32_t modifyTimestamp = 0;
+    std::uint32_t accessTimestamp = 0;
+    std::uint8_t create10ms = 0;
+    std::uint8_t modify10ms = 0;
+    std::uint8_t createUtcOffset = 0;
+    std::uint8_t modifyUtcOffset = 0;
+    std::uint8_t accessUtcOffset = 0;
+    std::uint8_t streamType = 0;
+    std::uint8_t streamFlags = 0;
+    std::uint8_t nameLength = 0;
+    std::uint64_t validDataLength = 0;
+    std::uint32_t firstCluster = 0;
+    std::uint64_t dataLength = 0;
+    std::u16string name;
+    std::uint32_t parentIndex = 0;
+    std::uint32_t selfIndex = 0;
+    std::uint32_t firstChild = kNoRecord;
+    std::uint32_t nextSibling = kNoRecord;
+
+    [[nodiscard]] bool isDeleted() const { return entryType == 0x05; }
+    [[nodiscard]] bool isFolder() const { return (attributes & 0x10) != 0; }
+    // The data is one run of clusters, with no chain in the FAT.
+    [[nodiscard]] bool noFatChain() const { return (streamFlags & 0x02) != 0; }
+};
+
+} // namespace qis

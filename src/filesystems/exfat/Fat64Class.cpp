@@ -1,0 +1,275 @@
+#include "filesystems/exfat/Fat64Class.h"
+
+#include "filesystems/DisplayText.h"
+#include "filesystems/EntryWalk.h"
+#include "filesystems/ParentLinks.h"
+#include "filesystems/fat/ClusterCopy.h"
+#include "filesystems/VolumeBytes.h"
+#include "filesystems/fat/DosTime.h"
+#include "util/CheckedMath.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <unordered_map>
+
+namespace qis {
+
+using namespace exfatdisk;
+
+namespace {
+
+// A directory is at most 256 MiB; far fewer bytes hold any real one, and
+// the cap keeps a damaged length from taking the memory.
+constexpr std::uint64_t kMaxDirectoryBytes = 64u << 20;
+
+std::optional<UnixTime> exfatTime(std::uint32_t timestamp, std::uint8_t tenMs, std::uint8_t utcOffset)
+{
+    return dosToUnix(static_cast<std::uint16_t>(timestamp >> 16), static_cast<std::uint16_t>(timestamp & 0xFFFF),
+                     tenMs, utcOffset);
+}
+
+std::string exfatTimeText(const std::optional<UnixTime>& t)
+{
+    return t ? formatUnixTimeText(t->seconds) : std::string();
+}
+
+std::string exfatAttributeText(std::uint16_t attributes)
+{
+    std::string text;
+    if (attributes & 0x01)
+        text += "-R";
+    if (attributes & 0x02)
+        text += "-H";
+    if (attributes & 0x04)
+        text += "-S";
+    if (attributes & 0x20)
+        text += "-A";
+    return text;
+}
+
+} // namespace
+
+void Fat64Class::attachVolume()
+{
+    reader->baseOffset = static_cast<std::int64_t>(volumeStartSector * kSectorSize);
+    reader->seek(0, 0);
+}
+
+bool Fat64Class::checkBootSector(JobReporter& reporter)
+{
+    boot.reset();
+    bootUnreadable_ = !readVolumeBytes(*reader, 0, bootSector);
+    if (bootUnreadable_) {
+        reporter.showMessage("cant read file");
+        return false;
+    }
+    boot = ExfatBootSector::parse(bootSector);
+    if (!boot)
+        return false;
+    bytesPerSector = boot->bytesPerSector();
+    sectorsPerClusterShift = boot->sectorsPerClusterShift;
+    sectorsPerCluster = 1ull << sectorsPerClusterShift;
+    clusterBytes = boot->clusterBytes();
+    fatPosition = std::uint64_t{boot->fatOffset} * bytesPerSector;
+    heapPosition = std::uint64_t{boot->heapOffset} * bytesPerSector;
+    fat = FatTable(*reader, fatPosition, std::uint64_t{boot->fatLength} * bytesPerSector, 4, 0xFFFFFFFF,
+                   boot->clusterCount);
+    return true;
+}
+
+std::vector<std::uint8_t> Fat64Class::readDirectory(std::uint32_t firstCluster, std::uint64_t length, bool contiguous)
+{
+    std::vector<std::uint8_t> bytes;
+    if (!fat.isCluster(firstCluster) || clusterBytes == 0)
+        return bytes;
+    std::uint64_t clusters = contiguous ? std::max<std::uint64_t>(1, ceilDiv(length, clusterBytes)) : UINT64_MAX;
+    if (isDriveFormatted)
+        clusters = 1;
+    std::uint32_t c = firstCluster;
+    for (std::uint64_t i = 0; i < clusters && fat.isCluster(c) && bytes.size() + clusterBytes <= kMaxDirectoryBytes;
+         ++i) {
+        // Each cluster is read as a directory once: that ends loops and
+        // folders that name an ancestor.
+        if (!visitedClusters_.insert(c).second)
+            break;
+        std::size_t at = bytes.size();
+        bytes.resize(at + static_cast<std::size_t>(clusterBytes));
+        readVolumeBytes(*reader, clusterOffset(c), std::span(bytes).subspan(at));
+        c = contiguous ? c + 1 : fat.next(c);
+    }
+    return bytes;
+}
+
+void Fat64Class::parseEntries(std::span<const std::uint8_t> bytes, std::uint32_t parent, std::vector<Subfolder>& subfolders)
+{
+    std::unordered_map<std::uint32_t, std::uint32_t> folderByCluster;
+    for (std::size_t at = 0; at + kSlotSize <= bytes.size();) {
+        auto set = EntrySet::parse(bytes, at);
+        if (!set) {
+            at += kSlotSize;
+            continue;
+        }
+        ExfatEntryRecord r;
+        r.entryType = set->entryType;
+        r.attributes = set->attributes;
+        r.createTimestamp = set->createTimestamp;
+        r.modifyTimestamp = set->modifyTimestamp;
+        r.accessTimestamp = set->accessTimestamp;
+        r.create10ms = set->create10ms;
+        r.modify10ms = set->modify10ms;
+        r.createUtcOffset = set->createUtcOffset;
+        r.modifyUtcOffset = set->modifyUtcOffset;
+        r.accessUtcOffset = set->accessUtcOffset;
+        r.streamType = set->streamType;
+        r.streamFlags = set->streamFlags;
+        r.nameLength = set->nameLength;
+        r.validDataLength = std::min(set->validDataLength, set->dataLength);
+        r.firstCluster = set->firstCluster;
+        r.dataLength = set->dataLength;
+        r.name = std::move(set->name);
+        r.parentIndex = parent;
+        r.selfIndex = static_cast<std::uint32_t>(entryList.size());
+        at += set->slots * kSlotSize;
+
+        if (r.isFolder() && fat.isCluster(r.firstCluster)) {
+            // Two sets of one folder naming the same cluster are one folder:
+            // the later gives it its name and state.
+            auto known = folderByCluster.find(r.firstCluster);
+            if (known != folderByCluster.end()) {
+                entryList[known->second].name = std::move(r.name);
+                entryList[known->second].entryType = r.entryType;
+                continue;
+            }
+            folderByCluster.emplace(r.firstCluster, r.selfIndex);
+            subfolders.push_back({r.selfIndex, r.firstCluster, r.dataLength, r.noFatChain()});
+        }
+        entryList.push_back(std::move(r));
+    }
+}
+
+void Fat64Class::parseDirectory(std::uint32_t index, const Subfolder& where, std::size_t depth, JobContext& job)
+{
+    if (depth > kMaxTreeDepth || job.stopSeen(stopRequested))
+        return;
+    std::vector<Subfolder> subfolders;
+    {
+        std::vector<std::uint8_t> bytes = readDirectory(where.firstCluster, where.length, where.contiguous);
+        parseEntries(bytes, index, subfolders);
+    }
+    enterSubfolders(subfolders, depth, job);
+}
+
+void Fat64Class::enterSubfolders(const std::vector<Subfolder>& subfolders, std::size_t depth, JobContext& job)
+{
+    // Deleted folders wait until every live one is read, so a live folder
+    // that took over a deleted folder's clusters keeps its own entries.
+    for (const Subfolder& s : subfolders) {
+        if (entryList[s.index].isDeleted() && !enteringDeleted_)
+            deletedFolders_.push_back(s);
+        else
+            parseDirectory(s.index, s, depth + 1, job);
+    }
+}
+
+void Fat64Class::linkEntries()
+{
+    linkByParentIndex(entryList, kNoRecord, [](std::size_t, std::size_t) {});
+}
+
+std::vector<std::uint32_t> Fat64Class::topLevelEntries() const
+{
+    std::vector<std::uint32_t> top;
+    if (entryList.empty())
+        return top;
+    for (std::uint32_t c = entryList[0].firstChild; c != kNoRecord && c < entryList.size(); c = entryList[c].nextSibling)
+        top.push_back(c);
+    return top;
+}
+
+bool Fat64Class::runScan(JobContext& job)
+{
+    attachVolume();
+    if (!checkBootSector(job.reporter())) {
+        if (!bootUnreadable_)
+            job.reporter().showMessage("Selected Drive is not in exFat Format");
+        return false;
+    }
+    if (!fat.isCluster(boot->rootCluster)) {
+        job.reporter().showMessage("error...");
+        return false;
+    }
+    entryList.clear();
+    visitedClusters_.clear();
+    deletedFolders_.clear();
+    job.reporter().setStatusText("processing file and directory entries...");
+    job.reporter().setStatusText("Finding Fat64 File And Directory entries recursively....");
+    ExfatEntryRecord root;
+    root.attributes = 0x10;
+    root.name = u"DUMMY ENTRY";
+    entryList.push_back(std::move(root));
+    // The root directory has no stream entry: its chain in the FAT is its length.
+    parseDirectory(0, Subfolder{0, boot->rootCluster, 0, false}, 0, job);
+    enteringDeleted_ = true;
+    for (std::size_t i = 0; i < deletedFolders_.size() && !stopRequested.load(); ++i) {
+        Subfolder s = deletedFolders_[i];
+        parseDirectory(s.index, s, 1, job);
+    }
+    enteringDeleted_ = false;
+    deletedFolders_.clear();
+    linkEntries();
+    job.reporter().setStatusText("creating tree Structure...");
+    char text[64];
+    for (std::uint32_t i : topLevelEntries()) {
+        std::snprintf(text, sizeof text, "filling entry =%u in tree ", i);
+        job.reporter().setStatusText(text);
+    }
+    job.reporter().showMessage("Scanning process completed...");
+    job.reporter().setStatusText("Processing done...");
+    return true;
+}
+
+EntryDetails Fat64Class::describeEntry(std::uint32_t index) const
+{
+    EntryDetails d;
+    if (index >= entryList.size())
+        return d;
+    const ExfatEntryRecord& r = entryList[index];
+    d.size = r.isFolder() ? 0 : r.dataLength;
+    d.creation = exfatTime(r.createTimestamp, r.create10ms, r.createUtcOffset);
+    d.modification = exfatTime(r.modifyTimestamp, r.modify10ms, r.modifyUtcOffset);
+    d.access = exfatTime(r.accessTimestamp, 0, r.accessUtcOffset);
+    d.creationText = exfatTimeText(d.creation);
+    d.accessText = exfatTimeText(d.access);
+    d.modificationText = exfatTimeText(d.modification);
+    d.sizeText = formatSizeText(static_cast<std::int64_t>(d.size));
+    d.attributeText = exfatAttributeText(r.attributes);
+    return d;
+}
+
+bool Fat64Class::saveEntryContents(std::uint32_t index, DataSink& out)
+{
+    if (index >= entryList.size())
+        return false;
+    const ExfatEntryRecord& r = entryList[index];
+    if (r.isFolder() || r.dataLength == 0)
+        return true;
+    std::uint64_t valid = r.validDataLength;
+    std::uint64_t tail = r.dataLength - valid; // never written: zeros
+    if (!fat.isCluster(r.firstCluster) || clusterBytes == 0) {
+        out.skip(r.dataLength);
+        return valid == 0;
+    }
+    bool contiguous = r.noFatChain() || isDriveFormatted;
+    ClusterSpan span{heapPosition, clusterBytes, [this, contiguous](std::uint32_t from) {
+                         return contiguous ? from + 1 : fat.next(from);
+                     }};
+    CopyResult copied = copyClusters(*reader, fat, span, r.firstCluster, valid, out);
+    bool complete = copied.readable;
+    std::uint64_t remaining = valid - copied.written;
+    if (remaining > 0)
+        complete = false;
+    out.skip(remaining + tail);
+    return complete;
+}
+
+} // namespace qis

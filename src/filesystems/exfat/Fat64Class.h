@@ -1,0 +1,84 @@
+#pragma once
+
+#include "filesystems/VolumeParser.h"
+#include "filesystems/exfat/ExfatEntryRecord.h"
+#include "filesystems/exfat/ExfatStructures.h"
+#include "filesystems/fat/FatTable.h"
+#include "images/readWriteInterface.h"
+#include "recovery/JobRunner.h"
+#include "util/DataSink.h"
+
+#include <array>
+#include <atomic>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace qis {
+
+// An exFAT volume: directory entry sets in place of 32-byte short entries,
+// files stored either as a FAT chain or as one run of clusters.
+class Fat64Class {
+public:
+    explicit Fat64Class(readWriteInterface& reader) : reader(&reader) {}
+    Fat64Class(const Fat64Class&) = delete;
+    Fat64Class& operator=(const Fat64Class&) = delete;
+
+    readWriteInterface* reader;
+    std::uint64_t volumeStartSector = 0;
+    std::string volumeSizeText; // MiB as the volume list shows it
+    bool isDriveFormatted = false;
+    std::atomic<bool> stopRequested{false};
+
+    std::array<std::uint8_t, 512> bootSector{};
+    std::optional<exfatdisk::ExfatBootSector> boot;
+    std::uint64_t bytesPerSector = 0;
+    std::uint64_t sectorsPerCluster = 0;
+    std::uint8_t sectorsPerClusterShift = 0; // what the advanced choices offer
+    std::uint64_t fatPosition = 0;
+    std::uint64_t heapPosition = 0;
+    std::uint64_t clusterBytes = 0;
+    FatTable fat;
+    std::vector<ExfatEntryRecord> entryList;
+
+    void attachVolume();
+    // Shows "cant read file" when sector 0 cannot be read.
+    bool checkBootSector(JobReporter& reporter);
+    bool runScan(JobContext& job);
+    void linkEntries();
+    [[nodiscard]] std::vector<std::uint32_t> topLevelEntries() const;
+
+    [[nodiscard]] bool isFolder(std::uint32_t index) const
+    {
+        return index < entryList.size() && entryList[index].isFolder();
+    }
+    EntryDetails describeEntry(std::uint32_t index) const;
+    // Writes a file's contents: its valid data, then zeros up to its length.
+    bool saveEntryContents(std::uint32_t index, DataSink& out);
+
+    [[nodiscard]] std::uint64_t clusterOffset(std::uint32_t cluster) const
+    {
+        return heapPosition + (std::uint64_t{cluster} - 2) * clusterBytes;
+    }
+
+private:
+    struct Subfolder {
+        std::uint32_t index;
+        std::uint32_t firstCluster;
+        std::uint64_t length;
+        bool contiguous;
+    };
+    // The bytes of a directory: its chain, or its run of clusters, capped.
+    std::vector<std::uint8_t> readDirectory(std::uint32_t firstCluster, std::uint64_t length, bool contiguous);
+    void parseDirectory(std::uint32_t index, const Subfolder& where, std::size_t depth, JobContext& job);
+    void parseEntries(std::span<const std::uint8_t> bytes, std::uint32_t parent, std::vector<Subfolder>& subfolders);
+    void enterSubfolders(const std::vector<Subfolder>& subfolders, std::size_t depth, JobContext& job);
+
+    std::unordered_set<std::uint32_t> visitedClusters_;
+    std::vector<Subfolder> deletedFolders_;
+    bool enteringDeleted_ = false;
+    bool bootUnreadable_ = false;
+};
+
+} // namespace qis

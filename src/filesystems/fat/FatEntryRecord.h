@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qis {
+
+inline constexpr std::uint32_t kNoRecord = UINT32_MAX;
+
+// One directory entry recovered from a FAT16 or FAT32 volume. Index 0 of a
+// table is "DUMMY ENTRY", the root directory itself.
+struct FatEntryRecord {
+    std::uint8_t attributes = 0;
+    std::uint8_t createTimeTenths = 0;
+    std::uint16_t createTime = 0;
+    std::uint16_t createDate = 0;
+    std::uint16_t accessDate = 0;
+    std::uint16_t firstClusterHigh = 0;
+    std::uint16_t writeTime = 0;
+    std::uint16_t writeDate = 0;
+    std::uint16_t firstClusterLow = 0;
+    std::uint32_t fileSize = 0;
+    std::uint8_t isDeleted = 0;
+    std::u16string name;
+    std::uint32_t parentIndex = 0;
+    std::uint32_t selfIndex = 0;
+    std::uint32_t firstChild = kNoRecord;
+    std::uint32_t nextSibling = kNoRecord;
+
+    [[nodiscard]] std::uint32_t firstCluster() const
+    {
+        return (std::uint32_t{firstClusterHigh} << 16) | firstClusterLow;
+    }
+};
+
+} // namespace qis

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "filesystems/VolumeParser.h"
+#include "filesystems/exfat/Fat64Class.h"
+#include "filesystems/fat/FatVolume.h"
+
+namespace qis {
+
+// A FAT16, FAT32 or exFAT table seen through the common parser shape. The
+// tables link by index, with record 0 standing for the root.
+template <typename Volume>
+class FatFamilyView : public VolumeParser {
+public:
+    explicit FatFamilyView(Volume& volume) : volume_(volume) {}
+
+    [[nodiscard]] std::vector<EntryHandle> topLevel() const override
+    {
+        auto top = volume_.topLevelEntries();
+        return {top.begin(), top.end()};
+    }
+    [[nodiscard]] EntryHandle firstChild(EntryHandle entry) const override
+    {
+        return valid(entry) ? link(volume_.entryList[entry].firstChild) : kNoEntry;
+    }
+    [[nodiscard]] EntryHandle nextSibling(EntryHandle entry) const override
+    {
+        return valid(entry) ? link(volume_.entryList[entry].nextSibling) : kNoEntry;
+    }
+    [[nodiscard]] std::u16string name(EntryHandle entry) const override
+    {
+        return valid(entry) ? volume_.entryList[entry].name : std::u16string();
+    }
+    [[nodiscard]] bool isFolder(EntryHandle entry) const override
+    {
+        return valid(entry) && volume_.isFolder(static_cast<std::uint32_t>(entry));
+    }
+    [[nodiscard]] bool isDeleted(EntryHandle entry) const override
+    {
+        return valid(entry) && deleted(volume_.entryList[entry]);
+    }
+    EntryDetails describe(EntryHandle entry) override
+    {
+        return valid(entry) ? volume_.describeEntry(static_cast<std::uint32_t>(entry)) : EntryDetails{};
+    }
+    [[nodiscard]] std::u16string outputName(EntryHandle entry) const override { return trimBlanks(name(entry)); }
+    bool saveEntry(EntryHandle entry, DataSink& out) override
+    {
+        return valid(entry) && volume_.saveEntryContents(static_cast<std::uint32_t>(entry), out);
+    }
+    void rename(EntryHandle entry, std::u16string name) override
+    {
+        if (valid(entry))
+            volume_.entryList[entry].name = std::move(name);
+    }
+
+private:
+    [[nodiscard]] bool valid(EntryHandle entry) const { return entry > 0 && entry < volume_.entryList.size(); }
+    [[nodiscard]] EntryHandle link(std::uint32_t index) const { return valid(index) ? index : kNoEntry; }
+    static bool deleted(const FatEntryRecord& r) { return r.isDeleted != 0; }
+    static bool deleted(const ExfatEntryRecord& r) { return r.isDeleted(); }
+
+    Volume& volume_;
+};
+
+} // namespace qis

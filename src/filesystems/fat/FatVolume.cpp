@@ -1,0 +1,324 @@
+#include "filesystems/fat/FatVolume.h"
+
+#include "filesystems/DisplayText.h"
+#include "filesystems/EntryWalk.h"
+#include "filesystems/ParentLinks.h"
+#include "filesystems/fat/ClusterCopy.h"
+#include "filesystems/VolumeBytes.h"
+#include "filesystems/fat/DosTime.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace qis {
+
+using namespace fatdisk;
+
+namespace {
+
+// A directory holds at most 65 536 slots; a longer chain is damage.
+constexpr std::size_t kMaxDirectorySlots = 65536;
+
+std::string fatAttributeText(std::uint8_t attributes)
+{
+    std::string text;
+    if (attributes & 0x01)
+        text += "-R";
+    if (attributes & 0x02)
+        text += "-H";
+    if (attributes & 0x04)
+        text += "-S";
+    if (attributes & 0x20)
+        text += "-A";
+    return text;
+}
+
+} // namespace
+
+void FatVolume::attachVolume()
+{
+    reader->baseOffset = static_cast<std::int64_t>(volumeStartSector * kSectorSize);
+    reader->seek(0, 0);
+}
+
+bool FatVolume::readBootSector()
+{
+    bpb.reset();
+    if (!readVolumeBytes(*reader, 0, bootSector))
+        return false;
+    bpb = FatBpb::parse(bootSector);
+    return bpb.has_value();
+}
+
+void FatVolume::loadFat()
+{
+    if (!bpb)
+        return;
+    sectorsPerCluster = bpb->sectorsPerCluster;
+    clusterBytes = bpb->clusterBytes();
+    dataRegionOffset = bpb->firstDataSector() * bpb->bytesPerSector;
+    std::uint64_t fatOffset = std::uint64_t{bpb->reservedSectors} * bpb->bytesPerSector;
+    std::uint64_t fatBytes = bpb->fatSectors() * bpb->bytesPerSector;
+    fat = FatTable(*reader, fatOffset, fatBytes, flavour_.entryBytes, flavour_.entryMask, bpb->clusterCount());
+}
+
+void FatVolume::appendDummyEntry()
+{
+    FatEntryRecord root;
+    root.attributes = kDirectory;
+    root.name = u"DUMMY ENTRY";
+    entryList.push_back(std::move(root));
+}
+
+std::u16string FatVolume::nameOf(const DirectorySlot& slot, const std::vector<LongNamePart>& parts) const
+{
+    if (parts.empty())
+        return shortNameText(slot);
+    // The parts must all belong to one name. A live entry's parts also carry
+    // the checksum of its short name; a deleted entry's first byte is
+    // overwritten, so there the checksum cannot match.
+    std::uint8_t sum = parts.front().checksum;
+    bool oneName = std::all_of(parts.begin(), parts.end(), [&](const LongNamePart& p) { return p.checksum == sum; });
+    if (!slot.isDeleted()) {
+        bool live = std::none_of(parts.begin(), parts.end(), [](const LongNamePart& p) { return p.order == kDeletedMark; });
+        oneName = oneName && live && sum == shortNameChecksum(slot.name);
+    }
+    if (!oneName)
+        return shortNameText(slot);
+    std::u16string name;
+    for (auto it = parts.rbegin(); it != parts.rend(); ++it)
+        name += it->text;
+    return name.empty() ? shortNameText(slot) : name;
+}
+
+bool FatVolume::parseSlots(std::span<const std::uint8_t> bytes, std::uint32_t parent, DirectoryState& state)
+{
+    for (std::size_t at = 0; at + kSlotSize <= bytes.size(); at += kSlotSize) {
+        DirectorySlot slot = DirectorySlot::parse(bytes.subspan(at).first<kSlotSize>());
+        ++state.slots;
+        if (slot.isLongName()) {
+            // A run longer than any name starts again: only the last parts can be this name's.
+            if (state.pendingName.size() >= kMaxLongNameParts)
+                state.pendingName.clear();
+            if (!slot.isFree())
+                state.pendingName.push_back(LongNamePart::parse(bytes.subspan(at).first<kSlotSize>()));
+            continue;
+        }
+        std::vector<LongNamePart> parts;
+        parts.swap(state.pendingName);
+        if (slot.isFree()) {
+            if (flavour_.freeSlotEndsDirectory)
+                return false;
+            continue;
+        }
+        if (slot.isDotEntry() || slot.isVolumeLabel())
+            continue;
+
+        FatEntryRecord r;
+        r.attributes = slot.attributes;
+        r.createTimeTenths = slot.createTimeTenths;
+        r.createTime = slot.createTime;
+        r.createDate = slot.createDate;
+        r.accessDate = slot.accessDate;
+        r.firstClusterHigh = slot.firstClusterHigh;
+        r.writeTime = slot.writeTime;
+        r.writeDate = slot.writeDate;
+        r.firstClusterLow = slot.firstClusterLow;
+        r.fileSize = slot.fileSize;
+        r.isDeleted = slot.isDeleted() ? 1 : 0;
+        r.name = nameOf(slot, parts);
+        r.parentIndex = parent;
+        r.selfIndex = static_cast<std::uint32_t>(entryList.size());
+
+        if (slot.isDirectory()) {
+            std::uint32_t cluster = r.firstCluster();
+            if (fat.isCluster(cluster)) {
+                // Two entries of one folder naming the same cluster are one
+                // folder: the later entry gives it its name and state.
+                auto known = state.folderByCluster.find(cluster);
+                if (known != state.folderByCluster.end()) {
+                    entryList[known->second].name = std::move(r.name);
+                    entryList[known->second].isDeleted = r.isDeleted;
+                    continue;
+                }
+                state.folderByCluster.emplace(cluster, r.selfIndex);
+                state.subfolders.emplace_back(r.selfIndex, cluster);
+            }
+        }
+        entryList.push_back(std::move(r));
+    }
+    return true;
+}
+
+void FatVolume::parseDirectory(std::uint32_t index, std::uint32_t firstCluster, bool isRoot, std::size_t depth,
+                               JobContext& job)
+{
+    if (depth > kMaxTreeDepth || clusterBytes == 0)
+        return;
+    DirectoryState state;
+    std::vector<std::uint8_t> cluster(static_cast<std::size_t>(clusterBytes));
+    std::uint32_t c = firstCluster;
+    bool first = true;
+    while (fat.isCluster(c) && state.slots < kMaxDirectorySlots) {
+        // Each cluster is read as a directory once in the whole parse: that
+        // ends loops in chains and folders that name an ancestor.
+        if (!visitedClusters.insert(c).second)
+            break;
+        readVolumeBytes(*reader, clusterOffset(c), cluster);
+        // A folder's first cluster starts with its "." entry; anything else
+        // is not (or no longer) this folder's directory.
+        if (first && !isRoot && cluster[0] != '.')
+            break;
+        first = false;
+        if (!parseSlots(cluster, index, state))
+            break;
+        if (isDriveFormatted || job.stopSeen(stopRequested))
+            break;
+        c = fat.next(c);
+    }
+    enterSubfolders(state, depth, job);
+}
+
+void FatVolume::enterSubfolders(DirectoryState& state, std::size_t depth, JobContext& job)
+{
+    for (auto [index, cluster] : state.subfolders) {
+        if (stopRequested.load())
+            return;
+        if (entryList[index].isDeleted && depthOfDeleted_ == 0)
+            deletedFolders_.emplace_back(index, cluster);
+        else
+            parseDirectory(index, cluster, false, depth + 1, job);
+    }
+}
+
+void FatVolume::enterDeletedFolders(JobContext& job)
+{
+    // Folders found inside deleted folders are entered at once: they are
+    // as old as the folder that holds them.
+    ++depthOfDeleted_;
+    for (std::size_t i = 0; i < deletedFolders_.size() && !stopRequested.load(); ++i)
+        parseDirectory(deletedFolders_[i].first, deletedFolders_[i].second, false, 1, job);
+    --depthOfDeleted_;
+    deletedFolders_.clear();
+}
+
+void FatVolume::linkEntries(JobContext* job)
+{
+    bool progress = flavour_.linkProgress && job != nullptr;
+    if (progress)
+        job->reporter().setProgressRange(0, 1000);
+    std::int32_t shown = -1;
+    linkByParentIndex(entryList, kNoRecord, [&](std::size_t i, std::size_t n) {
+        if (!progress)
+            return;
+        auto pos = static_cast<std::int32_t>(i * 1000 / n);
+        if (pos != shown) {
+            job->reporter().setProgressPos(pos);
+            shown = pos;
+        }
+    });
+    if (progress)
+        job->reporter().setProgressPos(1000);
+}
+
+std::vector<std::uint32_t> FatVolume::topLevelEntries() const
+{
+    std::vector<std::uint32_t> top;
+    if (entryList.empty())
+        return top;
+    for (std::uint32_t c = entryList[0].firstChild; c != kNoRecord && c < entryList.size(); c = entryList[c].nextSibling)
+        top.push_back(c);
+    return top;
+}
+
+bool FatVolume::runScan(JobContext& job)
+{
+    attachVolume();
+    if (!checkBootSector()) {
+        job.reporter().showMessage(flavour_.notThisFormat);
+        return false;
+    }
+    loadFat();
+    entryList.clear();
+    visitedClusters.clear();
+    deletedFolders_.clear();
+    char text[96];
+    std::snprintf(text, sizeof text, "Finding %s File And Directory entries recursively....", flavour_.name);
+    job.reporter().setStatusText(text);
+    parseRootDirectory(job);
+    enterDeletedFolders(job);
+    job.reporter().setStatusText("maintaining tree Structure in vector...");
+    linkEntries(&job);
+    job.reporter().setStatusText("Creating Tree Structure....");
+    for (std::uint32_t i : topLevelEntries()) {
+        std::snprintf(text, sizeof text, "filling entry =%u in tree ", i);
+        job.reporter().setStatusText(text);
+    }
+    job.reporter().setStatusText("Tree Structure Created.");
+    job.reporter().setProgressRange(0, 100);
+    job.reporter().setProgressPos(100);
+    job.reporter().showMessage(flavour_.completed);
+    job.reporter().setStatusText("Processing done...");
+    return true;
+}
+
+bool FatVolume::isFolder(std::uint32_t index) const
+{
+    if (index >= entryList.size())
+        return false;
+    DirectorySlot slot;
+    slot.attributes = entryList[index].attributes;
+    return slot.isDirectory();
+}
+
+EntryDetails FatVolume::describeEntry(std::uint32_t index) const
+{
+    EntryDetails d;
+    if (index >= entryList.size())
+        return d;
+    const FatEntryRecord& r = entryList[index];
+    d.size = r.fileSize;
+    d.creation = dosToUnix(r.createDate, r.createTime, r.createTimeTenths);
+    d.access = dosToUnix(r.accessDate, 0);
+    d.modification = dosToUnix(r.writeDate, r.writeTime);
+    d.creationText = dosDateTimeText(r.createDate, r.createTime);
+    d.accessText = dosDateText(r.accessDate);
+    d.modificationText = dosDateTimeText(r.writeDate, r.writeTime);
+    d.sizeText = formatSizeText(r.fileSize);
+    d.attributeText = fatAttributeText(r.attributes);
+    return d;
+}
+
+bool FatVolume::saveEntryContents(std::uint32_t index, DataSink& out)
+{
+    if (index >= entryList.size() || isFolder(index) || clusterBytes == 0)
+        return index < entryList.size();
+    const FatEntryRecord& r = entryList[index];
+    std::uint64_t remaining = r.fileSize;
+    if (remaining == 0)
+        return true;
+    std::uint32_t c = r.firstCluster();
+    if (!fat.isCluster(c)) {
+        // No cluster to start from: the size is kept, the contents are lost.
+        out.skip(remaining);
+        return false;
+    }
+    // A live file follows its chain. A deleted file's chain is normally
+    // cleared, so it ends after the first cluster unless the volume was
+    // formatted over it and its clusters are taken to follow one another.
+    ClusterSpan span{dataRegionOffset, clusterBytes, [this](std::uint32_t from) {
+                         return isDriveFormatted ? from + 1 : fat.next(from);
+                     }};
+    CopyResult copied = copyClusters(*reader, fat, span, c, remaining, out);
+    bool complete = copied.readable;
+    remaining -= copied.written;
+    if (remaining == 0)
+        return complete;
+    // The chain ended early. A live file keeps its size, the lost part as
+    // zeros; a deleted file is what could be found of it.
+    if (!r.isDeleted)
+        out.skip(remaining);
+    return false;
+}
+
+} // namespace qis

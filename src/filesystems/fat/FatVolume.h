@@ -1,0 +1,114 @@
+#pragma once
+
+#include "filesystems/VolumeParser.h"
+#include "filesystems/fat/FatEntryRecord.h"
+#include "filesystems/fat/FatStructures.h"
+#include "filesystems/fat/FatTable.h"
+#include "images/readWriteInterface.h"
+#include "recovery/JobRunner.h"
+#include "util/DataSink.h"
+#include "volumes/FatBpb.h"
+
+#include <array>
+#include <atomic>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace qis {
+
+// What FAT16 and FAT32 share: the boot sector's layout, the directory walk
+// over 32-byte slots with long names, the table of records, and saving by
+// cluster chain. Fat16Class and Fat32Class say where the root directory is
+// and how the two differ.
+class FatVolume {
+public:
+    virtual ~FatVolume() = default;
+    FatVolume(const FatVolume&) = delete;
+    FatVolume& operator=(const FatVolume&) = delete;
+
+    readWriteInterface* reader;
+    std::uint64_t volumeStartSector = 0;
+    std::string volumeSizeText; // MiB as the volume list shows it
+    // The volume was formatted over the files: directories are read from
+    // their first cluster only and files from consecutive clusters.
+    bool isDriveFormatted = false;
+    std::atomic<bool> stopRequested{false};
+
+    std::array<std::uint8_t, 512> bootSector{};
+    std::optional<FatBpb> bpb;
+    std::uint8_t sectorsPerCluster = 0;
+    std::uint64_t clusterBytes = 0;
+    std::uint64_t dataRegionOffset = 0; // byte offset of cluster 2
+    FatTable fat;
+    std::vector<FatEntryRecord> entryList;
+
+    void attachVolume();
+    // Reads sector 0 and keeps it when it is a boot sector of this kind.
+    virtual bool checkBootSector() = 0;
+    void loadFat();
+    // The whole standard scan as a job; false (with the message shown) when
+    // the volume is not of this kind.
+    bool runScan(JobContext& job);
+
+    void linkEntries(JobContext* job);
+    // The root directory's entries, the volume label and "DUMMY ENTRY" left out.
+    [[nodiscard]] std::vector<std::uint32_t> topLevelEntries() const;
+
+    [[nodiscard]] bool isFolder(std::uint32_t index) const;
+    EntryDetails describeEntry(std::uint32_t index) const;
+    // Writes a file's contents; false when not all of it could be found.
+    bool saveEntryContents(std::uint32_t index, DataSink& out);
+
+    [[nodiscard]] std::uint64_t clusterOffset(std::uint32_t cluster) const
+    {
+        return dataRegionOffset + (std::uint64_t{cluster} - 2) * clusterBytes;
+    }
+
+protected:
+    struct Flavour {
+        const char* name;            // "Fat16", "Fat32" in the status texts
+        const char* notThisFormat;   // the message for a volume of another kind
+        const char* completed;       // the message at the end of the scan
+        bool freeSlotEndsDirectory;  // FAT32 stops at the first unused slot
+        bool linkProgress;           // FAT16 shows progress while linking
+        unsigned entryBytes;
+        std::uint32_t entryMask;
+    };
+    FatVolume(readWriteInterface& reader, Flavour flavour) : reader(&reader), flavour_(flavour) {}
+
+    // Appends the root directory's entries (and, below them, everything else).
+    virtual void parseRootDirectory(JobContext& job) = 0;
+    bool readBootSector();
+
+    // A directory being read: the long name gathered so far and the folders
+    // it holds, entered once the directory itself is done.
+    struct DirectoryState {
+        std::vector<fatdisk::LongNamePart> pendingName;
+        std::unordered_map<std::uint32_t, std::uint32_t> folderByCluster;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> subfolders; // record, first cluster
+        std::size_t slots = 0;
+    };
+    // Records the entries of a run of slots; false when a free slot ends the directory.
+    bool parseSlots(std::span<const std::uint8_t> bytes, std::uint32_t parent, DirectoryState& state);
+    // Reads a directory's chain and records its entries, then enters its folders.
+    void parseDirectory(std::uint32_t index, std::uint32_t firstCluster, bool isRoot, std::size_t depth,
+                        JobContext& job);
+    void enterSubfolders(DirectoryState& state, std::size_t depth, JobContext& job);
+    // Deleted folders are entered after every live one, so a live folder that
+    // took over a deleted folder's cluster keeps its own entries.
+    void enterDeletedFolders(JobContext& job);
+    void appendDummyEntry();
+
+    Flavour flavour_;
+    std::unordered_set<std::uint32_t> visitedClusters;
+
+private:
+    std::u16string nameOf(const fatdisk::DirectorySlot& slot, const std::vector<fatdisk::LongNamePart>& parts) const;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> deletedFolders_;
+    std::size_t depthOfDeleted_ = 0;
+};
+
+} // namespace qis
