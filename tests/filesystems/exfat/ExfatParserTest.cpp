@@ -1,0 +1,210 @@
+// exFAT parsing on volumes laid out by hand.
+
+#include "filesystems/EntryWalk.h"
+#include "filesystems/exfat/Fat64Class.h"
+#include "filesystems/fat/FatFamilyView.h"
+#include "images/FileReadSeekRaw.h"
+#include "support/SyntheticFat.h"
+#include "util/Utf.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace qis {
+namespace {
+
+using test::SyntheticExfat;
+using test::exfatSet;
+using ::testing::ElementsAre;
+
+struct Messages : NullReporter {
+    std::vector<std::string> texts;
+    MessageResult showMessage(std::string_view text, MessageIcon, MessageButtons) override
+    {
+        texts.emplace_back(text);
+        return MessageResult::Ok;
+    }
+};
+
+struct Scan {
+    FileReadSeekRaw reader;
+    std::unique_ptr<Fat64Class> volume;
+    std::unique_ptr<VolumeParser> view;
+    bool recognised = false;
+    Messages messages;
+
+    explicit Scan(const std::filesystem::path& image, bool formatted = false)
+    {
+        EXPECT_TRUE(reader.open(image));
+        volume = std::make_unique<Fat64Class>(reader);
+        volume->isDriveFormatted = formatted;
+        PauseGate gate;
+        JobContext job(messages, gate);
+        recognised = volume->runScan(job);
+        view = std::make_unique<FatFamilyView<Fat64Class>>(*volume);
+    }
+    std::vector<std::string> listing() const
+    {
+        std::vector<std::string> lines;
+        walkTree(*view, [&](EntryHandle e, const std::vector<std::u16string>& path) {
+            std::string line;
+            for (const auto& part : path)
+                line += (line.empty() ? "" : "/") + utf16ToUtf8(part);
+            lines.push_back(line + (view->isFolder(e) ? "/" : "") + (view->isDeleted(e) ? " (deleted)" : ""));
+        });
+        return lines;
+    }
+    EntryHandle find(const std::string& wanted) const
+    {
+        EntryHandle found = kNoEntry;
+        walkTree(*view, [&](EntryHandle e, const std::vector<std::u16string>& path) {
+            std::string line;
+            for (const auto& part : path)
+                line += (line.empty() ? "" : "/") + utf16ToUtf8(part);
+            if (line == wanted)
+                found = e;
+        });
+        return found;
+    }
+    std::vector<std::uint8_t> contents(const std::string& path, bool* complete = nullptr)
+    {
+        MemorySink sink(1 << 24);
+        bool ok = view->saveEntry(find(path), sink);
+        if (complete)
+            *complete = ok;
+        return sink.bytes;
+    }
+};
+
+std::vector<std::uint8_t> filled(std::size_t n, std::uint8_t seed)
+{
+    std::vector<std::uint8_t> v(n);
+    for (std::size_t i = 0; i < n; ++i)
+        v[i] = static_cast<std::uint8_t>(seed * 13 + i * 5);
+    return v;
+}
+
+// Lays sets one after another over a directory's clusters (16 slots each).
+void putAcross(SyntheticExfat& v, const std::vector<std::uint32_t>& clusters, const std::vector<test::Slot>& slots)
+{
+    for (std::size_t i = 0; i < slots.size(); ++i)
+        std::memcpy(v.cluster(clusters.at(i / 16)) + (i % 16) * 32, slots[i].data(), 32);
+}
+
+TEST(ExfatBootSector, OnlyASaneExfatBootSectorIsAccepted)
+{
+    test::TempDir dir;
+    SyntheticExfat good;
+    good.chain({4});
+    EXPECT_TRUE(Scan(good.write(dir)).recognised);
+    for (auto [offset, value] : {std::pair{3, 'N'}, std::pair{108, '\x08'}, std::pair{109, '\x20'}}) {
+        SyntheticExfat bad;
+        bad.bytes[static_cast<std::size_t>(offset)] = static_cast<std::uint8_t>(value);
+        Scan s(bad.write(dir));
+        EXPECT_FALSE(s.recognised) << offset;
+        EXPECT_THAT(s.messages.texts, ElementsAre("Selected Drive is not in exFat Format"));
+    }
+}
+
+TEST(ExfatDirectories, TheRootChainIsFollowedAndSetsMayCrossClusters)
+{
+    // Root 4 → 9 → 6, 20 names of 20 characters each (4 slots per set),
+    // so sets straddle cluster ends.
+    test::TempDir dir;
+    SyntheticExfat v;
+    v.chain({4, 9, 6});
+    std::vector<test::Slot> slots;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 12; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "twenty-char-name-%03d", i);
+        std::u16string n(name, name + 20);
+        auto set = exfatSet(n, 0x20, 0, 0);
+        slots.insert(slots.end(), set.begin(), set.end());
+        expected.push_back(name);
+    }
+    putAcross(v, {4, 9, 6}, slots);
+    Scan s(v.write(dir));
+    EXPECT_EQ(s.listing(), expected);
+}
+
+TEST(ExfatDirectories, FoldersWithoutAFatChainAreReadForTheirWholeLength)
+{
+    test::TempDir dir;
+    SyntheticExfat v;
+    v.chain({4});
+    SyntheticExfat::put(v.cluster(4), exfatSet(u"Run", 0x10, 30, 2 * 512, 0x03));
+    std::vector<test::Slot> inside;
+    for (int i = 0; i < 8; ++i) {
+        auto set = exfatSet(u"file" + std::u16string(1, static_cast<char16_t>(u'0' + i)), 0x20, 0, 0);
+        inside.insert(inside.end(), set.begin(), set.end());
+    }
+    putAcross(v, {30, 31}, inside); // 24 slots: the second half in cluster 31, no FAT entries
+    Scan s(v.write(dir));
+    auto lines = s.listing();
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_EQ(lines.back(), "Run/file7");
+    // Formatted: the first cluster only.
+    Scan f(v.write(dir), true);
+    EXPECT_EQ(f.listing().size(), 1u + 5u);
+}
+
+TEST(ExfatDirectories, DeletedSetsAreListedAndLoopsEnd)
+{
+    test::TempDir dir;
+    SyntheticExfat v;
+    v.setFat(4, 5);
+    v.setFat(5, 4); // the root's chain loops
+    auto live = exfatSet(u"kept.txt", 0x20, 0, 0);
+    auto gone = exfatSet(u"gone.txt", 0x20, 0, 0, 0x03, true);
+    auto self = exfatSet(u"Self", 0x10, 4, 512, 0x01); // a folder that names the root's cluster
+    std::vector<test::Slot> slots = live;
+    slots.insert(slots.end(), gone.begin(), gone.end());
+    slots.insert(slots.end(), self.begin(), self.end());
+    SyntheticExfat::put(v.cluster(4), slots);
+    SyntheticExfat::put(v.cluster(5), exfatSet(u"second.txt", 0x20, 0, 0));
+    Scan s(v.write(dir));
+    EXPECT_THAT(s.listing(), ElementsAre("kept.txt", "gone.txt (deleted)", "Self/", "second.txt"));
+}
+
+TEST(ExfatSaving, RunsChainsAndUnwrittenTails)
+{
+    test::TempDir dir;
+    SyntheticExfat v;
+    v.chain({4});
+    auto run = filled(1500, 1);   // clusters 40-42, no FAT chain
+    auto frag = filled(1100, 2);  // chain 50 → 70 → 51
+    std::memcpy(v.cluster(40), run.data(), run.size());
+    v.chain({50, 70, 51});
+    std::memcpy(v.cluster(50), frag.data(), 512);
+    std::memcpy(v.cluster(70), frag.data() + 512, 512);
+    std::memcpy(v.cluster(51), frag.data() + 1024, 76);
+    auto tail = exfatSet(u"prealloc.bin", 0x20, 40, 2000, 0x03);
+    // Valid data 1500 of a 2000-byte file: the rest was never written.
+    tail[1][8] = 1500 & 0xFF;
+    tail[1][9] = 1500 >> 8;
+    std::vector<test::Slot> slots = exfatSet(u"run.bin", 0x20, 40, 1500, 0x03);
+    auto f = exfatSet(u"frag.bin", 0x21, 50, 1100, 0x01);
+    slots.insert(slots.end(), f.begin(), f.end());
+    slots.insert(slots.end(), tail.begin(), tail.end());
+    putAcross(v, {4}, slots);
+    Scan s(v.write(dir));
+    bool complete = false;
+    EXPECT_EQ(s.contents("run.bin", &complete), run);
+    EXPECT_TRUE(complete);
+    EXPECT_EQ(s.contents("frag.bin", &complete), frag);
+    EXPECT_TRUE(complete);
+    auto pre = s.contents("prealloc.bin");
+    ASSERT_EQ(pre.size(), 2000u);
+    EXPECT_TRUE(std::equal(run.begin(), run.end(), pre.begin()));
+    EXPECT_TRUE(std::all_of(pre.begin() + 1500, pre.end(), [](std::uint8_t b) { return b == 0; }));
+    EntryDetails d = s.view->describe(s.find("frag.bin"));
+    EXPECT_EQ(d.size, 1100u);
+    EXPECT_EQ(d.attributeText, "-R-A");
+    EXPECT_EQ(d.modificationText, "03/15/2024  10:30 AM");
+}
+
+} // namespace
+} // namespace qis
