@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the main job on the bundled sample disk: shows
-# its information, lists its volumes, recovers its NTFS volume into a
-# folder, and saves the whole virtual disk as a raw image.
+# its information, lists its volumes, recovers its NTFS, FAT32 and exFAT
+# volumes into folders, and saves the whole virtual disk as a raw image.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh build
@@ -22,5 +22,15 @@ build-release/qsalvage save out/sample.vhdx --gpt --volume 0 --output out/sample
 echo "The NTFS volume's files are in out/sample-ntfs:"
 find out/sample-ntfs -type f -not -name '$*' | sort
 echo
+# Volumes 1 and 2 are FAT32 and exFAT, holding the same tree.
+for volume in 1:fat32 2:exfat; do
+    index=${volume%%:*} name=${volume#*:}
+    build-release/qsalvage list out/sample.vhdx --gpt --volume "$index"
+    rm -rf "out/sample-$name"
+    build-release/qsalvage save out/sample.vhdx --gpt --volume "$index" --output "out/sample-$name"
+    echo "The $name volume's files are in out/sample-$name:"
+    find "out/sample-$name" -type f | sort
+    echo
+done
 image=$(build-release/qsalvage export out/sample.vhdx --output out)
 echo "The raw image of the sample disk is at $image"

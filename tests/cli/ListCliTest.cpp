@@ -2,6 +2,7 @@
 // ntfs-3g), against the manifest written when the volume was made.
 
 #include "support/Fixtures.h"
+#include "support/ListingJson.h"
 #include "support/SampleManifest.h"
 
 #include <gtest/gtest.h>
@@ -13,27 +14,8 @@
 namespace qis {
 namespace {
 
-struct Listed {
-    std::string type;
-    bool deleted = false;
-    std::uint64_t size = 0;
-    std::string mtime;
-};
-
-std::map<std::string, Listed> parseJsonListing(const std::string& out)
-{
-    std::map<std::string, Listed> entries;
-    std::regex line(R"re(\{"path": "((?:[^"\\]|\\.)*)", "type": "(dir|file)", "deleted": (true|false), "size": (\d+), "ctime": [^,]*, "atime": [^,]*, "mtime": (null|"[^"]*"))re");
-    std::istringstream in(out);
-    for (std::string l; std::getline(in, l);) {
-        std::smatch m;
-        if (!std::regex_search(l, m, line))
-            continue;
-        Listed e{m[2], m[3] == "true", std::stoull(m[4]), m[5] == "null" ? "" : std::string(m[5]).substr(1, 20)};
-        entries[m[1]] = e;
-    }
-    return entries;
-}
+using test::Listed;
+using test::parseJsonListing;
 
 TEST(ListCli, NtfsVolumeShowsEveryLiveAndDeletedEntryOfTheManifest)
 {
