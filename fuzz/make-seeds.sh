@@ -6,7 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 data="$here/../tests/data"
 out=${1:?usage: make-seeds.sh OUTPUT_DIR}
-mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition,lznt1,mftrecord}
+mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition,lznt1,mftrecord,fat16,fat32,exfat}
 seed() { # fixture, folder, bytes
     xz -dc "$data/$1.xz" | head -c "$3" > "$out/$2/$1" || true
 }
@@ -29,6 +29,10 @@ cp "$out/partition/sample-gpt" "$out/partition/sample-gpt-volumes"
 for start in 2048 67584 149504 215040; do
     dd if="$raw" bs=512 skip=$start count=4 status=none >> "$out/partition/sample-gpt-volumes"
 done
+# The sample's FAT32 and exFAT volumes up to their first files: boot
+# region, FATs and the first clusters of the data.
+dd if="$raw" of="$out/fat32/sample-fat32" bs=512 skip=67584 count=2048 status=none
+dd if="$raw" of="$out/exfat/sample-exfat" bs=512 skip=149504 count=4608 status=none
 rm -f "$raw" "$out/sample.vhdx.tmp"
 for disk in mbr-mixed mbr-gap gpt-mixed; do
     xz -dc "$data/$disk.img.xz" | head -c $((34 * 512)) > "$out/partition/$disk" || true
