@@ -47,6 +47,20 @@ std::string formatTimeText(std::uint64_t filetime)
     return t ? formatUnixTimeText(t->seconds) : std::string();
 }
 
+std::string dosAttributeText(std::uint32_t attributes)
+{
+    std::string text;
+    if (attributes & 0x01)
+        text += "-R";
+    if (attributes & 0x02)
+        text += "-H";
+    if (attributes & 0x04)
+        text += "-S";
+    if (attributes & 0x20)
+        text += "-A";
+    return text;
+}
+
 std::string attributeText(std::uint32_t flags)
 {
     std::string text;

@@ -18,6 +18,10 @@ std::string formatUnixTimeText(std::int64_t seconds);
 // A wall-clock date and time in the same form (hour 0 … 23).
 std::string formatClockText(int month, int day, int year, int hour, int minute);
 
+// FAT and exFAT attribute bits as "-R-H-S-A" (read-only, hidden, system,
+// archive; those set).
+std::string dosAttributeText(std::uint32_t attributes);
+
 // NTFS file attribute flags as "-R-H-S-A-C-E" (in that order, those set).
 std::string attributeText(std::uint32_t flags);
 

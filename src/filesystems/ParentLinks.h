@@ -32,4 +32,18 @@ void linkByParentIndex(std::vector<Record>& records, std::uint32_t none, Progres
     }
 }
 
+// The chain of a record's children, in order, guarded against a chain
+// that comes back on itself.
+template <typename Record>
+std::vector<std::uint32_t> childrenOf(const std::vector<Record>& records, std::uint32_t parent, std::uint32_t none)
+{
+    std::vector<std::uint32_t> children;
+    if (parent >= records.size())
+        return children;
+    for (std::uint32_t c = records[parent].firstChild; c != none && c < records.size() && children.size() < records.size();
+         c = records[c].nextSibling)
+        children.push_back(c);
+    return children;
+}
+
 } // namespace qis

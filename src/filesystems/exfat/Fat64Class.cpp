@@ -33,19 +33,6 @@ std::string exfatTimeText(const std::optional<UnixTime>& t)
     return t ? formatUnixTimeText(t->seconds) : std::string();
 }
 
-std::string exfatAttributeText(std::uint16_t attributes)
-{
-    std::string text;
-    if (attributes & 0x01)
-        text += "-R";
-    if (attributes & 0x02)
-        text += "-H";
-    if (attributes & 0x04)
-        text += "-S";
-    if (attributes & 0x20)
-        text += "-A";
-    return text;
-}
 
 } // namespace
 
@@ -178,12 +165,7 @@ void Fat64Class::linkEntries()
 
 std::vector<std::uint32_t> Fat64Class::topLevelEntries() const
 {
-    std::vector<std::uint32_t> top;
-    if (entryList.empty())
-        return top;
-    for (std::uint32_t c = entryList[0].firstChild; c != kNoRecord && c < entryList.size(); c = entryList[c].nextSibling)
-        top.push_back(c);
-    return top;
+    return childrenOf(entryList, 0, kNoRecord);
 }
 
 bool Fat64Class::runScan(JobContext& job)
@@ -242,7 +224,7 @@ EntryDetails Fat64Class::describeEntry(std::uint32_t index) const
     d.accessText = exfatTimeText(d.access);
     d.modificationText = exfatTimeText(d.modification);
     d.sizeText = formatSizeText(static_cast<std::int64_t>(d.size));
-    d.attributeText = exfatAttributeText(r.attributes);
+    d.attributeText = dosAttributeText(r.attributes);
     return d;
 }
 

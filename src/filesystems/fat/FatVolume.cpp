@@ -19,19 +19,6 @@ namespace {
 // A directory holds at most 65 536 slots; a longer chain is damage.
 constexpr std::size_t kMaxDirectorySlots = 65536;
 
-std::string fatAttributeText(std::uint8_t attributes)
-{
-    std::string text;
-    if (attributes & 0x01)
-        text += "-R";
-    if (attributes & 0x02)
-        text += "-H";
-    if (attributes & 0x04)
-        text += "-S";
-    if (attributes & 0x20)
-        text += "-A";
-    return text;
-}
 
 } // namespace
 
@@ -223,12 +210,7 @@ void FatVolume::linkEntries(JobContext* job)
 
 std::vector<std::uint32_t> FatVolume::topLevelEntries() const
 {
-    std::vector<std::uint32_t> top;
-    if (entryList.empty())
-        return top;
-    for (std::uint32_t c = entryList[0].firstChild; c != kNoRecord && c < entryList.size(); c = entryList[c].nextSibling)
-        top.push_back(c);
-    return top;
+    return childrenOf(entryList, 0, kNoRecord);
 }
 
 bool FatVolume::runScan(JobContext& job)
@@ -285,7 +267,7 @@ EntryDetails FatVolume::describeEntry(std::uint32_t index) const
     d.accessText = dosDateText(r.accessDate);
     d.modificationText = dosDateTimeText(r.writeDate, r.writeTime);
     d.sizeText = formatSizeText(r.fileSize);
-    d.attributeText = fatAttributeText(r.attributes);
+    d.attributeText = dosAttributeText(r.attributes);
     return d;
 }
 

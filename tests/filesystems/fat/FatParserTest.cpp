@@ -7,6 +7,7 @@
 #include "filesystems/fat/FatFamilyView.h"
 #include "images/FileReadSeekRaw.h"
 #include "support/SyntheticFat.h"
+#include "support/TreeListing.h"
 #include "util/Utf.h"
 
 #include <gmock/gmock.h>
@@ -31,40 +32,11 @@ struct Scan {
     std::vector<std::string> messages;
 
     // Every entry as "path" ("path/" for folders, " (deleted)" marked).
-    std::vector<std::string> listing() const
-    {
-        std::vector<std::string> lines;
-        walkTree(*view, [&](EntryHandle e, const std::vector<std::u16string>& path) {
-            std::string line;
-            for (const auto& part : path)
-                line += (line.empty() ? "" : "/") + utf16ToUtf8(part);
-            if (view->isFolder(e))
-                line += "/";
-            if (view->isDeleted(e))
-                line += " (deleted)";
-            lines.push_back(line);
-        });
-        return lines;
-    }
-    EntryHandle find(const std::string& wanted) const
-    {
-        EntryHandle found = kNoEntry;
-        walkTree(*view, [&](EntryHandle e, const std::vector<std::u16string>& path) {
-            std::string line;
-            for (const auto& part : path)
-                line += (line.empty() ? "" : "/") + utf16ToUtf8(part);
-            if (line == wanted)
-                found = e;
-        });
-        return found;
-    }
+    std::vector<std::string> listing() const { return test::treeListing(*view); }
+    EntryHandle find(const std::string& path) const { return test::findTreeEntry(*view, path); }
     std::vector<std::uint8_t> contents(const std::string& path, bool* complete = nullptr)
     {
-        MemorySink sink(1 << 24);
-        bool ok = view->saveEntry(find(path), sink);
-        if (complete)
-            *complete = ok;
-        return sink.bytes;
+        return test::savedContents(*view, path, complete);
     }
 };
 
