@@ -6,7 +6,9 @@ namespace qis::cli {
 
 std::string jsonString(std::string_view text)
 {
-    std::string out = "\"";
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
     for (char c : text) {
         unsigned char u = static_cast<unsigned char>(c);
         switch (c) {
@@ -25,7 +27,8 @@ std::string jsonString(std::string_view text)
             }
         }
     }
-    return out + "\"";
+    out += '"';
+    return out;
 }
 
 } // namespace qis::cli

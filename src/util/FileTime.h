@@ -17,4 +17,12 @@ struct UnixTime {
 // nullopt for 0 (no time recorded) and for values beyond what time_t can hold.
 std::optional<UnixTime> filetimeToUnix(std::uint64_t filetime);
 
+// Seconds since 1970 of a civil date and time in UTC (proleptic Gregorian).
+std::int64_t utcCivilToUnix(int year, int month, int day, int hour, int minute, int second);
+
+// The same for a wall-clock time in the local zone. Unlike mktime it does
+// not look the zone up again on every call, which matters when a listing
+// converts the times of many thousands of entries.
+std::int64_t localCivilToUnix(int year, int month, int day, int hour, int minute, int second);
+
 } // namespace qis

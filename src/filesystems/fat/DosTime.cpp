@@ -3,7 +3,6 @@
 #include "filesystems/DisplayText.h"
 
 #include <cstdio>
-#include <ctime>
 
 namespace qis {
 
@@ -46,26 +45,15 @@ std::optional<UnixTime> dosToUnix(std::uint16_t date, std::uint16_t time, int ce
     DosDateTime t = DosDateTime::decode(date, time);
     if (!t.valid())
         return std::nullopt;
-    std::tm wall{};
-    wall.tm_year = t.year - 1900;
-    wall.tm_mon = t.month - 1;
-    wall.tm_mday = t.day;
-    wall.tm_hour = t.hour;
-    wall.tm_min = t.minute;
-    wall.tm_sec = t.second;
     std::int64_t seconds = 0;
     if (utcOffset && (*utcOffset & 0x80)) {
         // Seven-bit two's complement count of quarter hours east of UTC.
         int quarters = *utcOffset & 0x7F;
         if (quarters >= 64)
             quarters -= 128;
-        seconds = static_cast<std::int64_t>(timegm(&wall)) - quarters * 15 * 60;
+        seconds = utcCivilToUnix(t.year, t.month, t.day, t.hour, t.minute, t.second) - quarters * 15 * 60;
     } else {
-        wall.tm_isdst = -1;
-        std::time_t local = std::mktime(&wall);
-        if (local == static_cast<std::time_t>(-1))
-            return std::nullopt;
-        seconds = local;
+        seconds = localCivilToUnix(t.year, t.month, t.day, t.hour, t.minute, t.second);
     }
     if (centiseconds < 0 || centiseconds > 199)
         centiseconds = 0;
