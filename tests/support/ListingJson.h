@@ -12,6 +12,7 @@ struct Listed {
     bool deleted = false;
     std::uint64_t size = 0;
     std::string mtime; // ISO-8601 UTC, empty for null
+    std::string attributes;
 };
 
 // The entries of a `list --json` output by path.

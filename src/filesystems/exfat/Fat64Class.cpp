@@ -241,15 +241,26 @@ bool Fat64Class::saveEntryContents(std::uint32_t index, DataSink& out)
         out.skip(r.dataLength);
         return valid == 0;
     }
+    // One run of clusters is known from the entry alone. A deleted file's
+    // chain was cleared with its entry and the FAT there now belongs to
+    // other files, so only its first cluster is its own.
     bool contiguous = r.noFatChain() || isDriveFormatted;
-    ClusterSpan span{heapPosition, clusterBytes, [this, contiguous](std::uint32_t from) {
-                         return contiguous ? from + 1 : fat.next(from);
+    bool deleted = r.isDeleted();
+    ClusterSpan span{heapPosition, clusterBytes, [this, contiguous, deleted](std::uint32_t from) {
+                         if (contiguous)
+                             return from + 1;
+                         return deleted ? FatTable::kEnd : fat.next(from);
                      }};
     CopyResult copied = copyClusters(*reader, fat, span, r.firstCluster, valid, out);
     bool complete = copied.readable;
     std::uint64_t remaining = valid - copied.written;
-    if (remaining > 0)
+    if (remaining > 0) {
+        // The chain ended early: a live file keeps its length, the lost part
+        // as zeros; a deleted file is what could be found of it.
+        if (deleted)
+            return false;
         complete = false;
+    }
     out.skip(remaining + tail);
     return complete;
 }

@@ -1,0 +1,142 @@
+// qsalvage list and save on FAT16, FAT32 and exFAT volumes made by
+// mkfs.fat + mtools and mkfs.exfat + exfat-fuse, against the golden
+// listings Sleuth Kit read from them (tests/fixtures/make-fat-fixtures.sh).
+
+#include "support/FatManifest.h"
+#include "support/Fixtures.h"
+#include "support/ListingJson.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace qis {
+namespace {
+
+struct FatFixture {
+    const char* name;
+    const char* image;
+    const char* manifest;
+    std::vector<std::string> volume; // the options that name the volume
+};
+
+// "R", "H", "S", "A" letters as the manifest has them, from "-R-A".
+std::string letters(const std::string& attributeText)
+{
+    std::string out;
+    for (char c : attributeText)
+        if (c != '-')
+            out += c;
+    return out.empty() ? "-" : out;
+}
+
+class FatFixtureVolumes : public ::testing::TestWithParam<FatFixture> {
+protected:
+    test::CommandResult run(std::vector<std::string> words)
+    {
+        const FatFixture& f = GetParam();
+        words.insert(words.begin() + 1, test::fixture(f.image).string());
+        words.insert(words.begin() + 2, f.volume.begin(), f.volume.end());
+        return test::runQsalvage(words);
+    }
+};
+
+TEST_P(FatFixtureVolumes, ListShowsWhatSleuthKitShows)
+{
+    auto manifest = test::fatManifest(GetParam().manifest);
+    ASSERT_GT(manifest.entries.size(), 400u);
+    auto r = run({"list", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto listed = test::parseJsonListing(r.out);
+    std::set<std::string> expected;
+    for (const auto& m : manifest.entries) {
+        std::string path = test::shownPath(manifest, m.path);
+        expected.insert(path);
+        auto it = listed.find(path);
+        ASSERT_NE(it, listed.end()) << path << " is missing";
+        EXPECT_EQ(it->second.type, m.kind) << path;
+        EXPECT_EQ(it->second.deleted, m.deleted) << path;
+        if (m.kind == "file") {
+            EXPECT_EQ(it->second.size, m.size) << path;
+            EXPECT_EQ(it->second.mtime, m.mtime) << path;
+            EXPECT_EQ(letters(it->second.attributes), m.attributes) << path;
+        }
+    }
+    for (const auto& [path, e] : listed)
+        EXPECT_TRUE(expected.count(path)) << "listed but not in the golden listing: " << path;
+}
+
+TEST_P(FatFixtureVolumes, SaveWritesLiveFilesWholeAndDeletedOnesAsFarAsTheyAreKnown)
+{
+    auto manifest = test::fatManifest(GetParam().manifest);
+    bool exfat = manifest.fileSystem == "exFAT";
+    test::TempDir dir;
+    auto out = dir / "out";
+    auto r = run({"save", "--output", out.string()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    int deletedWhole = 0;
+    for (const auto& m : manifest.entries) {
+        auto path = out / test::shownPath(manifest, m.path);
+        if (m.kind == "dir") {
+            EXPECT_TRUE(std::filesystem::is_directory(path)) << path;
+            continue;
+        }
+        ASSERT_TRUE(std::filesystem::exists(path)) << path;
+        if (!m.deleted) {
+            EXPECT_EQ(test::fileSha256(path), m.source) << path;
+            EXPECT_EQ(test::fileMtimeIso(path), m.mtime) << path;
+        } else if ((exfat && m.has("nofatchain")) || m.clusters() <= 1) {
+            // One run of clusters (exFAT keeps that in the entry) or a
+            // single cluster: all of it is known.
+            if (m.intact) {
+                EXPECT_EQ(test::fileSha256(path), m.source) << path;
+                ++deletedWhole;
+            }
+        } else {
+            // The FAT chain was cleared with the entry: the first cluster is what is left.
+            EXPECT_EQ(std::filesystem::file_size(path), std::min(m.size, manifest.clusterBytes)) << path;
+        }
+    }
+    EXPECT_GE(deletedWhole, 1);
+}
+
+TEST_P(FatFixtureVolumes, FormattedModeBringsBackDeletedFilesStoredInOneRun)
+{
+    auto manifest = test::fatManifest(GetParam().manifest);
+    // Formatted, a folder is its first cluster: the root's may not reach "Deleted".
+    auto listed = test::parseJsonListing(run({"list", "--formatted", "--json"}).out);
+    if (!listed.count("Deleted")) {
+        std::size_t top = 0;
+        for (const auto& [path, e] : listed)
+            top += path.find('/') == std::string::npos;
+        EXPECT_LE(top, manifest.clusterBytes / 32) << "more than the root's first cluster holds";
+        return;
+    }
+    test::TempDir dir;
+    auto out = dir / "out";
+    auto r = run({"save", "--formatted", "--path", "Deleted", "--output", out.string()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    int whole = 0;
+    for (const auto& m : manifest.entries) {
+        if (m.kind != "file" || m.path.rfind("Deleted/", 0) != 0)
+            continue;
+        auto path = out / test::shownPath(manifest, m.path).substr(8);
+        ASSERT_TRUE(std::filesystem::exists(path)) << path;
+        if (m.deleted && m.contiguous && m.intact) {
+            EXPECT_EQ(test::fileSha256(path), m.source) << path;
+            ++whole;
+        }
+    }
+    EXPECT_GE(whole, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, FatFixtureVolumes,
+    ::testing::Values(FatFixture{"fat16", "fat16.vhdx", "fat16.manifest.txt", {"--volume", "0"}},
+                      FatFixture{"fat32_512", "fat32.vhdx", "fat32-0.manifest.txt", {"--gpt", "--volume", "0"}},
+                      FatFixture{"fat32_4k", "fat32.vhdx", "fat32-1.manifest.txt", {"--gpt", "--volume", "1"}},
+                      FatFixture{"exfat", "exfat.vhdx", "exfat.manifest.txt", {"--gpt", "--volume", "0"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace qis
