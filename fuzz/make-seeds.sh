@@ -34,6 +34,12 @@ done
 dd if="$raw" of="$out/fat32/sample-fat32" bs=512 skip=67584 count=2048 status=none
 dd if="$raw" of="$out/exfat/sample-exfat" bs=512 skip=149504 count=4608 status=none
 rm -f "$raw" "$out/sample.vhdx.tmp"
+# The FAT16 fixture's volume up to its first files (2 KiB clusters; the
+# FATs and the root region take the first 200 KiB or so).
+xz -dc "$data/fat16.vhdx.xz" > "$out/fat16.vhdx.tmp"
+qemu-img convert -f vhdx -O raw "$out/fat16.vhdx.tmp" "$out/fat16.raw.tmp"
+dd if="$out/fat16.raw.tmp" of="$out/fat16/fat16" bs=512 skip=2048 count=2048 status=none
+rm -f "$out/fat16.vhdx.tmp" "$out/fat16.raw.tmp"
 for disk in mbr-mixed mbr-gap gpt-mixed; do
     xz -dc "$data/$disk.img.xz" | head -c $((34 * 512)) > "$out/partition/$disk" || true
 done
