@@ -1,6 +1,8 @@
 #include "filesystems/VolumeScan.h"
 
 #include "filesystems/exfat/Fat64Class.h"
+#include "filesystems/ext/ExtVolumeView.h"
+#include "filesystems/ext/ext2Class.h"
 #include "filesystems/fat/Fat16Class.h"
 #include "filesystems/fat/Fat32Class.h"
 #include "filesystems/fat/FatFamilyView.h"
@@ -64,6 +66,32 @@ private:
     FatFamilyView<Volume> view_;
 };
 
+class ExtScan : public VolumeScan {
+public:
+    ExtScan(readWriteInterface& reader, const VolumeRecord& volume) : parser_(reader), view_(parser_)
+    {
+        parser_.volumeStartSector = static_cast<std::uint64_t>(volume.startSector);
+        parser_.volumeSizeText = sizeFigure(volume.sizeText);
+    }
+    bool run(JobContext& job) override
+    {
+        if (!parser_.runScan(job)) {
+            // Nothing to show is not the same as an empty volume.
+            job.reporter().showMessage("No ext2, ext3 or ext4 superblock was found on this volume.");
+            return false;
+        }
+        job.reporter().setStatusText("Processing done...");
+        job.reporter().showMessage("Scanning process completed..");
+        return true;
+    }
+    std::atomic<bool>& stopRequested() override { return parser_.stopRequested; }
+    VolumeParser& view() override { return view_; }
+
+private:
+    ext2Class parser_;
+    ExtVolumeView view_;
+};
+
 } // namespace
 
 std::unique_ptr<VolumeScan> makeVolumeScan(const VolumeRecord& volume, readWriteInterface& reader,
@@ -80,6 +108,8 @@ std::unique_ptr<VolumeScan> makeVolumeScan(const VolumeRecord& volume, readWrite
         return std::make_unique<FatFamilyScan<Fat32Class>>(reader, volume, options);
     if (label == "fat64" || label == "exfat")
         return std::make_unique<FatFamilyScan<Fat64Class>>(reader, volume, options);
+    if (label == "extx")
+        return std::make_unique<ExtScan>(reader, volume);
     if (label.starts_with("ext") || label.starts_with("hfs"))
         whyNot = "Reading " + volume.fileSystem + " volumes is not available yet.";
     else

@@ -41,4 +41,46 @@ std::string utf16ToUtf8(std::u16string_view text)
     return out;
 }
 
+std::optional<std::u16string> utf8ToUtf16(std::string_view text)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        auto b = static_cast<unsigned char>(text[i]);
+        char32_t c = 0;
+        std::size_t extra = 0;
+        char32_t least = 0;
+        if (b < 0x80) {
+            c = b;
+        } else if ((b & 0xE0) == 0xC0) {
+            c = b & 0x1F, extra = 1, least = 0x80;
+        } else if ((b & 0xF0) == 0xE0) {
+            c = b & 0x0F, extra = 2, least = 0x800;
+        } else if ((b & 0xF8) == 0xF0) {
+            c = b & 0x07, extra = 3, least = 0x10000;
+        } else {
+            return std::nullopt;
+        }
+        if (i + extra >= text.size() && extra > 0)
+            return std::nullopt;
+        for (std::size_t k = 1; k <= extra; ++k) {
+            auto n = static_cast<unsigned char>(text[i + k]);
+            if ((n & 0xC0) != 0x80)
+                return std::nullopt;
+            c = (c << 6) | (n & 0x3F);
+        }
+        if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return std::nullopt;
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(c));
+        }
+        i += extra + 1;
+    }
+    return out;
+}
+
 } // namespace qis

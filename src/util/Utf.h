@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -8,5 +9,9 @@ namespace qis {
 // UTF-16 as stored by file systems and partition tables, to UTF-8; unpaired
 // surrogates become U+FFFD.
 std::string utf16ToUtf8(std::u16string_view text);
+
+// Strict UTF-8 to UTF-16; nullopt for anything that is not well-formed
+// UTF-8 (overlong forms, surrogates, stray continuation bytes).
+std::optional<std::u16string> utf8ToUtf16(std::string_view text);
 
 } // namespace qis

@@ -152,7 +152,7 @@ TEST(FatChains, AFolderFarLongerThanTwentyClustersIsReadWhole)
         if (k == 0)
             slots = SyntheticFat::dotEntries(100, 0);
         while (slots.size() < 16) {
-            char name[12];
+            char name[24];
             std::snprintf(name, sizeof name, "IMG%05dJPG", n++);
             slots.push_back(shortSlot(name, 0x20, 0, 0));
         }

@@ -1,0 +1,128 @@
+#include "filesystems/ext/ExtStructures.h"
+
+#include "util/ByteReader.h"
+#include "util/CheckedMath.h"
+
+#include <cstring>
+
+namespace qis::extdisk {
+
+std::optional<Superblock> Superblock::parse(std::span<const std::uint8_t> bytes)
+{
+    ByteReader r(bytes);
+    if (r.u16le(0x38) != 0xEF53)
+        return std::nullopt;
+    Superblock s;
+    s.inodesCount = r.u32le(0x00);
+    s.blocksCount = r.u32le(0x04);
+    s.firstDataBlock = r.u32le(0x14);
+    s.logBlockSize = r.u32le(0x18);
+    s.blocksPerGroup = r.u32le(0x20);
+    s.inodesPerGroup = r.u32le(0x28);
+    std::uint32_t revision = r.u32le(0x4C);
+    s.inodeSize = revision == 0 ? 128 : r.u16le(0x58);
+    s.featureCompat = r.u32le(0x5C);
+    s.featureIncompat = r.u32le(0x60);
+    s.featureRoCompat = r.u32le(0x64);
+    if (s.is64Bit()) {
+        s.blocksCount |= std::uint64_t{r.u32le(0x150)} << 32;
+        s.descriptorSize = r.u16le(0xFE);
+    }
+    if (!r.ok() || s.logBlockSize > 6 || s.blocksPerGroup == 0 || s.inodesPerGroup == 0 || s.inodesCount == 0)
+        return std::nullopt;
+    if (s.inodeSize < 128 || !isPowerOfTwo(s.inodeSize) || s.inodeSize > s.blockSize())
+        return std::nullopt;
+    if (s.is64Bit() && (s.descriptorSize < 64 || !isPowerOfTwo(s.descriptorSize) || s.descriptorSize > 1024))
+        return std::nullopt;
+    if (!s.is64Bit())
+        s.descriptorSize = 32;
+    if (s.firstDataBlock >= s.blocksCount)
+        return std::nullopt;
+    return s;
+}
+
+std::uint64_t Superblock::groupCount() const
+{
+    return ceilDiv(blocksCount - firstDataBlock, std::uint64_t{blocksPerGroup});
+}
+
+GroupDescriptor GroupDescriptor::parse(std::span<const std::uint8_t> bytes, bool wide)
+{
+    ByteReader r(bytes);
+    GroupDescriptor d;
+    d.inodeTable = r.u32le(0x08);
+    d.flags = r.u16le(0x12);
+    d.unusedInodes = r.u16le(0x1C);
+    if (wide) {
+        d.inodeTable |= std::uint64_t{r.u32le(0x28)} << 32;
+        d.unusedInodes |= std::uint32_t{r.u16le(0x32)} << 16;
+    }
+    return d;
+}
+
+Inode Inode::parse(std::span<const std::uint8_t> bytes)
+{
+    ByteReader r(bytes);
+    Inode n;
+    n.mode = r.u16le(0x00);
+    n.size = r.u32le(0x04);
+    n.atime = r.u32le(0x08);
+    n.ctime = r.u32le(0x0C);
+    n.mtime = r.u32le(0x10);
+    n.dtime = r.u32le(0x14);
+    n.linksCount = r.u16le(0x1A);
+    n.flags = r.u32le(0x20);
+    if (r.has(0x28, 60))
+        std::memcpy(n.block, bytes.data() + 0x28, 60);
+    n.size |= std::uint64_t{r.u32le(0x6C)} << 32;
+    // The nanosecond parts live in the larger inode's extra space.
+    std::uint16_t extra = r.has(0x80, 2) ? r.u16le(0x80) : 0;
+    if (extra >= 0x10 && r.has(0x80, extra)) {
+        n.ctimeExtra = r.u32le(0x84);
+        n.mtimeExtra = r.u32le(0x88);
+        n.atimeExtra = r.u32le(0x8C);
+    }
+    return n;
+}
+
+std::optional<ExtentHeader> ExtentHeader::parse(std::span<const std::uint8_t> node)
+{
+    ByteReader r(node);
+    if (r.u16le(0) != 0xF30A)
+        return std::nullopt;
+    ExtentHeader h;
+    h.entries = r.u16le(2);
+    h.max = r.u16le(4);
+    h.depth = r.u16le(6);
+    std::size_t capacity = node.size() >= 12 ? (node.size() - 12) / 12 : 0;
+    if (!r.ok() || h.entries > h.max || h.max > capacity || h.depth > kMaxExtentDepth)
+        return std::nullopt;
+    return h;
+}
+
+std::vector<DirectoryEntry> directoryEntries(std::span<const std::uint8_t> block, bool hasFileType)
+{
+    std::vector<DirectoryEntry> entries;
+    ByteReader r(block);
+    std::size_t at = 0;
+    while (at + 8 <= block.size()) {
+        DirectoryEntry e;
+        e.inode = r.u32le(at);
+        e.recordLength = r.u16le(at + 4);
+        if (hasFileType) {
+            e.nameLength = r.u8(at + 6);
+            e.fileType = r.u8(at + 7);
+        } else {
+            e.nameLength = r.u16le(at + 6);
+        }
+        if (e.recordLength < 8 || e.recordLength % 4 != 0 || at + e.recordLength > block.size() ||
+            8u + e.nameLength > e.recordLength)
+            break;
+        e.name = block.subspan(at + 8, e.nameLength);
+        entries.push_back(e);
+        at += e.recordLength;
+    }
+    return entries;
+}
+
+} // namespace qis::extdisk

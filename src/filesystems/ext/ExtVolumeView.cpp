@@ -1,0 +1,71 @@
+#include "filesystems/ext/ExtVolumeView.h"
+
+#include "util/Utf.h"
+#include "util/Windows1252.h"
+
+namespace qis {
+
+std::u16string extNameText(const std::string& bytes)
+{
+    if (auto text = utf8ToUtf16(bytes))
+        return *text;
+    return windows1252ToUtf16(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+const ExtEntry* ExtVolumeView::find(EntryHandle entry) const
+{
+    if (entry > static_cast<EntryHandle>(INT64_MAX))
+        return nullptr;
+    return volume_.entry(static_cast<std::int64_t>(entry));
+}
+
+std::vector<EntryHandle> ExtVolumeView::topLevel() const
+{
+    auto top = volume_.topLevelEntries();
+    return {top.begin(), top.end()};
+}
+
+EntryHandle ExtVolumeView::firstChild(EntryHandle entry) const
+{
+    const ExtEntry* e = find(entry);
+    return e && e->firstChild > 0 ? static_cast<EntryHandle>(e->firstChild) : kNoEntry;
+}
+
+EntryHandle ExtVolumeView::nextSibling(EntryHandle entry) const
+{
+    const ExtEntry* e = find(entry);
+    return e && e->nextSibling > 0 ? static_cast<EntryHandle>(e->nextSibling) : kNoEntry;
+}
+
+std::u16string ExtVolumeView::name(EntryHandle entry) const
+{
+    const ExtEntry* e = find(entry);
+    return e ? extNameText(e->name) : std::u16string();
+}
+
+bool ExtVolumeView::isFolder(EntryHandle entry) const
+{
+    const ExtEntry* e = find(entry);
+    return e && (e->mode & extdisk::kTypeMask) == extdisk::kDirectory;
+}
+
+EntryDetails ExtVolumeView::describe(EntryHandle entry)
+{
+    return find(entry) ? volume_.describeEntry(static_cast<std::int64_t>(entry)) : EntryDetails{};
+}
+
+bool ExtVolumeView::saveEntry(EntryHandle entry, DataSink& out)
+{
+    return find(entry) && volume_.saveEntryContents(static_cast<std::int64_t>(entry), out);
+}
+
+void ExtVolumeView::rename(EntryHandle entry, std::u16string name)
+{
+    if (entry <= static_cast<EntryHandle>(INT64_MAX)) {
+        auto it = volume_.entryMap.find(static_cast<std::int64_t>(entry));
+        if (it != volume_.entryMap.end())
+            it->second.name = utf16ToUtf8(name);
+    }
+}
+
+} // namespace qis

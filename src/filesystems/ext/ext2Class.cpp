@@ -1,0 +1,419 @@
+#include "filesystems/ext/ext2Class.h"
+
+#include "filesystems/DisplayText.h"
+#include "filesystems/EntryWalk.h"
+#include "filesystems/VolumeBytes.h"
+#include "filesystems/ext/ExtBlockMap.h"
+#include "util/CheckedMath.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace qis {
+
+using namespace extdisk;
+
+namespace {
+
+// The first backup superblock lies one block group in; past this much of a
+// volume no search for one is worth its time.
+constexpr std::uint64_t kSuperblockSearchLimit = 1ull << 30;
+constexpr std::size_t kSearchChunk = 1u << 20;
+constexpr std::uint64_t kTableChunk = 4u << 20;
+constexpr std::uint64_t kCopyPiece = 1u << 20;
+
+std::optional<UnixTime> unixTime(std::uint32_t seconds, std::uint32_t extra)
+{
+    if (seconds == 0)
+        return std::nullopt;
+    // The extra field's low two bits extend the 32-bit seconds past 2038.
+    std::int64_t s = static_cast<std::int32_t>(seconds) + (static_cast<std::int64_t>(extra & 3) << 32);
+    return UnixTime{s, std::min<std::int64_t>(extra >> 2, 999'999'999)};
+}
+
+} // namespace
+
+std::string extModeText(std::uint16_t mode)
+{
+    static constexpr const char* kTokens[] = {"-OE", "-OW", "-OR", "-GE", "-GW", "-GR", "-UE", "-UW", "-UR"};
+    std::string text;
+    for (int bit = 0; bit < 9; ++bit)
+        if (mode & (1u << bit))
+            text += kTokens[bit];
+    return text;
+}
+
+bool ext2Class::attachVolume()
+{
+    reader->baseOffset = static_cast<std::int64_t>(volumeStartSector * kSectorSize);
+    volumeSize = std::strtoull(volumeSizeText.c_str(), nullptr, 10) * 1048576ull;
+    return reader->seek(0, 0);
+}
+
+bool ext2Class::findSuperblock(JobContext& job)
+{
+    superblock.reset();
+    // Without a size from the volume list, look as far as a backup can be.
+    std::uint64_t end = volumeSize != 0 ? std::min(volumeSize, kSuperblockSearchLimit) : kSuperblockSearchLimit;
+    if (end <= 1536)
+        return false;
+    // The primary copy at 1024, else the first intact backup, at any
+    // 512-byte position: read in large chunks, test every position.
+    std::vector<std::uint8_t> chunk(kSearchChunk + kSuperblockSize);
+    for (std::uint64_t base = 1024; base + 512 < end; base += kSearchChunk) {
+        if (job.stopSeen(stopRequested)) {
+            stopRequested.store(false);
+            return false;
+        }
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), end - base + 512));
+        readVolumeBytes(*reader, base, std::span(chunk).first(n));
+        for (std::size_t at = 0; at + kSuperblockSize <= n && at < kSearchChunk; at += 512) {
+            auto sb = Superblock::parse(std::span<const std::uint8_t>(chunk).subspan(at, kSuperblockSize));
+            if (!sb)
+                continue;
+            superblock = sb;
+            superblockOffset = base + at;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ext2Class::readGroupDescriptors()
+{
+    descriptors.clear();
+    if (!superblock)
+        return false;
+    const Superblock& sb = *superblock;
+    std::uint64_t B = sb.blockSize();
+    auto bytes = checkedMul(sb.groupCount(), std::uint64_t{sb.descriptorSize});
+    if (!bytes || *bytes == 0 || *bytes > kMaxTableBytes)
+        return false;
+    std::vector<std::uint8_t> table(static_cast<std::size_t>(*bytes));
+    if (!readVolumeBytes(*reader, (superblockOffset / B + 1) * B, table))
+        return false;
+    for (std::uint64_t g = 0; g < sb.groupCount(); ++g)
+        descriptors.push_back(GroupDescriptor::parse(
+            std::span<const std::uint8_t>(table).subspan(g * sb.descriptorSize, sb.descriptorSize), sb.is64Bit()));
+    return true;
+}
+
+void ext2Class::readInodeTables(JobContext& job)
+{
+    inodeList.clear();
+    const Superblock& sb = *superblock;
+    const std::uint64_t B = sb.blockSize();
+    const auto groups = static_cast<std::int32_t>(std::min<std::uint64_t>(descriptors.size(), INT32_MAX));
+    job.reporter().setProgressRange(0, groups);
+    std::vector<std::uint8_t> chunk;
+    char text[96];
+    for (std::int32_t g = 1; g <= groups; ++g) {
+        if (job.stopSeen(stopRequested)) {
+            stopRequested.store(false);
+            return;
+        }
+        std::snprintf(text, sizeof text, "parsing group %d  of %d ", g, groups);
+        job.reporter().setStatusText(text);
+        job.reporter().setProgressPos(g);
+        const GroupDescriptor& d = descriptors[static_cast<std::size_t>(g - 1)];
+        // With group checksums the descriptor says how much of its table is in use.
+        std::uint64_t used = sb.inodesPerGroup;
+        if (sb.hasGroupChecksums())
+            used = d.inodesUninitialised() ? 0 : sb.inodesPerGroup - std::min(d.unusedInodes, sb.inodesPerGroup);
+        if (d.inodeTable == 0 || d.inodeTable >= sb.blocksCount)
+            continue;
+        const std::uint64_t first = static_cast<std::uint64_t>(g - 1) * sb.inodesPerGroup;
+        const std::uint64_t perChunk = std::max<std::uint64_t>(1, kTableChunk / sb.inodeSize);
+        for (std::uint64_t i0 = 0; i0 < used; i0 += perChunk) {
+            std::uint64_t count = std::min(perChunk, used - i0);
+            chunk.resize(static_cast<std::size_t>(count * sb.inodeSize));
+            // An unreadable table gives no entries; the others keep their numbers.
+            if (!readVolumeBytes(*reader, d.inodeTable * B + i0 * sb.inodeSize, chunk))
+                continue;
+            for (std::uint64_t i = 0; i < count; ++i) {
+                std::uint64_t number = first + i0 + i + 1;
+                if (number > sb.inodesCount)
+                    break;
+                Inode inode = Inode::parse(std::span<const std::uint8_t>(chunk).subspan(i * sb.inodeSize, sb.inodeSize));
+                if (!inode.inUse())
+                    continue;
+                ExtEntry e;
+                e.inodeIndex = static_cast<std::uint32_t>(number - 1);
+                e.mode = inode.mode;
+                e.size = inode.size;
+                e.inodeTableBlock = d.inodeTable;
+                e.indexInGroup = static_cast<std::uint32_t>(i0 + i);
+                e.atime = inode.atime;
+                e.ctime = inode.ctime;
+                e.mtime = inode.mtime;
+                e.atimeNanos = inode.atimeExtra;
+                e.ctimeNanos = inode.ctimeExtra;
+                e.mtimeNanos = inode.mtimeExtra;
+                inodeList.push_back(std::move(e));
+            }
+        }
+    }
+}
+
+ExtEntry* ext2Class::inodeEntry(std::uint64_t inodeNumber)
+{
+    if (inodeNumber == 0)
+        return nullptr;
+    auto it = std::lower_bound(inodeList.begin(), inodeList.end(), inodeNumber - 1,
+                               [](const ExtEntry& e, std::uint64_t index) { return e.inodeIndex < index; });
+    return it != inodeList.end() && it->inodeIndex == inodeNumber - 1 ? &*it : nullptr;
+}
+
+bool ext2Class::readInode(std::uint64_t inodeTableBlock, std::uint32_t indexInGroup, Inode& inode)
+{
+    if (!superblock)
+        return false;
+    std::vector<std::uint8_t> bytes(superblock->inodeSize);
+    bool ok = readVolumeBytes(*reader, inodeTableBlock * superblock->blockSize() + std::uint64_t{indexInGroup} * bytes.size(),
+                              bytes);
+    inode = Inode::parse(bytes);
+    return ok;
+}
+
+void ext2Class::nameEntries(const ExtEntry& directory, JobContext& job)
+{
+    Inode inode;
+    if (!readInode(directory.inodeTableBlock, directory.indexInGroup, inode))
+        return;
+    const std::uint64_t B = superblock->blockSize();
+    // The root's entries hang under ROOT; every other directory's under itself.
+    const std::int64_t parent =
+        directory.inodeIndex + 1 == kRootInode ? kRootKey : static_cast<std::int64_t>(directory.inodeIndex);
+    std::vector<std::uint8_t> data;
+    for (const BlockRun& run : collectBlocks(*reader, *superblock, inode)) {
+        if (run.unwritten)
+            continue;
+        for (std::uint64_t b = 0; b < run.count; b += kCopyPiece / B) {
+            if (job.stopSeen(stopRequested))
+                return;
+            std::uint64_t n = std::min(run.count - b, std::max<std::uint64_t>(1, kCopyPiece / B));
+            data.resize(static_cast<std::size_t>(n * B));
+            readVolumeBytes(*reader, (run.physical + b) * B, data);
+            for (std::uint64_t k = 0; k < n; ++k) {
+                auto block = std::span<const std::uint8_t>(data).subspan(k * B, B);
+                for (const DirectoryEntry& d : directoryEntries(block, superblock->hasFileType())) {
+                    if (d.inode == 0 || d.inode > superblock->inodesCount)
+                        continue;
+                    std::string name(d.name.begin(), d.name.end());
+                    if (name.empty() || name == "." || name == "..")
+                        continue;
+                    ExtEntry* child = inodeEntry(d.inode);
+                    if (child == nullptr)
+                        continue;
+                    if (!child->named) {
+                        child->name = std::move(name);
+                        child->named = true;
+                        child->parentKey = parent;
+                    } else if (!child->name.empty() && (child->mode & kTypeMask) != kDirectory) {
+                        // A hard link: each of the file's names is shown.
+                        ExtEntry link = *child;
+                        link.name = std::move(name);
+                        link.parentKey = parent;
+                        link.firstChild = link.nextSibling = -1;
+                        extraNames_.push_back(std::move(link));
+                    }
+                }
+            }
+        }
+    }
+}
+
+void ext2Class::readDirectories(JobContext& job)
+{
+    extraNames_.clear();
+    const auto n = static_cast<std::int32_t>(std::min<std::size_t>(inodeList.size(), INT32_MAX));
+    job.reporter().setProgressRange(0, n);
+    char text[96];
+    std::uint64_t shownGroup = UINT64_MAX;
+    for (std::size_t i = 0; i < inodeList.size(); ++i) {
+        std::uint64_t group = inodeList[i].inodeIndex / superblock->inodesPerGroup;
+        if (group != shownGroup) {
+            if (job.stopSeen(stopRequested)) {
+                stopRequested.store(false);
+                return;
+            }
+            shownGroup = group;
+            std::snprintf(text, sizeof text, "parsing inode entry %d  of %d ", static_cast<int>(i + 1), n);
+            job.reporter().setStatusText(text);
+            job.reporter().setProgressPos(static_cast<std::int32_t>(i + 1));
+        }
+        if ((inodeList[i].mode & kTypeMask) == kDirectory) {
+            ExtEntry directory = inodeList[i];
+            nameEntries(directory, job);
+            if (stopRequested.load()) {
+                stopRequested.store(false);
+                return;
+            }
+        }
+    }
+    std::snprintf(text, sizeof text, "parsed inode entry %d  of %d ", n, n);
+    job.reporter().setStatusText(text);
+    job.reporter().setProgressPos(n);
+}
+
+void ext2Class::buildEntryMap(JobContext& job)
+{
+    job.reporter().setStatusText("clearing vector....");
+    entryMap.clear();
+    for (ExtEntry& e : inodeList)
+        if (e.named)
+            entryMap.emplace(static_cast<std::int64_t>(e.inodeIndex), std::move(e));
+    std::int64_t key = static_cast<std::int64_t>(superblock->inodesCount);
+    for (ExtEntry& e : extraNames_)
+        entryMap.emplace(key++, std::move(e));
+    extraNames_.clear();
+    ExtEntry root;
+    root.name = "ROOT";
+    root.named = true;
+    root.inodeIndex = kRootInode - 1;
+    root.mode = kDirectory;
+    if (ExtEntry* inode = inodeEntry(kRootInode)) {
+        root.inodeTableBlock = inode->inodeTableBlock;
+        root.indexInGroup = inode->indexInGroup;
+        root.atime = inode->atime;
+        root.ctime = inode->ctime;
+        root.mtime = inode->mtime;
+    }
+    entryMap[kRootKey] = std::move(root);
+    inodeList.clear();
+    inodeList.shrink_to_fit();
+}
+
+void ext2Class::linkEntries(JobContext& job)
+{
+    job.reporter().setStatusText("Maintaining Parent Child....");
+    const auto count = static_cast<std::int32_t>(std::min<std::size_t>(entryMap.size(), INT32_MAX));
+    job.reporter().setProgressRange(0, count);
+    std::int32_t k = 0;
+    char text[96];
+    for (auto& [key, e] : entryMap) {
+        if (job.stopSeen(stopRequested))
+            return;
+        if (k % 1024 == 0) {
+            std::snprintf(text, sizeof text, "Maintaining Parent Child for record %d of %d....", k, count);
+            job.reporter().setStatusText(text);
+        }
+        job.reporter().setProgressPos(k + 1);
+        ++k;
+        // Only folders and regular files are shown: links, devices, pipes
+        // and sockets have no contents to recover.
+        std::uint16_t type = e.mode & kTypeMask;
+        if (e.parentKey <= 0 || e.parentKey == key || (type != kDirectory && type != kRegular))
+            continue;
+        auto parent = entryMap.find(e.parentKey);
+        if (parent == entryMap.end())
+            continue;
+        // At the head of the parent's list, so children come in descending key order.
+        e.nextSibling = parent->second.firstChild;
+        parent->second.firstChild = key;
+    }
+}
+
+bool ext2Class::runScan(JobContext& job)
+{
+    attachVolume();
+    if (!findSuperblock(job) || !readGroupDescriptors())
+        return false;
+    readInodeTables(job);
+    readDirectories(job);
+    buildEntryMap(job);
+    linkEntries(job);
+    job.reporter().setStatusText("filling root entries in  tree....");
+    return true;
+}
+
+const ExtEntry* ext2Class::entry(std::int64_t key) const
+{
+    auto it = entryMap.find(key);
+    return it == entryMap.end() ? nullptr : &it->second;
+}
+
+std::vector<std::int64_t> ext2Class::topLevelEntries() const
+{
+    std::vector<std::int64_t> top;
+    const ExtEntry* root = entry(kRootKey);
+    for (std::int64_t c = root ? root->firstChild : -1; c > 0 && top.size() < entryMap.size();) {
+        const ExtEntry* e = entry(c);
+        if (!e)
+            break;
+        top.push_back(c);
+        c = e->nextSibling;
+    }
+    return top;
+}
+
+EntryDetails ext2Class::describeEntry(std::int64_t key) const
+{
+    EntryDetails d;
+    const ExtEntry* e = entry(key);
+    if (!e)
+        return d;
+    d.size = (e->mode & kTypeMask) == kDirectory ? 0 : e->size;
+    d.creation = unixTime(e->ctime, e->ctimeNanos);
+    d.access = unixTime(e->atime, e->atimeNanos);
+    d.modification = unixTime(e->mtime, e->mtimeNanos);
+    d.creationText = d.creation ? formatUnixTimeText(d.creation->seconds) : std::string();
+    d.accessText = d.access ? formatUnixTimeText(d.access->seconds) : std::string();
+    d.modificationText = d.modification ? formatUnixTimeText(d.modification->seconds) : std::string();
+    d.sizeText = formatSizeText(static_cast<std::int64_t>(d.size));
+    d.attributeText = extModeText(e->mode);
+    return d;
+}
+
+bool ext2Class::saveEntryContents(std::int64_t key, DataSink& out)
+{
+    const ExtEntry* e = entry(key);
+    if (!e || !superblock)
+        return false;
+    if ((e->mode & kTypeMask) != kRegular)
+        return true;
+    Inode inode;
+    bool complete = readInode(e->inodeTableBlock, e->indexInGroup, inode);
+    const std::uint64_t size = inode.size;
+    if (inode.flags & kInlineDataFlag) {
+        // Small files may keep their data in the inode itself.
+        std::uint64_t n = std::min<std::uint64_t>(size, sizeof inode.block);
+        if (!out.write(std::span<const std::uint8_t>(inode.block, static_cast<std::size_t>(n))))
+            return false;
+        return out.skip(size - n) && complete && size <= sizeof inode.block;
+    }
+    const std::uint64_t B = superblock->blockSize();
+    bool mapped = true;
+    std::vector<BlockRun> runs = collectBlocks(*reader, *superblock, inode, &mapped);
+    complete = complete && mapped;
+    std::uint64_t at = 0; // bytes of the file written so far
+    std::vector<std::uint8_t> piece;
+    for (const BlockRun& run : runs) {
+        std::uint64_t start = run.logical * B;
+        std::uint64_t end = std::min(size, (run.logical + run.count) * B);
+        if (end <= at)
+            continue; // overlaps what is written already
+        std::uint64_t from = std::max(start, at);
+        if (from > at && !out.skip(from - at)) // a hole
+            return false;
+        at = from;
+        while (at < end) {
+            std::uint64_t n = std::min(kCopyPiece, end - at);
+            if (run.unwritten) {
+                if (!out.skip(n))
+                    return false;
+            } else {
+                piece.resize(static_cast<std::size_t>(n));
+                complete = readVolumeBytes(*reader, run.physical * B + (at - start), piece) && complete;
+                if (!out.write(piece))
+                    return false;
+            }
+            at += n;
+        }
+    }
+    // A hole up to the end of the file.
+    return (at >= size || out.skip(size - at)) && complete;
+}
+
+} // namespace qis

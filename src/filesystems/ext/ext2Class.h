@@ -1,0 +1,70 @@
+#pragma once
+
+#include "filesystems/VolumeParser.h"
+#include "filesystems/ext/ExtEntry.h"
+#include "filesystems/ext/ExtStructures.h"
+#include "images/readWriteInterface.h"
+#include "recovery/JobRunner.h"
+#include "util/DataSink.h"
+
+#include <atomic>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qis {
+
+// An ext2, ext3 or ext4 volume: the superblock (or the first intact backup),
+// the group descriptors (32 or 64 bytes), the inode tables, and the
+// directories that name the inodes, linked under "ROOT".
+class ext2Class {
+public:
+    static constexpr std::int64_t kRootKey = 2;
+
+    explicit ext2Class(readWriteInterface& reader) : reader(&reader) {}
+    ext2Class(const ext2Class&) = delete;
+    ext2Class& operator=(const ext2Class&) = delete;
+
+    readWriteInterface* reader;
+    std::uint64_t volumeStartSector = 0;
+    std::string volumeSizeText; // MiB as the volume list shows it
+    std::uint64_t volumeSize = 0;
+    std::atomic<bool> stopRequested{false};
+
+    std::optional<extdisk::Superblock> superblock;
+    std::uint64_t superblockOffset = 0;
+    std::vector<extdisk::GroupDescriptor> descriptors;
+    std::vector<ExtEntry> inodeList;       // in-use inodes in inode order, between the passes
+    std::map<std::int64_t, ExtEntry> entryMap;
+
+    bool attachVolume();
+    bool findSuperblock(JobContext& job);
+    bool readGroupDescriptors();
+    void readInodeTables(JobContext& job);
+    void readDirectories(JobContext& job);
+    void buildEntryMap(JobContext& job);
+    void linkEntries(JobContext& job);
+    // The passes in order, as one job; false when no superblock was found.
+    bool runScan(JobContext& job);
+
+    [[nodiscard]] std::vector<std::int64_t> topLevelEntries() const;
+    [[nodiscard]] const ExtEntry* entry(std::int64_t key) const;
+    bool readInode(std::uint64_t inodeTableBlock, std::uint32_t indexInGroup, extdisk::Inode& inode);
+
+    // Creation (the inode change time), access and modification texts and
+    // the permission tokens; the size text.
+    EntryDetails describeEntry(std::int64_t key) const;
+    // Writes a regular file's data, holes and never-written extents as zeros.
+    bool saveEntryContents(std::int64_t key, DataSink& out);
+
+private:
+    void nameEntries(const ExtEntry& directory, JobContext& job);
+    ExtEntry* inodeEntry(std::uint64_t inodeNumber);
+    std::vector<ExtEntry> extraNames_; // further names of inodes that have one already
+};
+
+// "-OE-OW-OR-GE-GW-GR-UE-UW-UR", the permission bits set in that order.
+std::string extModeText(std::uint16_t mode);
+
+} // namespace qis
