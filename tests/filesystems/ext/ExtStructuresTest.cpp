@@ -1,0 +1,203 @@
+// ext structures and block maps on bytes laid out by hand: what mke2fs
+// never writes (loops, wrong depths, pointers off the volume) and the
+// decoding rules themselves.
+
+#include "filesystems/ext/ExtBlockMap.h"
+#include "filesystems/ext/ExtStructures.h"
+#include "filesystems/ext/ExtVolumeView.h"
+#include "filesystems/ext/ext2Class.h"
+#include "images/FileReadSeekRaw.h"
+#include "support/Fixtures.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace qis {
+namespace {
+
+using namespace extdisk;
+
+void le16(std::uint8_t* p, std::uint16_t v)
+{
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+void le32(std::uint8_t* p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::vector<std::uint8_t> superblockBytes(std::uint32_t logBlockSize, std::uint16_t inodeSize = 256)
+{
+    std::vector<std::uint8_t> sb(1024, 0);
+    le32(&sb[0x00], 1024);  // inodes
+    le32(&sb[0x04], 4096);  // blocks
+    le32(&sb[0x14], logBlockSize == 0 ? 1 : 0);
+    le32(&sb[0x18], logBlockSize);
+    le32(&sb[0x20], 8192);
+    le32(&sb[0x28], 1024);
+    le16(&sb[0x38], 0xEF53);
+    le32(&sb[0x4C], 1); // dynamic revision: the inode size field counts
+    le16(&sb[0x58], inodeSize);
+    return sb;
+}
+
+TEST(ExtSuperblock, BlockSizesUpTo64KiBAreReadAndNonsenseIsRefused)
+{
+    EXPECT_EQ(Superblock::parse(superblockBytes(2))->blockSize(), 4096u);
+    // 16 KiB and 64 KiB blocks are valid ext4 (large-page systems make them).
+    EXPECT_EQ(Superblock::parse(superblockBytes(4))->blockSize(), 16384u);
+    EXPECT_EQ(Superblock::parse(superblockBytes(6))->blockSize(), 65536u);
+    EXPECT_FALSE(Superblock::parse(superblockBytes(7)));
+    EXPECT_FALSE(Superblock::parse(superblockBytes(2, 100)));  // inode size no power of two
+    EXPECT_FALSE(Superblock::parse(superblockBytes(0, 2048))); // inode larger than a block
+    auto wide = superblockBytes(2);
+    le32(&wide[0x60], 0x80); // 64bit, but a descriptor size of 0
+    EXPECT_FALSE(Superblock::parse(wide));
+    le16(&wide[0xFE], 64);
+    EXPECT_EQ(Superblock::parse(wide)->descriptorSize, 64u);
+}
+
+TEST(ExtDirectory, EntriesAreWalkedByRecordLengthAndBadRecordsEndTheBlock)
+{
+    std::vector<std::uint8_t> block(1024, 0);
+    auto put = [&](std::size_t at, std::uint32_t inode, std::uint16_t recLen, const char* name, std::uint8_t type) {
+        le32(&block[at], inode);
+        le16(&block[at + 4], recLen);
+        block[at + 6] = static_cast<std::uint8_t>(std::strlen(name));
+        block[at + 7] = type;
+        std::memcpy(&block[at + 8], name, std::strlen(name));
+    };
+    put(0, 12, 20, "notes.txt", 1);
+    put(20, 0, 16, "gone", 1); // an unused slot keeps its place in the walk
+    put(36, 13, 988, "Photos", 2);
+    auto entries = directoryEntries(block, true);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(std::string(entries[2].name.begin(), entries[2].name.end()), "Photos");
+    EXPECT_EQ(entries[2].fileType, 2);
+    // Without the file-type feature the name length has 16 bits: 1025 cannot fit.
+    block[7] = block[20 + 7] = 0;
+    le16(&block[36 + 6], 1025);
+    EXPECT_EQ(directoryEntries(block, false).size(), 2u);
+    // A record length of 0 or past the block ends the walk there.
+    le16(&block[20 + 4], 0);
+    EXPECT_EQ(directoryEntries(block, true).size(), 1u);
+}
+
+TEST(ExtModeText, PermissionBitsGiveTokensInFixedOrder)
+{
+    EXPECT_EQ(extModeText(0100755), "-OE-OR-GE-GR-UE-UW-UR");
+    EXPECT_EQ(extModeText(0100644), "-OR-GR-UW-UR");
+    EXPECT_EQ(extModeText(0040000), "");
+}
+
+TEST(ExtNames, Utf8WhereWellFormedElseWindows1252)
+{
+    EXPECT_EQ(extNameText("Fotos \xC3\x96l \xE6\x97\xA5"), u"Fotos \u00D6l \u65E5");
+    EXPECT_EQ(extNameText("caf\xE9"), u"caf\u00E9");     // Latin-1 bytes from an old system
+    EXPECT_EQ(extNameText("\xC0\xAF"), u"\u00C0\u00AF"); // an overlong '/' is not UTF-8
+}
+
+// A volume of 1 KiB blocks in a file, with extent nodes placed by hand.
+class ExtBlockMapTest : public ::testing::Test {
+protected:
+    static constexpr std::uint32_t B = 1024;
+    void SetUp() override
+    {
+        image.assign(64 * B, 0);
+        sb = *Superblock::parse(superblockBytes(0));
+        sb.blocksCount = 64;
+    }
+    std::uint8_t* block(std::uint32_t n) { return image.data() + std::size_t{n} * B; }
+    static void header(std::uint8_t* at, std::uint16_t entries, std::uint16_t max, std::uint16_t depth)
+    {
+        le16(at, 0xF30A);
+        le16(at + 2, entries);
+        le16(at + 4, max);
+        le16(at + 6, depth);
+    }
+    static void extent(std::uint8_t* at, std::uint32_t logical, std::uint16_t length, std::uint32_t start)
+    {
+        le32(at, logical);
+        le16(at + 4, length);
+        le32(at + 8, start);
+    }
+    static void index(std::uint8_t* at, std::uint32_t logical, std::uint32_t child)
+    {
+        le32(at, logical);
+        le32(at + 4, child);
+    }
+    std::vector<BlockRun> map(const Inode& inode, bool* complete)
+    {
+        test::writeWholeFile(dir / "ext.img", image);
+        FileReadSeekRaw reader;
+        EXPECT_TRUE(reader.open(dir / "ext.img"));
+        return collectBlocks(reader, sb, inode, complete);
+    }
+    test::TempDir dir;
+    std::vector<std::uint8_t> image;
+    Superblock sb;
+};
+
+TEST_F(ExtBlockMapTest, IndexNodesAreFollowedAndRunsKeepTheirLogicalPlace)
+{
+    Inode inode;
+    inode.flags = kExtentsFlag;
+    inode.size = 40 * B;
+    header(inode.block, 2, 4, 1); // two index entries in the inode
+    index(inode.block + 12, 0, 10);
+    index(inode.block + 24, 20, 11);
+    header(block(10), 2, 84, 0);
+    extent(block(10) + 12, 0, 3, 30);
+    extent(block(10) + 24, 5, 2, 40); // blocks 3 and 4 are a hole
+    header(block(11), 1, 84, 0);
+    extent(block(11) + 12, 20, 32768 + 4, 50); // allocated, never written
+    bool complete = false;
+    auto runs = map(inode, &complete);
+    EXPECT_TRUE(complete);
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[0].logical, 0u);
+    EXPECT_EQ(runs[0].physical, 30u);
+    EXPECT_EQ(runs[1].logical, 5u);
+    EXPECT_EQ(runs[2].logical, 20u);
+    EXPECT_EQ(runs[2].count, 4u);
+    EXPECT_TRUE(runs[2].unwritten);
+}
+
+TEST_F(ExtBlockMapTest, LoopsWrongDepthsAndPointersOffTheVolumeEndQuietly)
+{
+    Inode inode;
+    inode.flags = kExtentsFlag;
+    inode.size = 10 * B;
+    header(inode.block, 2, 4, 1);
+    index(inode.block + 12, 0, 10);
+    index(inode.block + 24, 5, 12);
+    header(block(10), 1, 84, 1); // claims depth 1 again: loops back to itself
+    index(block(10) + 12, 0, 10);
+    header(block(12), 1, 84, 0);
+    extent(block(12) + 12, 5, 2, 1000); // past the 64-block volume
+    bool complete = true;
+    EXPECT_TRUE(map(inode, &complete).empty());
+    EXPECT_FALSE(complete);
+
+    // Block pointers: zeros are holes, the single indirect block is followed.
+    Inode old;
+    old.size = 15 * B;
+    le32(old.block, 20);
+    le32(old.block + 8, 22);   // logical 1 is a hole
+    le32(old.block + 48, 30);  // single indirect
+    le32(block(30) + 4, 33);   // logical 13
+    complete = false;
+    auto runs = map(old, &complete);
+    EXPECT_TRUE(complete);
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[1].logical, 2u);
+    EXPECT_EQ(runs[2].logical, 13u);
+    EXPECT_EQ(runs[2].physical, 33u);
+}
+
+} // namespace
+} // namespace qis
