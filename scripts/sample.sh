@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the main job on the bundled sample disk: shows
-# its information, lists its volumes, recovers its NTFS, FAT32 and exFAT
-# volumes into folders, and saves the whole virtual disk as a raw image.
+# its information, lists its volumes, recovers its NTFS, FAT32, exFAT and
+# ext4 volumes into folders, and saves the whole virtual disk as a raw image.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh build
@@ -22,8 +22,8 @@ build-release/qsalvage save out/sample.vhdx --gpt --volume 0 --output out/sample
 echo "The NTFS volume's files are in out/sample-ntfs:"
 find out/sample-ntfs -type f -not -name '$*' | sort
 echo
-# Volumes 1 and 2 are FAT32 and exFAT, holding the same tree.
-for volume in 1:fat32 2:exfat; do
+# Volumes 1, 2 and 3 are FAT32, exFAT and ext4, holding the same tree.
+for volume in 1:fat32 2:exfat 3:ext4; do
     index=${volume%%:*} name=${volume#*:}
     build-release/qsalvage list out/sample.vhdx --gpt --volume "$index"
     rm -rf "out/sample-$name"
