@@ -6,7 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 data="$here/../tests/data"
 out=${1:?usage: make-seeds.sh OUTPUT_DIR}
-mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition,lznt1,mftrecord,fat16,fat32,exfat}
+mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition,lznt1,mftrecord,fat16,fat32,exfat,ext}
 seed() { # fixture, folder, bytes
     xz -dc "$data/$1.xz" | head -c "$3" > "$out/$2/$1" || true
 }
@@ -33,6 +33,9 @@ done
 # region, FATs and the first clusters of the data.
 dd if="$raw" of="$out/fat32/sample-fat32" bs=512 skip=67584 count=2048 status=none
 dd if="$raw" of="$out/exfat/sample-exfat" bs=512 skip=149504 count=4608 status=none
+# The sample's ext4 volume (1 KiB blocks): superblock, descriptors, bitmaps,
+# inode tables and the first directories and files.
+dd if="$raw" of="$out/ext/sample-ext4" bs=512 skip=215040 count=4096 status=none
 rm -f "$raw" "$out/sample.vhdx.tmp"
 # The FAT16 fixture's volume up to its first files (2 KiB clusters; the
 # FATs and the root region take the first 200 KiB or so).

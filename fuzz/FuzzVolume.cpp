@@ -1,13 +1,11 @@
-// A FAT16, FAT32 or exFAT volume as the input: the standard scan, the tree
-// walk, the texts of every entry, and the contents of every file.
+// A volume as the input, read by the parser its label picks (FAT16, FAT32,
+// exFAT, ext): the standard scan, the tree walk, the texts of every entry,
+// and the contents of the first files.
 
 #include "FuzzImage.h"
 
 #include "filesystems/EntryWalk.h"
-#include "filesystems/exfat/Fat64Class.h"
-#include "filesystems/fat/Fat16Class.h"
-#include "filesystems/fat/Fat32Class.h"
-#include "filesystems/fat/FatFamilyView.h"
+#include "filesystems/VolumeScan.h"
 #include "images/FileReadSeekRaw.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -17,15 +15,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qis::FileReadSeekRaw reader;
     if (!reader.open(path))
         return 0;
-    qis::QIS_FUZZ_VOLUME volume(reader);
+    qis::VolumeRecord volume{QIS_FUZZ_LABEL, "0", std::to_string(size / 1048576 + 1), 0};
+    qis::ScanOptions options;
     // The FAT family's formatted mode reads differently; the input's last byte picks it.
-    volume.isDriveFormatted = size > 0 && (data[size - 1] & 1);
+    options.driveFormatted = size > 0 && (data[size - 1] & 1);
+    std::string whyNot;
+    auto scan = qis::makeVolumeScan(volume, reader, options, whyNot);
+    if (!scan)
+        std::abort();
     qis::NullReporter quiet;
     qis::PauseGate gate;
     qis::JobContext job(quiet, gate);
-    if (!volume.runScan(job))
+    if (!scan->run(job))
         return 0;
-    qis::FatFamilyView<qis::QIS_FUZZ_VIEW> view(volume);
+    qis::VolumeParser& view = scan->view();
     std::size_t saved = 0;
     qis::walkTree(view, [&](qis::EntryHandle e, const std::vector<std::u16string>&) {
         (void)view.describe(e);
