@@ -50,6 +50,19 @@ std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& re
     scanned->volume = *volume;
     ScanOptions options;
     options.driveFormatted = args.flag("--formatted");
+    if (auto mode = args.value("--mode")) {
+        if (*mode == "standard") {
+            options.mode = 1;
+        } else if (*mode == "advanced") {
+            options.mode = 2;
+        } else if (*mode == "deep") {
+            options.mode = 3;
+        } else {
+            std::fprintf(stderr, "qsalvage: --mode is standard, advanced or deep\n");
+            exitCode = kExitUsage;
+            return nullptr;
+        }
+    }
     std::string whyNot;
     scanned->scan = makeVolumeScan(*volume, *scanned->state.currentReader, options, whyNot);
     if (!scanned->scan) {

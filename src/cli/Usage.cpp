@@ -9,8 +9,8 @@ constexpr char kUsage[] =
     "Usage:\n"
     "  qsalvage info IMAGE [--json]\n"
     "  qsalvage volumes IMAGE [--gpt] [--deep [--no-skip] [--start-sector N] [--end-sector N]] [--json]\n"
-    "  qsalvage list IMAGE VOLUME [--formatted] [--json]\n"
-    "  qsalvage save IMAGE VOLUME [--formatted] [--path TREEPATH] --output DIR\n"
+    "  qsalvage list IMAGE VOLUME [--mode standard|deep] [--formatted] [--json]\n"
+    "  qsalvage save IMAGE VOLUME [--mode standard|deep] [--formatted] [--path TREEPATH] --output DIR\n"
     "  qsalvage search IMAGE VOLUME PATTERN [--formatted] [--json]\n"
     "  qsalvage export IMAGE --output PATH\n"
     "\n"
@@ -23,14 +23,16 @@ constexpr char kUsage[] =
     "VOLUME number is what --volume N means in later commands.\n"
     "VOLUME is --volume N (with the --gpt/--deep options that found it) or a\n"
     "custom volume: --start-sector S --fs LABEL --size-mb M (LABEL NTFS, FAT16,\n"
-    "FAT32 or FAT64 for exFAT). list shows the volume's whole tree, deleted and\n"
-    "orphaned entries included (NTFS, FAT16, FAT32 and exFAT so far);\n"
+    "FAT32, FAT64 for exFAT, extX or HFS+). list shows the volume's whole tree,\n"
+    "deleted and orphaned entries included where the file system keeps them;\n"
     "save writes the folder at TREEPATH (as list prints it; the whole volume\n"
     "without --path) into DIR with the files' times, deleted files too. search\n"
     "lists the files whose names contain a match of PATTERN (ECMAScript regular\n"
     "expression, any case; \"jpg|png\" finds both). --formatted is for a FAT or\n"
     "exFAT volume formatted over its files: folders are read from their first\n"
-    "cluster and files from consecutive clusters, as deleted files are best found.\n";
+    "cluster and files from consecutive clusters, as deleted files are best found.\n"
+    "--mode deep (HFS+) rebuilds the tree from every catalog leaf node found on\n"
+    "the volume, under ORPHAN_ENTRY.\n";
 
 } // namespace
 

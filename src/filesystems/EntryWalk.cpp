@@ -17,9 +17,15 @@ struct Walk {
             return;
         path.push_back(parser.name(e));
         visit(e, path);
-        if (parser.isFolder(e) && path.size() < kMaxTreeDepth)
-            for (EntryHandle c = parser.firstChild(e); c != kNoEntry && !seen.count(c); c = parser.nextSibling(c))
+        if (parser.isFolder(e) && path.size() < kMaxTreeDepth) {
+            // An entry met before (a file that two folders hold) is passed
+            // over, not the end of the list; a list that comes back on
+            // itself ends.
+            std::unordered_set<EntryHandle> inThisList;
+            for (EntryHandle c = parser.firstChild(e); c != kNoEntry && inThisList.insert(c).second;
+                 c = parser.nextSibling(c))
                 entry(c);
+        }
         path.pop_back();
     }
 };

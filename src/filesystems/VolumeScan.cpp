@@ -6,6 +6,8 @@
 #include "filesystems/fat/Fat16Class.h"
 #include "filesystems/fat/Fat32Class.h"
 #include "filesystems/fat/FatFamilyView.h"
+#include "filesystems/hfsplus/HFSP.h"
+#include "filesystems/hfsplus/HfsVolumeView.h"
 #include "filesystems/ntfs/Ntfs.h"
 #include "filesystems/ntfs/NtfsVolumeParser.h"
 
@@ -92,6 +94,31 @@ private:
     ExtVolumeView view_;
 };
 
+class HfsScan : public VolumeScan {
+public:
+    HfsScan(readWriteInterface& reader, const VolumeRecord& volume, bool deep) : parser_(reader), view_(parser_)
+    {
+        parser_.volumeStartSector = static_cast<std::uint64_t>(volume.startSector);
+        parser_.volumeSizeText = sizeFigure(volume.sizeText);
+        parser_.deepMode = deep;
+    }
+    bool run(JobContext& job) override
+    {
+        job.reporter().setStatusText("HFS+ partition selected....");
+        if (parser_.runScan(job))
+            return true;
+        // The status line says it; a command line also wants it as the reason.
+        job.reporter().showMessage("Scanning process Aborted....");
+        return false;
+    }
+    std::atomic<bool>& stopRequested() override { return parser_.stopRequested; }
+    VolumeParser& view() override { return view_; }
+
+private:
+    HFSP parser_;
+    HfsVolumeView view_;
+};
+
 } // namespace
 
 std::unique_ptr<VolumeScan> makeVolumeScan(const VolumeRecord& volume, readWriteInterface& reader,
@@ -100,6 +127,14 @@ std::unique_ptr<VolumeScan> makeVolumeScan(const VolumeRecord& volume, readWrite
     std::string label = lower(volume.fileSystem);
     // Leading blanks of a hand-typed label do not count.
     label.erase(0, label.find_first_not_of(' '));
+    if (label == "hfs+")
+        return std::make_unique<HfsScan>(reader, volume, options.mode != 1);
+    if (options.mode != 1) {
+        // Deep and advanced scans of the other file systems come later.
+        whyNot = "The " + std::string(options.mode == 3 ? "deep" : "advanced") + " mode for " + volume.fileSystem +
+                 " volumes is not available yet.";
+        return nullptr;
+    }
     if (label == "ntfs")
         return std::make_unique<NtfsScan>(reader, volume);
     if (label == "fat16" || label == "fat")
@@ -110,10 +145,7 @@ std::unique_ptr<VolumeScan> makeVolumeScan(const VolumeRecord& volume, readWrite
         return std::make_unique<FatFamilyScan<Fat64Class>>(reader, volume, options);
     if (label == "extx")
         return std::make_unique<ExtScan>(reader, volume);
-    if (label.starts_with("ext") || label.starts_with("hfs"))
-        whyNot = "Reading " + volume.fileSystem + " volumes is not available yet.";
-    else
-        whyNot = "Not a valid drive.";
+    whyNot = "Not a valid drive.";
     return nullptr;
 }
 

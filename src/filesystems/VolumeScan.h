@@ -15,6 +15,8 @@ struct ScanOptions {
     // The volume was formatted over the files (the FAT family reads
     // directories from their first cluster and files from consecutive clusters).
     bool driveFormatted = false;
+    // 1 standard, 2 advanced, 3 deep (the recovery modes).
+    int mode = 1;
 };
 
 // The parser chosen for one volume: its scan job, its stop flag, and the
@@ -30,8 +32,8 @@ public:
 };
 
 // The parser for the volume's file-system label ("NTFS", "FAT16" or "fat",
-// "FAT32", "FAT64" or "exFAT", compared without regard to case); null, with
-// the reason in whyNot, when none reads it.
+// "FAT32", "FAT64" or "exFAT", "extX", "HFS+", compared without regard to
+// case) and the mode; null, with the reason in whyNot, when none reads it.
 std::unique_ptr<VolumeScan> makeVolumeScan(const VolumeRecord& volume, readWriteInterface& reader,
                                            const ScanOptions& options, std::string& whyNot);
 

@@ -1,0 +1,59 @@
+#include "filesystems/hfsplus/HfsVolumeView.h"
+
+namespace qis {
+
+const HfsEntry* HfsVolumeView::find(EntryHandle entry) const
+{
+    return entry > static_cast<EntryHandle>(INT64_MAX) ? nullptr : volume_.entry(static_cast<std::int64_t>(entry));
+}
+
+std::vector<EntryHandle> HfsVolumeView::topLevel() const
+{
+    auto top = volume_.topLevelEntries();
+    return {top.begin(), top.end()};
+}
+
+EntryHandle HfsVolumeView::firstChild(EntryHandle entry) const
+{
+    const HfsEntry* e = find(entry);
+    return e && e->firstChild > 0 ? static_cast<EntryHandle>(e->firstChild) : kNoEntry;
+}
+
+EntryHandle HfsVolumeView::nextSibling(EntryHandle entry) const
+{
+    const HfsEntry* e = find(entry);
+    return e && e->nextSibling > 0 ? static_cast<EntryHandle>(e->nextSibling) : kNoEntry;
+}
+
+std::u16string HfsVolumeView::name(EntryHandle entry) const
+{
+    const HfsEntry* e = find(entry);
+    return e ? e->name : std::u16string();
+}
+
+bool HfsVolumeView::isFolder(EntryHandle entry) const
+{
+    const HfsEntry* e = find(entry);
+    return e && e->isFolder();
+}
+
+EntryDetails HfsVolumeView::describe(EntryHandle entry)
+{
+    return find(entry) ? volume_.describeEntry(static_cast<std::int64_t>(entry)) : EntryDetails{};
+}
+
+bool HfsVolumeView::saveEntry(EntryHandle entry, DataSink& out)
+{
+    return find(entry) && volume_.saveEntryContents(static_cast<std::int64_t>(entry), out);
+}
+
+void HfsVolumeView::rename(EntryHandle entry, std::u16string name)
+{
+    if (entry <= static_cast<EntryHandle>(INT64_MAX)) {
+        auto it = volume_.entryMap.find(static_cast<std::int64_t>(entry));
+        if (it != volume_.entryMap.end())
+            it->second.name = std::move(name);
+    }
+}
+
+} // namespace qis
