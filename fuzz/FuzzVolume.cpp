@@ -1,5 +1,5 @@
 // A volume as the input, read by the parser its label picks (FAT16, FAT32,
-// exFAT, ext): the standard scan, the tree walk, the texts of every entry,
+// exFAT, ext, HFS+): the scan, the tree walk, the texts of every entry,
 // and the contents of the first files.
 
 #include "FuzzImage.h"
@@ -17,8 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     qis::VolumeRecord volume{QIS_FUZZ_LABEL, "0", std::to_string(size / 1048576 + 1), 0};
     qis::ScanOptions options;
-    // The FAT family's formatted mode reads differently; the input's last byte picks it.
+    // The FAT family's formatted mode and HFS+'s deep mode read differently;
+    // the input's last byte picks them.
     options.driveFormatted = size > 0 && (data[size - 1] & 1);
+    options.mode = QIS_FUZZ_DEEP && size > 0 && (data[size - 1] & 2) ? 3 : 1;
     std::string whyNot;
     auto scan = qis::makeVolumeScan(volume, reader, options, whyNot);
     if (!scan)

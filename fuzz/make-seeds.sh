@@ -6,7 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 data="$here/../tests/data"
 out=${1:?usage: make-seeds.sh OUTPUT_DIR}
-mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition,lznt1,mftrecord,fat16,fat32,exfat,ext}
+mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition,lznt1,mftrecord,fat16,fat32,exfat,ext,hfsplus}
 seed() { # fixture, folder, bytes
     xz -dc "$data/$1.xz" | head -c "$3" > "$out/$2/$1" || true
 }
@@ -37,6 +37,8 @@ dd if="$raw" of="$out/exfat/sample-exfat" bs=512 skip=149504 count=4608 status=n
 # inode tables and the first directories and files.
 dd if="$raw" of="$out/ext/sample-ext4" bs=512 skip=215040 count=4096 status=none
 rm -f "$raw" "$out/sample.vhdx.tmp"
+# The HFS+ volume behind the Apple partition map of hfsplus.img (sector 128).
+xz -dc "$data/hfsplus.img.xz" | tail -c +$((128 * 512 + 1)) | head -c $((1024 * 1024)) > "$out/hfsplus/hfsplus" || true
 # The FAT16 fixture's volume up to its first files (2 KiB clusters; the
 # FATs and the root region take the first 200 KiB or so).
 xz -dc "$data/fat16.vhdx.xz" > "$out/fat16.vhdx.tmp"
