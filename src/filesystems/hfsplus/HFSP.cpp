@@ -307,7 +307,7 @@ void HFSP::linkEntries(JobContext& job)
                 e.nextSibling = orphans->firstChild;
                 orphans->firstChild = key;
                 current = &e;
-            } else if (current) {
+            } else if (current && !e.isSymlink()) {
                 e.nextSibling = current->firstChild;
                 current->firstChild = key;
             }
@@ -330,7 +330,8 @@ void HFSP::linkEntries(JobContext& job)
         }
         job.reporter().setProgressPos(++k);
         auto parentKey = static_cast<std::int64_t>(e.parentId);
-        if (static_cast<std::int32_t>(e.parentId) <= 0 || parentKey == key)
+        // Symbolic links are file records with a link's mode: no contents to recover.
+        if (static_cast<std::int32_t>(e.parentId) <= 0 || parentKey == key || e.isSymlink())
             continue;
         auto parent = entryMap.find(parentKey);
         if (parent == entryMap.end() || !parent->second.isFolder() || parent->second.parentId == e.nodeId)
@@ -389,7 +390,7 @@ std::vector<std::int64_t> HFSP::topLevelEntries() const
 {
     std::vector<std::int64_t> top;
     for (const auto& [key, e] : entryMap)
-        if (e.parentId == kRootFolderId)
+        if (e.parentId == kRootFolderId && !e.isSymlink())
             top.push_back(key);
     return top;
 }

@@ -27,6 +27,7 @@ struct HfsEntry {
     std::uint16_t fileMode = 0;
 
     [[nodiscard]] bool isFolder() const { return type == 1; }
+    [[nodiscard]] bool isSymlink() const { return type == 2 && (fileMode & 0xF000) == 0xA000; }
 };
 
 // One B-tree node that was kept: its number in the tree (standard mode) or

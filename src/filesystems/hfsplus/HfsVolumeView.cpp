@@ -28,7 +28,17 @@ EntryHandle HfsVolumeView::nextSibling(EntryHandle entry) const
 std::u16string HfsVolumeView::name(EntryHandle entry) const
 {
     const HfsEntry* e = find(entry);
-    return e ? e->name : std::u16string();
+    if (!e)
+        return {};
+    // The catalog keeps a name's ':' as '/' (the Mac's old separator); shown
+    // the other way round, as the Mac's own POSIX layer does.
+    std::u16string n = e->name;
+    for (char16_t& c : n)
+        if (c == u'/')
+            c = u':';
+        else if (c == u':')
+            c = u'/';
+    return n;
 }
 
 bool HfsVolumeView::isFolder(EntryHandle entry) const
