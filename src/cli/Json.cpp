@@ -4,30 +4,38 @@
 
 namespace qis::cli {
 
-std::string jsonString(std::string_view text)
+void appendJsonString(std::string& out, std::string_view text)
 {
-    std::string out;
-    out.reserve(text.size() + 2);
     out += '"';
-    for (char c : text) {
-        unsigned char u = static_cast<unsigned char>(c);
-        switch (c) {
+    std::size_t plain = 0; // start of the run of characters that need no escape
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned char u = static_cast<unsigned char>(text[i]);
+        if (u >= 0x20 && u != '"' && u != '\\')
+            continue;
+        out.append(text, plain, i - plain);
+        plain = i + 1;
+        switch (u) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
-        default:
-            if (u < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", u);
-                out += buf;
-            } else {
-                out += c;
-            }
+        default: {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", u);
+            out += buf;
+        }
         }
     }
+    out.append(text, plain, text.size() - plain);
     out += '"';
+}
+
+std::string jsonString(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + 2);
+    appendJsonString(out, text);
     return out;
 }
 

@@ -3,23 +3,34 @@
 #include "cli/ScannedVolume.h"
 #include "cli/VolumeSelection.h"
 #include "filesystems/EntryWalk.h"
-#include "util/Utf.h"
 
 #include <cstdio>
 
 namespace qis::cli {
 namespace {
 
-std::string joinTreePath(const std::vector<std::u16string>& path)
-{
-    std::string joined;
-    for (const auto& part : path) {
-        if (!joined.empty())
-            joined += '/';
-        joined += utf16ToUtf8(part);
+// The UTF-8 path of the entry a depth-first walk has reached: the walk's
+// ancestors are the same as at the last visit, so only the entry's own
+// name is looked up.
+class TreePathText {
+public:
+    const std::string& of(const VolumeParser& parser, EntryHandle e, std::size_t depth)
+    {
+        parts_.resize(depth + 1);
+        parts_.back() = parser.nameUtf8(e);
+        joined_.clear();
+        for (const auto& part : parts_) {
+            if (!joined_.empty())
+                joined_ += '/';
+            joined_ += part;
+        }
+        return joined_;
     }
-    return joined;
-}
+
+private:
+    std::vector<std::string> parts_;
+    std::string joined_;
+};
 
 } // namespace
 
@@ -43,14 +54,24 @@ int runList(const std::vector<std::string>& words)
     bool first = true;
     if (json)
         std::printf("[");
-    walkTree(*scanned->parser, [&](EntryHandle e, const std::vector<std::u16string>& path) {
-        std::string p = joinTreePath(path);
-        if (json)
-            std::printf("%s\n  %s", first ? "" : ",", entryJson(*scanned->parser, e, p).c_str());
-        else
-            std::printf("%s\n", entryLine(*scanned->parser, e, p).c_str());
+    TreePathText text;
+    std::string out;
+    walkTreeEntries(*scanned->parser, [&](EntryHandle e, std::size_t depth) {
+        const std::string& p = text.of(*scanned->parser, e, depth);
+        if (json) {
+            out += first ? "\n  " : ",\n  ";
+            appendEntryJson(out, *scanned->parser, e, p);
+        } else {
+            out += entryLine(*scanned->parser, e, p);
+            out += '\n';
+        }
         first = false;
+        if (out.size() > (1u << 16)) {
+            std::fwrite(out.data(), 1, out.size(), stdout);
+            out.clear();
+        }
     });
+    std::fwrite(out.data(), 1, out.size(), stdout);
     if (json)
         std::printf("%s]\n", first ? "" : "\n");
     return kExitOk;

@@ -9,28 +9,13 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <ctime>
 
 namespace qis::cli {
 namespace {
 
 std::string isoTime(const std::optional<UnixTime>& t)
 {
-    if (!t)
-        return {};
-    std::time_t seconds = static_cast<std::time_t>(t->seconds);
-    std::tm utc{};
-    if (!gmtime_r(&seconds, &utc))
-        return {};
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
-
-std::string jsonTime(const std::optional<UnixTime>& t)
-{
-    std::string iso = isoTime(t);
-    return iso.empty() ? "null" : jsonString(iso);
+    return t ? formatIsoUtc(t->seconds) : std::string();
 }
 
 } // namespace
@@ -87,18 +72,41 @@ std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& re
 
 std::string entryJson(VolumeParser& parser, EntryHandle entry, const std::string& path)
 {
-    EntryDetails d = parser.describe(entry);
-    char size[32];
-    std::snprintf(size, sizeof size, "%" PRIu64, d.size);
-    return "{\"path\": " + jsonString(path) + ", \"type\": \"" + (parser.isFolder(entry) ? "dir" : "file") +
-           "\", \"deleted\": " + (parser.isDeleted(entry) ? "true" : "false") + ", \"size\": " + size +
-           ", \"ctime\": " + jsonTime(d.creation) + ", \"atime\": " + jsonTime(d.access) +
-           ", \"mtime\": " + jsonTime(d.modification) + ", \"attributes\": " + jsonString(d.attributeText) + "}";
+    std::string out;
+    appendEntryJson(out, parser, entry, path);
+    return out;
+}
+
+void appendEntryJson(std::string& out, VolumeParser& parser, EntryHandle entry, const std::string& path)
+{
+    EntryDetails d = parser.details(entry);
+    auto time = [&](const std::optional<UnixTime>& t) {
+        char iso[21];
+        if (t && formatIsoUtc(t->seconds, iso))
+            (out += '"', out.append(iso, 20), out += '"');
+        else
+            out += "null";
+    };
+    out += "{\"path\": ";
+    appendJsonString(out, path);
+    out += parser.isFolder(entry) ? ", \"type\": \"dir\"" : ", \"type\": \"file\"";
+    out += parser.isDeleted(entry) ? ", \"deleted\": true" : ", \"deleted\": false";
+    out += ", \"size\": ";
+    out += std::to_string(d.size);
+    out += ", \"ctime\": ";
+    time(d.creation);
+    out += ", \"atime\": ";
+    time(d.access);
+    out += ", \"mtime\": ";
+    time(d.modification);
+    out += ", \"attributes\": ";
+    appendJsonString(out, d.attributeText);
+    out += '}';
 }
 
 std::string entryLine(VolumeParser& parser, EntryHandle entry, const std::string& path)
 {
-    EntryDetails d = parser.describe(entry);
+    EntryDetails d = parser.details(entry);
     bool folder = parser.isFolder(entry);
     char line[128];
     std::snprintf(line, sizeof line, "%-4s %-7s %12" PRIu64 "  %-20s %-8s ", folder ? "dir" : "file",

@@ -27,6 +27,7 @@ std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& re
 
 // One entry as `list --json` and `search --json` print it.
 std::string entryJson(VolumeParser& parser, EntryHandle entry, const std::string& path);
+void appendEntryJson(std::string& out, VolumeParser& parser, EntryHandle entry, const std::string& path);
 // One entry as a line of `list` and `search`.
 std::string entryLine(VolumeParser& parser, EntryHandle entry, const std::string& path);
 

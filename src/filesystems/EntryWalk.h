@@ -15,6 +15,9 @@ namespace qis {
 void walkTree(const VolumeParser& parser,
               const std::function<void(EntryHandle, const std::vector<std::u16string>& path)>& visit);
 
+// The same walk without names: the depth of each entry (0 at the top).
+void walkTreeEntries(const VolumeParser& parser, const std::function<void(EntryHandle, std::size_t depth)>& visit);
+
 inline constexpr std::size_t kMaxTreeDepth = 512;
 
 } // namespace qis

@@ -2,6 +2,7 @@
 
 #include "platform/OutputFolder.h"
 #include "util/FileTime.h"
+#include "util/Utf.h"
 
 #include <cstdint>
 #include <optional>
@@ -35,9 +36,14 @@ public:
     [[nodiscard]] virtual EntryHandle firstChild(EntryHandle entry) const = 0;
     [[nodiscard]] virtual EntryHandle nextSibling(EntryHandle entry) const = 0;
     [[nodiscard]] virtual std::u16string name(EntryHandle entry) const = 0;
+    // The name as UTF-8, for parsers that keep their names that way.
+    [[nodiscard]] virtual std::string nameUtf8(EntryHandle entry) const { return utf16ToUtf8(name(entry)); }
     [[nodiscard]] virtual bool isFolder(EntryHandle entry) const = 0;
     [[nodiscard]] virtual bool isDeleted(EntryHandle entry) const = 0;
     virtual EntryDetails describe(EntryHandle entry) = 0;
+    // The same without the display texts of the three times, for listings
+    // of many entries that show the times their own way.
+    virtual EntryDetails details(EntryHandle entry) { return describe(entry); }
 
     // The name the entry's output gets (before it is made a safe component).
     [[nodiscard]] virtual std::u16string outputName(EntryHandle entry) const { return name(entry); }

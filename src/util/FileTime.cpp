@@ -1,5 +1,6 @@
 #include "util/FileTime.h"
 
+#include <cstring>
 #include <ctime>
 
 namespace qis {
@@ -52,6 +53,45 @@ std::int64_t localCivilToUnix(int year, int month, int day, int hour, int minute
     // settles times near a change of offset.
     std::int64_t guess = wall - localOffsetAt(wall);
     return wall - localOffsetAt(guess);
+}
+
+std::string formatIsoUtc(std::int64_t seconds)
+{
+    char text[21];
+    return formatIsoUtc(seconds, text) ? std::string(text, 20) : std::string();
+}
+
+bool formatIsoUtc(std::int64_t seconds, char (&text)[21])
+{
+    std::int64_t days = seconds / 86400, rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        days -= 1;
+    }
+    // Civil date from days since 1970-01-01, years counted from March.
+    std::int64_t z = days + 719468;
+    std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    std::int64_t dayOfEra = z - era * 146097;
+    std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    std::int64_t mp = (5 * dayOfYear + 2) / 153;
+    std::int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
+    std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    if (year < 0 || year > 9999)
+        return false;
+    std::memcpy(text, "0000-00-00T00:00:00Z", 21);
+    auto put = [&](int at, std::int64_t value, int width) {
+        for (int i = width - 1; i >= 0; --i, value /= 10)
+            text[at + i] = static_cast<char>('0' + value % 10);
+    };
+    put(0, year, 4);
+    put(5, month, 2);
+    put(8, day, 2);
+    put(11, rest / 3600, 2);
+    put(14, rest / 60 % 60, 2);
+    put(17, rest % 60, 2);
+    return true;
 }
 
 } // namespace qis

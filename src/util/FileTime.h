@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <ctime>
 #include <optional>
+#include <string>
 
 namespace qis {
 
@@ -24,5 +25,10 @@ std::int64_t utcCivilToUnix(int year, int month, int day, int hour, int minute, 
 // not look the zone up again on every call, which matters when a listing
 // converts the times of many thousands of entries.
 std::int64_t localCivilToUnix(int year, int month, int day, int hour, int minute, int second);
+
+// "2024-03-15T10:30:00Z"; empty for a year outside 0 … 9999.
+std::string formatIsoUtc(std::int64_t seconds);
+// The same 20 characters into `out` (not terminated); false outside those years.
+bool formatIsoUtc(std::int64_t seconds, char (&out)[21]);
 
 } // namespace qis

@@ -83,4 +83,12 @@ std::optional<std::u16string> utf8ToUtf16(std::string_view text)
     return out;
 }
 
+bool isWellFormedUtf8(std::string_view text)
+{
+    for (unsigned char c : text)
+        if (c >= 0x80)
+            return utf8ToUtf16(text).has_value();
+    return true; // plain ASCII, the common case
+}
+
 } // namespace qis

@@ -13,5 +13,6 @@ std::string utf16ToUtf8(std::u16string_view text);
 // Strict UTF-8 to UTF-16; nullopt for anything that is not well-formed
 // UTF-8 (overlong forms, surrogates, stray continuation bytes).
 std::optional<std::u16string> utf8ToUtf16(std::string_view text);
+bool isWellFormedUtf8(std::string_view text);
 
 } // namespace qis

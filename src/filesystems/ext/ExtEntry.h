@@ -5,10 +5,12 @@
 
 namespace qis {
 
-// One named inode of an ext2/3/4 volume. Its key in the entry map is its
-// inode number minus 1 (a second name of the same inode gets a key past the
-// inode count); key 2 is "ROOT", the root directory.
+// One named inode of an ext2/3/4 volume. Its key is its inode number
+// minus 1 (a second name of the same inode gets a key past the inode
+// count); key 2 is "ROOT", the root directory. The entry map is ordered by
+// key, and the links name positions in it.
 struct ExtEntry {
+    std::int64_t key = -1;
     std::string name;          // bytes as the directory holds them
     bool named = false;
     std::uint32_t inodeIndex = 0; // inode number − 1
@@ -17,8 +19,8 @@ struct ExtEntry {
     std::uint64_t size = 0;
     std::uint64_t inodeTableBlock = 0;
     std::uint32_t indexInGroup = 0;
-    std::int64_t firstChild = -1;
-    std::int64_t nextSibling = -1;
+    std::int64_t firstChild = -1;  // position of the first child in the entry map
+    std::int64_t nextSibling = -1; // position of the next entry with the same parent
     // Kept from the inode so listing many entries needs no further reads.
     std::uint32_t atime = 0, ctime = 0, mtime = 0;
     std::uint32_t atimeNanos = 0, ctimeNanos = 0, mtimeNanos = 0;

@@ -28,19 +28,27 @@ std::vector<EntryHandle> ExtVolumeView::topLevel() const
 EntryHandle ExtVolumeView::firstChild(EntryHandle entry) const
 {
     const ExtEntry* e = find(entry);
-    return e && e->firstChild > 0 ? static_cast<EntryHandle>(e->firstChild) : kNoEntry;
+    return e && e->firstChild >= 0 ? static_cast<EntryHandle>(e->firstChild) : kNoEntry;
 }
 
 EntryHandle ExtVolumeView::nextSibling(EntryHandle entry) const
 {
     const ExtEntry* e = find(entry);
-    return e && e->nextSibling > 0 ? static_cast<EntryHandle>(e->nextSibling) : kNoEntry;
+    return e && e->nextSibling >= 0 ? static_cast<EntryHandle>(e->nextSibling) : kNoEntry;
 }
 
 std::u16string ExtVolumeView::name(EntryHandle entry) const
 {
     const ExtEntry* e = find(entry);
     return e ? extNameText(e->name) : std::u16string();
+}
+
+std::string ExtVolumeView::nameUtf8(EntryHandle entry) const
+{
+    const ExtEntry* e = find(entry);
+    if (!e)
+        return {};
+    return isWellFormedUtf8(e->name) ? e->name : utf16ToUtf8(extNameText(e->name));
 }
 
 bool ExtVolumeView::isFolder(EntryHandle entry) const
@@ -54,6 +62,11 @@ EntryDetails ExtVolumeView::describe(EntryHandle entry)
     return find(entry) ? volume_.describeEntry(static_cast<std::int64_t>(entry)) : EntryDetails{};
 }
 
+EntryDetails ExtVolumeView::details(EntryHandle entry)
+{
+    return find(entry) ? volume_.describeEntry(static_cast<std::int64_t>(entry), false) : EntryDetails{};
+}
+
 bool ExtVolumeView::saveEntry(EntryHandle entry, DataSink& out)
 {
     return find(entry) && volume_.saveEntryContents(static_cast<std::int64_t>(entry), out);
@@ -61,11 +74,8 @@ bool ExtVolumeView::saveEntry(EntryHandle entry, DataSink& out)
 
 void ExtVolumeView::rename(EntryHandle entry, std::u16string name)
 {
-    if (entry <= static_cast<EntryHandle>(INT64_MAX)) {
-        auto it = volume_.entryMap.find(static_cast<std::int64_t>(entry));
-        if (it != volume_.entryMap.end())
-            it->second.name = utf16ToUtf8(name);
-    }
+    if (entry < volume_.entryMap.size())
+        volume_.entryMap[entry].name = utf16ToUtf8(name);
 }
 
 } // namespace qis

@@ -6,7 +6,7 @@
 namespace qis {
 
 // The ext entry map seen through the common parser shape; an entry's
-// handle is its key.
+// handle is its position in the map.
 class ExtVolumeView : public VolumeParser {
 public:
     explicit ExtVolumeView(ext2Class& volume) : volume_(volume) {}
@@ -15,9 +15,11 @@ public:
     [[nodiscard]] EntryHandle firstChild(EntryHandle entry) const override;
     [[nodiscard]] EntryHandle nextSibling(EntryHandle entry) const override;
     [[nodiscard]] std::u16string name(EntryHandle entry) const override;
+    [[nodiscard]] std::string nameUtf8(EntryHandle entry) const override;
     [[nodiscard]] bool isFolder(EntryHandle entry) const override;
     [[nodiscard]] bool isDeleted(EntryHandle) const override { return false; }
     EntryDetails describe(EntryHandle entry) override;
+    EntryDetails details(EntryHandle entry) override;
     bool saveEntry(EntryHandle entry, DataSink& out) override;
     void rename(EntryHandle entry, std::u16string name) override;
 

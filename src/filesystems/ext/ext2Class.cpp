@@ -108,6 +108,12 @@ void ext2Class::readInodeTables(JobContext& job)
     job.reporter().setProgressRange(0, groups);
     std::vector<std::uint8_t> chunk;
     char text[96];
+    // Room for every inode the descriptors say is in use, so the list is not copied as it grows.
+    std::uint64_t inUse = 0;
+    for (const GroupDescriptor& d : descriptors)
+        inUse += sb.hasGroupChecksums() ? (d.inodesUninitialised() ? 0 : sb.inodesPerGroup - std::min(d.unusedInodes, sb.inodesPerGroup))
+                                        : 0;
+    inodeList.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(inUse, 1u << 24)));
     for (std::int32_t g = 1; g <= groups; ++g) {
         if (job.stopSeen(stopRequested)) {
             stopRequested.store(false);
@@ -260,15 +266,8 @@ void ext2Class::readDirectories(JobContext& job)
 void ext2Class::buildEntryMap(JobContext& job)
 {
     job.reporter().setStatusText("clearing vector....");
-    entryMap.clear();
-    for (ExtEntry& e : inodeList)
-        if (e.named)
-            entryMap.emplace(static_cast<std::int64_t>(e.inodeIndex), std::move(e));
-    std::int64_t key = static_cast<std::int64_t>(superblock->inodesCount);
-    for (ExtEntry& e : extraNames_)
-        entryMap.emplace(key++, std::move(e));
-    extraNames_.clear();
     ExtEntry root;
+    root.key = kRootKey;
     root.name = "ROOT";
     root.named = true;
     root.inodeIndex = kRootInode - 1;
@@ -280,9 +279,37 @@ void ext2Class::buildEntryMap(JobContext& job)
         root.ctime = inode->ctime;
         root.mtime = inode->mtime;
     }
-    entryMap[kRootKey] = std::move(root);
+    entryMap.clear();
+    entryMap.reserve(inodeList.size() + extraNames_.size() + 1);
+    bool rootPlaced = false;
+    for (ExtEntry& e : inodeList) {
+        if (!e.named)
+            continue;
+        e.key = static_cast<std::int64_t>(e.inodeIndex);
+        if (!rootPlaced && e.key >= kRootKey) {
+            entryMap.push_back(root);
+            rootPlaced = true;
+        }
+        if (e.key != kRootKey) // ROOT takes the place of whatever had its key
+            entryMap.push_back(std::move(e));
+    }
+    if (!rootPlaced)
+        entryMap.push_back(root);
+    std::int64_t key = static_cast<std::int64_t>(superblock->inodesCount);
+    for (ExtEntry& e : extraNames_) {
+        e.key = key++;
+        entryMap.push_back(std::move(e));
+    }
+    extraNames_.clear();
     inodeList.clear();
     inodeList.shrink_to_fit();
+}
+
+std::int64_t ext2Class::positionOf(std::int64_t key) const
+{
+    auto it = std::lower_bound(entryMap.begin(), entryMap.end(), key,
+                               [](const ExtEntry& e, std::int64_t k) { return e.key < k; });
+    return it != entryMap.end() && it->key == key ? it - entryMap.begin() : -1;
 }
 
 void ext2Class::linkEntries(JobContext& job)
@@ -290,29 +317,30 @@ void ext2Class::linkEntries(JobContext& job)
     job.reporter().setStatusText("Maintaining Parent Child....");
     const auto count = static_cast<std::int32_t>(std::min<std::size_t>(entryMap.size(), INT32_MAX));
     job.reporter().setProgressRange(0, count);
-    std::int32_t k = 0;
     char text[96];
-    for (auto& [key, e] : entryMap) {
-        if (job.stopSeen(stopRequested))
-            return;
+    for (std::size_t k = 0; k < entryMap.size(); ++k) {
         if (k % 1024 == 0) {
-            std::snprintf(text, sizeof text, "Maintaining Parent Child for record %d of %d....", k, count);
+            if (job.stopSeen(stopRequested))
+                return;
+            std::snprintf(text, sizeof text, "Maintaining Parent Child for record %d of %d....", static_cast<int>(k),
+                          count);
             job.reporter().setStatusText(text);
+            job.reporter().setProgressPos(static_cast<std::int32_t>(k + 1));
         }
-        job.reporter().setProgressPos(k + 1);
-        ++k;
+        ExtEntry& e = entryMap[k];
         // Only folders and regular files are shown: links, devices, pipes
         // and sockets have no contents to recover.
         std::uint16_t type = e.mode & kTypeMask;
-        if (e.parentKey <= 0 || e.parentKey == key || (type != kDirectory && type != kRegular))
+        if (e.parentKey <= 0 || e.parentKey == e.key || (type != kDirectory && type != kRegular))
             continue;
-        auto parent = entryMap.find(e.parentKey);
-        if (parent == entryMap.end())
+        std::int64_t parent = positionOf(e.parentKey);
+        if (parent < 0)
             continue;
         // At the head of the parent's list, so children come in descending key order.
-        e.nextSibling = parent->second.firstChild;
-        parent->second.firstChild = key;
+        e.nextSibling = entryMap[static_cast<std::size_t>(parent)].firstChild;
+        entryMap[static_cast<std::size_t>(parent)].firstChild = static_cast<std::int64_t>(k);
     }
+    job.reporter().setProgressPos(count);
 }
 
 bool ext2Class::runScan(JobContext& job)
@@ -328,17 +356,18 @@ bool ext2Class::runScan(JobContext& job)
     return true;
 }
 
-const ExtEntry* ext2Class::entry(std::int64_t key) const
+const ExtEntry* ext2Class::entry(std::int64_t position) const
 {
-    auto it = entryMap.find(key);
-    return it == entryMap.end() ? nullptr : &it->second;
+    return position >= 0 && static_cast<std::uint64_t>(position) < entryMap.size()
+               ? &entryMap[static_cast<std::size_t>(position)]
+               : nullptr;
 }
 
 std::vector<std::int64_t> ext2Class::topLevelEntries() const
 {
     std::vector<std::int64_t> top;
-    const ExtEntry* root = entry(kRootKey);
-    for (std::int64_t c = root ? root->firstChild : -1; c > 0 && top.size() < entryMap.size();) {
+    const ExtEntry* root = entry(positionOf(kRootKey));
+    for (std::int64_t c = root ? root->firstChild : -1; c >= 0 && top.size() < entryMap.size();) {
         const ExtEntry* e = entry(c);
         if (!e)
             break;
@@ -348,27 +377,29 @@ std::vector<std::int64_t> ext2Class::topLevelEntries() const
     return top;
 }
 
-EntryDetails ext2Class::describeEntry(std::int64_t key) const
+EntryDetails ext2Class::describeEntry(std::int64_t position, bool withTexts) const
 {
     EntryDetails d;
-    const ExtEntry* e = entry(key);
+    const ExtEntry* e = entry(position);
     if (!e)
         return d;
     d.size = (e->mode & kTypeMask) == kDirectory ? 0 : e->size;
     d.creation = unixTime(e->ctime, e->ctimeNanos);
     d.access = unixTime(e->atime, e->atimeNanos);
     d.modification = unixTime(e->mtime, e->mtimeNanos);
-    d.creationText = d.creation ? formatUnixTimeText(d.creation->seconds) : std::string();
-    d.accessText = d.access ? formatUnixTimeText(d.access->seconds) : std::string();
-    d.modificationText = d.modification ? formatUnixTimeText(d.modification->seconds) : std::string();
+    if (withTexts) {
+        d.creationText = d.creation ? formatUnixTimeText(d.creation->seconds) : std::string();
+        d.accessText = d.access ? formatUnixTimeText(d.access->seconds) : std::string();
+        d.modificationText = d.modification ? formatUnixTimeText(d.modification->seconds) : std::string();
+    }
     d.sizeText = formatSizeText(static_cast<std::int64_t>(d.size));
     d.attributeText = extModeText(e->mode);
     return d;
 }
 
-bool ext2Class::saveEntryContents(std::int64_t key, DataSink& out)
+bool ext2Class::saveEntryContents(std::int64_t position, DataSink& out)
 {
-    const ExtEntry* e = entry(key);
+    const ExtEntry* e = entry(position);
     if (!e || !superblock)
         return false;
     if ((e->mode & kTypeMask) != kRegular)
