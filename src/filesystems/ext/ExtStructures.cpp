@@ -24,6 +24,7 @@ std::optional<Superblock> Superblock::parse(std::span<const std::uint8_t> bytes)
     s.featureCompat = r.u32le(0x5C);
     s.featureIncompat = r.u32le(0x60);
     s.featureRoCompat = r.u32le(0x64);
+    s.blockGroup = r.u16le(0x5A);
     if (s.is64Bit()) {
         s.blocksCount |= std::uint64_t{r.u32le(0x150)} << 32;
         s.descriptorSize = r.u16le(0xFE);
@@ -39,6 +40,15 @@ std::optional<Superblock> Superblock::parse(std::span<const std::uint8_t> bytes)
     if (s.firstDataBlock >= s.blocksCount)
         return std::nullopt;
     return s;
+}
+
+bool Superblock::isAt(std::uint64_t offset) const
+{
+    if (offset == 1024)
+        return blockGroup == 0;
+    std::uint64_t B = blockSize();
+    return blockGroup != 0 && offset % B == 0 &&
+           offset / B == std::uint64_t{blockGroup} * blocksPerGroup + firstDataBlock;
 }
 
 std::uint64_t Superblock::groupCount() const

@@ -29,11 +29,17 @@ struct Superblock {
     std::uint16_t inodeSize = 128;
     std::uint32_t featureCompat = 0, featureIncompat = 0, featureRoCompat = 0;
     std::uint16_t descriptorSize = 32;
+    std::uint16_t blockGroup = 0; // of this copy: 0 for the primary, the group of a backup
 
     static std::optional<Superblock> parse(std::span<const std::uint8_t> bytes);
 
     [[nodiscard]] std::uint64_t blockSize() const { return 1024ull << logBlockSize; }
     [[nodiscard]] std::uint64_t groupCount() const;
+    // True when a copy found `offset` bytes into the volume sits where its
+    // own fields put it: the primary at 1024, a backup at the start of its
+    // group. A superblock inside a file's data (an image kept on the
+    // volume) is none of these.
+    [[nodiscard]] bool isAt(std::uint64_t offset) const;
     [[nodiscard]] bool hasFileType() const { return featureIncompat & 0x0002; }
     [[nodiscard]] bool is64Bit() const { return featureIncompat & 0x0080; }
     // Group descriptors say how much of each inode table is in use.

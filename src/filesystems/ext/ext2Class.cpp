@@ -58,8 +58,8 @@ bool ext2Class::findSuperblock(JobContext& job)
     std::uint64_t end = volumeSize != 0 ? std::min(volumeSize, kSuperblockSearchLimit) : kSuperblockSearchLimit;
     if (end <= 1536)
         return false;
-    // The primary copy at 1024, else the first intact backup, at any
-    // 512-byte position: read in large chunks, test every position.
+    // The primary copy at 1024, else the first intact backup at the start
+    // of its group: read in large chunks, test every 512-byte position.
     std::vector<std::uint8_t> chunk(kSearchChunk + kSuperblockSize);
     for (std::uint64_t base = 1024; base + 512 < end; base += kSearchChunk) {
         if (job.stopSeen(stopRequested)) {
@@ -70,7 +70,7 @@ bool ext2Class::findSuperblock(JobContext& job)
         readVolumeBytes(*reader, base, std::span(chunk).first(n));
         for (std::size_t at = 0; at + kSuperblockSize <= n && at < kSearchChunk; at += 512) {
             auto sb = Superblock::parse(std::span<const std::uint8_t>(chunk).subspan(at, kSuperblockSize));
-            if (!sb)
+            if (!sb || !sb->isAt(base + at))
                 continue;
             superblock = sb;
             superblockOffset = base + at;
@@ -99,6 +99,17 @@ bool ext2Class::readGroupDescriptors()
     return true;
 }
 
+std::uint64_t ext2Class::usedInodes(const GroupDescriptor& d) const
+{
+    const Superblock& sb = *superblock;
+    // With group checksums the descriptor says how much of its table is in
+    // use. A backup's descriptors date from when the backup was written and
+    // may say too little, so with a backup every table is read whole.
+    if (!sb.hasGroupChecksums() || superblockOffset != 1024)
+        return sb.inodesPerGroup;
+    return d.inodesUninitialised() ? 0 : sb.inodesPerGroup - std::min(d.unusedInodes, sb.inodesPerGroup);
+}
+
 void ext2Class::readInodeTables(JobContext& job)
 {
     inodeList.clear();
@@ -111,8 +122,7 @@ void ext2Class::readInodeTables(JobContext& job)
     // Room for every inode the descriptors say is in use, so the list is not copied as it grows.
     std::uint64_t inUse = 0;
     for (const GroupDescriptor& d : descriptors)
-        inUse += sb.hasGroupChecksums() ? (d.inodesUninitialised() ? 0 : sb.inodesPerGroup - std::min(d.unusedInodes, sb.inodesPerGroup))
-                                        : 0;
+        inUse += usedInodes(d);
     inodeList.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(inUse, 1u << 24)));
     for (std::int32_t g = 1; g <= groups; ++g) {
         if (job.stopSeen(stopRequested)) {
@@ -123,10 +133,7 @@ void ext2Class::readInodeTables(JobContext& job)
         job.reporter().setStatusText(text);
         job.reporter().setProgressPos(g);
         const GroupDescriptor& d = descriptors[static_cast<std::size_t>(g - 1)];
-        // With group checksums the descriptor says how much of its table is in use.
-        std::uint64_t used = sb.inodesPerGroup;
-        if (sb.hasGroupChecksums())
-            used = d.inodesUninitialised() ? 0 : sb.inodesPerGroup - std::min(d.unusedInodes, sb.inodesPerGroup);
+        std::uint64_t used = usedInodes(d);
         if (d.inodeTable == 0 || d.inodeTable >= sb.blocksCount)
             continue;
         const std::uint64_t first = static_cast<std::uint64_t>(g - 1) * sb.inodesPerGroup;

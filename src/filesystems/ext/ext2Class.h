@@ -63,6 +63,7 @@ public:
 
 private:
     void nameEntries(const ExtEntry& directory, JobContext& job);
+    [[nodiscard]] std::uint64_t usedInodes(const extdisk::GroupDescriptor& d) const;
     ExtEntry* inodeEntry(std::uint64_t inodeNumber);
     std::vector<ExtEntry> extraNames_; // further names of inodes that have one already
 };
