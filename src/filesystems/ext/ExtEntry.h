@@ -13,6 +13,7 @@ struct ExtEntry {
     std::int64_t key = -1;
     std::string name;          // bytes as the directory holds them
     bool named = false;
+    bool deleted = false; // a name left in a folder's block for an inode no longer in use
     std::uint32_t inodeIndex = 0; // inode number − 1
     std::int64_t parentKey = -1;
     std::uint16_t mode = 0;

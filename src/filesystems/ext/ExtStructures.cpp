@@ -129,10 +129,44 @@ std::vector<DirectoryEntry> directoryEntries(std::span<const std::uint8_t> block
             8u + e.nameLength > e.recordLength)
             break;
         e.name = block.subspan(at + 8, e.nameLength);
+        e.offset = at;
         entries.push_back(e);
         at += e.recordLength;
     }
     return entries;
+}
+
+std::vector<DirectoryEntry> deletedEntries(std::span<const std::uint8_t> block, bool hasFileType)
+{
+    std::vector<DirectoryEntry> found;
+    ByteReader r(block);
+    for (const DirectoryEntry& live : directoryEntries(block, hasFileType)) {
+        std::size_t end = live.offset + live.recordLength;
+        std::size_t at = live.offset + ((8u + live.nameLength + 3u) & ~std::size_t{3});
+        while (at + 8 < end) {
+            DirectoryEntry e;
+            e.offset = at;
+            e.inode = r.u32le(at);
+            e.recordLength = r.u16le(at + 4);
+            e.nameLength = hasFileType ? r.u8(at + 6) : r.u16le(at + 6);
+            e.fileType = hasFileType ? r.u8(at + 7) : 0;
+            bool plausible = e.inode != 0 && e.nameLength != 0 && at + 8 + e.nameLength <= end &&
+                             e.recordLength >= 8 + e.nameLength && e.recordLength % 4 == 0;
+            if (plausible) {
+                e.name = block.subspan(at + 8, e.nameLength);
+                for (std::uint8_t c : e.name)
+                    if (c == 0 || c == '/')
+                        plausible = false;
+            }
+            if (!plausible) {
+                at += 4;
+                continue;
+            }
+            found.push_back(e);
+            at += (8u + e.nameLength + 3u) & ~std::size_t{3};
+        }
+    }
+    return found;
 }
 
 } // namespace qis::extdisk

@@ -87,6 +87,7 @@ struct ExtentHeader {
 
 // A directory entry as found in a directory block.
 struct DirectoryEntry {
+    std::size_t offset = 0; // in the block
     std::uint32_t inode = 0;
     std::uint16_t recordLength = 0;
     std::uint16_t nameLength = 0;
@@ -98,5 +99,10 @@ struct DirectoryEntry {
 // Walking stops at a record that would leave the block or is shorter than
 // its name.
 std::vector<DirectoryEntry> directoryEntries(std::span<const std::uint8_t> block, bool hasFileType);
+
+// Names left behind in a block: removing an entry adds its record to the
+// one before it, so the removed entry stays in the space past that
+// record's own name until something else is written there.
+std::vector<DirectoryEntry> deletedEntries(std::span<const std::uint8_t> block, bool hasFileType);
 
 } // namespace qis::extdisk

@@ -51,6 +51,12 @@ std::string ExtVolumeView::nameUtf8(EntryHandle entry) const
     return isWellFormedUtf8(e->name) ? e->name : utf16ToUtf8(extNameText(e->name));
 }
 
+bool ExtVolumeView::isDeleted(EntryHandle entry) const
+{
+    const ExtEntry* e = find(entry);
+    return e && e->deleted;
+}
+
 bool ExtVolumeView::isFolder(EntryHandle entry) const
 {
     const ExtEntry* e = find(entry);

@@ -17,7 +17,7 @@ public:
     [[nodiscard]] std::u16string name(EntryHandle entry) const override;
     [[nodiscard]] std::string nameUtf8(EntryHandle entry) const override;
     [[nodiscard]] bool isFolder(EntryHandle entry) const override;
-    [[nodiscard]] bool isDeleted(EntryHandle) const override { return false; }
+    [[nodiscard]] bool isDeleted(EntryHandle entry) const override;
     EntryDetails describe(EntryHandle entry) override;
     EntryDetails details(EntryHandle entry) override;
     bool saveEntry(EntryHandle entry, DataSink& out) override;

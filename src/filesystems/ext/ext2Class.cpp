@@ -232,9 +232,41 @@ void ext2Class::nameEntries(const ExtEntry& directory, JobContext& job)
                         extraNames_.push_back(std::move(link));
                     }
                 }
+                for (const DirectoryEntry& d : deletedEntries(block, superblock->hasFileType()))
+                    nameDeleted(d, parent);
             }
         }
     }
+}
+
+void ext2Class::nameDeleted(const DirectoryEntry& d, std::int64_t parent)
+{
+    const Superblock& sb = *superblock;
+    if (d.inode < kRootInode || d.inode > sb.inodesCount || inodeEntry(d.inode) != nullptr)
+        return; // the inode is in use again, by this file's other name or another file
+    std::uint64_t group = (d.inode - 1) / sb.inodesPerGroup;
+    if (group >= descriptors.size())
+        return;
+    ExtEntry e;
+    e.inodeTableBlock = descriptors[group].inodeTable;
+    e.indexInGroup = static_cast<std::uint32_t>((d.inode - 1) % sb.inodesPerGroup);
+    Inode inode;
+    if (e.inodeTableBlock == 0 || e.inodeTableBlock >= sb.blocksCount || !readInode(e.inodeTableBlock, e.indexInGroup, inode))
+        return;
+    std::uint16_t type = inode.mode & kTypeMask;
+    if (type != kDirectory && type != kRegular)
+        return;
+    e.name.assign(d.name.begin(), d.name.end());
+    e.named = true;
+    e.deleted = true;
+    e.inodeIndex = d.inode - 1;
+    e.parentKey = parent;
+    e.mode = inode.mode;
+    e.size = inode.size;
+    e.atime = inode.atime;
+    e.ctime = inode.ctime;
+    e.mtime = inode.mtime;
+    extraNames_.push_back(std::move(e));
 }
 
 void ext2Class::readDirectories(JobContext& job)

@@ -64,6 +64,9 @@ public:
 private:
     void nameEntries(const ExtEntry& directory, JobContext& job);
     [[nodiscard]] std::uint64_t usedInodes(const extdisk::GroupDescriptor& d) const;
+    // A name found where a removed entry was: kept, marked deleted, when its
+    // inode is free (an ext2 or ext3 inode may still say where the data was).
+    void nameDeleted(const extdisk::DirectoryEntry& entry, std::int64_t parent);
     ExtEntry* inodeEntry(std::uint64_t inodeNumber);
     std::vector<ExtEntry> extraNames_; // further names of inodes that have one already
 };

@@ -87,6 +87,29 @@ TEST(ExtDirectory, EntriesAreWalkedByRecordLengthAndBadRecordsEndTheBlock)
     EXPECT_EQ(directoryEntries(block, true).size(), 1u);
 }
 
+TEST(ExtDirectory, RemovedEntriesAreFoundInTheRecordBeforeThem)
+{
+    std::vector<std::uint8_t> block(1024, 0);
+    auto put = [&](std::size_t at, std::uint32_t inode, std::uint16_t recLen, const char* name) {
+        le32(&block[at], inode);
+        le16(&block[at + 4], recLen);
+        block[at + 6] = static_cast<std::uint8_t>(std::strlen(name));
+        block[at + 7] = 1;
+        std::memcpy(&block[at + 8], name, std::strlen(name));
+    };
+    // "draft.txt" at 16 was removed: "kept" at 0 now spans it.
+    put(16, 30, 24, "draft.txt");
+    put(40, 31, 984, "later.txt");
+    put(0, 29, 40, "kept");
+    auto removed = deletedEntries(block, true);
+    ASSERT_EQ(removed.size(), 1u);
+    EXPECT_EQ(removed[0].inode, 30u);
+    EXPECT_EQ(std::string(removed[0].name.begin(), removed[0].name.end()), "draft.txt");
+    // Leftover bytes that make no entry give nothing.
+    std::memset(&block[16], 0xAB, 24);
+    EXPECT_TRUE(deletedEntries(block, true).empty());
+}
+
 TEST(ExtModeText, PermissionBitsGiveTokensInFixedOrder)
 {
     EXPECT_EQ(extModeText(0100755), "-OE-OR-GE-GR-UE-UW-UR");
