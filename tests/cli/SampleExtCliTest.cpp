@@ -1,6 +1,6 @@
 // qsalvage list and save on the sample disk's ext4 volume (mke2fs, filled
 // through the kernel's ext4 driver), against the manifest written when it
-// was made. ext4 clears a deleted file's extents, so deleted files are not
+// was made. The kernel overwrote the deleted files' names, so they are not
 // listed.
 
 #include "support/Fixtures.h"
