@@ -36,30 +36,17 @@ readonly RUN_MAX_PAGES=$((64 * 256))     # 64 MiB
 
 script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo_root=$(cd "$script_dir/.." && pwd)
-
-log() { printf '%s\n' "$*" >&2; }
-die() { log "export.sh: $*"; exit 2; }
+bench_name=export.sh
+# shellcheck source=bench/lib.sh
+source "$repo_root/bench/lib.sh"
 
 # ---------------------------------------------------------------- tools ----
 
-need() {
-    command -v "$1" >/dev/null 2>&1 || die "$1 is missing (Debian package: $2)"
-}
 need qemu-img qemu-utils
 need openssl openssl
 need cmp diffutils
 need dd coreutils
-
-# GNU time is the one that reports peak RSS; the shell keyword cannot.
-if [[ ! -x /usr/bin/time ]]; then
-    if [[ $(id -u) -eq 0 ]] && command -v apt-get >/dev/null 2>&1; then
-        log "/usr/bin/time is missing; installing the Debian package 'time'"
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time >/dev/null ||
-            die "could not install 'time'; run: apt-get update && apt-get install time"
-    else
-        die "/usr/bin/time is missing; install the Debian package 'time' (apt-get install time)"
-    fi
-fi
+need_gnu_time "(apt-get install time)"
 
 (( RUNS >= 1 )) || die "BENCH_RUNS must be at least 1"
 (( DISK_MIB >= 128 )) || die "BENCH_DISK_MIB must be at least 128"
@@ -69,8 +56,6 @@ done
 
 # ------------------------------------------------------------- qsalvage ----
 
-# shellcheck source=bench/lib.sh
-source "$repo_root/bench/lib.sh"
 resolve_qsalvage "${1:-}"
 
 # ------------------------------------------------------------ work area ----
@@ -82,30 +67,25 @@ out_dir=${out_dir:-$work}
 reference=$out_dir/qsalvage-bench-reference.$$.raw
 out_qemu=$out_dir/qsalvage-bench-out.$$.raw
 out_qs=$out_dir/qsalvage-bench-out2.$$.img
+# shellcheck disable=SC2317  # runs from the exit trap
 cleanup() { rm -rf -- "$work"; rm -f -- "$reference" "$out_qemu" "$out_qs"; }
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+on_exit cleanup
 
 # Worst case on disk at once: the raw disk, one image and two outputs, each
 # holding the allocated data (plus slack for metadata).
 need_mib=$(( DISK_MIB * ALLOCATED_TARGET_PERCENT * 4 / 100 + DISK_MIB / 4 ))
-free_mib=$(df -Pm "$work" | awk 'NR == 2 { print $4 }')
+free_mib=$(mib_free "$work")
 if [[ $out_dir != "$work" ]]; then
     # The exports go elsewhere; here only the raw disk and one image.
     need_mib=$(( DISK_MIB * ALLOCATED_TARGET_PERCENT * 2 / 100 + DISK_MIB / 4 ))
-    out_free_mib=$(df -Pm "$out_dir" | awk 'NR == 2 { print $4 }')
+    out_free_mib=$(mib_free "$out_dir")
     out_need_mib=$(( DISK_MIB * ALLOCATED_TARGET_PERCENT * 2 / 100 + DISK_MIB / 8 ))
     (( out_free_mib >= out_need_mib )) ||
         die "$out_dir has $out_free_mib MiB free, about $out_need_mib MiB are needed"
 fi
 (( free_mib >= need_mib )) || die "$work has $free_mib MiB free, about $need_mib MiB are needed"
 
-# Other work on the machine shows up as noise in every timing.
-read -r load1 _ < /proc/loadavg
-if awk -v l="$load1" -v c="$(nproc)" 'BEGIN { exit !(l > c / 2) }'; then
-    log "note: load average is $load1 on $(nproc) CPUs; expect noisy timings"
-fi
+note_load
 
 disk=$work/disk.raw
 disk_bytes=$(( DISK_MIB * 1024 * 1024 ))
@@ -181,26 +161,9 @@ printf '%s\n' "${extents[@]}" | awk -v pages="$disk_pages" -v page="$PAGE" '
 
 # --------------------------------------------------------------- timing ----
 
-# Runs a command under GNU time; sets run_seconds and run_rss_kib. Dirty
-# pages of earlier runs are flushed first so that no run pays for another's
-# writeback.
-run_timed() {
-    local t0 t1
-    sync
-    t0=$EPOCHREALTIME
-    if ! /usr/bin/time -f '%M %U %S' -o "$work/time.txt" "$@" >"$work/out.txt" 2>"$work/err.txt"; then
-        log "FAILED: $*"
-        sed 's/^/  | /' "$work/err.txt" "$work/time.txt" >&2 || true
-        exit 1
-    fi
-    t1=$EPOCHREALTIME
-    run_seconds=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
-    read -r run_rss_kib run_user run_sys < <(tail -n 1 "$work/time.txt")
-}
-
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-max_of() { printf '%s\n' "$@" | sort -g | tail -n 1; }
-min_of() { printf '%s\n' "$@" | sort -g | head -n 1; }
+# A failed export is shown with all it said: neither tool says much, and
+# the first lines tend to be the ones that matter.
+run_err_lines=+1
 
 qemu_fmt() { case $1 in vhd) echo vpc ;; *) echo "$1" ;; esac; }
 
@@ -218,9 +181,9 @@ for fmt in $FORMATS; do
     # Warm-up: one run of each tool, so both then read the image from the
     # page cache. qemu-img's output is kept as the reference every qsalvage
     # output is compared with.
-    run_timed qemu-img convert -f "$qfmt" -O raw "$image" "$reference"
+    run_timed "$work/out.txt" qemu-img convert -f "$qfmt" -O raw "$image" "$reference"
     log "   warm-up qemu-img  ${run_seconds}s"
-    run_timed "$qsalvage" export "$image" --output "$out_qs"
+    run_timed "$work/out.txt" "$qsalvage" export "$image" --output "$out_qs"
     log "   warm-up qsalvage  ${run_seconds}s  rss $(( run_rss_kib / 1024 )) MiB"
     log "   allocated in the output: qemu-img $(du -m "$reference" | cut -f1) MiB," \
         "qsalvage $(du -m "$out_qs" | cut -f1) MiB of $(( $(stat -c %s "$out_qs") / 1048576 )) MiB"
@@ -235,17 +198,19 @@ for fmt in $FORMATS; do
     # (writeback, other load) hits both alike. Interference only ever adds
     # time, so the best run is the one closest to the tool's own cost.
     t_qemu=() t_qs=() rss=()
+    # shellcheck disable=SC2317  # alternate calls it
     time_qemu() {
-        run_timed qemu-img convert -f "$qfmt" -O raw "$image" "$out_qemu"
+        run_timed "$work/out.txt" qemu-img convert -f "$qfmt" -O raw "$image" "$out_qemu"
         t_qemu+=("$run_seconds")
-        log "   run $r qemu-img  ${run_seconds}s  (user ${run_user}s sys ${run_sys}s, rss $(( run_rss_kib / 1024 )) MiB)"
+        detail "$r" qemu-img 9
         rm -f -- "$out_qemu"
     }
+    # shellcheck disable=SC2317  # alternate calls it
     time_qsalvage() {
-        run_timed "$qsalvage" export "$image" --output "$out_qs"
+        run_timed "$work/out.txt" "$qsalvage" export "$image" --output "$out_qs"
         t_qs+=("$run_seconds")
         rss+=("$run_rss_kib")
-        log "   run $r qsalvage  ${run_seconds}s  (user ${run_user}s sys ${run_sys}s, rss $(( run_rss_kib / 1024 )) MiB)"
+        detail "$r" qsalvage 9
         if ! cmp -s "$reference" "$out_qs"; then
             log "   OUTPUT DIFFERS in run $r: $(cmp "$reference" "$out_qs" 2>&1 | head -n 1)"
             res_cmp[$fmt]=DIFFERS
@@ -255,22 +220,20 @@ for fmt in $FORMATS; do
     # Each tool goes first in every other round, and every run starts right
     # after the previous output was deleted, so neither tool is the one that
     # systematically finds the page cache in a better state.
-    for (( r = 1; r <= RUNS; r++ )); do
-        if (( r % 2 )); then time_qemu; time_qsalvage; else time_qsalvage; time_qemu; fi
-    done
+    alternate time_qemu time_qsalvage
     rm -f -- "$reference" "$image"
     [[ ${res_cmp[$fmt]} == same ]] || failed=1
 
     res_qemu[$fmt]=$(min_of "${t_qemu[@]}")
     res_qs[$fmt]=$(min_of "${t_qs[@]}")
-    log "   qemu-img best $(min_of "${t_qemu[@]}")s median $(median "${t_qemu[@]}")s worst $(max_of "${t_qemu[@]}")s"
-    log "   qsalvage best $(min_of "${t_qs[@]}")s median $(median "${t_qs[@]}")s worst $(max_of "${t_qs[@]}")s"
+    spread 8 qemu-img "${t_qemu[@]}"
+    spread 8 qsalvage "${t_qs[@]}"
     res_rss[$fmt]=$(max_of "${rss[@]}")
 done
 
 # ---------------------------------------------------------------- table ----
 
-missed=0
+verdicts=()
 printf '\nqsalvage export vs qemu-img convert -O raw, %d MiB virtual disk, best of %d runs\n' "$DISK_MIB" "$RUNS"
 printf '%-6s %11s %11s %13s %16s  %-8s %s\n' format qemu-img_s qsalvage_s 'ratio(<=1.0)' 'maxRSS_MiB(<64)' output result
 for fmt in $FORMATS; do
@@ -281,7 +244,7 @@ for fmt in $FORMATS; do
             ok = (r <= rt && m < mt && same == "same")
             printf "%.2f %.1f %s\n", r, m, ok ? "PASS" : "FAIL"
         }')
-    [[ $verdict == PASS ]] || missed=1
+    verdicts+=("$verdict")
     printf '%-6s %11.3f %11.3f %13s %16s  %-8s %s\n' "$fmt" "${res_qemu[$fmt]}" "${res_qs[$fmt]}" \
         "$ratio" "$rss_mib" "${res_cmp[$fmt]}" "$verdict"
 done
@@ -290,7 +253,4 @@ if (( failed )); then
     log "an export differs from qemu-img's output: the benchmark failed"
     exit 1
 fi
-if (( missed )) && [[ ${BENCH_STRICT:-0} == 1 ]]; then
-    exit 3
-fi
-exit 0
+exit_by_verdicts "${verdicts[@]}"

@@ -52,19 +52,12 @@ readonly FS_UUID=6a1e1d0c-0b5e-4c3a-9d1f-5a1b2c3d4e5f
 
 script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo_root=$(cd "$script_dir/.." && pwd)
-readonly CACHE_DIR=${BENCH_CACHE_DIR:-$repo_root/build/bench-cache}
-
-log() { printf '%s\n' "$*" >&2; }
-die() { log "ext.sh: $*"; exit 2; }
-fail() { log ""; log "ext.sh: FAILED: $*"; exit 1; }
-started=$SECONDS
-stage() { log ""; log "== [$(( SECONDS - started ))s] $*"; }
+bench_name=ext.sh
+# shellcheck source=bench/lib.sh
+source "$repo_root/bench/lib.sh"
 
 # ---------------------------------------------------------------- tools ----
 
-need() {
-    command -v "$1" >/dev/null 2>&1 || die "$1 is missing (Debian package: $2)"
-}
 need qemu-img qemu-utils
 need sfdisk fdisk
 need mke2fs e2fsprogs
@@ -75,21 +68,9 @@ need python3 python3
 need sha256sum coreutils
 have_tsk_recover=0
 command -v tsk_recover >/dev/null 2>&1 && have_tsk_recover=1
+need_gnu_time
 
-# GNU time is the one that reports peak RSS; the shell keyword cannot.
-if [[ ! -x /usr/bin/time ]]; then
-    if [[ $(id -u) -eq 0 ]] && command -v apt-get >/dev/null 2>&1; then
-        log "/usr/bin/time is missing; installing the Debian package 'time'"
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time >/dev/null ||
-            die "could not install 'time'; run: apt-get update && apt-get install time"
-    else
-        die "/usr/bin/time is missing; install the Debian package 'time'"
-    fi
-fi
-
-for knob in BENCH_FOLDERS BENCH_FILES_PER_FOLDER BENCH_DISK_MIB BENCH_BLOCK_KIB BENCH_SEED BENCH_RUNS; do
-    [[ ${!knob:-0} =~ ^[0-9]+$ ]] || die "$knob must be a whole number, not '${!knob}'"
-done
+whole_numbers BENCH_FOLDERS BENCH_FILES_PER_FOLDER BENCH_DISK_MIB BENCH_BLOCK_KIB BENCH_SEED BENCH_RUNS
 (( RUNS >= 1 )) || die "BENCH_RUNS must be at least 1"
 (( FOLDERS >= 1 && PER_FOLDER >= 1 )) || die "BENCH_FOLDERS and BENCH_FILES_PER_FOLDER must be at least 1"
 case $BLOCK_KIB in 1 | 2 | 4) ;; *) die "BENCH_BLOCK_KIB must be 1, 2 or 4" ;; esac
@@ -114,38 +95,16 @@ min_disk_mib=$(( (files_total + FOLDERS + 16) * 105 * inode_ratio / 100 / 104857
 
 # ------------------------------------------------------------- qsalvage ----
 
-# shellcheck source=bench/lib.sh
-source "$repo_root/bench/lib.sh"
 resolve_qsalvage "${1:-}"
 
 # ------------------------------------------------------------ work area ----
 
-out_parent=${BENCH_OUTPUT_DIR:-}
-[[ -z $out_parent || ( -d $out_parent && -w $out_parent ) ]] || die "BENCH_OUTPUT_DIR $out_parent is not a writable folder"
-work=$(mktemp -d "${TMPDIR:-/tmp}/qsalvage-bench-ext.XXXXXX")
+make_work_area ext
+on_exit remove_work_area
 # e2fsck and dumpe2fs take "FILE?offset=N"; a "?" in the folder's own
 # name would be read as the start of those options.
 [[ $work != *'?'* ]] || die "the temp folder $work has a '?' in its name; set TMPDIR to another one"
-outputs=$work/out
-[[ -n $out_parent ]] && outputs=$(mktemp -d "$out_parent/qsalvage-bench-ext-out.XXXXXX")
-cache_tmp=
-
-cleanup() {
-    local rc=$?
-    set +e
-    [[ -n $cache_tmp ]] && rm -rf -- "$cache_tmp"
-    rm -rf -- "$outputs" "$work"
-    exit "$rc"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-# Other work on the machine shows up as noise in every timing.
-read -r load1 _ < /proc/loadavg
-if awk -v l="$load1" -v c="$(nproc)" 'BEGIN { exit !(l > c / 2) }'; then
-    log "note: load average is $load1 on $(nproc) CPUs; expect noisy timings"
-fi
+note_load
 
 # ------------------------------------------------------------ the volume ----
 
@@ -366,103 +325,29 @@ build_disk() { # RAW : sets made_files, made_folders
         { cat "$work/fsck.log" >&2; die "e2fsck finds errors in the volume mke2fs wrote"; }
 }
 
+# What the build says about the new disk, for the log; and, for image.txt,
+# the versions of the tools that made it and the volume's features.
+describe_disk() { # RAW
+    local features
+    features=$(dumpe2fs -h "$1?offset=$(( PART_START * 512 ))" 2>/dev/null | sed -n 's/^Filesystem features: *//p')
+    log "   $made_files files in $made_folders folders; $(tail -n 1 "$work/fsck.log" | sed 's/^[^:]*: //')"
+    log "   features: $features"
+    echo "$(mke2fs -V 2>&1 | head -n 1), $(qemu-img --version | head -n 1)"
+    echo "features: $features"
+}
+
 params="folders=$FOLDERS per_folder=$PER_FOLDER disk_mib=$DISK_MIB block_kib=$BLOCK_KIB seed=$SEED part_start=$PART_START"
 key=$( { echo "$params"; mke2fs -V 2>&1 | head -n 1; cat "$mke2fs_conf" 2>/dev/null || true
          declare -f build_disk; cat "$work/populate.py"; } | sha256sum | cut -c1-16)
-cached=$CACHE_DIR/ext-$key
-vhdx=$cached/disk.vhdx
-raw=$work/disk.raw
-
-if [[ ${BENCH_REBUILD:-0} == 1 || ! -f $cached/image.txt ]]; then
-    # The staging folder, the raw disk and the VHDX.
-    free_mib=$(df -Pm "$work" | awk 'NR == 2 { print $4 }')
-    (( free_mib >= used_kib_estimate * 3 / 1024 )) ||
-        die "$work has $free_mib MiB free, about $(( used_kib_estimate * 3 / 1024 )) MiB are needed to build the disk"
-    stage "building a ${DISK_MIB} MiB MBR disk, ext4 partition at sector $PART_START, $BLOCK_KIB KiB blocks," \
-        "$FOLDERS folders of $PER_FOLDER files"
-    build_t0=$EPOCHREALTIME
-    build_disk "$raw"
-    features=$(dumpe2fs -h "$raw?offset=$(( PART_START * 512 ))" 2>/dev/null | sed -n 's/^Filesystem features: *//p')
-    log "   $made_files files in $made_folders folders; $(tail -n 1 "$work/fsck.log" | sed 's/^[^:]*: //')"
-    log "   features: $features"
-    log "   converting to VHDX with qemu-img"
-    mkdir -p "$CACHE_DIR"
-    cache_tmp=$(mktemp -d "$CACHE_DIR/.ext-$key.XXXXXX")
-    qemu-img convert -f raw -O vhdx "$raw" "$cache_tmp/disk.vhdx"
-    build_seconds=$(awk -v a="$build_t0" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')
-    {
-        echo "$params"
-        echo "files=$made_files folders=$made_folders build_seconds=$build_seconds"
-        echo "$(mke2fs -V 2>&1 | head -n 1), $(qemu-img --version | head -n 1)"
-        echo "features: $features"
-    } >"$cache_tmp/image.txt"
-    # Renamed into place in one step, so a run that is stopped half-way, or
-    # one running alongside, never finds a half-written disk.
-    rm -rf -- "$cached"
-    mv -T "$cache_tmp" "$cached"
-    cache_tmp=
-    log "   built in ${build_seconds}s; kept as $vhdx ($(du -m "$vhdx" | cut -f1) MiB)"
-    rm -f -- "$raw"
-else
-    stage "using the cached disk $vhdx (BENCH_REBUILD=1 builds it again)"
-fi
-read -r made_files made_folders build_seconds < <(sed -n 2p "$cached/image.txt" | tr -s ' =' '  ' | awk '{ print $2, $4, $6 }')
-log "   $made_files files in $made_folders folders (built in ${build_seconds}s)"
-
-# Sleuth Kit reads raw images only, so it gets the raw disk qemu-img makes
-# back from the VHDX: the same sectors qsalvage reads, but without the
-# container, which favours Sleuth Kit (qsalvage maps every read through the
-# VHDX block allocation table). Making it takes a few seconds, so it is not
-# cached.
-raw_used_mib=$(( $(du -m "$vhdx" | cut -f1) + 8 ))
-out_need_mib=$(( raw_used_mib * 2 * (RUNS + 1) * have_tsk_recover ))
-free_mib=$(df -Pm "$work" | awk 'NR == 2 { print $4 }')
-if [[ -n $out_parent ]]; then
-    out_free_mib=$(df -Pm "$outputs" | awk 'NR == 2 { print $4 }')
-    (( out_free_mib >= out_need_mib )) ||
-        die "$out_parent has $out_free_mib MiB free, about $out_need_mib MiB are needed"
-    out_need_mib=0
-fi
-(( free_mib >= raw_used_mib + out_need_mib )) ||
-    die "$work has $free_mib MiB free, about $(( raw_used_mib + out_need_mib )) MiB are needed"
-qemu-img convert -f vhdx -O raw "$vhdx" "$raw"
+# Room for the staging folder, the raw disk and the VHDX.
+cached_disk ext "$key" $(( used_kib_estimate * 3 / 1024 )) \
+    "building a ${DISK_MIB} MiB MBR disk, ext4 partition at sector $PART_START, $BLOCK_KIB KiB blocks, $FOLDERS folders of $PER_FOLDER files"
+raw_from_vhdx
 
 # qsalvage labels it extX (one reader for ext2, ext3 and ext4); any ext label will do.
-"$qsalvage" volumes "$vhdx" 2>/dev/null | awk -v s="$PART_START" '$1 == 0 && tolower($2) ~ /^ext/ && $NF == s { ok = 1 } END { exit !ok }' ||
-    { "$qsalvage" volumes "$vhdx" >&2 || true; fail "qsalvage does not see volume 0 as ext at sector $PART_START"; }
+volume_0_is '^[Ee][Xx][Tt]' || fail "qsalvage does not see volume 0 as ext at sector $PART_START"
 
 # --------------------------------------------------------------- timing ----
-
-# run_timed OUT COMMAND... : runs COMMAND under GNU time with stdout to OUT;
-# sets run_seconds, run_rss_kib, run_user and run_sys. Dirty pages of earlier
-# runs (the save outputs) are flushed first so that no run pays for
-# another's writeback. A failing command ends the script, unless
-# run_may_fail is 1: then run_failed says so.
-run_may_fail=0
-run_failed=0
-run_timed() {
-    local out=$1 t0 t1
-    shift
-    sync
-    run_failed=0
-    t0=$EPOCHREALTIME
-    if ! /usr/bin/time -f '%M %U %S' -o "$work/time.txt" "$@" >"$out" 2>"$work/err.txt"; then
-        run_failed=1
-        (( run_may_fail )) && return 0
-        log "FAILED: $*"
-        tail -n 20 "$work/err.txt" | sed 's/^/  | /' >&2 || true
-        sed 's/^/  | /' "$work/time.txt" >&2 || true
-        exit 1
-    fi
-    t1=$EPOCHREALTIME
-    run_seconds=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
-    read -r run_rss_kib run_user run_sys < <(tail -n 1 "$work/time.txt")
-}
-
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-max_of() { printf '%s\n' "$@" | sort -g | tail -n 1; }
-min_of() { printf '%s\n' "$@" | sort -g | head -n 1; }
-detail() { log "   run $1 $(printf '%-12s' "$2") ${run_seconds}s  (user ${run_user}s sys ${run_sys}s, rss $(( run_rss_kib / 1024 )) MiB)"; }
 
 # Regular files (fls: "r/r", or "-/r" and "r/-" for a deleted entry whose
 # name or inode is gone), leaving out fls's virtual entries and whatever it
@@ -564,15 +449,7 @@ print(len(tsk), len(qs), len(extra), extra_empty, cut, len(bad))
 EOF
 }
 
-fls_cmd=(fls -r -p -o "$PART_START" "$raw")
-qs_list_cmd=("$qsalvage" list "$vhdx" --volume 0 --json)
-
-stage "list: fls -r -p on disk.raw vs qsalvage list --json on disk.vhdx, best of $RUNS"
-# Warm-up: one run each, so both then read their image from the page cache;
-# their outputs are kept for the counts.
-run_timed "$work/fls.txt" "${fls_cmd[@]}"
-fls_warm=$run_seconds
-log "   warm-up fls          ${run_seconds}s"
+start_listing
 read -r fls_files fls_deleted < <(count_fls "$work/fls.txt")
 log "   fls lists $fls_files files, and $fls_deleted deleted-looking entries from hash-index blocks; created: $made_files"
 # If Sleuth Kit does not see every file that was written, the disk is wrong,
@@ -580,74 +457,17 @@ log "   fls lists $fls_files files, and $fls_deleted deleted-looking entries fro
 (( fls_files == made_files )) ||
     fail "fls lists $fls_files files on a disk made with $made_files; remove $cached and run again"
 
-run_may_fail=1
-run_timed "$work/list.json" "${qs_list_cmd[@]}"
-run_may_fail=0
-if (( run_failed )); then
-    if grep -qi 'volumes is not available yet' "$work/err.txt"; then
-        log "   qsalvage says: $(grep -i 'volumes is not available yet' "$work/err.txt" | head -n 1)"
-        log ""
-        log "ext.sh: this qsalvage cannot read ext volumes yet; stopping before any timing."
-        log "        The disk is ready for when it can: $vhdx"
-        log "        ($made_files files; fls lists them all in ${fls_warm}s)."
-        exit 4
-    fi
-    log "FAILED: ${qs_list_cmd[*]}"
-    tail -n 20 "$work/err.txt" | sed 's/^/  | /' >&2 || true
-    exit 1
-fi
-log "   warm-up qsalvage     ${run_seconds}s  rss $(( run_rss_kib / 1024 )) MiB"
-read -r qs_files qs_deleted < <(count_qs "$work/list.json")
-log "   qsalvage lists $qs_files files ($qs_deleted deleted)"
-if (( qs_files != fls_files )); then
-    show_difference "$work/fls.txt" "$work/list.json"
-    fail "qsalvage lists $qs_files files, fls $fls_files; a timing of listings that differ would mean nothing"
-fi
+warm_up_list ext
 (( qs_deleted == 0 )) ||
     log "   note: nothing was deleted on this volume, yet qsalvage lists $qs_deleted deleted files"
-
-# Which tool goes first switches every round, so drift in the machine's
-# state hits both alike. Interference only ever adds time, so the best run
-# is the one closest to the tool's own cost.
-t_fls=() t_list=() rss_list=()
-time_fls() { run_timed /dev/null "${fls_cmd[@]}"; t_fls+=("$run_seconds"); detail "$r" fls; }
-time_list() {
-    run_timed /dev/null "${qs_list_cmd[@]}"
-    t_list+=("$run_seconds"); rss_list+=("$run_rss_kib"); detail "$r" "qsalvage"
-}
-for (( r = 1; r <= RUNS; r++ )); do
-    if (( r % 2 )); then time_fls; time_list; else time_list; time_fls; fi
-done
-log "   fls      best $(min_of "${t_fls[@]}")s median $(median "${t_fls[@]}")s worst $(max_of "${t_fls[@]}")s"
-log "   qsalvage best $(min_of "${t_list[@]}")s median $(median "${t_list[@]}")s worst $(max_of "${t_list[@]}")s"
+time_listing
 
 if (( have_tsk_recover )); then
-    stage "save: tsk_recover -a on disk.raw vs qsalvage save on disk.vhdx, best of $RUNS, into $outputs"
-    # Every run writes into a new empty folder, and no output is deleted
-    # before the last run: on ext4 without a journal a new inode is never
-    # one freed in the last minute, and skipping thousands of those on every
-    # create slows down a run that follows an `rm -rf` of the previous one.
-    mkdir -p "$outputs"
-    tsk_cmd() { mkdir "$1"; run_timed "$work/tsk.txt" tsk_recover -a -o "$PART_START" "$raw" "$1"; }
-    save_cmd() { mkdir "$1"; run_timed /dev/null "$qsalvage" save "$vhdx" --volume 0 --output "$1"; }
-
-    tsk_cmd "$outputs/tsk-0"
-    log "   warm-up tsk_recover  ${run_seconds}s  ($(tail -n 1 "$work/tsk.txt"))"
-    save_cmd "$outputs/qs-0"
-    log "   warm-up qsalvage     ${run_seconds}s  rss $(( run_rss_kib / 1024 )) MiB"
+    start_saving -a
     read -r tsk_saved qs_saved qs_extra qs_extra_empty saved_cut saved_bad < <(compare_saved "$outputs/tsk-0" "$outputs/qs-0")
     log "   files saved: tsk_recover $tsk_saved, qsalvage $qs_saved ($qs_extra that tsk_recover did not save, $qs_extra_empty of them empty);" \
         "of tsk_recover's, $saved_cut under a name qsalvage had to cut, $saved_bad missing or different in qsalvage's output"
-
-    t_tsk=() t_save=()
-    time_tsk() { tsk_cmd "$outputs/tsk-$r"; t_tsk+=("$run_seconds"); detail "$r" tsk_recover; }
-    time_save() { save_cmd "$outputs/qs-$r"; t_save+=("$run_seconds"); detail "$r" qsalvage; }
-    for (( r = 1; r <= RUNS; r++ )); do
-        if (( r % 2 )); then time_tsk; time_save; else time_save; time_tsk; fi
-    done
-    log "   tsk_recover best $(min_of "${t_tsk[@]}")s median $(median "${t_tsk[@]}")s worst $(max_of "${t_tsk[@]}")s"
-    log "   qsalvage    best $(min_of "${t_save[@]}")s median $(median "${t_save[@]}")s worst $(max_of "${t_save[@]}")s"
-    rm -rf -- "$outputs"
+    time_saving
 else
     log ""
     log "note: tsk_recover is missing (Debian package: sleuthkit); save is not timed"
@@ -655,26 +475,11 @@ fi
 
 # -------------------------------------------------------------- summary ----
 
-# Judged on the printed values, so "0.50" never reads FAIL.
-verdict_ratio() { awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { r = sprintf("%.2f", (b > 0) ? a / b : 0) + 0; printf "%.2f %s\n", r, (r <= t) ? "PASS" : "FAIL" }'; }
-read -r list_ratio list_verdict < <(verdict_ratio "$(min_of "${t_list[@]}")" "$(min_of "${t_fls[@]}")" "$LIST_RATIO_TARGET")
-rss_mib=$(awk -v k="$(max_of "${rss_list[@]}")" 'BEGIN { printf "%.1f", k / 1024 }')
-verdicts=("$list_verdict")
-
 printf '\nqsalvage vs Sleuth Kit %s, ext4 volume of %d files in %d folders, %d KiB blocks, %d MiB MBR disk, best of %d runs\n' \
     "$(fls -V | awk '{ print $NF }')" "$made_files" "$made_folders" "$BLOCK_KIB" "$DISK_MIB" "$RUNS"
-printf 'qsalvage reads disk.vhdx; fls and tsk_recover read the raw disk qemu-img made from it, with no container to read\n'
-printf 'list: qsalvage %.3f s, fls %.3f s, ratio %s (target <= %s) %s\n' \
-    "$(min_of "${t_list[@]}")" "$(min_of "${t_fls[@]}")" "$list_ratio" "$LIST_RATIO_TARGET" "$list_verdict"
-printf 'list: qsalvage max RSS %s MiB\n' "$rss_mib"
-printf 'list: files listed: qsalvage %d, fls %d, created %d\n' "$qs_files" "$fls_files" "$made_files"
+print_list_summary
 if (( have_tsk_recover )); then
-    read -r save_ratio save_verdict < <(verdict_ratio "$(min_of "${t_save[@]}")" "$(min_of "${t_tsk[@]}")" "$SAVE_RATIO_TARGET")
-    # tsk_recover leaves out empty files, so qsalvage may have saved more.
-    save_check=$( (( saved_bad == 0 && qs_saved >= tsk_saved )) && echo PASS || echo FAIL)
-    verdicts+=("$save_verdict" "$save_check")
-    printf 'save: qsalvage %.3f s, tsk_recover %.3f s, ratio %s (target <= %s) %s\n' \
-        "$(min_of "${t_save[@]}")" "$(min_of "${t_tsk[@]}")" "$save_ratio" "$SAVE_RATIO_TARGET" "$save_verdict"
+    print_save_timing
     printf "save: files saved: qsalvage %d, tsk_recover %d, created %d (it skips empty files; qsalvage saved %d it did not, %d of them empty);" \
         "$qs_saved" "$tsk_saved" "$made_files" "$qs_extra" "$qs_extra_empty"
     printf " of tsk_recover's, %d under a name qsalvage had to cut, %d missing or different in qsalvage's output %s\n" \
@@ -685,11 +490,4 @@ fi
 if (( have_tsk_recover && saved_bad > 0 )); then
     exit 1
 fi
-missed=0
-for v in "${verdicts[@]}"; do
-    [[ $v == PASS ]] || missed=1
-done
-if (( missed )) && [[ ${BENCH_STRICT:-0} == 1 ]]; then
-    exit 3
-fi
-exit 0
+exit_by_verdicts "${verdicts[@]}"

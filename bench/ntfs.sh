@@ -45,17 +45,12 @@ readonly PART_START=2048                 # sectors; where the one partition begi
 
 script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo_root=$(cd "$script_dir/.." && pwd)
-
-log() { printf '%s\n' "$*" >&2; }
-die() { log "ntfs.sh: $*"; exit 2; }
-started=$SECONDS
-stage() { log ""; log "== [$(( SECONDS - started ))s] $*"; }
+bench_name=ntfs.sh
+# shellcheck source=bench/lib.sh
+source "$repo_root/bench/lib.sh"
 
 # ---------------------------------------------------------------- tools ----
 
-need() {
-    command -v "$1" >/dev/null 2>&1 || die "$1 is missing (Debian package: $2)"
-}
 [[ $(id -u) -eq 0 ]] || die "must run as root (loop device and ntfs-3g mount)"
 [[ -c /dev/fuse ]] || die "/dev/fuse is missing; ntfs-3g needs FUSE"
 need qemu-img qemu-utils
@@ -66,17 +61,7 @@ need ntfs-3g ntfs-3g
 need fls sleuthkit
 need tsk_recover sleuthkit
 need python3 python3
-
-# GNU time is the one that reports peak RSS; the shell keyword cannot.
-if [[ ! -x /usr/bin/time ]]; then
-    if command -v apt-get >/dev/null 2>&1; then
-        log "/usr/bin/time is missing; installing the Debian package 'time'"
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time >/dev/null ||
-            die "could not install 'time'; run: apt-get update && apt-get install time"
-    else
-        die "/usr/bin/time is missing; install the Debian package 'time'"
-    fi
-fi
+need_gnu_time
 
 (( RUNS >= 1 )) || die "BENCH_RUNS must be at least 1"
 (( FOLDERS >= 1 && FILES >= FOLDERS )) || die "BENCH_FILES must be at least BENCH_FOLDERS (>= 1)"
@@ -87,18 +72,12 @@ fi
 
 # ------------------------------------------------------------- qsalvage ----
 
-# shellcheck source=bench/lib.sh
-source "$repo_root/bench/lib.sh"
 resolve_qsalvage "${1:-}"
 
 # ------------------------------------------------------------ work area ----
 
-out_parent=${BENCH_OUTPUT_DIR:-}
-[[ -z $out_parent || ( -d $out_parent && -w $out_parent ) ]] || die "BENCH_OUTPUT_DIR $out_parent is not a writable folder"
-work=$(mktemp -d "${TMPDIR:-/tmp}/qsalvage-bench-ntfs.XXXXXX")
+make_work_area ntfs
 mnt=$work/mnt
-outputs=$work/out
-[[ -n $out_parent ]] && outputs=$(mktemp -d "$out_parent/qsalvage-bench-ntfs-out.XXXXXX")
 loop_dev=
 mounted=0
 
@@ -117,6 +96,7 @@ wait_device_free() {
     log "warning: $dev is still busy"
 }
 
+# shellcheck disable=SC2317  # runs from the exit trap
 cleanup() {
     local rc=$?
     set +e
@@ -134,30 +114,13 @@ cleanup() {
     fi
     exit "$rc"
 }
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+on_exit cleanup
 
 # The sparse raw disk and the VHDX each hold the used part of the volume,
 # about 5 KiB a file; every save output about as much again, and all of
 # them are kept until the last save run (see the save stage for why).
-need_mib=$(( FILES * 10 / 1024 + 512 ))
-out_need_mib=$(( FILES * 11 * (RUNS + 1) / 1024 ))
-free_mib=$(df -Pm "$work" | awk 'NR == 2 { print $4 }')
-if [[ -n $out_parent ]]; then
-    out_free_mib=$(df -Pm "$outputs" | awk 'NR == 2 { print $4 }')
-    (( out_free_mib >= out_need_mib )) ||
-        die "$out_parent has $out_free_mib MiB free, about $out_need_mib MiB are needed"
-else
-    need_mib=$(( need_mib + out_need_mib ))
-fi
-(( free_mib >= need_mib )) || die "$work has $free_mib MiB free, about $need_mib MiB are needed"
-
-# Other work on the machine shows up as noise in every timing.
-read -r load1 _ < /proc/loadavg
-if awk -v l="$load1" -v c="$(nproc)" 'BEGIN { exit !(l > c / 2) }'; then
-    log "note: load average is $load1 on $(nproc) CPUs; expect noisy timings"
-fi
+need_space $(( FILES * 10 / 1024 + 512 )) $(( FILES * 11 * (RUNS + 1) / 1024 ))
+note_load
 
 raw=$work/disk.raw
 vhdx=$work/disk.vhdx
@@ -263,35 +226,10 @@ log "   disk.raw uses $(du -m "$raw" | cut -f1) MiB, disk.vhdx $(du -m "$vhdx" |
 # Sleuth Kit reads raw images only, so it gets disk.raw, the very disk the
 # VHDX was made from; qsalvage reads the VHDX, which is the harder job (every
 # read goes through the block allocation table).
-"$qsalvage" volumes "$vhdx" 2>/dev/null | awk -v s="$PART_START" '$1 == 0 && $2 == "NTFS" && $NF == s { ok = 1 } END { exit !ok }' ||
-    { "$qsalvage" volumes "$vhdx" >&2 || true; log "qsalvage does not see volume 0 as NTFS at sector $PART_START"; exit 1; }
+volume_0_is '^NTFS$' ||
+    { log "qsalvage does not see volume 0 as NTFS at sector $PART_START"; exit 1; }
 
 # --------------------------------------------------------------- timing ----
-
-# run_timed OUT COMMAND... : runs COMMAND under GNU time with stdout to OUT;
-# sets run_seconds, run_rss_kib, run_user and run_sys. Dirty pages of earlier
-# runs (the save outputs) are flushed first so that no run pays for
-# another's writeback.
-run_timed() {
-    local out=$1 t0 t1
-    shift
-    sync
-    t0=$EPOCHREALTIME
-    if ! /usr/bin/time -f '%M %U %S' -o "$work/time.txt" "$@" >"$out" 2>"$work/err.txt"; then
-        log "FAILED: $*"
-        tail -n 20 "$work/err.txt" | sed 's/^/  | /' >&2 || true
-        sed 's/^/  | /' "$work/time.txt" >&2 || true
-        exit 1
-    fi
-    t1=$EPOCHREALTIME
-    run_seconds=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
-    read -r run_rss_kib run_user run_sys < <(tail -n 1 "$work/time.txt")
-}
-
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-max_of() { printf '%s\n' "$@" | sort -g | tail -n 1; }
-min_of() { printf '%s\n' "$@" | sort -g | head -n 1; }
-detail() { log "   run $1 $(printf '%-12s' "$2") ${run_seconds}s  (user ${run_user}s sys ${run_sys}s, rss $(( run_rss_kib / 1024 )) MiB)"; }
 
 # The metadata files ($MFT, $Secure:$SDS, $Extend/...) are listed in
 # different ways (fls shows each named stream as a file of its own), so the
@@ -315,74 +253,37 @@ count_saved() { # FOLDER : regular files, of them outside $...
     find "$1" -type f | awk -v top="$1/" '{ all++; if (substr($0, length(top) + 1) !~ /^\$/) user++ } END { printf "%d %d\n", all, user }'
 }
 
-fls_cmd=(fls -r -p -o "$PART_START" "$raw")
-qs_list_cmd=("$qsalvage" list "$vhdx" --volume 0 --json)
-
-stage "list: fls -r -p on disk.raw vs qsalvage list --json on disk.vhdx, best of $RUNS"
-# Warm-up: one run each, so both then read their image from the page cache;
-# their outputs are kept for the counts.
-run_timed "$work/fls.txt" "${fls_cmd[@]}"
-log "   warm-up fls          ${run_seconds}s"
+start_listing
 run_timed "$work/list.json" "${qs_list_cmd[@]}"
-log "   warm-up qsalvage     ${run_seconds}s  rss $(( run_rss_kib / 1024 )) MiB"
+log_qs_warm_up
 read -r fls_all fls_user fls_deleted < <(count_fls "$work/fls.txt")
 read -r qs_all qs_user qs_deleted < <(count_qs "$work/list.json")
 log "   regular files: fls $fls_all ($fls_user outside \$ files, $fls_deleted deleted)," \
     "qsalvage $qs_all ($qs_user outside \$ files, $qs_deleted deleted); created and kept: $live_files"
+time_listing
 
-# Which tool goes first switches every round, so drift in the machine's
-# state hits both alike. Interference only ever adds time, so the best run
-# is the one closest to the tool's own cost.
-t_fls=() t_list=() rss_list=()
-time_fls() { run_timed /dev/null "${fls_cmd[@]}"; t_fls+=("$run_seconds"); detail "$r" fls; }
-time_list() {
-    run_timed /dev/null "${qs_list_cmd[@]}"
-    t_list+=("$run_seconds"); rss_list+=("$run_rss_kib"); detail "$r" "qsalvage"
-}
-for (( r = 1; r <= RUNS; r++ )); do
-    if (( r % 2 )); then time_fls; time_list; else time_list; time_fls; fi
-done
-log "   fls      best $(min_of "${t_fls[@]}")s median $(median "${t_fls[@]}")s worst $(max_of "${t_fls[@]}")s"
-log "   qsalvage best $(min_of "${t_list[@]}")s median $(median "${t_list[@]}")s worst $(max_of "${t_list[@]}")s"
-
-stage "save: tsk_recover -a on disk.raw vs qsalvage save on disk.vhdx, best of $RUNS, into $outputs"
 # Every run writes into a new empty folder, and no output is deleted before
 # the last run: on ext4 without a journal, a new inode is never one freed in
 # the last minute, and skipping tens of thousands of those on every create
 # made a run right after an `rm -rf` of the previous output up to ten times
 # slower. run_timed's sync keeps one run's writeback out of the next.
-mkdir -p "$outputs"
-tsk_cmd() { mkdir "$1"; run_timed "$work/tsk.txt" tsk_recover -a -o "$PART_START" "$raw" "$1"; }
-save_cmd() { mkdir "$1"; run_timed /dev/null "$qsalvage" save "$vhdx" --volume 0 --output "$1"; }
-
-tsk_cmd "$outputs/tsk-0"
-log "   warm-up tsk_recover  ${run_seconds}s  ($(tail -n 1 "$work/tsk.txt"))"
-save_cmd "$outputs/qs-0"
-log "   warm-up qsalvage     ${run_seconds}s  rss $(( run_rss_kib / 1024 )) MiB" \
-    "($(grep -ao '[0-9]* files: .*namesake' "$work/err.txt" | tail -n 1))"
+# For the log: the line of qsalvage's warm-up save that counts the files
+# and the namesakes.
+# shellcheck disable=SC2317  # start_saving calls it
+namesakes() { echo "($(grep -ao '[0-9]* files: .*namesake' "$work/err.txt" | tail -n 1))"; }
+start_saving -a namesakes
 read -r tsk_saved_all tsk_saved_user < <(count_saved "$outputs/tsk-0")
 read -r qs_saved_all qs_saved_user < <(count_saved "$outputs/qs-0")
 log "   files saved: tsk_recover $tsk_saved_all ($tsk_saved_user outside \$ files," \
     "$(du -sm "$outputs/tsk-0" | cut -f1) MiB), qsalvage $qs_saved_all ($qs_saved_user outside \$ files," \
     "$(du -sm "$outputs/qs-0" | cut -f1) MiB)"
-
-t_tsk=() t_save=()
-time_tsk() { tsk_cmd "$outputs/tsk-$r"; t_tsk+=("$run_seconds"); detail "$r" tsk_recover; }
-time_save() { save_cmd "$outputs/qs-$r"; t_save+=("$run_seconds"); detail "$r" qsalvage; }
-for (( r = 1; r <= RUNS; r++ )); do
-    if (( r % 2 )); then time_tsk; time_save; else time_save; time_tsk; fi
-done
-log "   tsk_recover best $(min_of "${t_tsk[@]}")s median $(median "${t_tsk[@]}")s worst $(max_of "${t_tsk[@]}")s"
-log "   qsalvage    best $(min_of "${t_save[@]}")s median $(median "${t_save[@]}")s worst $(max_of "${t_save[@]}")s"
-rm -rf -- "$outputs"
+time_saving
 
 # ---------------------------------------------------------------- table ----
 
-# Judged on the printed values, so "0.50" never reads FAIL.
-verdict_ratio() { awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { r = sprintf("%.2f", (b > 0) ? a / b : 0) + 0; printf "%.2f %s\n", r, (r <= t) ? "PASS" : "FAIL" }'; }
 read -r list_ratio list_verdict < <(verdict_ratio "$(min_of "${t_list[@]}")" "$(min_of "${t_fls[@]}")" "$LIST_RATIO_TARGET")
 read -r save_ratio save_verdict < <(verdict_ratio "$(min_of "${t_save[@]}")" "$(min_of "${t_tsk[@]}")" "$SAVE_RATIO_TARGET")
-rss_mib=$(awk -v k="$(max_of "${rss_list[@]}")" 'BEGIN { printf "%.1f", k / 1024 }')
+rss_mib=$(max_rss_mib "${rss_list[@]}")
 rss_verdict=$(awk -v m="$rss_mib" -v t="$RSS_TARGET_MIB" 'BEGIN { print (m < t) ? "PASS" : "FAIL" }')
 within() { local d=$(( $1 - $2 )); (( d < 0 )) && d=$(( -d )); (( d <= SLACK )) && echo PASS || echo FAIL; }
 list_count_verdict=$(within "$qs_user" "$fls_user")
@@ -410,11 +311,4 @@ printf '%-34s %12d %12d %8d\n' "      files saved, all" "$tsk_saved_all" "$qs_sa
 printf 'created %d files, kept %d; tsk_recover -a saves allocated files only, qsalvage save deleted ones too\n' \
     "$made_files" "$live_files"
 
-missed=0
-for v in "$list_verdict" "$save_verdict" "$rss_verdict" "$list_count_verdict" "$save_count_verdict"; do
-    [[ $v == PASS ]] || missed=1
-done
-if (( missed )) && [[ ${BENCH_STRICT:-0} == 1 ]]; then
-    exit 3
-fi
-exit 0
+exit_by_verdicts "$list_verdict" "$save_verdict" "$rss_verdict" "$list_count_verdict" "$save_count_verdict"

@@ -13,11 +13,11 @@ set -euo pipefail
 
 repo_root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${BENCH_RUNS:-3}
-log() { printf '%s\n' "$*" >&2; }
-die() { log "volumes.sh: $*"; exit 2; }
-need() { command -v "$1" >/dev/null || die "needs $1 (Debian $2)"; }
+bench_name=volumes.sh
 # shellcheck source=bench/lib.sh
 source "$repo_root/bench/lib.sh"
+# Worded as the checks below.
+need() { command -v "$1" >/dev/null || die "needs $1 (Debian $2)"; }
 resolve_qsalvage "${1:-}"
 command -v qemu-img >/dev/null || { echo "volumes.sh: needs qemu-img (Debian qemu-utils)" >&2; exit 2; }
 command -v openssl >/dev/null || { echo "volumes.sh: needs openssl" >&2; exit 2; }
