@@ -4,6 +4,7 @@
 
 #include "support/Fixtures.h"
 #include "support/ListingJson.h"
+#include "support/TabFields.h"
 
 #include <gtest/gtest.h>
 
@@ -31,10 +32,7 @@ HfsManifest hfsManifest(const std::string& name)
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#')
             continue;
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        for (std::string x; std::getline(fields, x, '\t');)
-            f.push_back(x);
+        std::vector<std::string> f = test::tabFields(line);
         if (f[0] == "volume" && f.size() >= 3) {
             m.startSector = f[1];
             m.sectors = f[2];

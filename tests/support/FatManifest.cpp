@@ -1,25 +1,13 @@
 #include "support/FatManifest.h"
 
+#include "support/TabFields.h"
+
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 
 namespace qis::test {
-namespace {
-
-std::vector<std::string> splitTabs(const std::string& line)
-{
-    std::vector<std::string> fields;
-    std::string field;
-    std::istringstream in(line);
-    while (std::getline(in, field, '\t'))
-        fields.push_back(field);
-    return fields;
-}
-
-} // namespace
-
 bool FatManifestEntry::has(const std::string& property) const
 {
     std::istringstream in(properties);
@@ -44,7 +32,7 @@ FatManifest fatManifest(const std::string& name)
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#')
             continue;
-        auto f = splitTabs(line);
+        auto f = tabFields(line);
         if (f[0] == "volume" && f.size() >= 5) {
             m.fileSystem = f[2];
             m.startSector = std::stoull(f[4]);
