@@ -23,6 +23,12 @@ constexpr std::size_t kSearchChunk = 1u << 20;
 constexpr std::uint64_t kTableChunk = 4u << 20;
 constexpr std::uint64_t kCopyPiece = 1u << 20;
 
+// blocks × block size, or the largest value where that does not fit.
+std::uint64_t saturatingBytes(std::uint64_t blocks, std::uint64_t blockSize)
+{
+    return blocks > UINT64_MAX / blockSize ? UINT64_MAX : blocks * blockSize;
+}
+
 std::optional<UnixTime> unixTime(std::uint32_t seconds, std::uint32_t extra)
 {
     if (seconds == 0)
@@ -72,6 +78,9 @@ bool ext2Class::findSuperblock(JobContext& job)
             auto sb = Superblock::parse(std::span<const std::uint8_t>(chunk).subspan(at, kSuperblockSize));
             if (!sb || !sb->isAt(base + at))
                 continue;
+            // Nothing is read past the volume, whatever the superblock claims.
+            if (volumeSize != 0)
+                sb->blocksCount = std::min<std::uint64_t>(sb->blocksCount, volumeSize / sb->blockSize());
             superblock = sb;
             superblockOffset = base + at;
             return true;
@@ -123,7 +132,10 @@ void ext2Class::readInodeTables(JobContext& job)
     std::uint64_t inUse = 0;
     for (const GroupDescriptor& d : descriptors)
         inUse += usedInodes(d);
-    inodeList.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(inUse, 1u << 24)));
+    // Only as much as the count and the volume can hold: the fields may lie.
+    inUse = std::min({inUse, std::uint64_t{sb.inodesCount}, saturatingBytes(sb.blocksCount, B) / sb.inodeSize,
+                      std::uint64_t{1} << 20});
+    inodeList.reserve(static_cast<std::size_t>(inUse));
     for (std::int32_t g = 1; g <= groups; ++g) {
         if (job.stopSeen(stopRequested)) {
             stopRequested.store(false);
@@ -137,6 +149,11 @@ void ext2Class::readInodeTables(JobContext& job)
         if (d.inodeTable == 0 || d.inodeTable >= sb.blocksCount)
             continue;
         const std::uint64_t first = static_cast<std::uint64_t>(g - 1) * sb.inodesPerGroup;
+        if (first >= sb.inodesCount)
+            break;
+        // A table ends with the volume and holds no more than the inode count.
+        used = std::min({used, saturatingBytes(sb.blocksCount - d.inodeTable, B) / sb.inodeSize,
+                         std::uint64_t{sb.inodesCount} - first});
         const std::uint64_t perChunk = std::max<std::uint64_t>(1, kTableChunk / sb.inodeSize);
         for (std::uint64_t i0 = 0; i0 < used; i0 += perChunk) {
             std::uint64_t count = std::min(perChunk, used - i0);
@@ -209,6 +226,10 @@ void ext2Class::nameEntries(const ExtEntry& directory, JobContext& job)
             data.resize(static_cast<std::size_t>(n * B));
             readVolumeBytes(*reader, (run.physical + b) * B, data);
             for (std::uint64_t k = 0; k < n; ++k) {
+                // A block is read as a directory once: damaged maps that share
+                // blocks cannot make the pass read the volume over and over.
+                if (!directoryBlocksSeen_.insert(run.physical + b + k).second)
+                    continue;
                 auto block = std::span<const std::uint8_t>(data).subspan(k * B, B);
                 for (const DirectoryEntry& d : directoryEntries(block, superblock->hasFileType())) {
                     if (d.inode == 0 || d.inode > superblock->inodesCount)
@@ -272,6 +293,7 @@ void ext2Class::nameDeleted(const DirectoryEntry& d, std::int64_t parent)
 void ext2Class::readDirectories(JobContext& job)
 {
     extraNames_.clear();
+    directoryBlocksSeen_.clear();
     const auto n = static_cast<std::int32_t>(std::min<std::size_t>(inodeList.size(), INT32_MAX));
     job.reporter().setProgressRange(0, n);
     char text[96];
@@ -340,6 +362,7 @@ void ext2Class::buildEntryMap(JobContext& job)
         entryMap.push_back(std::move(e));
     }
     extraNames_.clear();
+    directoryBlocksSeen_ = {};
     inodeList.clear();
     inodeList.shrink_to_fit();
 }

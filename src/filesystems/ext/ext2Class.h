@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <optional>
+#include <unordered_set>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,7 @@ private:
     void nameDeleted(const extdisk::DirectoryEntry& entry, std::int64_t parent);
     ExtEntry* inodeEntry(std::uint64_t inodeNumber);
     std::vector<ExtEntry> extraNames_; // further names of inodes that have one already
+    std::unordered_set<std::uint64_t> directoryBlocksSeen_;
 };
 
 // "-OE-OW-OR-GE-GW-GR-UE-UW-UR", the permission bits set in that order.

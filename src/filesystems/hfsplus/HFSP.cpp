@@ -59,6 +59,14 @@ void HFSP::attachVolume()
     reader->seek(0, 0);
 }
 
+std::uint64_t HFSP::volumeBlocks() const
+{
+    std::uint64_t blocks = header.totalBlocks;
+    if (volumeSize != 0 && blockSize != 0)
+        blocks = std::min<std::uint64_t>(blocks, volumeSize / blockSize);
+    return blocks;
+}
+
 bool HFSP::readVolumeHeader()
 {
     std::uint8_t bytes[512];
@@ -115,7 +123,8 @@ bool HFSP::readNodes(const std::vector<Extent>& extents, std::uint16_t nodeSize,
                      bool failOnBadHeader, JobContext& job)
 {
     nodes.clear();
-    const std::uint64_t forkBytes = blocksIn(extents) * blockSize;
+    // A tree no larger than its extents say, nor than the volume.
+    const std::uint64_t forkBytes = std::min(blocksIn(extents), volumeBlocks()) * blockSize;
     std::vector<std::uint8_t> first(std::max<std::size_t>(512, nodeSize));
     readFork(extents, 0, first);
     auto h = BTreeHeader::parse(first);
@@ -428,12 +437,17 @@ bool HFSP::saveEntryContents(std::int64_t key, DataSink& out)
     std::uint64_t remaining = e->size;
     bool complete = true;
     std::vector<std::uint8_t> piece;
+    const std::uint64_t limit = volumeBlocks();
     for (const Extent& x : extents) {
         if (remaining == 0)
             break;
-        if (x.startBlock == 0 || std::uint64_t{x.startBlock} + x.blockCount > header.totalBlocks)
-            complete = false; // outside the volume: those bytes are not the file's
-        std::uint64_t length = std::min<std::uint64_t>(std::uint64_t{x.blockCount} * blockSize, remaining);
+        // An extent that leaves the volume names no data of this file.
+        if (x.startBlock == 0 || x.startBlock >= limit)
+            break;
+        std::uint64_t blocks = std::min<std::uint64_t>(x.blockCount, limit - x.startBlock);
+        if (blocks < x.blockCount)
+            complete = false;
+        std::uint64_t length = std::min<std::uint64_t>(blocks * blockSize, remaining);
         for (std::uint64_t at = 0; at < length;) {
             std::uint64_t n = std::min(kCopyPiece, length - at);
             piece.resize(static_cast<std::size_t>(n));

@@ -70,6 +70,8 @@ private:
     bool readNodes(const std::vector<hfsdisk::Extent>& extents, std::uint16_t nodeSize, std::vector<NodeInfo>& nodes,
                    bool failOnBadHeader, JobContext& job);
     bool readNode(const NodeInfo& node, std::span<std::uint8_t> out);
+    // Allocation blocks of the volume: the header's count, no more than the volume list's size.
+    [[nodiscard]] std::uint64_t volumeBlocks() const;
 
     std::vector<hfsdisk::Extent> catalogExtents_;
 };

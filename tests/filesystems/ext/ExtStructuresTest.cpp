@@ -222,5 +222,29 @@ TEST_F(ExtBlockMapTest, LoopsWrongDepthsAndPointersOffTheVolumeEndQuietly)
     EXPECT_EQ(runs[2].physical, 33u);
 }
 
+TEST(ExtScan, CountsTheVolumeCannotHoldCostNeitherMemoryNorTime)
+{
+    // One group claiming four billion inodes on a 1 MiB volume.
+    test::TempDir dir;
+    std::vector<std::uint8_t> image(1 << 20, 0);
+    auto sb = superblockBytes(0);
+    le32(&sb[0x00], 0xFFFFFFF0u);
+    le32(&sb[0x04], 1024);
+    le32(&sb[0x28], 0xFFFFFFF0u);
+    std::memcpy(&image[1024], sb.data(), sb.size());
+    le32(&image[2048 + 0x08], 5); // the group's inode table at block 5
+    test::writeWholeFile(dir / "ext.img", image);
+    FileReadSeekRaw reader;
+    ASSERT_TRUE(reader.open(dir / "ext.img"));
+    ext2Class ext(reader);
+    ext.volumeSizeText = "1";
+    NullReporter quiet;
+    PauseGate gate;
+    JobContext job(quiet, gate);
+    EXPECT_TRUE(ext.runScan(job));
+    EXPECT_TRUE(ext.topLevelEntries().empty());
+    EXPECT_LE(ext.entryMap.size(), 1u); // ROOT alone
+}
+
 } // namespace
 } // namespace qis
