@@ -241,16 +241,9 @@ bool Fat64Class::saveEntryContents(std::uint32_t index, DataSink& out)
         out.skip(r.dataLength);
         return valid == 0;
     }
-    // One run of clusters is known from the entry alone. A deleted file's
-    // chain was cleared with its entry and the FAT there now belongs to
-    // other files, so only its first cluster is its own.
-    bool contiguous = r.noFatChain() || isDriveFormatted;
+    // One run of clusters is known from the entry alone.
     bool deleted = r.isDeleted();
-    ClusterSpan span{heapPosition, clusterBytes, [this, contiguous, deleted](std::uint32_t from) {
-                         if (contiguous)
-                             return from + 1;
-                         return deleted ? FatTable::kEnd : fat.next(from);
-                     }};
+    ClusterSpan span = fileClusters(fat, heapPosition, clusterBytes, r.noFatChain() || isDriveFormatted, deleted);
     CopyResult copied = copyClusters(*reader, fat, span, r.firstCluster, valid, out);
     bool complete = copied.readable;
     std::uint64_t remaining = valid - copied.written;

@@ -12,6 +12,16 @@ constexpr std::uint64_t kCopyPiece = 1u << 20;
 
 } // namespace
 
+ClusterSpan fileClusters(FatTable& fat, std::uint64_t heapOffset, std::uint64_t clusterBytes, bool oneRun,
+                         bool deleted)
+{
+    return {heapOffset, clusterBytes, [&fat, oneRun, deleted](std::uint32_t from) {
+                if (oneRun)
+                    return from + 1;
+                return deleted ? FatTable::kEnd : fat.next(from);
+            }};
+}
+
 CopyResult copyClusters(readWriteInterface& reader, const FatTable& fat, const ClusterSpan& span, std::uint32_t first,
                         std::uint64_t bytes, DataSink& out)
 {

@@ -18,6 +18,14 @@ struct ClusterSpan {
     std::function<std::uint32_t(std::uint32_t from)> advance;
 };
 
+// How one of a file's clusters follows another: one after the other when
+// the data is one run (exFAT's no-chain files, or a volume taken as
+// formatted over the files); else through the FAT, except for a deleted
+// file, whose chain was cleared with its entry so that whatever the FAT
+// holds there now belongs to other files: its first cluster is its own.
+ClusterSpan fileClusters(FatTable& fat, std::uint64_t heapOffset, std::uint64_t clusterBytes, bool oneRun,
+                         bool deleted);
+
 struct CopyResult {
     std::uint64_t written = 0; // bytes of data written (less than asked when the chain ended)
     bool readable = true;      // every sector written could be read

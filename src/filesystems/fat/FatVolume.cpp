@@ -285,16 +285,7 @@ bool FatVolume::saveEntryContents(std::uint32_t index, DataSink& out)
         out.skip(remaining);
         return false;
     }
-    // A live file follows its chain. A deleted file's chain was cleared with
-    // its entry, and whatever the FAT holds there now belongs to other
-    // files: it is its first cluster, unless the volume was formatted over
-    // it and its clusters are taken to follow one another.
-    const bool deleted = r.isDeleted != 0;
-    ClusterSpan span{dataRegionOffset, clusterBytes, [this, deleted](std::uint32_t from) {
-                         if (isDriveFormatted)
-                             return from + 1;
-                         return deleted ? FatTable::kEnd : fat.next(from);
-                     }};
+    ClusterSpan span = fileClusters(fat, dataRegionOffset, clusterBytes, isDriveFormatted, r.isDeleted != 0);
     CopyResult copied = copyClusters(*reader, fat, span, c, remaining, out);
     bool complete = copied.readable;
     remaining -= copied.written;
