@@ -15,6 +15,7 @@ int runVolumes(const std::vector<std::string>& words);
 int runList(const std::vector<std::string>& words);
 int runSave(const std::vector<std::string>& words);
 int runSearch(const std::vector<std::string>& words);
+int runCandidates(const std::vector<std::string>& words);
 
 // Prints the usage text (to stderr on a usage error) and returns kExitUsage.
 int usageError(const std::string& why);

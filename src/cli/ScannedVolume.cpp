@@ -7,6 +7,7 @@
 #include "cli/VolumeSelection.h"
 #include "filesystems/RecycleBin.h"
 
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 
@@ -18,7 +19,46 @@ std::string isoTime(const std::optional<UnixTime>& t)
     return t ? formatIsoUtc(t->seconds) : std::string();
 }
 
+bool number(const Arguments& args, const char* name, std::uint64_t& out, std::uint64_t most)
+{
+    auto text = args.value(name);
+    if (!text)
+        return true;
+    auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), out);
+    if (error != std::errc() || end != text->data() + text->size() || out > most) {
+        std::fprintf(stderr, "qsalvage: %s takes a number up to %llu\n", name, static_cast<unsigned long long>(most));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
+
+bool scanOptionsFrom(const Arguments& args, ScanOptions& options)
+{
+    options.driveFormatted = args.flag("--formatted");
+    if (auto mode = args.value("--mode")) {
+        if (*mode == "standard") {
+            options.mode = 1;
+        } else if (*mode == "advanced") {
+            options.mode = 2;
+        } else if (*mode == "deep") {
+            options.mode = 3;
+        } else {
+            std::fprintf(stderr, "qsalvage: --mode is standard, advanced or deep\n");
+            return false;
+        }
+    }
+    std::uint64_t candidate = 0, heap = 0, clusterSize = 0, most = 3;
+    if (!number(args, "--candidate", candidate, 1u << 20) || !number(args, "--heap", heap, 1u << 20) ||
+        !number(args, "--sectors-per-cluster", clusterSize, 65536) || !number(args, "--max", most, 1u << 20))
+        return false;
+    options.candidate = static_cast<std::size_t>(candidate);
+    options.heap = static_cast<std::size_t>(heap);
+    options.clusterSize = static_cast<unsigned>(clusterSize);
+    options.maxFileSystems = static_cast<int>(most);
+    return true;
+}
 
 std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& reporter, int& exitCode)
 {
@@ -34,19 +74,9 @@ std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& re
     }
     scanned->volume = *volume;
     ScanOptions options;
-    options.driveFormatted = args.flag("--formatted");
-    if (auto mode = args.value("--mode")) {
-        if (*mode == "standard") {
-            options.mode = 1;
-        } else if (*mode == "advanced") {
-            options.mode = 2;
-        } else if (*mode == "deep") {
-            options.mode = 3;
-        } else {
-            std::fprintf(stderr, "qsalvage: --mode is standard, advanced or deep\n");
-            exitCode = kExitUsage;
-            return nullptr;
-        }
+    if (!scanOptionsFrom(args, options)) {
+        exitCode = kExitUsage;
+        return nullptr;
     }
     std::string whyNot;
     scanned->scan = makeVolumeScan(*volume, *scanned->state.currentReader, options, whyNot);

@@ -20,6 +20,11 @@ struct ScannedVolume {
     VolumeParser* parser = nullptr; // the scan's view of the parsed table
 };
 
+// The scan options the command line gives (--formatted, --mode, and the
+// advanced picks --candidate, --heap, --sectors-per-cluster, --max); false,
+// with the reason printed, for a value that is not one.
+bool scanOptionsFrom(const Arguments& args, ScanOptions& options);
+
 // Opens the image, finds the volume the options name and runs its parser's
 // scan as a job (Ctrl-C stops it and keeps what was found). On failure
 // prints why, sets exitCode and returns null.

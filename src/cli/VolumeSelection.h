@@ -13,7 +13,8 @@ namespace qis::cli {
 // The options that name a volume: --volume N (an index as `volumes` prints
 // it, found with the same --gpt/--deep options) or a custom volume
 // (--start-sector S --fs LABEL --size-mb M).
-inline const std::vector<std::string> kVolumeValueOptions = {"--volume", "--start-sector", "--fs", "--size-mb", "--mode"};
+inline const std::vector<std::string> kVolumeValueOptions = {"--volume", "--start-sector", "--fs", "--size-mb", "--mode",
+                                                             "--candidate", "--sectors-per-cluster", "--heap", "--max"};
 inline const std::vector<std::string> kVolumeFlags = {"--gpt", "--deep", "--no-skip", "--formatted"};
 
 // Finds the volume the options name on the opened disk; prints why not and

@@ -22,6 +22,8 @@ int main(int argc, char** argv)
         return runSave(words);
     if (command == "search")
         return runSearch(words);
+    if (command == "candidates")
+        return runCandidates(words);
     if (command == "help" || command == "--help" || command == "-h") {
         printUsage();
         return kExitOk;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filesystems/AdvancedChoices.h"
 #include "filesystems/VolumeParser.h"
 #include "images/readWriteInterface.h"
 #include "recovery/JobRunner.h"
@@ -17,6 +18,14 @@ struct ScanOptions {
     bool driveFormatted = false;
     // 1 standard, 2 advanced, 3 deep (the recovery modes).
     int mode = 1;
+    // Advanced mode: how many candidates the searches look for (0 or less
+    // means 3), and the picks among what they found: positions in the
+    // candidate and heap lists, and a cluster-size value as the list offers
+    // it (0: the first one offered).
+    int maxFileSystems = 3;
+    std::size_t candidate = 0;
+    std::size_t heap = 0;
+    unsigned clusterSize = 0;
 };
 
 // The parser chosen for one volume: its scan job, its stop flag, and the
@@ -29,6 +38,9 @@ public:
     virtual bool run(JobContext& job) = 0;
     virtual std::atomic<bool>& stopRequested() = 0;
     virtual VolumeParser& view() = 0;
+    // The advanced mode's searches with their status texts (the first step
+    // of run() in that mode); null when the volume has no advanced mode.
+    virtual const AdvancedChoices* findCandidates(JobContext&) { return nullptr; }
 };
 
 // The parser for the volume's file-system label ("NTFS", "FAT16" or "fat",

@@ -42,6 +42,40 @@ public:
     FatTable fat;
     std::vector<ExfatEntryRecord> entryList;
 
+    // Advanced mode: the FAT, the cluster heap and the cluster size come
+    // from the user's picks among what the searches found; entry sets no
+    // directory walk reaches are kept under "ORPHAN ENTRY".
+    bool advancedMode = false;
+    std::uint64_t volumeSize = 0; // bytes, from the volume list's size
+    std::vector<std::uint64_t> fatCandidates;
+    std::vector<std::uint64_t> heapCandidates;
+    std::vector<std::uint64_t> entryCandidates;
+    std::optional<std::uint64_t> firstLabelPosition; // a volume-label entry the entry scan met
+    // Allocation-bitmap entries the FAT search met: they lie in the root
+    // directory and say how many clusters the volume has.
+    struct BitmapEntry {
+        std::uint64_t position = 0;
+        std::uint64_t length = 0;
+    };
+    std::vector<BitmapEntry> bitmapEntries;
+    // The layout worked out from the first FAT and a bitmap entry, when the
+    // boot sector is gone: the heap's position and the cluster-size shift.
+    std::optional<std::uint64_t> derivedHeap;
+    std::optional<unsigned> derivedShift;
+
+    std::vector<std::uint64_t> findFatCandidates(std::size_t maximum, JobContext& job);
+    // Up to maximum + 1 positions where the cluster heap may begin, the
+    // boot sector's (or the derived) heap first.
+    std::vector<std::uint64_t> findHeapCandidates(std::size_t maximum, JobContext& job);
+    // The sectors-per-cluster shifts offered, most likely first.
+    [[nodiscard]] std::vector<unsigned> clusterShiftChoices() const;
+    void setAdvancedGeometry(unsigned shift);
+    void scanForEntries(JobContext& job);
+    void buildFromCandidates(std::uint64_t heap, std::uint64_t fatAt, JobContext& job);
+    // The whole advanced scan as a job; false (with the message shown)
+    // when a choice is missing.
+    bool runAdvancedScan(JobContext& job, std::size_t fatChoice, std::size_t heapChoice, unsigned shift);
+
     void attachVolume();
     // Shows "cant read file" when sector 0 cannot be read.
     bool checkBootSector(JobReporter& reporter);
@@ -74,6 +108,9 @@ private:
     void parseDirectory(std::uint32_t index, const Subfolder& where, std::size_t depth, JobContext& job);
     void parseEntries(std::span<const std::uint8_t> bytes, std::uint32_t parent, std::vector<Subfolder>& subfolders);
     void enterSubfolders(const std::vector<Subfolder>& subfolders, std::size_t depth, JobContext& job);
+
+    void deriveLayout();
+    void parseOrphanSets(JobContext& job);
 
     std::unordered_set<std::uint32_t> visitedClusters_;
     std::vector<Subfolder> deletedFolders_;

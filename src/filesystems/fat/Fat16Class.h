@@ -17,6 +17,11 @@ public:
 
 protected:
     void parseRootDirectory(JobContext& job) override;
+    void placeAdvancedRoot() override;
+    [[nodiscard]] bool inRootRegion(std::uint64_t position) const override
+    {
+        return position >= rootDirectoryOffset && position - rootDirectoryOffset < rootDirectoryBytes;
+    }
 };
 
 } // namespace qis

@@ -4,7 +4,7 @@ namespace qis {
 
 Fat32Class::Fat32Class(readWriteInterface& reader)
     : FatVolume(reader, Flavour{"Fat32", "Selected Drive is not in Fat32 Format", "Scanning process completed.",
-                                true, false, 4, 0x0FFFFFFF})
+                                true, false, fatscan::TableSignature::Fat32, 4, 0x0FFFFFFF})
 {
 }
 
@@ -20,11 +20,11 @@ bool Fat32Class::checkBootSector()
 
 void Fat32Class::parseRootDirectory(JobContext& job)
 {
-    appendDummyEntry();
     // A root cluster outside the volume is damage; cluster 2 is where
     // formatting tools put the root.
-    std::uint32_t root = fat.isCluster(bpb->rootCluster) ? bpb->rootCluster : 2;
-    parseDirectory(0, root, true, 0, job);
+    if (bpb && !advancedMode)
+        rootCluster = fat.isCluster(bpb->rootCluster) ? bpb->rootCluster : 2;
+    parseDirectory(0, rootCluster, true, 0, job);
 }
 
 } // namespace qis

@@ -14,8 +14,13 @@ public:
     // 32-bit one is not.
     bool checkBootSector() override;
 
+    std::uint32_t rootCluster = 2;
+
 protected:
     void parseRootDirectory(JobContext& job) override;
+    // Formatters put the root at cluster 2, right where the data region starts.
+    void placeAdvancedRoot() override { rootCluster = 2; }
+    [[nodiscard]] bool inRootRegion(std::uint64_t) const override { return false; }
 };
 
 } // namespace qis

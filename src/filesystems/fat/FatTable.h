@@ -2,6 +2,7 @@
 
 #include "images/readWriteInterface.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <unordered_map>
@@ -26,6 +27,9 @@ public:
     // True for the numbers of the volume's clusters, 2 … clusterCount + 1.
     [[nodiscard]] bool isCluster(std::uint64_t cluster) const { return cluster >= 2 && cluster < limit_; }
     [[nodiscard]] std::uint64_t clusterCount() const { return limit_ > 2 ? limit_ - 2 : 0; }
+
+    // Fewer clusters than the table has room for are on the volume.
+    void limitClusters(std::uint64_t clusterCount) { limit_ = std::min(limit_, clusterCount + 2); }
 
     // The cluster that follows in the chain, or kEnd: at the end of a chain,
     // for a free or bad cluster, for a value that names no cluster of the

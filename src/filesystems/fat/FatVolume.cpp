@@ -227,6 +227,7 @@ bool FatVolume::runScan(JobContext& job)
     char text[96];
     std::snprintf(text, sizeof text, "Finding %s File And Directory entries recursively....", flavour_.name);
     job.reporter().setStatusText(text);
+    appendDummyEntry();
     parseRootDirectory(job);
     enterDeletedFolders(job);
     job.reporter().setStatusText("maintaining tree Structure in vector...");

@@ -2,6 +2,7 @@
 
 #include "filesystems/VolumeParser.h"
 #include "filesystems/fat/FatEntryRecord.h"
+#include "filesystems/fat/FatRecoveryScans.h"
 #include "filesystems/fat/FatStructures.h"
 #include "filesystems/fat/FatTable.h"
 #include "images/readWriteInterface.h"
@@ -45,6 +46,32 @@ public:
     FatTable fat;
     std::vector<FatEntryRecord> entryList;
 
+    // Advanced mode: the boot sector is not trusted; the layout comes from a
+    // FAT position and a cluster size the user picked among what the
+    // searches found, and entries the walk cannot reach are kept under
+    // "ORPHAN ENTRY".
+    bool advancedMode = false;
+    std::uint64_t volumeSize = 0; // bytes, from the volume list's size
+    std::vector<std::uint64_t> fatCandidates;
+    std::vector<std::uint64_t> entryCandidates;
+    std::vector<fatscan::DirectoryCluster> directoryClusters; // subdirectories the FAT search met
+    std::optional<std::uint64_t> firstLabelPosition;         // FAT32: a volume label or recycle folder
+    // Where the chosen FAT's copies end, when the search found them one
+    // after the other (0 when not known).
+    std::uint64_t advancedFatEnd = 0;
+
+    // Positions where a FAT begins, at most `maximum` of them.
+    std::vector<std::uint64_t> findFatCandidates(std::size_t maximum, JobContext& job);
+    // The cluster sizes (sectors per cluster) offered, most likely first.
+    [[nodiscard]] std::vector<unsigned> clusterSizeChoices() const;
+    // Every slot of the volume that looks like a directory entry.
+    void scanForEntries(JobContext& job);
+    void prepareAdvancedLayout(std::uint64_t fatPosition, unsigned chosenSectorsPerCluster);
+    void buildFromCandidates(JobContext& job);
+    // The whole advanced scan as a job, from candidate `choice` of
+    // fatCandidates; false (with the message shown) when nothing can be built.
+    bool runAdvancedScan(JobContext& job, std::size_t choice, unsigned chosenSectorsPerCluster);
+
     void attachVolume();
     // Reads sector 0 and keeps it when it is a boot sector of this kind.
     virtual bool checkBootSector() = 0;
@@ -74,6 +101,7 @@ protected:
         const char* completed;       // the message at the end of the scan
         bool freeSlotEndsDirectory;  // FAT32 stops at the first unused slot
         bool linkProgress;           // FAT16 shows progress while linking
+        fatscan::TableSignature table; // how a FAT of this kind begins
         unsigned entryBytes;
         std::uint32_t entryMask;
     };
@@ -81,6 +109,12 @@ protected:
 
     // Appends the root directory's entries (and, below them, everything else).
     virtual void parseRootDirectory(JobContext& job) = 0;
+    // Where the root directory is in an advanced layout, once the data
+    // region is known.
+    virtual void placeAdvancedRoot() = 0;
+    // Entries found by the entry scan that no directory walk reached.
+    void parseCandidateDirectory(JobContext& job);
+    [[nodiscard]] virtual bool inRootRegion(std::uint64_t position) const = 0;
     bool readBootSector();
 
     // A directory being read: the long name gathered so far and the folders

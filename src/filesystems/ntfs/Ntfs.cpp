@@ -47,18 +47,21 @@ bool ntfs::locateMft(JobContext& job)
     bytesPerCluster = b.bytesPerCluster();
     if (bytesPerCluster == 0)
         bytesPerCluster = kDefaultBytesPerCluster;
-    if (!b.signatureOk) {
-        // The search for the first MFT record of a damaged volume comes with
-        // the recovery scans; until then there is no MFT to read.
-        job.reporter().setStatusText("boot sector corrupt.Scanning for first mft entry...");
-        return false;
-    }
+    if (!b.signatureOk)
+        return findFirstMftRecord(job);
     mftReady = true;
     auto mftOffset = checkedMul(b.mftCluster, bytesPerCluster);
     if (!mftOffset || *mftOffset > static_cast<std::uint64_t>(INT64_MAX) || (volumeSize && *mftOffset >= volumeSize))
         return true;
     job.reporter().setStatusText("boot sector is fine.Getting run of mft entry...");
     mftRuns = decodeRunList(*mftOffset, kAttrData);
+    if (mftRuns.empty()) {
+        // The MFT's first records are gone; $MFTMirr keeps a copy of them.
+        auto mirror = checkedMul(b.mftMirrorCluster, bytesPerCluster);
+        if (mirror && *mirror != 0 && *mirror <= static_cast<std::uint64_t>(INT64_MAX) &&
+            (volumeSize == 0 || *mirror < volumeSize))
+            mftRuns = decodeRunList(*mirror, kAttrData);
+    }
     job.reporter().setStatusText("Got run...");
     return true;
 }
@@ -146,6 +149,10 @@ void ntfs::parseRecordBytes(std::span<std::uint8_t> record, std::uint64_t index)
     RecordHeader header = RecordHeader::parse(record);
     if (!header.signatureOk)
         return;
+    // A record found by a search holds its place by where it was found, not
+    // by its MFT number, so an extension record cannot find its base record.
+    if (searching_ && header.baseRecord != 0)
+        return;
 
     // The record is named by a Win32 or POSIX name when it has one; a DOS
     // 8.3 name only stands in when there is no other. Name and parent come
@@ -180,7 +187,8 @@ void ntfs::parseRecordBytes(std::span<std::uint8_t> record, std::uint64_t index)
     named.recordFlags = header.flags;
     named.nameSize = chosen->allocatedSize;
     named.parentIndex = chosen->parentRecord();
-    linkRecord(target);
+    if (!searching_)
+        linkRecord(target);
 }
 
 void ntfs::linkRecord(std::uint64_t index)
@@ -310,6 +318,10 @@ void ntfs::addRootAndOrphans()
 
 void ntfs::linkOrphans()
 {
+    if (scanMode == 3) {
+        relinkDeep();
+        return;
+    }
     NtfsEntryRecord& o = entryList[static_cast<std::size_t>(orphanIndex)];
     for (std::uint64_t i = 0; i < entryList.size(); ++i) {
         NtfsEntryRecord& e = entryList[i];
@@ -322,9 +334,55 @@ void ntfs::linkOrphans()
     }
 }
 
+void ntfs::relinkDeep()
+{
+    // Records found by searching carry parent numbers that name no table
+    // position: every folder goes under ORPHAN_ENTRY, and every other record
+    // into the folder found most recently before it on the volume.
+    constexpr std::uint64_t kMaxFolders = 100000;
+    const auto orphan = static_cast<std::uint64_t>(orphanIndex);
+    std::uint64_t current = orphan;
+    std::uint64_t foldersHung = 0;
+    bool firstFolder = true;
+    auto pushFront = [&](std::uint64_t parent, std::uint64_t i) {
+        NtfsEntryRecord& p = entryList[static_cast<std::size_t>(parent)];
+        NtfsEntryRecord& e = entryList[static_cast<std::size_t>(i)];
+        e.parentIndex = parent;
+        e.nextSibling = p.firstChild > 0 ? p.firstChild : -1;
+        p.firstChild = static_cast<std::int64_t>(i);
+    };
+    entryList[static_cast<std::size_t>(orphan)].firstChild = 0;
+    for (std::uint64_t i = 1; i < entryList.size(); ++i) {
+        if (i == orphan || i == rootIndex)
+            continue;
+        NtfsEntryRecord& e = entryList[static_cast<std::size_t>(i)];
+        e.firstChild = 0;
+        e.nextSibling = 0;
+        e.parentIndex = 0;
+        if (!e.hasSignature() || !e.name)
+            continue;
+        if (e.isFolder() && (firstFolder || foldersHung < kMaxFolders)) {
+            // Files met before the first folder stay in ORPHAN_ENTRY's chain
+            // behind it, rather than being cut off by an end mark.
+            pushFront(orphan, i);
+            current = i;
+            if (!firstFolder)
+                ++foldersHung;
+            firstFolder = false;
+        } else {
+            pushFront(current, i);
+        }
+    }
+}
+
 std::vector<std::uint64_t> ntfs::topLevelEntries() const
 {
     std::vector<std::uint64_t> top;
+    // In deep mode everything hangs under ORPHAN_ENTRY, found root or not.
+    if (scanMode == 3 && orphanIndex >= 0) {
+        top.push_back(static_cast<std::uint64_t>(orphanIndex));
+        return top;
+    }
     if (rootIndex >= entryList.size())
         return top;
     bool orphanMet = false;
@@ -351,8 +409,28 @@ void ntfs::runScan(JobContext& job)
 {
     attachVolume();
     readBootSector();
-    job.reporter().setStatusText(" ParsingBasedOnMFT is going on....");
-    locateMft(job);
+    if (scanMode == 3) {
+        deepScan(job);
+    } else {
+        job.reporter().setStatusText(" ParsingBasedOnMFT is going on....");
+        locateMft(job);
+        readMftRecords(job);
+    }
+    parseAllRecords(job);
+}
+
+void ntfs::runAdvancedScan(JobContext& job, std::size_t choice, unsigned sectorsPerCluster)
+{
+    stopRequested.store(false);
+    // The records of the candidate search go; the table is the MFT's again.
+    entryList.clear();
+    offsetByNumber_.clear();
+    numberOfPosition_.clear();
+    mftRuns.clear();
+    mftReady = false;
+    useCandidate(choice);
+    if (sectorsPerCluster > 0)
+        bytesPerCluster = std::uint64_t{sectorsPerCluster} * 512;
     readMftRecords(job);
     parseAllRecords(job);
 }

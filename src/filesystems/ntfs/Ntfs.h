@@ -10,7 +10,9 @@
 #include <array>
 #include <atomic>
 #include <span>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace qis {
@@ -36,6 +38,12 @@ public:
     int scanMode = 1; // 1 standard, 2 advanced, 3 deep
     std::atomic<bool> stopRequested{false};
 
+    // Copies of the MFT's first record found by the candidate search, and
+    // whether the first-record search still looks for the MFT by name (only
+    // until a candidate search has run on this object).
+    std::vector<NtfsEntryRecord> mftCandidates;
+    bool checkMftName = true;
+
     void attachVolume();
     bool readBootSector();
     bool locateMft(JobContext& job);
@@ -53,8 +61,24 @@ public:
     // The root folder's children as the tree's top level, ORPHAN_ENTRY last.
     [[nodiscard]] std::vector<std::uint64_t> topLevelEntries() const;
 
-    // The standard scan (or deep, once that exists) from attach to linked tree.
+    // The searches of a damaged volume, reading it whole in 10 MiB chunks
+    // and testing every 512-byte position for a record.
+    // Standard mode without an NTFS boot sector: the MFT from the first
+    // record named like it; false (with the records found kept) when none is.
+    bool findFirstMftRecord(JobContext& job);
+    // Deep mode: every named record anywhere on the volume; always false.
+    bool deepScan(JobContext& job);
+    // Advanced mode: copies of the MFT's first record, up to `wanted`.
+    std::size_t findMftCandidates(std::size_t wanted, JobContext& job);
+    // The MFT's runs from candidate `choice`; false when it has none.
+    bool useCandidate(std::size_t choice);
+
+    // The scan of the mode (standard or deep) from attach to linked tree.
     void runScan(JobContext& job);
+    // The advanced scan: the MFT from a candidate found by findMftCandidates,
+    // read with clusters of sectorsPerCluster × 512 bytes (0 keeps the
+    // boot sector's).
+    void runAdvancedScan(JobContext& job, std::size_t choice, unsigned sectorsPerCluster);
 
     // The unnamed data stream of a record, gathered from the record itself
     // or from the extension records its $ATTRIBUTE_LIST names.
@@ -77,7 +101,37 @@ public:
 private:
     void linkRecord(std::uint64_t index);
     void addRootAndOrphans();
+    void relinkDeep();
+
+    // Where a record of the given MFT number is on the volume: its table
+    // position when the table was read from the MFT, otherwise where the
+    // search met a record carrying that number.
+    std::optional<std::uint64_t> recordOffsetOf(std::uint64_t number) const;
+
+    // Search support: a table that starts with an empty slot (position 0
+    // links nothing), the records of one chunk tested and parsed, their
+    // MFT numbers remembered; and what the search ends with.
+    void beginSearch();
+    // Appends and parses the record at `offset` (its bytes from `bytes` when
+    // they hold all of it, else read again); its table position.
+    std::uint64_t appendFoundRecord(std::uint64_t offset, std::span<const std::uint8_t> bytes);
+    void endSearch();
+    // The MFT's runs and cluster size from a record named "$MFT" or
+    // "$MFTMirr" found at `offset`; empty when they cannot be made out.
+    std::vector<ntfsdisk::DataRun> mftRunsFromFoundRecord(std::uint64_t index);
+    // The cluster size at which `runs` (the $MFT's own) lead back to the
+    // MFT at mftStart, or to a record holding the same runs.
+    std::optional<std::uint64_t> clusterSizeFor(const std::vector<ntfsdisk::DataRun>& runs,
+                                                std::uint64_t mftStart);
+    // Parent references are MFT numbers; in a table built by a search they
+    // become positions where a record of that number was found.
+    void linkFoundRecords();
+    std::uint64_t searchSize() const;
+
     std::vector<std::uint64_t> lastChild_; // append point of each chain
+    bool searching_ = false;                // the table comes from a search, not the MFT
+    std::unordered_map<std::uint64_t, std::uint64_t> offsetByNumber_;
+    std::unordered_map<std::uint64_t, std::uint64_t> numberOfPosition_;
 };
 
 } // namespace qis

@@ -106,12 +106,13 @@ ntfs::DataStream ntfs::dataStream(std::uint64_t index)
     }
 
     collectPieces(record, stream, pieces, true);
-    std::set<std::uint64_t> visited = {index};
+    std::set<std::uint64_t> visited = {numberOfPosition_.count(index) ? numberOfPosition_.at(index) : index};
     for (std::uint64_t ext : extensions) {
-        if (ext >= entryList.size() || !visited.insert(ext).second)
+        auto at = recordOffsetOf(ext);
+        if (!at || !visited.insert(ext).second)
             continue;
         std::array<std::uint8_t, kRecordSize> extension{};
-        readRecordFixed(entryList[ext].recordOffset, extension);
+        readRecordFixed(*at, extension);
         if (RecordHeader::parse(extension).signatureOk)
             collectPieces(extension, stream, pieces, false);
     }

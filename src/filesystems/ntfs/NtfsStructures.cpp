@@ -47,6 +47,8 @@ RecordHeader RecordHeader::parse(std::span<const std::uint8_t> record)
     h.firstAttributeOffset = r.u16le(0x14);
     h.flags = r.u16le(0x16);
     h.baseRecord = r.u64le(0x20) & 0xFFFFFFFFFFFFull;
+    if (h.updateSequenceOffset >= 0x30 && r.has(0x2C, 4))
+        h.recordNumber = r.u32le(0x2C);
     return h;
 }
 

@@ -42,6 +42,9 @@ struct RecordHeader {
     std::uint16_t firstAttributeOffset = 0; // 0x14
     std::uint16_t flags = 0;                // 0x16
     std::uint64_t baseRecord = 0;           // 0x20 base record reference (0: this is a base record)
+    // 0x2C: the record's own MFT number, kept by NTFS 3.1 records (whose
+    // update sequence starts at 0x30 or later); absent in older ones.
+    std::optional<std::uint32_t> recordNumber;
     static RecordHeader parse(std::span<const std::uint8_t> record);
 };
 

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "images/readWriteInterface.h"
+
+#include <cstdint>
+#include <functional>
+#include <span>
+
+namespace qis {
+
+// The recovery searches read a whole volume in pieces of this size.
+inline constexpr std::uint64_t kSweepChunkBytes = 10485760;
+
+struct SweepChunk {
+    std::uint64_t index = 0; // chunk number, from 0
+    std::uint64_t start = 0; // volume offset of bytes[0]
+    // The chunk followed by up to `lookahead` bytes of the next one (less at
+    // the volume's end), so that a structure starting in this chunk can be
+    // read whole from here.
+    std::span<const std::uint8_t> bytes;
+    // How many of the bytes belong to this chunk: positions 0 … length − 1
+    // are this chunk's to test.
+    std::size_t length = 0;
+};
+
+// The number of chunks a volume of this size has.
+[[nodiscard]] inline std::uint64_t sweepChunkCount(std::uint64_t volumeSize)
+{
+    return (volumeSize + kSweepChunkBytes - 1) / kSweepChunkBytes;
+}
+
+// Reads the volume [0, volumeSize) chunk by chunk and hands each to visit,
+// which returns false to end the sweep. Nothing past volumeSize is read.
+// Chunks the image stores as unallocated (all zeros) are not read and not
+// visited: no signature the searches look for is all zeros.
+void sweepVolume(readWriteInterface& reader, std::uint64_t volumeSize, std::size_t lookahead,
+                 const std::function<bool(const SweepChunk&)>& visit);
+
+} // namespace qis
