@@ -91,8 +91,12 @@ std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& re
         runner.start([&](JobContext& job) { recognised = scanned->scan->run(job); });
         runner.join();
     }
-    if (!recognised)
+    if (!recognised) {
+        if (options.mode == 1 && scanned->scan->findsCandidates())
+            std::fprintf(stderr, "The boot sector does not describe the volume. qsalvage candidates shows the "
+                                 "layouts found on it, and --mode advanced reads the volume with them.\n");
         return nullptr;
+    }
     scanned->scan->stopRequested().store(false);
     scanned->parser = &scanned->scan->view();
     restoreRecycleBinNames(*scanned->parser);

@@ -106,6 +106,7 @@ public:
         choices_ = std::move(c);
         return &*choices_;
     }
+    [[nodiscard]] bool findsCandidates() const override { return true; }
     std::atomic<bool>& stopRequested() override { return parser_.stopRequested; }
     VolumeParser& view() override { return view_; }
 
@@ -211,6 +212,7 @@ public:
             job.reporter().setStatusText(choices_->finalStatus);
         return &*choices_;
     }
+    [[nodiscard]] bool findsCandidates() const override { return true; }
     std::atomic<bool>& stopRequested() override { return parser_.stopRequested; }
     VolumeParser& view() override { return view_; }
 

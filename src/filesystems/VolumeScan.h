@@ -41,6 +41,7 @@ public:
     // The advanced mode's searches with their status texts (the first step
     // of run() in that mode); null when the volume has no advanced mode.
     virtual const AdvancedChoices* findCandidates(JobContext&) { return nullptr; }
+    [[nodiscard]] virtual bool findsCandidates() const { return false; }
 };
 
 // The parser for the volume's file-system label ("NTFS", "FAT16" or "fat",

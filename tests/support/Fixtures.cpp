@@ -112,6 +112,20 @@ fs::path qemuRawReference(const fs::path& image, const std::string& qemuFormat)
     return target;
 }
 
+fs::path damagedRawCopy(const std::string& name, const std::string& qemuFormat,
+                        const std::vector<std::pair<std::uint64_t, std::uint64_t>>& zeroedSectors,
+                        const std::string& as)
+{
+    fs::path raw = qemuRawReference(fixture(name), qemuFormat);
+    fs::path target = cache().dir / (as + ".raw");
+    std::string command = "cp --sparse=always " + shellQuote(raw) + " \"$T\"";
+    for (auto [first, count] : zeroedSectors)
+        command += " && dd if=/dev/zero of=\"$T\" bs=512 seek=" + std::to_string(first) +
+                   " count=" + std::to_string(count) + " conv=notrunc status=none";
+    makeOnce(target, command);
+    return target;
+}
+
 CommandResult runCommand(const std::string& commandLine)
 {
     TempDir dir;

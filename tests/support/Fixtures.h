@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qis::test {
@@ -30,6 +31,13 @@ std::filesystem::path fixtureCopy(const std::string& name, const TempDir& dir, c
 
 // What `qemu-img convert -f FORMAT -O raw` makes of the image, made once per run.
 std::filesystem::path qemuRawReference(const std::filesystem::path& image, const std::string& qemuFormat);
+
+// A raw disk made from the fixture (`qemu-img convert` of `qemuFormat`) with
+// the given sector ranges (first sector, count) zeroed: a volume damaged on
+// purpose. Made once per run under the name `as`.
+std::filesystem::path damagedRawCopy(const std::string& name, const std::string& qemuFormat,
+                                     const std::vector<std::pair<std::uint64_t, std::uint64_t>>& zeroedSectors,
+                                     const std::string& as);
 
 struct CommandResult {
     int exitCode = -1;
