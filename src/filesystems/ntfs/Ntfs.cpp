@@ -149,10 +149,6 @@ void ntfs::parseRecordBytes(std::span<std::uint8_t> record, std::uint64_t index)
     RecordHeader header = RecordHeader::parse(record);
     if (!header.signatureOk)
         return;
-    // A record found by a search holds its place by where it was found, not
-    // by its MFT number, so an extension record cannot find its base record.
-    if (searching_ && header.baseRecord != 0)
-        return;
 
     // The record is named by a Win32 or POSIX name when it has one; a DOS
     // 8.3 name only stands in when there is no other. Name and parent come
@@ -174,6 +170,16 @@ void ntfs::parseRecordBytes(std::span<std::uint8_t> record, std::uint64_t index)
     // An extension record is part of its base record's file: its name (moved
     // out of a base record that has an attribute list) names the base.
     std::uint64_t target = index;
+    if (header.baseRecord != 0 && searching_) {
+        // A record found by a search holds its place by where it was found,
+        // not by its MFT number: the base record's name waits until the
+        // search is over and every record's number is known.
+        e.typeMark = 0;
+        ExtensionName pending{chosen->name, chosen->parentRecord(), chosen->allocatedSize,
+                              (chosen->flags & kFileNameHasIndex) != 0};
+        extensionNames_.emplace(header.baseRecord, std::move(pending));
+        return;
+    }
     if (header.baseRecord != 0) {
         target = header.baseRecord;
         if (target >= entryList.size() || target == index || entryList[target].name)
@@ -383,8 +389,13 @@ std::vector<std::uint64_t> ntfs::topLevelEntries() const
         top.push_back(static_cast<std::uint64_t>(orphanIndex));
         return top;
     }
-    if (rootIndex >= entryList.size())
+    if (rootIndex >= entryList.size()) {
+        // A table put together by a search may lack the root's record;
+        // what it found is still shown, under ORPHAN_ENTRY.
+        if (!offsetByNumber_.empty() && orphanIndex >= 0)
+            top.push_back(static_cast<std::uint64_t>(orphanIndex));
         return top;
+    }
     bool orphanMet = false;
     std::vector<bool> seen(entryList.size(), false);
     // Record 0 ($MFT) can be nobody's child in the links, where 0 means none;

@@ -130,6 +130,19 @@ private:
 
     std::vector<std::uint64_t> lastChild_; // append point of each chain
     bool searching_ = false;                // the table comes from a search, not the MFT
+    // Names met in extension records during a search, by base record number.
+    struct ExtensionName {
+        std::u16string name;
+        std::uint64_t parent = 0;
+        std::uint64_t nameSize = 0;
+        bool folder = false;
+    };
+    std::unordered_map<std::uint64_t, ExtensionName> extensionNames_;
+    // Gives the records found without a name of their own the names their
+    // extension records carry.
+    void applyExtensionNames();
+    // Drops the records that have no name, keeping the table's order.
+    void dropUnnamedRecords();
     std::unordered_map<std::uint64_t, std::uint64_t> offsetByNumber_;
     std::unordered_map<std::uint64_t, std::uint64_t> numberOfPosition_;
 };

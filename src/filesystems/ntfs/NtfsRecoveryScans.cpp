@@ -65,6 +65,45 @@ void ntfs::beginSearch()
     // Position 0 means "no link" in the chains, so no found record may sit there.
     entryList.emplace_back();
     lastChild_.assign(1, 0);
+    extensionNames_.clear();
+}
+
+void ntfs::applyExtensionNames()
+{
+    for (std::uint64_t i = 1; i < entryList.size(); ++i) {
+        NtfsEntryRecord& e = entryList[static_cast<std::size_t>(i)];
+        auto number = numberOfPosition_.find(i);
+        if (e.name || number == numberOfPosition_.end())
+            continue;
+        auto pending = extensionNames_.find(number->second);
+        if (pending == extensionNames_.end())
+            continue;
+        e.name = pending->second.name;
+        e.parentIndex = pending->second.parent;
+        e.nameSize = pending->second.nameSize;
+        if (pending->second.folder)
+            e.typeMark = 'D';
+    }
+    extensionNames_.clear();
+}
+
+void ntfs::dropUnnamedRecords()
+{
+    std::vector<NtfsEntryRecord> kept;
+    std::unordered_map<std::uint64_t, std::uint64_t> numbers;
+    kept.reserve(entryList.size());
+    kept.push_back(std::move(entryList.front()));
+    for (std::uint64_t i = 1; i < entryList.size(); ++i) {
+        NtfsEntryRecord& e = entryList[static_cast<std::size_t>(i)];
+        if (!e.name)
+            continue;
+        if (auto n = numberOfPosition_.find(i); n != numberOfPosition_.end())
+            numbers.emplace(kept.size(), n->second);
+        e.selfIndex = kept.size();
+        kept.push_back(std::move(e));
+    }
+    entryList = std::move(kept);
+    numberOfPosition_ = std::move(numbers);
 }
 
 void ntfs::endSearch()
@@ -215,6 +254,7 @@ bool ntfs::findFirstMftRecord(JobContext& job)
     }
     // No MFT: the tree is made of what was found, linked by the numbers the
     // records carry.
+    applyExtensionNames();
     linkFoundRecords();
     endSearch();
     return false;
@@ -255,15 +295,17 @@ bool ntfs::deepScan(JobContext& job)
                         clusterKnown = true;
                     }
                 }
-            } else {
-                numberOfPosition_.erase(index);
-                entryList.pop_back();
-                lastChild_.pop_back();
             }
             p += 512;
         }
         return true;
     });
+    // Records named only by their extension records are kept too; the
+    // others (no $FILE_NAME anywhere) go.
+    applyExtensionNames();
+    dropUnnamedRecords();
+    for (NtfsEntryRecord& e : entryList)
+        e.isOrphan = e.name ? 1 : 0;
     job.reporter().setProgressPos(progressEnd);
     endSearch();
     return false;
