@@ -9,9 +9,10 @@ constexpr char kUsage[] =
     "Usage:\n"
     "  qsalvage info IMAGE [--json]\n"
     "  qsalvage volumes IMAGE [--gpt] [--deep [--no-skip] [--start-sector N] [--end-sector N]] [--json]\n"
-    "  qsalvage list IMAGE VOLUME [--mode standard|deep] [--formatted] [--json]\n"
-    "  qsalvage save IMAGE VOLUME [--mode standard|deep] [--formatted] [--path TREEPATH] --output DIR\n"
-    "  qsalvage search IMAGE VOLUME PATTERN [--formatted] [--json]\n"
+    "  qsalvage list IMAGE VOLUME [MODE] [--formatted] [--json]\n"
+    "  qsalvage save IMAGE VOLUME [MODE] [--formatted] [--path TREEPATH] --output DIR\n"
+    "  qsalvage candidates IMAGE VOLUME [--max N] [--json]\n"
+    "  qsalvage search IMAGE VOLUME PATTERN [MODE] [--formatted] [--json]\n"
     "  qsalvage export IMAGE --output PATH\n"
     "\n"
     "IMAGE is a VHDX, VHD (dynamic or fixed), VDI, monolithic sparse VMDK or raw\n"
@@ -31,8 +32,17 @@ constexpr char kUsage[] =
     "expression, any case; \"jpg|png\" finds both). --formatted is for a FAT or\n"
     "exFAT volume formatted over its files: folders are read from their first\n"
     "cluster and files from consecutive clusters, as deleted files are best found.\n"
-    "--mode deep (HFS+) rebuilds the tree from every catalog leaf node found on\n"
-    "the volume, under ORPHAN_ENTRY.\n";
+    "MODE is --mode standard (the default), --mode deep or --mode advanced\n"
+    "[--candidate K] [--sectors-per-cluster S] [--heap H] [--max N], for volumes\n"
+    "whose boot sector or tables are damaged. --mode deep (NTFS, HFS+) rebuilds\n"
+    "the tree from every MFT record or catalog leaf node found on the volume,\n"
+    "under ORPHAN_ENTRY. candidates (NTFS, FAT16, FAT32, exFAT) searches the\n"
+    "volume for copies of the MFT, for FATs and for exFAT cluster heaps (at most\n"
+    "N of each, 3 by default) and prints them with the cluster sizes to try, the\n"
+    "likeliest first; --mode advanced reads the volume with candidate K, heap H\n"
+    "(both counted from 0) and S sectors per cluster (for exFAT the shift: 2^S\n"
+    "sectors), each the first offered when not given. Entries no folder reaches\n"
+    "are listed under ORPHAN ENTRY. Ctrl-C stops a search and keeps what was found.\n";
 
 } // namespace
 

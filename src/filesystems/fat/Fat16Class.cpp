@@ -31,6 +31,15 @@ void Fat16Class::parseRootDirectory(JobContext& job)
     }
     std::vector<std::uint8_t> root(static_cast<std::size_t>(rootDirectoryBytes));
     readVolumeBytes(*reader, rootDirectoryOffset, root);
+    if (advancedMode) {
+        // Where the root begins is a guess: what lies before it (the end
+        // of a FAT) must not pass for entries.
+        for (std::size_t at = 0; at + fatdisk::kSlotSize <= root.size(); at += fatdisk::kSlotSize) {
+            auto slot = std::span(root).subspan(at, fatdisk::kSlotSize);
+            if (!fatscan::plausibleDirectorySlot(slot, fat.clusterCount()))
+                std::fill(slot.begin(), slot.end(), 0);
+        }
+    }
     DirectoryState state;
     parseSlots(root, 0, state);
     enterSubfolders(state, 0, job);

@@ -182,6 +182,28 @@ Fat32Slot classifyFat32Slot(std::span<const std::uint8_t> slot, std::uint64_t cl
     return Fat32Slot::Entry;
 }
 
+bool plausibleDirectorySlot(std::span<const std::uint8_t> slot, std::uint64_t clusterCount)
+{
+    if (slot.size() < 32)
+        return false;
+    const std::uint8_t* s = slot.data();
+    if (s[0] == 0)
+        return true; // free
+    if (s[11] == 0x0F)
+        return s[12] == 0 && le16(s + 26) == 0;
+    if (s[11] & 0xC0)
+        return false;
+    for (int i = 0; i < 11; ++i) {
+        const std::uint8_t c = s[i];
+        const bool mark = i == 0 && (c == 0xE5 || c == 0x05);
+        if (!mark && (c < 0x20 || oneOf(c, {'"', '*', '+', ',', '/', ':', ';', '<', '=', '>', '?', '\\', '|'})))
+            return false;
+    }
+    auto dateOrNone = [&](std::size_t at) { return le16(s + at) == 0 || dateOk(le16(s + at)); };
+    return dateOrNone(16) && dateOrNone(18) && dateOrNone(24) && timeOk(le16(s + 22)) &&
+           (firstCluster(s) & 0x0FFFFFFF) < clusterCount + 2;
+}
+
 bool isExfatSetCandidate(std::span<const std::uint8_t> bytes)
 {
     if (bytes.size() < 96)

@@ -48,6 +48,11 @@ std::optional<DataRegion> voteDataRegion(const std::vector<DirectoryCluster>& fo
 bool isFat16EntryCandidate(std::span<const std::uint8_t> slot, std::uint64_t clusterCount);
 enum class Fat32Slot { None, Entry, LabelOrRecycle };
 Fat32Slot classifyFat32Slot(std::span<const std::uint8_t> slot, std::uint64_t clusterCount);
+// Looser than the tests above: a slot that may be a directory entry at all
+// (free, long name, or an 8.3 entry with legal name bytes, attributes, dates
+// and a cluster inside the volume). Used where the place is known to be a
+// directory but its bounds are guessed.
+bool plausibleDirectorySlot(std::span<const std::uint8_t> slot, std::uint64_t clusterCount);
 // A whole exFAT file entry set starting at bytes[0].
 bool isExfatSetCandidate(std::span<const std::uint8_t> bytes);
 // An exFAT allocation-bitmap entry (in the root directory): its data length.
