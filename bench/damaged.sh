@@ -34,7 +34,8 @@
 #   BENCH_STRICT=1    also exit 3 when a target is missed
 #
 # Exit status: 0 every job ran (targets may still be missed, see the
-# summary), 1 a tool failed or a volume is not seen as what it is, 2 setup
+# summary), 1 a tool failed, a volume is not seen as what it is or a scan
+# misses what the volume holds, 2 setup
 # problem, 3 strict mode and a target missed, 4 this qsalvage lacks one of
 # the scans (the others are still timed, and the summary says which).
 # shellcheck disable=SC2317  # most functions run through build_disk, alternate or the exit trap
@@ -378,29 +379,53 @@ warm_up_scan() {
         exit 1
     fi
     log "   warm-up $(printf '%-10s' "$scan_name") ${run_seconds}s  (user ${run_user}s sys ${run_sys}s, rss $(( run_rss_kib / 1024 )) MiB)"
-    log "   $(what_scan_found "$work/scan.out")"
+    local found
+    found=$(what_scan_found "$work/scan.out")
+    log "   ${found%%$'\n'*}"
+    [[ ${found##*$'\n'} == ok ]] ||
+        fail "the $scan_name scan found ${found##*$'\n'}; timing a scan that misses what is there would mean nothing"
 }
 
-# For the log, so a scan that reads fast because it found nothing shows.
+# A scan that is fast because it found nothing would make its timing
+# meaningless, so what it found is checked against what the volume holds:
+# the deep scan must list every file created (the deleted ones too: they
+# were deleted last, so no new file took their records), the search on
+# FAT32 both FATs, on exFAT its FAT and a heap. Prints a line for the log,
+# then "ok" or what is missing.
 what_scan_found() { # OUTPUT
     python3 - "$1" "$vkind" "$made_files" "$made_deleted" <<'EOF'
 import json, sys
 path, kind, made, deleted = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+text = open(path, encoding="utf-8", errors="replace").read()
 try:
-    found = json.load(open(path, encoding="utf-8"))
+    found = json.loads(text)
 except ValueError:
     found = None
 if kind == "ntfs":
-    if isinstance(found, list):
-        files = [e for e in found if isinstance(e, dict) and e.get("type") == "file"]
-        print("the deep scan lists %d files (%d deleted); the volume got %d files besides NTFS's own, %d deleted again"
-              % (len(files), sum(bool(e.get("deleted")) for e in files), made, deleted))
-    else:
+    if not isinstance(found, list):
         print("the deep scan's output is not a JSON array")
-elif isinstance(found, list):
-    print("%d candidates: %s" % (len(found), json.dumps(found)[:300]))
-else:
-    print("candidates: " + open(path, encoding="utf-8", errors="replace").read(300).replace("\n", " | "))
+        print("no listing")
+        sys.exit()
+    files = [e for e in found if isinstance(e, dict) and e.get("type") == "file"]
+    gone = sum(bool(e.get("deleted")) for e in files)
+    print("the deep scan lists %d files, %d of them deleted; the volume got %d besides NTFS's own, %d deleted again"
+          % (len(files), gone, made, deleted))
+    print("ok" if len(files) >= made and gone >= deleted else
+          "%d files (%d deleted) where the volume got %d (%d deleted)" % (len(files), gone, made, deleted))
+    sys.exit()
+if not isinstance(found, dict):
+    # A search without --json: its text goes to the log as it is.
+    print("candidates: " + text[:300].replace("\n", " | "))
+    print("ok")
+    sys.exit()
+def where(items):
+    return ", ".join("sector %d" % (c.get("offset", 0) // 512) for c in items) or "none"
+fats, heaps = found.get("candidates", []), found.get("heaps", [])
+print("%d FAT candidates (%s), %d heap candidates (%s), %d cluster sizes offered"
+      % (len(fats), where(fats), len(heaps), where(heaps), len(found.get("clusterSizes", []))))
+need_fats, need_heaps = (2, 0) if kind == "fat32" else (1, 1)
+print("ok" if len(fats) >= need_fats and len(heaps) >= need_heaps else
+      "%d FAT and %d heap candidates where the volume has %d and %d" % (len(fats), len(heaps), need_fats, need_heaps))
 EOF
 }
 
