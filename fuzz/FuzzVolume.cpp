@@ -1,6 +1,7 @@
-// A volume as the input, read by the parser its label picks (FAT16, FAT32,
-// exFAT, ext, HFS+): the scan, the tree walk, the texts of every entry,
-// and the contents of the first files.
+// A volume as the input, read by the parser its label picks (NTFS, FAT16,
+// FAT32, exFAT, ext, HFS+) in one of the recovery modes the target allows:
+// the scan (with the searches of a damaged volume), the tree walk, the
+// texts of every entry, and the contents of the first files.
 
 #include "FuzzImage.h"
 
@@ -17,10 +18,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     qis::VolumeRecord volume{QIS_FUZZ_LABEL, "0", std::to_string(size / 1048576 + 1), 0};
     qis::ScanOptions options;
-    // The FAT family's formatted mode and HFS+'s deep mode read differently;
-    // the input's last byte picks them.
-    options.driveFormatted = size > 0 && (data[size - 1] & 1);
-    options.mode = QIS_FUZZ_DEEP && size > 0 && (data[size - 1] & 2) ? 3 : 1;
+    // The input's last bytes pick what the scan is told: the FAT family's
+    // formatted mode, the recovery mode among those the target allows
+    // (QIS_FUZZ_MODES: 1 standard, 2 advanced, 4 deep), and the advanced
+    // picks among what the searches offer.
+    auto tail = [&](std::size_t k) -> unsigned { return size > k ? data[size - 1 - k] : 0; };
+    options.driveFormatted = tail(0) & 1;
+    static constexpr int kModes[] = {1, 2, 3};
+    options.mode = 1;
+    for (int pick = (tail(0) >> 1) % 3, tries = 0; tries < 3; ++tries, pick = (pick + 1) % 3)
+        if (QIS_FUZZ_MODES & (1 << pick)) {
+            options.mode = kModes[pick];
+            break;
+        }
+    options.candidate = tail(1) % 4;
+    options.heap = tail(2) % 4;
+    options.clusterSize = tail(3) % 3 == 0 ? 0 : 1u << (tail(3) % 9);
+    options.maxFileSystems = static_cast<int>(tail(4) % 6);
     std::string whyNot;
     auto scan = qis::makeVolumeScan(volume, reader, options, whyNot);
     if (!scan)

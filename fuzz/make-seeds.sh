@@ -6,7 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 data="$here/../tests/data"
 out=${1:?usage: make-seeds.sh OUTPUT_DIR}
-mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition,lznt1,mftrecord,fat16,fat32,exfat,ext,hfsplus}
+mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition,lznt1,mftrecord,ntfs,fat16,fat32,exfat,ext,hfsplus}
 seed() { # fixture, folder, bytes
     xz -dc "$data/$1.xz" | head -c "$3" > "$out/$2/$1" || true
 }
@@ -33,6 +33,11 @@ done
 # region, FATs and the first clusters of the data.
 dd if="$raw" of="$out/fat32/sample-fat32" bs=512 skip=67584 count=2048 status=none
 dd if="$raw" of="$out/exfat/sample-exfat" bs=512 skip=149504 count=4608 status=none
+# The same with their boot sectors zeroed, for the searches of the advanced mode.
+for fs in fat32 exfat; do
+    cp "$out/$fs/sample-$fs" "$out/$fs/sample-$fs-noboot"
+    dd if=/dev/zero of="$out/$fs/sample-$fs-noboot" bs=512 count=24 conv=notrunc status=none
+done
 # The sample's ext4 volume (1 KiB blocks): superblock, descriptors, bitmaps,
 # inode tables and the first directories and files.
 dd if="$raw" of="$out/ext/sample-ext4" bs=512 skip=215040 count=4096 status=none
@@ -70,4 +75,9 @@ for record in range(128):
     if data[:4] == b"FILE":
         open("%s/record-%03d" % (sys.argv[2], record), "wb").write(data)
 PY
+# The NTFS volume's start (boot sector, MFT at 16 KiB, the first clusters),
+# as it is and with the boot sector zeroed for the MFT searches.
+dd if="$out/ntfs.raw.tmp" of="$out/ntfs/ntfs-features" bs=512 skip=2048 count=4096 status=none
+cp "$out/ntfs/ntfs-features" "$out/ntfs/ntfs-features-noboot"
+dd if=/dev/zero of="$out/ntfs/ntfs-features-noboot" bs=512 count=1 conv=notrunc status=none
 rm -f "$out/ntfs.vhdx.tmp" "$out/ntfs.raw.tmp"
