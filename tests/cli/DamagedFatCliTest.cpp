@@ -146,6 +146,15 @@ TEST_P(DamagedFatVolumes, AWrongClusterSizeDoesNotPassForTheRightOne)
     EXPECT_LT(found, manifest.entries.size());
 }
 
+TEST(DamagedFat32, ALostBootSectorIsReadFromItsCopyAtSectorSix)
+{
+    auto image = test::damagedRawCopy("fat32.vhdx", "vhdx", {{83968, 1}}, "fat32-noboot-only");
+    auto r = test::runQsalvage({"list", image.string(), "--start-sector", "83968", "--fs", "FAT32", "--size-mb", "259",
+                                "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    test::expectListingMatchesManifest(test::fatManifest("fat32-1.manifest.txt"), test::parseJsonListing(r.out));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, DamagedFatVolumes,
     ::testing::Values(DamagedFat{"fat16", "fat16.vhdx", "fat16.manifest.txt", 2048, 40, {{0, 1}}},

@@ -149,6 +149,18 @@ TEST(DamagedNtfsFixture, AReformattedVolumesOldMftIsACandidateAndReadWithItsOwnC
     EXPECT_GT(test::expectSavedAsNtfsManifest(dir / "out", "damaged-ntfs-2.manifest.txt"), 20);
 }
 
+TEST(DamagedFatFixture, AnExfatVolumeWithoutItsMainBootRegionIsReadFromTheBackup)
+{
+    auto golden = test::fatManifest("damaged-fat-2.manifest.txt");
+    auto list = onVolume(kFat, 2, "FAT64", {"list", "--json"});
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    test::expectListingMatchesManifest(golden, test::parseJsonListing(list.out));
+    // Without the backup too, the standard scan has nothing to go on.
+    auto none = onVolume(kFat, 3, "FAT64", {"list", "--json"});
+    EXPECT_NE(none.exitCode, 0);
+    EXPECT_NE(none.err.find("Selected Drive is not in exFat Format"), std::string::npos) << none.err;
+}
+
 struct DamagedFatVolume {
     int index;
     const char* fs;

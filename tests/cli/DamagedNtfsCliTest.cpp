@@ -159,6 +159,18 @@ TEST_P(DamagedNtfsVolumes, OverwrittenFirstMftRecordsAreReadFromTheMirror)
     expectSameListing(intactListing(), test::parseJsonListing(r.out), {"$MFT", "$MFTMirr", "$LogFile", "$Volume"});
 }
 
+TEST_P(DamagedNtfsVolumes, ALostBootSectorAndFirstMftRecordsAreReadFromTheirBackups)
+{
+    const DamagedNtfs& f = GetParam();
+    // The copy of the boot sector at the volume's end says where the MFT and
+    // its mirror are, and the mirror holds the MFT's own record.
+    auto image = test::damagedRawCopy(f.image, "vhdx", {{kStart, 1}, {kStart + f.mftSector, 8}},
+                                      std::string("noboot-nomft-") + f.name);
+    auto r = run(image, {"list", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectSameListing(intactListing(), test::parseJsonListing(r.out), {"$MFT", "$MFTMirr", "$LogFile", "$Volume"});
+}
+
 INSTANTIATE_TEST_SUITE_P(Fixtures, DamagedNtfsVolumes,
                          ::testing::Values(DamagedNtfs{"clusters4k", "ntfs-features.vhdx", 64, 8, 32, 131071},
                                            DamagedNtfs{"clusters512", "ntfs-512.vhdx", 16, 1, 32, 32767}),

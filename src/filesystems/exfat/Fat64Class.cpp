@@ -21,6 +21,8 @@ namespace {
 // A directory is at most 256 MiB; far fewer bytes hold any real one, and
 // the cap keeps a damaged length from taking the memory.
 constexpr std::uint64_t kMaxDirectoryBytes = 64u << 20;
+// The backup boot region starts right after the main one's 12 sectors.
+constexpr std::uint64_t kBackupBootSector = 12;
 
 std::optional<UnixTime> exfatTime(std::uint32_t timestamp, std::uint8_t tenMs, std::uint8_t utcOffset)
 {
@@ -51,8 +53,16 @@ bool Fat64Class::checkBootSector(JobReporter& reporter)
         return false;
     }
     boot = ExfatBootSector::parse(bootSector);
-    if (!boot)
-        return false;
+    if (!boot) {
+        // The main boot region is damaged: its backup copy follows it.
+        std::array<std::uint8_t, 512> backup{};
+        if (readVolumeBytes(*reader, kBackupBootSector * kSectorSize, backup))
+            boot = ExfatBootSector::parse(backup);
+        if (!boot)
+            return false;
+        bootSector = backup;
+        reporter.setStatusText("boot sector damaged, using its backup copy...");
+    }
     bytesPerSector = boot->bytesPerSector();
     sectorsPerClusterShift = boot->sectorsPerClusterShift;
     sectorsPerCluster = 1ull << sectorsPerClusterShift;

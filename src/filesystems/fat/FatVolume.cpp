@@ -34,6 +34,14 @@ bool FatVolume::readBootSector()
     if (!readVolumeBytes(*reader, 0, bootSector))
         return false;
     bpb = FatBpb::parse(bootSector);
+    if (!bpb && flavour_.entryBytes == 4) {
+        // FAT32 keeps a copy of its boot sector at sector 6.
+        std::array<std::uint8_t, 512> backup{};
+        constexpr std::uint64_t kBackupBootSector = 6;
+        if (readVolumeBytes(*reader, kBackupBootSector * kSectorSize, backup))
+            if ((bpb = FatBpb::parse(backup)))
+                bootSector = backup;
+    }
     return bpb.has_value();
 }
 

@@ -1,5 +1,6 @@
 #include "filesystems/ntfs/Ntfs.h"
 
+#include "filesystems/VolumeBytes.h"
 #include "util/CheckedMath.h"
 
 #include <algorithm>
@@ -14,6 +15,9 @@ namespace {
 
 constexpr std::uint64_t kDefaultBytesPerCluster = 4096;
 constexpr std::uint64_t kReadWindow = 1u << 20; // MFT clusters are read a window at a time
+// Far more records than the largest real MFTs hold; a damaged run list that
+// claims more is cut there rather than taking the memory.
+constexpr std::uint64_t kMaxMftRecords = 1u << 24;
 const std::u16string kOrphanName = u"ORPHAN_ENTRY";
 const std::u16string kRootName = u".";
 
@@ -31,14 +35,43 @@ bool ntfs::readBootSector()
     if (reader->seek(0, 0))
         reader->read(bootSector.data(), 512);
     BootSector b = BootSector::parse(bootSector);
+    if (!b.signatureOk && readBackupBootSector())
+        b = BootSector::parse(bootSector);
     if (b.signatureOk) {
         volumeSize = b.totalSectors * 512;
     } else {
-        std::uint64_t mebibytes = 0;
-        std::from_chars(volumeSizeText.data(), volumeSizeText.data() + volumeSizeText.size(), mebibytes);
-        volumeSize = mebibytes * 1048576;
+        volumeSize = listedVolumeSize();
     }
     return volumeSize != 0;
+}
+
+std::uint64_t ntfs::listedVolumeSize() const
+{
+    std::uint64_t mebibytes = 0;
+    std::from_chars(volumeSizeText.data(), volumeSizeText.data() + volumeSizeText.size(), mebibytes);
+    return mebibytes * 1048576;
+}
+
+bool ntfs::readBackupBootSector()
+{
+    // The copy is the volume's last sector, and the sector count it holds
+    // names that sector. The volume list gives the size in whole MiB, so
+    // the sectors around that size are looked at.
+    const std::uint64_t listed = listedVolumeSize() / 512;
+    if (listed == 0)
+        return false;
+    const std::uint64_t first = listed > 2048 ? listed - 2048 : 0;
+    std::vector<std::uint8_t> window(static_cast<std::size_t>((listed + 2048 - first) * 512));
+    readVolumeBytes(*reader, first * 512, window);
+    for (std::uint64_t s = listed + 2048; s-- > first;) {
+        auto sector = std::span(window).subspan(static_cast<std::size_t>((s - first) * 512), 512);
+        BootSector b = BootSector::parse(sector);
+        if (b.signatureOk && b.totalSectors == s && b.bytesPerCluster() != 0) {
+            std::copy(sector.begin(), sector.end(), bootSector.begin());
+            return true;
+        }
+    }
+    return false;
 }
 
 bool ntfs::locateMft(JobContext& job)
@@ -109,6 +142,16 @@ void ntfs::readMftRecords(JobContext& job)
         auto runStart = checkedMul(run.lcn, bytesPerCluster);
         if (!runBytes || !runStart)
             continue;
+        // The MFT lies inside the volume, and a damaged run that claims more
+        // is read only as far as the volume goes.
+        if (volumeSize != 0) {
+            if (*runStart >= volumeSize)
+                continue;
+            runBytes = std::min(*runBytes, volumeSize - *runStart);
+        }
+        if (entryList.size() >= kMaxMftRecords)
+            break;
+        runBytes = std::min<std::uint64_t>(*runBytes, (kMaxMftRecords - entryList.size()) * kRecordSize);
         // Records follow each other through the run whatever the cluster
         // size: four to a 4 KiB cluster, one to every two 512-byte clusters.
         for (std::uint64_t done = 0; done + kRecordSize <= *runBytes;) {

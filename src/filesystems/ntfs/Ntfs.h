@@ -45,6 +45,8 @@ public:
     bool checkMftName = true;
 
     void attachVolume();
+    // Sector 0, or the backup copy at the volume's end when sector 0 is not
+    // an NTFS boot sector; volumeSize from it (else from the volume list).
     bool readBootSector();
     bool locateMft(JobContext& job);
     // The 1024-byte record at recordOffset with its fixups applied.
@@ -99,6 +101,8 @@ public:
     bool saveEntry(std::uint64_t index, DataSink& out);
 
 private:
+    std::uint64_t listedVolumeSize() const;
+    bool readBackupBootSector();
     void linkRecord(std::uint64_t index);
     void addRootAndOrphans();
     void relinkDeep();

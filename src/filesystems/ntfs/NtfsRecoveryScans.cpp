@@ -17,6 +17,9 @@ namespace {
 
 constexpr std::uint64_t kSearchClusterBytes = 4096; // assumed until the MFT says otherwise
 constexpr std::size_t kLookahead = kRecordSize;     // a record starting in a chunk's last sector
+// Far more records than any real volume holds (a few hundred bytes each in
+// memory); a crafted disk that repeats one record everywhere stops here.
+constexpr std::size_t kMaxFoundRecords = 4u << 20;
 
 // "FILE" at the position; the stricter searches also want the header's
 // offsets inside the first sector, which random data rarely gives.
@@ -229,6 +232,8 @@ bool ntfs::findFirstMftRecord(JobContext& job)
             auto at = chunk.bytes.subspan(p);
             if (!plausibleRecord(at, false))
                 continue;
+            if (entryList.size() >= kMaxFoundRecords)
+                return false;
             std::uint64_t index = appendFoundRecord(chunk.start + p, at);
             if (checkMftName && nameBegins(entryList[static_cast<std::size_t>(index)], u"$MF")) {
                 job.reporter().setStatusText("found mft entry.getting its run ...");
@@ -279,6 +284,8 @@ bool ntfs::deepScan(JobContext& job)
             auto at = chunk.bytes.subspan(p);
             if (!plausibleRecord(at, true))
                 continue;
+            if (entryList.size() >= kMaxFoundRecords)
+                return false;
             std::uint64_t index = appendFoundRecord(chunk.start + p, at);
             std::snprintf(text, sizeof text, "MFT ENTRY %llu Found.Parsing it ..",
                           static_cast<unsigned long long>(entryList.size() - 1));
@@ -340,6 +347,8 @@ std::size_t ntfs::findMftCandidates(std::size_t wanted, JobContext& job)
             if (!plausibleRecord(at, true))
                 continue;
             job.reporter().setStatusText(candidateText);
+            if (entryList.size() >= kMaxFoundRecords)
+                return false;
             std::uint64_t index = appendFoundRecord(chunk.start + p, at);
             // $Boot is record 7: the record found seven before it starts the
             // same MFT when it is $MFT (and not $MFTMirr).
