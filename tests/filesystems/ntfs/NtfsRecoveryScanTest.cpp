@@ -120,6 +120,38 @@ TEST(NtfsDeepScan, KeepsNamedRecordsWhereverTheyLieAndHangsFilesInTheFolderBefor
                                                "ORPHAN_ENTRY/tiny.txt"}));
 }
 
+// Presses Stop once the search reports reaching the given chunk.
+struct StopAtChunk : NullReporter {
+    std::atomic<bool>* stop;
+    std::int32_t chunk;
+    StopAtChunk(std::atomic<bool>* s, std::int32_t c) : stop(s), chunk(c) {}
+    void setProgressPos(std::int32_t position) override
+    {
+        if (position >= chunk)
+            stop->store(true);
+    }
+};
+
+TEST(NtfsDeepScan, StopKeepsWhatWasFoundBeforeIt)
+{
+    test::TempDir dir;
+    auto image = volumeWith(dir, 32 * kMiB, {{kMiB, records().record(u"tiny.txt")}, {21 * kMiB, records().record(u"Names")}});
+    FileReadSeekRaw reader;
+    ASSERT_TRUE(reader.open(image));
+    ntfs parser(reader);
+    parser.volumeSizeText = "32";
+    parser.scanMode = 3;
+    StopAtChunk stopper(&parser.stopRequested, 1);
+    PauseGate gate;
+    JobContext job(stopper, gate);
+    parser.runScan(job);
+    std::vector<std::u16string> names;
+    for (const auto& e : parser.entryList)
+        if (e.name)
+            names.push_back(*e.name);
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"tiny.txt", u"ORPHAN_ENTRY"}));
+}
+
 TEST(NtfsFirstRecordSearch, WithoutAnyMftRecordsFoundAreLinkedByTheNumbersTheyCarry)
 {
     test::TempDir dir;
