@@ -3,9 +3,20 @@
 #include "filesystems/VolumeBytes.h"
 
 #include <algorithm>
+#include <charconv>
 #include <vector>
 
 namespace qis {
+
+std::uint64_t volumeBytesFromSizeText(const std::string& sizeText)
+{
+    std::uint64_t mebibytes = 0;
+    const char* begin = sizeText.data();
+    while (begin != sizeText.data() + sizeText.size() && *begin == ' ')
+        ++begin;
+    std::from_chars(begin, sizeText.data() + sizeText.size(), mebibytes);
+    return mebibytes > (UINT64_MAX >> 20) ? 0 : mebibytes << 20;
+}
 
 void sweepVolume(readWriteInterface& reader, std::uint64_t volumeSize, std::size_t lookahead,
                  const std::function<bool(const SweepChunk&)>& visit)

@@ -2,9 +2,11 @@
 
 #include "images/readWriteInterface.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
 
 namespace qis {
 
@@ -22,6 +24,19 @@ struct SweepChunk {
     // are this chunk's to test.
     std::size_t length = 0;
 };
+
+// The bytes of a volume whose size the volume list gives as a MiB figure
+// ("8192", or "8192   MB"); 0 when it is no number.
+std::uint64_t volumeBytesFromSizeText(const std::string& sizeText);
+
+// How far `position` is through `total`, in thousandths (the searches'
+// progress range).
+[[nodiscard]] inline std::int32_t permille(std::uint64_t position, std::uint64_t total)
+{
+    if (total == 0)
+        return 0;
+    return static_cast<std::int32_t>(std::min<std::uint64_t>(1000, position / (total / 1000 + 1)));
+}
 
 // The number of chunks a volume of this size has.
 [[nodiscard]] inline std::uint64_t sweepChunkCount(std::uint64_t volumeSize)

@@ -3,6 +3,7 @@
 // size and (exFAT) the cluster heap on the volume itself, and recovers
 // what Sleuth Kit listed on the intact volume.
 
+#include "support/CandidatesJson.h"
 #include "support/FatListingCheck.h"
 #include "support/FatManifest.h"
 #include "support/Fixtures.h"
@@ -26,20 +27,6 @@ struct DamagedFat {
     std::uint64_t sizeMb;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> zeroed; // sectors from the volume start
 };
-
-// The numbers of one key in one list of `candidates --json`.
-std::vector<std::uint64_t> listed(const std::string& json, const std::string& list, const std::string& key)
-{
-    std::vector<std::uint64_t> out;
-    auto at = json.find("\"" + list + "\": [");
-    if (at == std::string::npos)
-        return out;
-    std::string body = json.substr(at, json.find(']', at) - at);
-    std::regex number("\"" + key + "\": ([0-9]+)");
-    for (std::sregex_iterator it(body.begin(), body.end(), number), end; it != end; ++it)
-        out.push_back(std::stoull((*it)[1]));
-    return out;
-}
 
 class DamagedFatVolumes : public ::testing::TestWithParam<DamagedFat> {
 protected:
@@ -87,8 +74,8 @@ TEST_P(DamagedFatVolumes, CandidatesOfferTheVolumesOwnLayoutFirst)
 {
     auto r = run({"candidates", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    auto fats = listed(r.out, "candidates", "offset");
-    auto clusters = listed(r.out, "clusterSizes", "clusterBytes");
+    auto fats = test::offeredNumbers(r.out, "candidates", "offset");
+    auto clusters = test::offeredNumbers(r.out, "clusterSizes", "clusterBytes");
     ASSERT_FALSE(fats.empty()) << r.out;
     ASSERT_FALSE(clusters.empty()) << r.out;
     EXPECT_LE(fats.size(), 3u);
@@ -103,7 +90,7 @@ TEST_P(DamagedFatVolumes, CandidatesOfferTheVolumesOwnLayoutFirst)
         ASSERT_TRUE(exfat.has_value());
         EXPECT_EQ(fats[0], std::uint64_t{exfat->fatOffset} * exfat->bytesPerSector());
         EXPECT_EQ(clusters[0], exfat->clusterBytes());
-        auto heaps = listed(r.out, "heaps", "offset");
+        auto heaps = test::offeredNumbers(r.out, "heaps", "offset");
         ASSERT_FALSE(heaps.empty()) << r.out;
         EXPECT_LE(heaps.size(), 4u) << "at most the maximum and one more";
         EXPECT_EQ(heaps[0], std::uint64_t{exfat->heapOffset} * exfat->bytesPerSector());

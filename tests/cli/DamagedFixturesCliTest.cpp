@@ -3,6 +3,7 @@
 // then damaged. Each recovery mode must bring back what the intact volume
 // held; damaged.layout.txt says where its structures were.
 
+#include "support/CandidatesJson.h"
 #include "support/FatListingCheck.h"
 #include "support/FatManifest.h"
 #include "support/Fixtures.h"
@@ -41,20 +42,6 @@ std::map<std::string, std::string> layout(const std::string& image, int index)
 std::uint64_t number(const std::map<std::string, std::string>& fields, const std::string& key)
 {
     return std::stoull(fields.at(key));
-}
-
-// The numbers of one key in one list of `candidates --json`.
-std::vector<std::uint64_t> offered(const std::string& json, const std::string& list, const std::string& key)
-{
-    std::vector<std::uint64_t> out;
-    auto at = json.find("\"" + list + "\": [");
-    if (at == std::string::npos)
-        return out;
-    std::string body = json.substr(at, json.find(']', at) - at);
-    std::regex value("\"" + key + "\": ([0-9]+)");
-    for (std::sregex_iterator it(body.begin(), body.end(), value), end; it != end; ++it)
-        out.push_back(std::stoull((*it)[1]));
-    return out;
 }
 
 // A volume of a damaged disk named by where it starts, as a user whose
@@ -98,7 +85,7 @@ TEST(DamagedNtfsFixture, ZeroedBootSectorsDeepModeFindsEveryRecordAndAdvancedMod
     auto l = layout(kNtfs, 0);
     auto candidates = onVolume(kNtfs, 0, "NTFS", {"candidates", "--json"});
     ASSERT_EQ(candidates.exitCode, 0) << candidates.err;
-    auto mfts = offered(candidates.out, "candidates", "offset");
+    auto mfts = test::offeredNumbers(candidates.out, "candidates", "offset");
     ASSERT_FALSE(mfts.empty()) << candidates.out;
     EXPECT_EQ(mfts[0], number(l, "mft-byte"));
     auto advanced = onVolume(kNtfs, 0, "NTFS",
@@ -130,7 +117,7 @@ TEST(DamagedNtfsFixture, AReformattedVolumesOldMftIsACandidateAndReadWithItsOwnC
 
     auto candidates = onVolume(kNtfs, 2, "NTFS", {"candidates", "--json"});
     ASSERT_EQ(candidates.exitCode, 0) << candidates.err;
-    auto mfts = offered(candidates.out, "candidates", "offset");
+    auto mfts = test::offeredNumbers(candidates.out, "candidates", "offset");
     auto old = std::find(mfts.begin(), mfts.end(), number(l, "old-mft-byte"));
     ASSERT_NE(old, mfts.end()) << candidates.out;
     EXPECT_NE(std::find(mfts.begin(), mfts.end(), number(l, "new-mft-byte")), mfts.end()) << candidates.out;
@@ -180,14 +167,14 @@ TEST_P(DamagedFatFixture, CandidatesOfferTheIntactLayoutFirst)
     auto l = layout(kFat, GetParam().index);
     auto r = run({"candidates", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    auto fats = offered(r.out, "candidates", "offset");
-    auto clusters = offered(r.out, "clusterSizes", "clusterBytes");
+    auto fats = test::offeredNumbers(r.out, "candidates", "offset");
+    auto clusters = test::offeredNumbers(r.out, "clusterSizes", "clusterBytes");
     ASSERT_FALSE(fats.empty()) << r.out;
     ASSERT_FALSE(clusters.empty()) << r.out;
     EXPECT_EQ(clusters[0], number(l, "cluster"));
     if (l.at("fs") == "exfat") {
         EXPECT_EQ(fats[0], number(l, "fat-byte"));
-        auto heaps = offered(r.out, "heaps", "offset");
+        auto heaps = test::offeredNumbers(r.out, "heaps", "offset");
         ASSERT_FALSE(heaps.empty()) << r.out;
         EXPECT_EQ(heaps[0], number(l, "heap-byte"));
     } else {

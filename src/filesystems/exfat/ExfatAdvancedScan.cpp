@@ -4,8 +4,9 @@
 #include "filesystems/VolumeSweep.h"
 #include "filesystems/fat/FatRecoveryScans.h"
 
+#include "filesystems/fat/ScanEnd.h"
+
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 
 namespace qis {
@@ -20,25 +21,13 @@ constexpr std::size_t kMaxEntryCandidates = 4u << 20;
 constexpr std::size_t kLongestSet = 19 * kSlotSize;
 constexpr unsigned kLargestShift = 16; // 32 MiB clusters
 
-std::uint64_t sizeFromText(const std::string& text)
-{
-    std::uint64_t mebibytes = 0;
-    std::from_chars(text.data(), text.data() + text.size(), mebibytes);
-    return mebibytes * 1048576;
-}
-
-std::int32_t permille(std::uint64_t position, std::uint64_t total)
-{
-    return total == 0 ? 0 : static_cast<std::int32_t>(std::min<std::uint64_t>(1000, position / (total / 1000 + 1)));
-}
-
 } // namespace
 
 std::vector<std::uint64_t> Fat64Class::findFatCandidates(std::size_t maximum, JobContext& job)
 {
     if (maximum == 0)
         maximum = 3;
-    volumeSize = sizeFromText(volumeSizeText);
+    volumeSize = volumeBytesFromSizeText(volumeSizeText);
     fatCandidates.clear();
     bitmapEntries.clear();
     job.reporter().setProgressRange(0, 1000);
@@ -300,7 +289,7 @@ bool Fat64Class::runAdvancedScan(JobContext& job, std::size_t fatChoice, std::si
     const std::uint64_t fatAt = fatCandidates[fatChoice];
     const std::uint64_t heap = heapCandidates[heapChoice];
     attachVolume();
-    volumeSize = sizeFromText(volumeSizeText);
+    volumeSize = volumeBytesFromSizeText(volumeSizeText);
     setAdvancedGeometry(shift);
     entryList.clear();
     scanForEntries(job);
@@ -308,13 +297,7 @@ bool Fat64Class::runAdvancedScan(JobContext& job, std::size_t fatChoice, std::si
     if (heap > 0 && fatAt > 0)
         buildFromCandidates(heap, fatAt, job);
     linkEntries();
-    char text[64];
-    for (std::uint32_t i : topLevelEntries()) {
-        std::snprintf(text, sizeof text, "filling entry =%u in tree ", i);
-        job.reporter().setStatusText(text);
-    }
-    job.reporter().showMessage("Scanning process completed...");
-    job.reporter().setStatusText("Processing done...");
+    announceFilledTree(job, topLevelEntries(), "Scanning process completed...");
     return true;
 }
 

@@ -8,6 +8,8 @@
 #include "filesystems/fat/DosTime.h"
 #include "util/CheckedMath.h"
 
+#include "filesystems/fat/ScanEnd.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <unordered_map>
@@ -210,13 +212,7 @@ bool Fat64Class::runScan(JobContext& job)
     deletedFolders_.clear();
     linkEntries();
     job.reporter().setStatusText("creating tree Structure...");
-    char text[64];
-    for (std::uint32_t i : topLevelEntries()) {
-        std::snprintf(text, sizeof text, "filling entry =%u in tree ", i);
-        job.reporter().setStatusText(text);
-    }
-    job.reporter().showMessage("Scanning process completed...");
-    job.reporter().setStatusText("Processing done...");
+    announceFilledTree(job, topLevelEntries(), "Scanning process completed...");
     return true;
 }
 

@@ -1,9 +1,11 @@
 #include "filesystems/fat/FatVolume.h"
 
 #include "filesystems/VolumeBytes.h"
+#include "filesystems/VolumeSweep.h"
+
+#include "filesystems/fat/ScanEnd.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 
 namespace qis {
@@ -19,25 +21,13 @@ constexpr std::size_t kMaxDirectoriesKept = 4096;
 // volume's directories hold, and a bound on what random data can add.
 constexpr std::size_t kMaxEntryCandidates = 4u << 20;
 
-std::uint64_t sizeFromText(const std::string& text)
-{
-    std::uint64_t mebibytes = 0;
-    std::from_chars(text.data(), text.data() + text.size(), mebibytes);
-    return mebibytes * 1048576;
-}
-
-std::int32_t permille(std::uint64_t position, std::uint64_t total)
-{
-    return total == 0 ? 0 : static_cast<std::int32_t>(std::min<std::uint64_t>(1000, position / (total / 1000 + 1)));
-}
-
 } // namespace
 
 std::vector<std::uint64_t> FatVolume::findFatCandidates(std::size_t maximum, JobContext& job)
 {
     if (maximum == 0)
         maximum = 3;
-    volumeSize = sizeFromText(volumeSizeText);
+    volumeSize = volumeBytesFromSizeText(volumeSizeText);
     fatCandidates.clear();
     directoryClusters.clear();
     const bool fat32 = flavour_.entryBytes == 4;
@@ -259,7 +249,7 @@ void FatVolume::parseCandidateDirectory(JobContext& job)
 bool FatVolume::runAdvancedScan(JobContext& job, std::size_t choice, unsigned chosenSectorsPerCluster)
 {
     attachVolume();
-    volumeSize = sizeFromText(volumeSizeText);
+    volumeSize = volumeBytesFromSizeText(volumeSizeText);
     entryList.clear();
     if (choice >= fatCandidates.size()) {
         job.reporter().showMessage("No File system Entry Found.Process cannot be continue...");
@@ -273,13 +263,7 @@ bool FatVolume::runAdvancedScan(JobContext& job, std::size_t choice, unsigned ch
     job.reporter().setStatusText(fat32 ? "Maintaining TreeStructure for Tree Control"
                                        : "Maintaining Tree Structure for Tree Control");
     linkEntries(&job);
-    char text[64];
-    for (std::uint32_t i : topLevelEntries()) {
-        std::snprintf(text, sizeof text, "filling entry =%u in tree ", i);
-        job.reporter().setStatusText(text);
-    }
-    job.reporter().showMessage("Scanning process completed...");
-    job.reporter().setStatusText("Processing done...");
+    announceFilledTree(job, topLevelEntries(), "Scanning process completed...");
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include "filesystems/fat/ClusterCopy.h"
 #include "filesystems/VolumeBytes.h"
 #include "filesystems/fat/DosTime.h"
+#include "filesystems/fat/ScanEnd.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -241,10 +242,7 @@ bool FatVolume::runScan(JobContext& job)
     job.reporter().setStatusText("maintaining tree Structure in vector...");
     linkEntries(&job);
     job.reporter().setStatusText("Creating Tree Structure....");
-    for (std::uint32_t i : topLevelEntries()) {
-        std::snprintf(text, sizeof text, "filling entry =%u in tree ", i);
-        job.reporter().setStatusText(text);
-    }
+    announceFilledTree(job, topLevelEntries(), flavour_.completed, false);
     job.reporter().setStatusText("Tree Structure Created.");
     job.reporter().setProgressRange(0, 100);
     job.reporter().setProgressPos(100);

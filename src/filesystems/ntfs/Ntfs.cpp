@@ -1,10 +1,10 @@
 #include "filesystems/ntfs/Ntfs.h"
 
 #include "filesystems/VolumeBytes.h"
+#include "filesystems/VolumeSweep.h"
 #include "util/CheckedMath.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 
 namespace qis {
@@ -45,12 +45,7 @@ bool ntfs::readBootSector()
     return volumeSize != 0;
 }
 
-std::uint64_t ntfs::listedVolumeSize() const
-{
-    std::uint64_t mebibytes = 0;
-    std::from_chars(volumeSizeText.data(), volumeSizeText.data() + volumeSizeText.size(), mebibytes);
-    return mebibytes * 1048576;
-}
+std::uint64_t ntfs::listedVolumeSize() const { return volumeBytesFromSizeText(volumeSizeText); }
 
 bool ntfs::readBackupBootSector()
 {

@@ -5,7 +5,6 @@
 #include "util/CheckedMath.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -322,9 +321,7 @@ std::size_t ntfs::findMftCandidates(std::size_t wanted, JobContext& job)
 {
     BootSector b = BootSector::parse(bootSector);
     bytesPerCluster = b.signatureOk && b.bytesPerCluster() != 0 ? b.bytesPerCluster() : kSearchClusterBytes;
-    std::uint64_t mebibytes = 0;
-    std::from_chars(volumeSizeText.data(), volumeSizeText.data() + volumeSizeText.size(), mebibytes);
-    volumeSize = mebibytes * 1048576;
+    volumeSize = listedVolumeSize();
     mftCandidates.clear();
     if (volumeSize == 0)
         return 0;

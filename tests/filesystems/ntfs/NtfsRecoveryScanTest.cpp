@@ -99,6 +99,14 @@ test::CommandResult qsalvage(const std::filesystem::path& image, std::uint64_t m
     return test::runQsalvage(all);
 }
 
+std::vector<std::string> listedPaths(const std::string& json)
+{
+    std::vector<std::string> paths;
+    for (const auto& [path, e] : test::parseJsonListing(json))
+        paths.push_back(path);
+    return paths;
+}
+
 const std::string kLongName = "L254-" + std::string(245, 'x') + ".txt";
 
 TEST(NtfsDeepScan, KeepsNamedRecordsWhereverTheyLieAndHangsFilesInTheFolderBeforeThem)
@@ -112,11 +120,7 @@ TEST(NtfsDeepScan, KeepsNamedRecordsWhereverTheyLieAndHangsFilesInTheFolderBefor
                              {kChunk - 512, records().record(std::u16string(kLongName.begin(), kLongName.end()))}});
     auto r = qsalvage(image, 12, {"list", "--mode", "deep", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    auto listed = test::parseJsonListing(r.out);
-    std::vector<std::string> paths;
-    for (const auto& [path, e] : listed)
-        paths.push_back(path);
-    EXPECT_EQ(paths, (std::vector<std::string>{"ORPHAN_ENTRY", "ORPHAN_ENTRY/Names", "ORPHAN_ENTRY/Names/" + kLongName,
+    EXPECT_EQ(listedPaths(r.out), (std::vector<std::string>{"ORPHAN_ENTRY", "ORPHAN_ENTRY/Names", "ORPHAN_ENTRY/Names/" + kLongName,
                                                "ORPHAN_ENTRY/tiny.txt"}));
 }
 
@@ -163,11 +167,7 @@ TEST(NtfsFirstRecordSearch, WithoutAnyMftRecordsFoundAreLinkedByTheNumbersTheyCa
                              {3 * kMiB, records().record(u"tiny.txt")}});
     auto r = qsalvage(image, 12, {"list", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    auto listed = test::parseJsonListing(r.out);
-    std::vector<std::string> paths;
-    for (const auto& [path, e] : listed)
-        paths.push_back(path);
-    EXPECT_EQ(paths, (std::vector<std::string>{"ORPHAN_ENTRY", "ORPHAN_ENTRY/Names", "ORPHAN_ENTRY/Names/" + kLongName,
+    EXPECT_EQ(listedPaths(r.out), (std::vector<std::string>{"ORPHAN_ENTRY", "ORPHAN_ENTRY/Names", "ORPHAN_ENTRY/Names/" + kLongName,
                                                "ORPHAN_ENTRY/tiny.txt"}));
 }
 
