@@ -15,7 +15,6 @@
 
 #include <fstream>
 #include <map>
-#include <regex>
 
 namespace qis {
 namespace {
