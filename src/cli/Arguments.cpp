@@ -18,7 +18,7 @@ Arguments::Arguments(const std::vector<std::string>& words, const std::vector<st
                     error_ = "option " + w + " needs a value";
                     return;
                 }
-                values_[w] = words[++i];
+                values_[w].push_back(words[++i]);
             } else if (has(flags, w)) {
                 flags_.push_back(w);
             } else {
@@ -41,7 +41,13 @@ std::optional<std::string> Arguments::value(const std::string& name) const
     auto it = values_.find(name);
     if (it == values_.end())
         return std::nullopt;
-    return it->second;
+    return it->second.back();
+}
+
+std::vector<std::string> Arguments::values(const std::string& name) const
+{
+    auto it = values_.find(name);
+    return it == values_.end() ? std::vector<std::string>{} : it->second;
 }
 
 } // namespace qis::cli

@@ -19,11 +19,14 @@ public:
     [[nodiscard]] const std::string& error() const { return error_; }
     [[nodiscard]] const std::vector<std::string>& positional() const { return positional_; }
     [[nodiscard]] bool flag(const std::string& name) const;
+    // The last value given for the option.
     [[nodiscard]] std::optional<std::string> value(const std::string& name) const;
+    // Every value given for an option that may be repeated, in order.
+    [[nodiscard]] std::vector<std::string> values(const std::string& name) const;
 
 private:
     std::vector<std::string> positional_;
-    std::map<std::string, std::string> values_;
+    std::map<std::string, std::vector<std::string>> values_;
     std::vector<std::string> flags_;
     std::string error_;
 };

@@ -16,6 +16,8 @@ int runList(const std::vector<std::string>& words);
 int runSave(const std::vector<std::string>& words);
 int runSearch(const std::vector<std::string>& words);
 int runCandidates(const std::vector<std::string>& words);
+int runCarve(const std::vector<std::string>& words);
+int runSignatures(const std::vector<std::string>& words);
 
 // Prints the usage text (to stderr on a usage error) and returns kExitUsage.
 int usageError(const std::string& why);

@@ -24,6 +24,10 @@ int main(int argc, char** argv)
         return runSearch(words);
     if (command == "candidates")
         return runCandidates(words);
+    if (command == "carve")
+        return runCarve(words);
+    if (command == "signatures")
+        return runSignatures(words);
     if (command == "help" || command == "--help" || command == "-h") {
         printUsage();
         return kExitOk;

@@ -1,0 +1,533 @@
+#include "recovery/carving/CarveValidation.h"
+
+#include "filesystems/VolumeBytes.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace qis::carve {
+namespace {
+
+// The candidate file's bytes, read from the disk a block at a time as the
+// validator asks for them, never past `limit`.
+class Source {
+public:
+    Source(readWriteInterface& reader, std::uint64_t start, std::uint64_t limit)
+        : reader_(reader), start_(start), limit_(limit)
+    {
+    }
+    [[nodiscard]] std::uint64_t limit() const { return limit_; }
+    [[nodiscard]] bool has(std::uint64_t at, std::uint64_t n) const { return at <= limit_ && n <= limit_ - at; }
+    std::uint8_t u8(std::uint64_t at)
+    {
+        const std::uint64_t block = at / kBlock;
+        if (block != loaded_) {
+            const std::uint64_t from = block * kBlock;
+            buffer_.assign(static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, limit_ - from)), 0);
+            readVolumeBytes(reader_, start_ + from, buffer_);
+            loaded_ = block;
+        }
+        return buffer_[static_cast<std::size_t>(at % kBlock)];
+    }
+    std::uint32_t be(std::uint64_t at, int bytes)
+    {
+        std::uint32_t v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v = v << 8 | u8(at + i);
+        return v;
+    }
+    std::uint64_t le(std::uint64_t at, int bytes)
+    {
+        std::uint64_t v = 0;
+        for (int i = bytes; i-- > 0;)
+            v = v << 8 | u8(at + i);
+        return v;
+    }
+    bool matches(std::uint64_t at, std::string_view text)
+    {
+        if (!has(at, text.size()))
+            return false;
+        for (std::size_t i = 0; i < text.size(); ++i)
+            if (u8(at + i) != static_cast<std::uint8_t>(text[i]))
+                return false;
+        return true;
+    }
+    // The first place at or after `from` where `text` stands.
+    std::optional<std::uint64_t> find(std::string_view text, std::uint64_t from)
+    {
+        for (std::uint64_t at = from; has(at, text.size()); ++at) {
+            if (u8(at) != static_cast<std::uint8_t>(text[0]))
+                continue;
+            if (matches(at, text))
+                return at;
+        }
+        return std::nullopt;
+    }
+
+private:
+    static constexpr std::uint64_t kBlock = 65536;
+    readWriteInterface& reader_;
+    std::uint64_t start_, limit_;
+    std::uint64_t loaded_ = UINT64_MAX;
+    std::vector<std::uint8_t> buffer_;
+};
+
+using Length = std::optional<std::uint64_t>;
+
+Length jpeg(Source& s)
+{
+    if (!s.matches(0, "\xFF\xD8"))
+        return std::nullopt;
+    std::uint64_t p = 2;
+    bool scanned = false;
+    while (s.has(p, 2)) {
+        if (s.u8(p) != 0xFF)
+            return std::nullopt;
+        while (s.has(p, 1) && s.u8(p) == 0xFF)
+            ++p;
+        if (!s.has(p, 1))
+            return std::nullopt;
+        const std::uint8_t marker = s.u8(p++);
+        if (marker == 0xD9)
+            return scanned ? Length(p) : std::nullopt;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
+            continue;
+        if (marker == 0x00 || marker == 0xD8 || !s.has(p, 2))
+            return std::nullopt;
+        const std::uint32_t length = s.be(p, 2);
+        if (length < 2)
+            return std::nullopt;
+        p += length;
+        if (marker != 0xDA)
+            continue;
+        // Entropy-coded data: it ends at the first marker that is neither a
+        // stuffed zero nor a restart.
+        scanned = true;
+        for (;; ++p) {
+            if (!s.has(p, 2))
+                return std::nullopt;
+            if (s.u8(p) != 0xFF)
+                continue;
+            const std::uint8_t next = s.u8(p + 1);
+            if (next == 0x00 || (next >= 0xD0 && next <= 0xD7))
+                ++p;
+            else if (next != 0xFF)
+                break;
+        }
+    }
+    return std::nullopt;
+}
+
+Length png(Source& s)
+{
+    if (!s.matches(0, "\x89PNG\r\n\x1A\n") || !s.matches(12, "IHDR"))
+        return std::nullopt;
+    std::uint64_t p = 8;
+    while (s.has(p, 12)) {
+        const std::uint32_t length = s.be(p, 4);
+        if (length > 0x7FFFFFFF)
+            return std::nullopt;
+        for (int i = 4; i < 8; ++i) {
+            const std::uint8_t c = s.u8(p + i);
+            if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
+                return std::nullopt;
+        }
+        const bool end = s.matches(p + 4, "IEND");
+        p += 12 + std::uint64_t{length};
+        if (end)
+            return s.has(0, p) ? Length(p) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// GIF data sub-blocks, from a length byte to the zero that ends them.
+bool skipSubBlocks(Source& s, std::uint64_t& p)
+{
+    while (s.has(p, 1)) {
+        const std::uint8_t n = s.u8(p);
+        p += 1 + std::uint64_t{n};
+        if (n == 0)
+            return true;
+    }
+    return false;
+}
+
+Length gif(Source& s)
+{
+    if (!s.matches(0, "GIF87a") && !s.matches(0, "GIF89a"))
+        return std::nullopt;
+    if (!s.has(0, 13))
+        return std::nullopt;
+    const std::uint8_t flags = s.u8(10);
+    std::uint64_t p = 13 + ((flags & 0x80) ? 3ull << ((flags & 7) + 1) : 0);
+    bool image = false;
+    while (s.has(p, 1)) {
+        const std::uint8_t block = s.u8(p);
+        if (block == 0x3B)
+            return image ? Length(p + 1) : std::nullopt;
+        if (block == 0x21) {
+            p += 2;
+        } else if (block == 0x2C) {
+            if (!s.has(p, 10))
+                return std::nullopt;
+            const std::uint8_t local = s.u8(p + 9);
+            p += 10 + ((local & 0x80) ? 3ull << ((local & 7) + 1) : 0) + 1;
+            image = true;
+        } else {
+            return std::nullopt;
+        }
+        if (!skipSubBlocks(s, p))
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+Length bmp(Source& s)
+{
+    if (!s.matches(0, "BM") || !s.has(0, 26))
+        return std::nullopt;
+    const std::uint64_t size = s.le(2, 4);
+    const std::uint64_t dataOffset = s.le(10, 4);
+    const std::uint64_t header = s.le(14, 4);
+    const bool knownHeader = header == 12 || header == 40 || header == 52 || header == 56 || header == 64 ||
+                             header == 108 || header == 124;
+    if (!knownHeader || s.le(6, 4) != 0 || size < 26 || dataOffset >= size || !s.has(0, size))
+        return std::nullopt;
+    return size;
+}
+
+Length riff(Source& s)
+{
+    if (!s.matches(0, "RIFF") || !s.has(0, 12))
+        return std::nullopt;
+    std::uint64_t size = s.le(4, 4) + 8;
+    size += size & 1;
+    return size > 12 && s.has(0, size) ? Length(size) : std::nullopt;
+}
+
+Length isoBoxes(Source& s)
+{
+    static constexpr std::string_view kTopLevel[] = {"ftyp", "moov", "mdat", "free", "skip", "wide", "uuid", "meta",
+                                                      "pdin", "moof", "mfra", "styp", "sidx", "ssix", "prft", "udta",
+                                                      "pnot", "junk", "emsg", "PICT"};
+    if (!s.matches(4, "ftyp"))
+        return std::nullopt;
+    std::uint64_t p = 0;
+    bool movie = false;
+    while (s.has(p, 8)) {
+        std::uint64_t size = s.be(p, 4);
+        bool known = false;
+        for (std::string_view type : kTopLevel)
+            known |= s.matches(p + 4, type);
+        if (!known)
+            break;
+        movie |= s.matches(p + 4, "moov");
+        if (size == 1) {
+            if (!s.has(p, 16))
+                return std::nullopt;
+            size = std::uint64_t{s.be(p + 8, 4)} << 32 | s.be(p + 12, 4);
+        }
+        if (size < 8 || !s.has(p, size))
+            return std::nullopt;
+        p += size;
+    }
+    return movie && p > 0 ? Length(p) : std::nullopt;
+}
+
+Length sevenZip(Source& s)
+{
+    if (!s.matches(0, "7z\xBC\xAF\x27\x1C") || !s.has(0, 32))
+        return std::nullopt;
+    const std::uint64_t offset = s.le(12, 8), size = s.le(20, 8);
+    if (offset > s.limit() || size > s.limit() || size == 0)
+        return std::nullopt;
+    const std::uint64_t length = 32 + offset + size;
+    return s.has(0, length) ? Length(length) : std::nullopt;
+}
+
+Length sqlite(Source& s)
+{
+    if (!s.matches(0, std::string_view("SQLite format 3\0", 16)) || !s.has(0, 100))
+        return std::nullopt;
+    std::uint64_t page = s.be(16, 2);
+    if (page == 1)
+        page = 65536;
+    const std::uint64_t pages = s.be(28, 4);
+    if (page < 512 || (page & (page - 1)) != 0 || pages == 0 || s.be(92, 4) != s.be(24, 4))
+        return std::nullopt;
+    const std::uint64_t length = page * pages;
+    return s.has(0, length) ? Length(length) : std::nullopt;
+}
+
+Length zip(Source& s)
+{
+    if (!s.matches(0, "PK\x03\x04"))
+        return std::nullopt;
+    // The end record says where its central directory is; the one whose
+    // directory ends right before it closes this archive.
+    for (std::uint64_t from = 4;;) {
+        auto end = s.find("PK\x05\x06", from);
+        if (!end || !s.has(*end, 22))
+            return std::nullopt;
+        const std::uint64_t size = s.le(*end + 12, 4), offset = s.le(*end + 16, 4);
+        if (offset + size == *end) {
+            const std::uint64_t length = *end + 22 + s.le(*end + 20, 2);
+            return s.has(0, length) ? Length(length) : std::nullopt;
+        }
+        from = *end + 1;
+    }
+}
+
+Length pdf(Source& s)
+{
+    if (!s.matches(0, "%PDF-"))
+        return std::nullopt;
+    for (std::uint64_t from = 5;;) {
+        auto eof = s.find("%%EOF", from);
+        if (!eof)
+            return std::nullopt;
+        std::uint64_t end = *eof + 5;
+        if (s.has(end, 1) && s.u8(end) == '\r')
+            ++end;
+        if (s.has(end, 1) && s.u8(end) == '\n')
+            ++end;
+        // An incremental update goes on with more objects or a new xref.
+        std::uint64_t next = end;
+        while (s.has(next, 1) && (s.u8(next) == ' ' || s.u8(next) == '\r' || s.u8(next) == '\n'))
+            ++next;
+        bool more = s.matches(next, "xref");
+        if (!more && s.has(next, 1) && s.u8(next) >= '0' && s.u8(next) <= '9') {
+            std::uint64_t q = next;
+            while (s.has(q, 1) && s.u8(q) >= '0' && s.u8(q) <= '9')
+                ++q;
+            more = s.matches(q, " 0 obj") || s.matches(q, " 1 obj");
+        }
+        if (!more)
+            return end;
+        from = end;
+    }
+}
+
+// One MPEG audio frame's length from its header, 0 when it is none.
+std::uint64_t mpegAudioFrame(std::uint32_t h)
+{
+    static constexpr std::uint16_t kBitrates[2][3][16] = {
+        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
+         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
+         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
+        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}}};
+    static constexpr std::uint32_t kRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000},
+                                                   {44100, 48000, 32000}};
+    if ((h >> 21) != 0x7FF)
+        return 0;
+    const unsigned version = (h >> 19) & 3, layer = (h >> 17) & 3, bitrate = (h >> 12) & 15, rate = (h >> 10) & 3;
+    const unsigned padding = (h >> 9) & 1;
+    if (version == 1 || layer == 0 || bitrate == 0 || bitrate == 15 || rate == 3)
+        return 0;
+    const bool mpeg1 = version == 3;
+    const unsigned layerIndex = 3 - layer; // 0 layer I, 1 layer II, 2 layer III
+    const std::uint64_t kbps = kBitrates[mpeg1 ? 0 : 1][layerIndex][bitrate];
+    const std::uint64_t hz = kRates[version][rate];
+    if (layerIndex == 0)
+        return (12 * kbps * 1000 / hz + padding) * 4;
+    const std::uint64_t factor = layerIndex == 2 && !mpeg1 ? 72 : 144;
+    return factor * kbps * 1000 / hz + padding;
+}
+
+Length mp3(Source& s)
+{
+    if (!s.matches(0, "ID3") || !s.has(0, 10) || s.u8(3) < 2 || s.u8(3) > 4)
+        return std::nullopt;
+    std::uint64_t tag = 0;
+    for (int i = 6; i < 10; ++i) {
+        if (s.u8(i) & 0x80)
+            return std::nullopt;
+        tag = tag << 7 | s.u8(i);
+    }
+    std::uint64_t p = 10 + tag + ((s.u8(5) & 0x10) ? 10 : 0);
+    // Some writers pad the tag with zeros past its stated size.
+    while (s.has(p, 1) && s.u8(p) == 0)
+        ++p;
+    std::uint64_t frames = 0;
+    while (s.has(p, 4)) {
+        const std::uint64_t length = mpegAudioFrame(s.be(p, 4));
+        if (length < 4 || !s.has(p, length))
+            break;
+        p += length;
+        ++frames;
+    }
+    if (frames < 2)
+        return std::nullopt;
+    if (s.matches(p, "TAG") && s.has(p, 128))
+        p += 128;
+    return p;
+}
+
+Length ogg(Source& s)
+{
+    std::uint64_t p = 0;
+    while (s.matches(p, "OggS") && s.has(p, 27) && s.u8(p + 4) == 0) {
+        const std::uint8_t type = s.u8(p + 5);
+        const std::uint8_t segments = s.u8(p + 26);
+        if (!s.has(p, 27 + std::uint64_t{segments}))
+            return std::nullopt;
+        std::uint64_t body = 0;
+        for (unsigned i = 0; i < segments; ++i)
+            body += s.u8(p + 27 + i);
+        p += 27 + segments + body;
+        if (!s.has(0, p))
+            return std::nullopt;
+        if (type & 0x04)
+            return p; // the last page of the stream
+    }
+    return std::nullopt;
+}
+
+Length mpegProgram(Source& s)
+{
+    std::uint64_t p = 0;
+    std::uint64_t packs = 0;
+    while (s.has(p, 6) && s.matches(p, std::string_view("\0\0\1", 3))) {
+        const std::uint8_t code = s.u8(p + 3);
+        if (code == 0xB9)
+            return p + 4;
+        if (code == 0xBA) {
+            const std::uint8_t b = s.u8(p + 4);
+            if ((b & 0xC0) == 0x40) {
+                if (!s.has(p, 14))
+                    return std::nullopt;
+                p += 14 + (s.u8(p + 13) & 7);
+            } else if ((b & 0xF0) == 0x20) {
+                p += 12;
+            } else {
+                return std::nullopt;
+            }
+            ++packs;
+        } else if (code >= 0xBB) {
+            p += 6 + std::uint64_t{s.be(p + 4, 2)};
+        } else {
+            break;
+        }
+    }
+    // A stream cut short of its end code ends where its packs stop.
+    return packs >= 2 && s.has(0, p) ? Length(p) : std::nullopt;
+}
+
+Length elf(Source& s)
+{
+    if (!s.matches(0, "\x7F" "ELF") || !s.has(0, 64))
+        return std::nullopt;
+    const std::uint8_t klass = s.u8(4), data = s.u8(5);
+    if ((klass != 1 && klass != 2) || (data != 1 && data != 2))
+        return std::nullopt;
+    const bool wide = klass == 2;
+    auto num = [&](std::uint64_t at, int bytes) -> std::uint64_t {
+        return data == 1 ? s.le(at, bytes) : (bytes == 8 ? std::uint64_t{s.be(at, 4)} << 32 | s.be(at + 4, 4) : s.be(at, bytes));
+    };
+    const std::uint64_t phoff = num(wide ? 0x20 : 0x1C, wide ? 8 : 4), shoff = num(wide ? 0x28 : 0x20, wide ? 8 : 4);
+    const std::uint64_t phentsize = num(wide ? 0x36 : 0x2A, 2), phnum = num(wide ? 0x38 : 0x2C, 2);
+    const std::uint64_t shentsize = num(wide ? 0x3A : 0x2E, 2), shnum = num(wide ? 0x3C : 0x30, 2);
+    std::uint64_t end = std::max<std::uint64_t>(wide ? 64 : 52, shoff + shnum * shentsize);
+    if (phnum != 0) {
+        if (!s.has(phoff, phnum * phentsize) || phentsize < (wide ? 56u : 32u))
+            return std::nullopt;
+        end = std::max(end, phoff + phnum * phentsize);
+        for (std::uint64_t i = 0; i < phnum; ++i) {
+            const std::uint64_t h = phoff + i * phentsize;
+            end = std::max(end, num(h + (wide ? 0x08 : 0x04), wide ? 8 : 4) + num(h + (wide ? 0x20 : 0x10), wide ? 8 : 4));
+        }
+    }
+    if (shnum != 0) {
+        if (!s.has(shoff, shnum * shentsize) || shentsize < (wide ? 64u : 40u))
+            return std::nullopt;
+        for (std::uint64_t i = 0; i < shnum; ++i) {
+            const std::uint64_t h = shoff + i * shentsize;
+            if (num(h + 4, 4) == 8)
+                continue; // NOBITS takes no room in the file
+            end = std::max(end, num(h + (wide ? 0x18 : 0x10), wide ? 8 : 4) + num(h + (wide ? 0x20 : 0x14), wide ? 8 : 4));
+        }
+    }
+    return s.has(0, end) ? Length(end) : std::nullopt;
+}
+
+Length pe(Source& s)
+{
+    if (!s.matches(0, "MZ") || !s.has(0, 64))
+        return std::nullopt;
+    const std::uint64_t header = s.le(0x3C, 4);
+    if (header > 4096 || !s.matches(header, std::string_view("PE\0\0", 4)) || !s.has(header, 24))
+        return std::nullopt;
+    const std::uint64_t sections = s.le(header + 6, 2), optional = s.le(header + 20, 2);
+    const std::uint64_t table = header + 24 + optional;
+    if (sections == 0 || sections > 96 || !s.has(table, sections * 40))
+        return std::nullopt;
+    std::uint64_t end = table + sections * 40;
+    for (std::uint64_t i = 0; i < sections; ++i) {
+        const std::uint64_t raw = s.le(table + i * 40 + 16, 4), at = s.le(table + i * 40 + 20, 4);
+        if (raw != 0)
+            end = std::max(end, at + raw);
+    }
+    // A signed file's certificates follow its sections (the security
+    // directory holds a file offset, not an address).
+    const std::uint64_t magic = s.le(header + 24, 2);
+    const std::uint64_t directories = header + 24 + (magic == 0x20B ? 112 : 96);
+    if ((magic == 0x10B || magic == 0x20B) && optional >= (magic == 0x20B ? 112u : 96u) + 40 && s.has(directories, 40)) {
+        const std::uint64_t at = s.le(directories + 32, 4), size = s.le(directories + 36, 4);
+        if (at != 0 && size != 0)
+            end = std::max(end, at + size);
+    }
+    return s.has(0, end) ? Length(end) : std::nullopt;
+}
+
+std::u16string lower(std::u16string text)
+{
+    for (char16_t& c : text)
+        if (c >= u'A' && c <= u'Z')
+            c = static_cast<char16_t>(c - u'A' + u'a');
+    return text;
+}
+
+} // namespace
+
+std::optional<std::uint64_t> validatedLength(const std::u16string& extension, readWriteInterface& reader,
+                                             std::uint64_t start, std::uint64_t limit)
+{
+    struct Kind {
+        std::u16string_view extensions[8];
+        Length (*length)(Source&);
+    };
+    static const Kind kKinds[] = {
+        {{u"jpg", u"jpeg", u"jpe", u"jfif"}, jpeg},
+        {{u"png"}, png},
+        {{u"gif"}, gif},
+        {{u"bmp", u"dib"}, bmp},
+        {{u"wav", u"avi", u"riff", u"webp"}, riff},
+        {{u"mp4", u"mov", u"m4a", u"m4v", u"3gp", u"qt"}, isoBoxes},
+        {{u"7z"}, sevenZip},
+        {{u"sqlite", u"db", u"sqlite3"}, sqlite},
+        {{u"zip", u"docx", u"xlsx", u"pptx", u"odt", u"ods", u"odp", u"jar"}, zip},
+        {{u"pdf"}, pdf},
+        {{u"mp3"}, mp3},
+        {{u"ogg", u"oga", u"ogv", u"opus"}, ogg},
+        {{u"mpg", u"mpeg", u"vob"}, mpegProgram},
+        {{u"elf", u"so", u"o"}, elf},
+        {{u"exe", u"dll", u"sys", u"efi"}, pe},
+    };
+    const std::u16string ext = lower(extension);
+    for (const Kind& k : kKinds)
+        for (std::u16string_view e : k.extensions)
+            if (!e.empty() && e == ext) {
+                if (limit == 0)
+                    return std::nullopt;
+                Source source(reader, start, limit);
+                return k.length(source);
+            }
+    return std::nullopt;
+}
+
+} // namespace qis::carve

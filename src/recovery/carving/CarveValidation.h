@@ -1,0 +1,23 @@
+#pragma once
+
+#include "images/readWriteInterface.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace qis::carve {
+
+// The length of the file that starts at `start`, worked out from its own
+// structure: JPEG markers to the image's end (not an embedded thumbnail's),
+// PNG chunks to IEND, GIF blocks to the trailer, a ZIP (DOCX, XLSX, ODT …)
+// to the end of its central directory and comment, PDF to its last
+// "%%EOF", RIFF, BMP and 7z by their size fields, MP4 and MOV by their
+// boxes, MP3 by its tag and frames, Ogg by its pages, MPEG program streams
+// by their packs, SQLite by its pages, ELF and PE by their headers.
+// nullopt when the extension is none of these or the bytes do not hold a
+// whole file of the kind within `limit` bytes.
+std::optional<std::uint64_t> validatedLength(const std::u16string& extension, readWriteInterface& reader,
+                                             std::uint64_t start, std::uint64_t limit);
+
+} // namespace qis::carve

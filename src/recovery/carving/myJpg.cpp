@@ -1,0 +1,300 @@
+#include "recovery/carving/myJpg.h"
+
+#include "filesystems/VolumeBytes.h"
+#include "recovery/carving/CarveValidation.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qis {
+namespace {
+
+constexpr std::uint64_t kSector = 512;
+// Bytes read past each window, so an end signature that starts in the
+// window's last sector is seen whole.
+constexpr std::size_t kLookahead = 4096;
+
+std::uint64_t roundUpToSector(std::uint64_t n) { return (n + kSector - 1) / kSector * kSector; }
+
+} // namespace
+
+bool myJpg::addSignature(const SignatureRecord& r)
+{
+    if (signatureTypes.size() >= kMaxTypes)
+        return false;
+    SignatureType t;
+    t.startLength = std::min<std::uint8_t>(r.startLength, SignatureRecord::kMaxSignatureBytes);
+    t.endLength = std::min<std::uint8_t>(r.endLength, SignatureRecord::kMaxSignatureBytes);
+    t.extension = r.extension;
+    t.sizeOffset = r.offsetToSize > 0 ? r.offsetToSize : -1;
+    t.sizeByteCount = r.bytesInSize;
+    t.headerSize = r.headerSize;
+    t.sizeIncludesHeader = r.sizeIncludesHeader != 0;
+    t.approxSize = r.approxSize > 0 ? static_cast<std::uint64_t>(r.approxSize) : 0;
+    t.skipSize = r.skipSize > 0 ? static_cast<std::uint64_t>(r.skipSize) : 0;
+    t.category = r.category;
+    SignatureEntry e;
+    e.typeId = static_cast<std::uint8_t>(signatureTypes.size());
+    e.start = r.startSignature;
+    e.startLength = t.startLength;
+    e.end = r.endSignature;
+    e.endLength = t.endLength;
+    e.startOffset = r.startOffset;
+    e.extension = r.extension;
+    signatureTypes.push_back(std::move(t));
+    signatureEntries.push_back(std::move(e));
+    return true;
+}
+
+bool myJpg::prepareMatcher()
+{
+    matchTable.clear();
+    matchTable.reserve(signatureEntries.size() * 2);
+    for (const SignatureEntry& e : signatureEntries)
+        matchTable.push_back({e.startLength, e.typeId, e.startOffset, e.start});
+    for (const SignatureEntry& e : signatureEntries)
+        matchTable.push_back({e.endLength, e.typeId, 0, e.end});
+    std::size_t stacks = 1;
+    for (const SignatureEntry& e : signatureEntries)
+        if (e.typeId < kMaxTypes)
+            stacks = std::max<std::size_t>(stacks, e.typeId + 1u);
+    pendingStarts.assign(stacks, {});
+    return true;
+}
+
+myJpg::Match myJpg::matchSector(std::span<const std::uint8_t> sector) const
+{
+    const std::size_t starts = matchTable.size() / 2;
+    for (std::size_t i = 0; i < matchTable.size(); ++i) {
+        const MatchSlot& slot = matchTable[i];
+        // One byte is no signature; and a signature must lie in the sector.
+        if (slot.length < 2 || std::size_t{slot.offset} + slot.length > sector.size())
+            continue;
+        bool same = true;
+        for (std::size_t k = 0; k < slot.length && same; ++k)
+            same = slot.bytes[k] == 0x2A || slot.bytes[k] == sector[slot.offset + k];
+        if (same)
+            return {i < starts ? 'S' : 'E', slot.typeId};
+    }
+    return {};
+}
+
+std::size_t myJpg::findEnd(std::uint8_t type, std::span<const std::uint8_t> bytes, std::size_t from,
+                           std::size_t to) const
+{
+    const SignatureEntry& e = signatureEntries[type];
+    const std::size_t n = e.endLength;
+    if (n < 2)
+        return std::string::npos;
+    const bool anyFirst = e.end[0] == 0x2A;
+    for (std::size_t at = from; at < to && at + n <= bytes.size(); ++at) {
+        if (!anyFirst) {
+            const std::uint8_t* p = static_cast<const std::uint8_t*>(
+                std::memchr(bytes.data() + at, e.end[0], std::min(to, bytes.size() - n + 1) - at));
+            if (p == nullptr)
+                return std::string::npos;
+            at = static_cast<std::size_t>(p - bytes.data());
+        }
+        bool same = true;
+        for (std::size_t k = 1; k < n && same; ++k)
+            same = e.end[k] == 0x2A || e.end[k] == bytes[at + k];
+        if (same)
+            return at;
+    }
+    return std::string::npos;
+}
+
+std::u16string myJpg::fileName(std::size_t index) const
+{
+    const CarvedFile& f = carvedFiles[index];
+    std::string digits = std::to_string(f.start);
+    std::u16string name(digits.begin(), digits.end());
+    name += u" .";
+    name += signatureTypes[f.typeId].extension;
+    return name;
+}
+
+const std::u16string& myJpg::categoryOf(std::size_t index) const
+{
+    return signatureTypes[carvedFiles[index].typeId].category;
+}
+
+void myJpg::addFile(std::uint64_t start, std::int64_t length, std::uint8_t type, bool validated, CarveTree* tree)
+{
+    SignatureType& t = signatureTypes[type];
+    std::uint64_t count = ++categoryCounts[t.category];
+    carvedFiles.push_back({start, length, type, validated});
+    if (tree && t.categoryItem) {
+        std::string shown = " (" + std::to_string(count) + ")";
+        tree->setText(*t.categoryItem, t.category + std::u16string(shown.begin(), shown.end()));
+        tree->addFile(*t.categoryItem, fileName(carvedFiles.size() - 1), carvedFiles.size() - 1);
+    }
+}
+
+std::optional<std::uint64_t> myJpg::validatedLength(std::uint8_t type, std::uint64_t start)
+{
+    const SignatureType& t = signatureTypes[type];
+    std::uint64_t limit = scanSize - start;
+    if (t.approxSize > 0)
+        limit = std::min(limit, t.approxSize);
+    return carve::validatedLength(t.extension, *reader, start, limit);
+}
+
+bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
+{
+    if (!prepareMatcher()) {
+        job.reporter().showMessage("not properly initialized");
+        return false;
+    }
+    carvedFiles.clear();
+    categoryCounts.clear();
+    std::map<std::u16string, std::uint64_t> itemOfCategory;
+    if (tree) {
+        root_ = tree->addFolder(std::nullopt, u"RAW RECOVERY ");
+    }
+    for (SignatureType& t : signatureTypes) {
+        categoryCounts[t.category] = 0;
+        t.categoryItem.reset();
+        if (!tree)
+            continue;
+        auto known = itemOfCategory.find(t.category);
+        if (known == itemOfCategory.end())
+            known = itemOfCategory.emplace(t.category, tree->addFolder(root_, t.category)).first;
+        t.categoryItem = known->second;
+    }
+    if (tree)
+        tree->expand(*root_);
+
+    job.reporter().setProgressRange(0, 1000);
+    std::vector<std::uint8_t> window(static_cast<std::size_t>(kWindowBytes) + kLookahead);
+    // A last window of less than 1 MiB is scanned too.
+    const std::uint64_t windows = (scanSize + kWindowBytes - 1) / kWindowBytes;
+    job.reporter().setProgressRange(0, static_cast<std::int32_t>(std::min<std::uint64_t>(windows, INT32_MAX)));
+
+    std::uint64_t loaded = UINT64_MAX; // the window in the buffer
+    std::size_t windowLength = 0;
+    std::uint64_t pos = 0;
+    bool stopped = false;
+    while (pos < scanSize && !stopped) {
+        const std::uint64_t w = pos / kWindowBytes;
+        if (w != loaded) {
+            job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(w, INT32_MAX)));
+            if (job.stopSeen(rawStopRequested))
+                break;
+            windowLength = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowBytes + kLookahead, scanSize - w * kWindowBytes));
+            std::fill(window.begin(), window.end(), 0);
+            readVolumeBytes(*reader, w * kWindowBytes, std::span(window).first(windowLength));
+            loaded = w;
+        }
+        const std::size_t s = static_cast<std::size_t>(pos - w * kWindowBytes);
+        const auto bytes = std::span<const std::uint8_t>(window).first(windowLength);
+        const auto sector = bytes.subspan(s, std::min<std::size_t>(kSector, bytes.size() - s));
+        Match m = matchSector(sector);
+        if (rawStopRequested.load()) {
+            stopped = true;
+            break;
+        }
+        if (m.kind == 'S') {
+            const std::uint8_t type = m.typeId;
+            SignatureType& t = signatureTypes[type];
+            if (validateLengths) {
+                if (auto length = validatedLength(type, pos)) {
+                    addFile(pos, static_cast<std::int64_t>(*length), type, true, tree);
+                    pos = std::max(pos + kSector, roundUpToSector(pos + *length));
+                    continue;
+                }
+            }
+            if (t.endLength >= 2 && type < pendingStarts.size()) {
+                pendingStarts[type].push_back(pos);
+                // A file shorter than a sector ends in the sector it starts in.
+                const SignatureEntry& e = signatureEntries[type];
+                std::size_t end = findEnd(type, bytes, s + e.startOffset + e.startLength, s + kSector);
+                if (end != std::string::npos) {
+                    pendingStarts[type].pop_back();
+                    std::int64_t length = static_cast<std::int64_t>(end + e.endLength - s);
+                    addFile(pos, length, type, false, tree);
+                }
+                pos += kSector;
+                continue;
+            }
+            if (t.sizeByteCount <= 0 || t.sizeOffset < 0 || t.sizeOffset + 4 > static_cast<std::int32_t>(kSector)) {
+                // No size field to go by: the approximate size it is.
+                if (t.approxSize > 0)
+                    addFile(pos, static_cast<std::int64_t>(std::min(t.approxSize, scanSize - pos)), type, false, tree);
+                pos += t.skipSize > kSector ? t.skipSize / kSector * kSector : kSector;
+                continue;
+            }
+            std::uint8_t first[kSector] = {};
+            std::copy(sector.begin(), sector.end(), first);
+            const std::uint8_t* f = first + t.sizeOffset;
+            std::int64_t size = static_cast<std::int32_t>(std::uint32_t{f[0]} | (std::uint32_t{f[1]} << 8) |
+                                                          (std::uint32_t{f[2]} << 16) | (std::uint32_t{f[3]} << 24));
+            if (size > static_cast<std::int64_t>(t.approxSize))
+                size = 0;
+            if (t.sizeByteCount != 4 || size <= 0) {
+                pos += kSector;
+                continue;
+            }
+            // The size field gives the length: with the header when the
+            // field leaves it out.
+            std::uint64_t length = static_cast<std::uint64_t>(size) + (t.sizeIncludesHeader ? 0 : static_cast<std::uint64_t>(std::max(0, t.headerSize)));
+            length = std::min(length, scanSize - pos);
+            addFile(pos, static_cast<std::int64_t>(length), type, false, tree);
+            pos += (static_cast<std::uint64_t>(size) / kSector + 1) * kSector;
+            continue;
+        }
+        // No start here: the end of a pending file may lie anywhere in the sector.
+        std::size_t best = std::string::npos;
+        std::uint8_t bestType = 0;
+        for (std::size_t type = 0; type < pendingStarts.size(); ++type) {
+            if (pendingStarts[type].empty())
+                continue;
+            std::size_t end = findEnd(static_cast<std::uint8_t>(type), bytes, s, std::min(best, s + sector.size()));
+            if (end != std::string::npos && end < best) {
+                best = end;
+                bestType = static_cast<std::uint8_t>(type);
+            }
+        }
+        if (best != std::string::npos) {
+            const SignatureType& t = signatureTypes[bestType];
+            const std::uint64_t start = pendingStarts[bestType].back();
+            pendingStarts[bestType].pop_back();
+            std::uint64_t length = w * kWindowBytes + best + t.endLength - start;
+            if (t.approxSize > 0)
+                length = std::min(length, t.approxSize);
+            addFile(start, static_cast<std::int64_t>(length), bestType, false, tree);
+        }
+        pos += kSector;
+    }
+    addLeftOverStarts(tree);
+    job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(windows, INT32_MAX)));
+    job.reporter().showMessage("done..");
+    return true;
+}
+
+void myJpg::addLeftOverStarts(CarveTree* tree)
+{
+    // A start whose end never came: its file runs to the next file found
+    // after it, at most the type's approximate size.
+    std::vector<std::uint64_t> starts;
+    for (const CarvedFile& f : carvedFiles)
+        starts.push_back(f.start);
+    for (const auto& stack : pendingStarts)
+        starts.insert(starts.end(), stack.begin(), stack.end());
+    std::sort(starts.begin(), starts.end());
+    for (std::size_t type = 0; type < pendingStarts.size(); ++type) {
+        auto& stack = pendingStarts[type];
+        const SignatureType& t = signatureTypes[type];
+        while (!stack.empty()) {
+            const std::uint64_t start = stack.back();
+            stack.pop_back();
+            auto next = std::upper_bound(starts.begin(), starts.end(), start);
+            std::uint64_t room = (next == starts.end() ? scanSize : *next) - start;
+            std::uint64_t length = std::min(room, t.approxSize);
+            if (length > 0)
+                addFile(start, static_cast<std::int64_t>(length), static_cast<std::uint8_t>(type), false, tree);
+        }
+    }
+}
+
+} // namespace qis

@@ -1,0 +1,123 @@
+#pragma once
+
+#include "images/readWriteInterface.h"
+#include "recovery/JobRunner.h"
+#include "recovery/carving/SignatureRecord.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace qis {
+
+// A file type as the carver uses it, one per loaded signature record.
+struct SignatureType {
+    std::uint8_t startLength = 0;
+    std::uint8_t endLength = 0;
+    std::u16string extension;
+    std::int32_t sizeOffset = -1; // -1: no size field
+    std::int32_t sizeByteCount = 0;
+    std::int32_t headerSize = 0;
+    bool sizeIncludesHeader = false;
+    std::uint64_t approxSize = 0;
+    std::uint64_t skipSize = 0;
+    std::u16string category;
+    std::optional<std::uint64_t> categoryItem; // the category's tree item, once the scan started
+};
+
+// The signatures of one type: where its files begin and how they end.
+struct SignatureEntry {
+    std::uint8_t typeId = 0;
+    std::array<std::uint8_t, SignatureRecord::kMaxSignatureBytes> start{};
+    std::uint8_t startLength = 0;
+    std::array<std::uint8_t, SignatureRecord::kMaxSignatureBytes> end{};
+    std::uint8_t endLength = 0;
+    std::uint16_t startOffset = 0;
+    std::u16string extension;
+};
+
+struct CarvedFile {
+    std::uint64_t start = 0; // byte offset in the scanned range
+    std::int64_t length = 0;
+    std::uint8_t typeId = 0;
+    // The length was worked out from the file's own structure (JPEG markers,
+    // PNG chunks, ...), not from its signatures or the approximate size.
+    bool validated = false;
+};
+
+// Where the carver shows what it finds: the GUI's tree, or nothing.
+class CarveTree {
+public:
+    using ItemId = std::uint64_t;
+    virtual ~CarveTree() = default;
+    virtual ItemId addFolder(std::optional<ItemId> parent, const std::u16string& text) = 0;
+    virtual ItemId addFile(ItemId parent, const std::u16string& text, std::size_t fileIndex) = 0;
+    virtual void setText(ItemId item, const std::u16string& text) = 0;
+    virtual void expand(ItemId item) = 0;
+};
+
+// Raw recovery: finds files by the signatures loaded into it, sector by
+// sector over a range of the disk, without any file system.
+class myJpg {
+public:
+    static constexpr std::size_t kMaxTypes = 128;
+    static constexpr std::uint64_t kWindowBytes = 1048576;
+
+    std::vector<SignatureType> signatureTypes;
+    std::vector<SignatureEntry> signatureEntries;
+
+    // Two slots per entry: every start slot in load order, then every end slot.
+    struct MatchSlot {
+        std::uint8_t length = 0;
+        std::uint8_t typeId = 0;
+        std::uint16_t offset = 0;
+        std::array<std::uint8_t, SignatureRecord::kMaxSignatureBytes> bytes{};
+    };
+    std::vector<MatchSlot> matchTable;
+    std::vector<std::vector<std::uint64_t>> pendingStarts; // per type ID
+    std::vector<CarvedFile> carvedFiles;
+    std::map<std::u16string, std::uint64_t> categoryCounts;
+
+    readWriteInterface* reader = nullptr;
+    std::uint64_t scanSize = 0; // bytes from the reader's offset 0
+    std::atomic<bool> rawStopRequested{false};
+    // Work out lengths from the files' own structure where the extension is
+    // one the carver knows; off, the signatures alone decide.
+    bool validateLengths = true;
+
+    // Adds a loaded record as the next type; false (nothing added) when
+    // kMaxTypes types are loaded already.
+    bool addSignature(const SignatureRecord& record);
+
+    bool prepareMatcher();
+    struct Match {
+        char kind = 0; // 'S' start, 'E' end, 0 none
+        std::uint8_t typeId = 0;
+    };
+    [[nodiscard]] Match matchSector(std::span<const std::uint8_t> sector) const;
+
+    // The whole scan as a job; the tree may be null.
+    bool carveVolume(JobContext& job, CarveTree* tree);
+
+    // "2097152 .jpg" for a JPEG found at byte 2097152.
+    [[nodiscard]] std::u16string fileName(std::size_t index) const;
+    [[nodiscard]] const std::u16string& categoryOf(std::size_t index) const;
+
+private:
+    struct ScanState;
+    void addFile(std::uint64_t start, std::int64_t length, std::uint8_t type, bool validated, CarveTree* tree);
+    // The length of the file of `type` starting at `start` as its own
+    // structure tells it, when the type is one the validators know.
+    std::optional<std::uint64_t> validatedLength(std::uint8_t type, std::uint64_t start);
+    // Where the end signature of `type` first lies in bytes[from, to), or npos.
+    std::size_t findEnd(std::uint8_t type, std::span<const std::uint8_t> bytes, std::size_t from, std::size_t to) const;
+    void addLeftOverStarts(CarveTree* tree);
+    std::optional<CarveTree::ItemId> root_;
+};
+
+} // namespace qis
