@@ -1,0 +1,116 @@
+// qsalvage signatures and carve end to end: a settings file written by
+// `signatures add` and read back, and carved files written under their
+// categories with the names the carver gives them.
+
+#include "support/Fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+
+namespace qis {
+namespace {
+
+std::vector<std::uint8_t> bytesOf(std::initializer_list<std::string_view> pieces)
+{
+    std::vector<std::uint8_t> out;
+    for (std::string_view p : pieces)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// The smallest well-formed PNG: signature, IHDR, IDAT, IEND (the carver
+// walks the chunks; it does not check their CRCs).
+std::vector<std::uint8_t> tinyPng()
+{
+    using namespace std::string_view_literals;
+    return bytesOf({"\x89PNG\r\n\x1A\n"sv, "\0\0\0\x0DIHDR\0\0\0\1\0\0\0\1\x08\x02\0\0\0\x90\x77\x53\xDE"sv,
+                    "\0\0\0\x0CIDAT\x08\xD7\x63\xF8\xCF\xC0\0\0\x03\x01\x01\0\x18\xDD\x8D\xB0"sv,
+                    "\0\0\0\0IEND\xAE\x42\x60\x82"sv});
+}
+
+TEST(SignaturesCli, AddedRecordsListBackInOrder)
+{
+    test::TempDir dir;
+    auto file = (dir / "mine.txt").string();
+    auto a = test::runQsalvage({"signatures", "add", file, "--extension", "png", "--start", "0x89, 0x50,0x4E,,0x47",
+                                "--end", "0x49,0x45,0x4E,0x44", "--category", "Pictures"});
+    ASSERT_EQ(a.exitCode, 0) << a.err;
+    EXPECT_EQ(a.out, "everything initialized well.....\n");
+    ASSERT_EQ(test::runQsalvage({"signatures", "add", file, "--extension", "bin", "--start", "0x01,0x02", "--approx-size",
+                                 "4096", "--category", "Other"})
+                  .exitCode,
+              0);
+    auto bad = test::runQsalvage({"signatures", "add", file, "--extension", "x", "--start", ""});
+    EXPECT_NE(bad.exitCode, 0);
+    EXPECT_EQ(bad.err, "signature length is zero..\n");
+    EXPECT_EQ(std::filesystem::file_size(file), 2u * 173);
+    auto list = test::runQsalvage({"signatures", "list", file, "--json"});
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_NE(list.out.find("\"index\": 0, \"extension\": \"png\", \"start\": \"0x89,0x50,0x4E,0x47\""), std::string::npos)
+        << list.out;
+    EXPECT_NE(list.out.find("\"index\": 1, \"extension\": \"bin\""), std::string::npos) << list.out;
+}
+
+TEST(CarveCli, WritesEachFileUnderItsCategoryNamedByItsOffset)
+{
+    test::TempDir dir;
+    std::vector<std::uint8_t> disk(3 * 1048576, 0);
+    auto png = tinyPng();
+    std::copy(png.begin(), png.end(), disk.begin() + 1048576);
+    const std::string other = "\x01\x02 some bytes";
+    std::copy(other.begin(), other.end(), disk.begin() + 2 * 1048576 + 512);
+    test::writeWholeFile(dir / "disk.img", disk);
+
+    auto file = (dir / "mine.txt").string();
+    for (auto args : {std::vector<std::string>{"--extension", "png", "--start", "0x89,0x50,0x4E,0x47", "--approx-size",
+                                               "100000", "--category", "Pictures"},
+                      std::vector<std::string>{"--extension", "bin", "--start", "0x01,0x02", "--approx-size", "1000",
+                                               "--category", "Other"}}) {
+        args.insert(args.begin(), {"signatures", "add", file});
+        ASSERT_EQ(test::runQsalvage(args).exitCode, 0);
+    }
+    auto out = dir / "out";
+    auto r = test::runQsalvage({"carve", (dir / "disk.img").string(), "--disk", "--signatures", file,
+                                "--no-default-signatures", "--output", out.string()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Pictures (1)\nOther (1)\n");
+    // The PNG's chunks give its length; the other type has only its size.
+    EXPECT_EQ(test::readWholeFile(out / "Pictures" / "1048576 .png"), png);
+    EXPECT_EQ(std::filesystem::file_size(out / "Other" / "2097664 .bin"), 1000u);
+
+    auto only = dir / "only";
+    auto some = test::runQsalvage({"carve", (dir / "disk.img").string(), "--disk", "--signatures", file,
+                                   "--no-default-signatures", "--category", "Other", "--output", only.string(), "--json"});
+    ASSERT_EQ(some.exitCode, 0) << some.err;
+    EXPECT_FALSE(std::filesystem::exists(only / "Pictures"));
+    EXPECT_TRUE(std::filesystem::exists(only / "Other" / "2097664 .bin"));
+    EXPECT_NE(some.out.find("\"name\": \"1048576 .png\", \"offset\": 1048576, \"length\": " + std::to_string(png.size()) +
+                            ", \"validated\": true, \"path\": null"),
+              std::string::npos)
+        << some.out;
+}
+
+TEST(CarveCli, TheDefaultSignaturesBesideTheProgramAreUsed)
+{
+    test::TempDir dir;
+    std::vector<std::uint8_t> disk(1048576, 0);
+    auto png = tinyPng();
+    std::copy(png.begin(), png.end(), disk.begin() + 4096);
+    test::writeWholeFile(dir / "disk.img", disk);
+    auto out = dir / "out";
+    auto r = test::runQsalvage({"carve", (dir / "disk.img").string(), "--disk", "--output", out.string()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Pictures (1)"), std::string::npos) << r.out;
+    EXPECT_EQ(test::readWholeFile(out / "Pictures" / "4096 .png"), png);
+    auto list = test::runQsalvage({"signatures", "list", (std::filesystem::path(QIS_CLI_PATH).parent_path() / "FileSetting.txt").string()});
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    for (const char* ext : {" jpg ", " png ", " gif ", " bmp ", " tif ", " pdf ", " docx ", " odt ", " zip ", " rar ",
+                            " 7z ", " gz ", " mp3 ", " ogg ", " wav ", " avi ", " mov ", " mp4 ", " mpg ", " db ", " elf ",
+                            " exe "})
+        EXPECT_NE(list.out.find(ext), std::string::npos) << ext;
+}
+
+} // namespace
+} // namespace qis
