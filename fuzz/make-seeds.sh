@@ -6,7 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 data="$here/../tests/data"
 out=${1:?usage: make-seeds.sh OUTPUT_DIR}
-mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition,lznt1,mftrecord,ntfs,fat16,fat32,exfat,ext,hfsplus}
+mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition,lznt1,mftrecord,carve,ntfs,fat16,fat32,exfat,ext,hfsplus}
 seed() { # fixture, folder, bytes
     xz -dc "$data/$1.xz" | head -c "$3" > "$out/$2/$1" || true
 }
@@ -81,3 +81,10 @@ dd if="$out/ntfs.raw.tmp" of="$out/ntfs/ntfs-features" bs=512 skip=2048 count=40
 cp "$out/ntfs/ntfs-features" "$out/ntfs/ntfs-features-noboot"
 dd if=/dev/zero of="$out/ntfs/ntfs-features-noboot" bs=512 count=1 conv=notrunc status=none
 rm -f "$out/ntfs.vhdx.tmp" "$out/ntfs.raw.tmp"
+# Raw recovery: no settings records (first byte 0), then the start of the
+# carving fixture's volume, where files of every default type lie.
+if [[ -f "$data/carve.img.xz" ]]; then
+    { printf '\0'; xz -dc "$data/carve.img.xz" | head -c $((1024 * 1024)) || true; } > "$out/carve/carve-start"
+fi
+# A sector holding a small PNG, for a quick first find.
+printf '\0\211PNG\r\n\032\n\0\0\0\rIHDR\0\0\0\1\0\0\0\1\010\002\0\0\0\0\0\0\0\0\0\0\0IEND\256B`\202' > "$out/carve/tiny-png"
