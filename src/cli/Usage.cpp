@@ -12,6 +12,12 @@ constexpr char kUsage[] =
     "  qsalvage list IMAGE VOLUME [MODE] [--formatted] [--json]\n"
     "  qsalvage save IMAGE VOLUME [MODE] [--formatted] [--path TREEPATH] --output DIR\n"
     "  qsalvage candidates IMAGE VOLUME [--max N] [--json]\n"
+    "  qsalvage carve IMAGE VOLUME|--disk [--signatures FILE]... [--no-default-signatures]\n"
+    "                 [--category C]... [--no-validation] --output DIR [--json]\n"
+    "  qsalvage signatures add FILE --extension EXT --start BYTES [--start-offset N] [--end BYTES]\n"
+    "                 [--size-offset N --size-bytes N [--size-includes-header] [--header-size N]]\n"
+    "                 [--skip N] [--approx-size N] --category C\n"
+    "  qsalvage signatures list FILE [--json]\n"
     "  qsalvage search IMAGE VOLUME PATTERN [MODE] [--formatted] [--json]\n"
     "  qsalvage export IMAGE --output PATH\n"
     "\n"
@@ -42,7 +48,12 @@ constexpr char kUsage[] =
     "likeliest first; --mode advanced reads the volume with candidate K, heap H\n"
     "(both counted from 0) and S sectors per cluster (for exFAT the shift: 2^S\n"
     "sectors), each the first offered when not given. Entries no folder reaches\n"
-    "are listed under ORPHAN ENTRY. Ctrl-C stops a search and keeps what was found.\n";
+    "are listed under ORPHAN ENTRY. Ctrl-C stops a search and keeps what was found.\n"
+    "carve finds files by their signatures in the volume (or the whole disk with\n"
+    "--disk), without a file system, and writes each into DIR/CATEGORY/ named by\n"
+    "its byte offset (\"2097152 .jpg\"); --category saves only those categories.\n"
+    "The signatures are FileSetting.txt beside qsalvage and every --signatures\n"
+    "FILE, settings files that signatures add writes (BYTES: \"0xFF,0xD8,0xFF\").\n";
 
 } // namespace
 
