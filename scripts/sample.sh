@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh build
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQIS_BUILD_TESTS=OFF >/dev/null
-cmake --build build-release --target qsalvage
+cmake --build build-release --target qsalvage default_signatures
 mkdir -p out
 rm -f out/sample.vhdx out/sample.vhdx.img
 xz -dc tests/data/sample.vhdx.xz > out/sample.vhdx
@@ -32,5 +32,12 @@ for volume in 1:fat32 2:exfat 3:ext4; do
     find "out/sample-$name" -type f | sort
     echo
 done
+# Raw recovery: the whole disk searched for files by their signatures, as
+# when no file system is left.
+rm -rf out/sample-carved
+build-release/qsalvage carve out/sample.vhdx --disk --output out/sample-carved
+echo "The files found by their signatures are in out/sample-carved:"
+find out/sample-carved -type f | sort | head -40
+echo
 image=$(build-release/qsalvage export out/sample.vhdx --output out)
 echo "The raw image of the sample disk is at $image"

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
+#include <map>
 
 namespace qis {
 namespace {
@@ -110,6 +110,22 @@ TEST(CarveCli, TheDefaultSignaturesBesideTheProgramAreUsed)
                             " 7z ", " gz ", " mp3 ", " ogg ", " wav ", " avi ", " mov ", " mp4 ", " mpg ", " db ", " elf ",
                             " exe "})
         EXPECT_NE(list.out.find(ext), std::string::npos) << ext;
+}
+
+TEST(CarveCli, TheSampleDisksPhotosComeBackFromEveryVolumeDeletedOnesToo)
+{
+    // Each of the sample's four volumes holds Photos/holiday.jpg and the
+    // deleted Photos/deleted-photo.jpg; carving the disk finds all eight.
+    test::TempDir dir;
+    auto out = dir / "out";
+    auto r = test::runQsalvage({"carve", test::fixture("sample.vhdx").string(), "--disk", "--output", out.string()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Pictures (8)"), std::string::npos) << r.out;
+    std::map<std::string, int> hashes;
+    for (const auto& e : std::filesystem::directory_iterator(out / "Pictures"))
+        ++hashes[test::fileSha256(e.path())];
+    EXPECT_EQ(hashes["5d3c30bed2c387f250b344413041dddb65e6fd4833f445e6b791086506a604f7"], 4);
+    EXPECT_EQ(hashes["e0ed505a7c20278768147fce654ab527b76c5b841c798a5f64225bfbb43d445b"], 4);
 }
 
 } // namespace
