@@ -30,8 +30,9 @@ add gif Pictures 0x47,0x49,0x46,0x38,0x37,0x61 --end 0x00,0x3B --approx-size $((
 # "BM", any file size, then the four reserved bytes, which are zero.
 add bmp Pictures 0x42,0x4D,0x2A,0x2A,0x2A,0x2A,0x00,0x00,0x00,0x00 --size-offset 2 --size-bytes 4 \
     --size-includes-header --approx-size $((100 * MiB))
-add tif Pictures 0x49,0x49,0x2A,0x00,0x08,0x00,0x00,0x00 --approx-size $((50 * MiB))
-add tif Pictures 0x4D,0x4D,0x00,0x2A,0x00,0x00,0x00,0x08 --approx-size $((50 * MiB))
+# TIFF's 42 is the wildcard byte: "II", any byte, 0 (and "MM", 0, any).
+add tif Pictures 0x49,0x49,0x2A,0x00 --approx-size $((20 * MiB))
+add tif Pictures 0x4D,0x4D,0x00,0x2A --approx-size $((20 * MiB))
 
 # Documents: OOXML packages begin with "[Content_Types].xml", OpenDocument
 # ones with their "mimetype" entry, both named at byte 30 of the first entry.

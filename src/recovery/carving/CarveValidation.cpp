@@ -262,7 +262,33 @@ Length sqlite(Source& s)
     return s.has(0, length) ? Length(length) : std::nullopt;
 }
 
-Length zip(Source& s)
+// What an archive's first entries say it is: an office document, a Java
+// archive, or none of those (empty).
+std::u16string zipKind(Source& s, std::uint64_t directory, std::uint64_t entries)
+{
+    static constexpr std::pair<std::string_view, std::u16string_view> kByEntry[] = {
+        {"word/", u"docx"}, {"xl/", u"xlsx"}, {"ppt/", u"pptx"}, {"META-INF/MANIFEST.MF", u"jar"}};
+    static constexpr std::pair<std::string_view, std::u16string_view> kByMimetype[] = {
+        {"application/vnd.oasis.opendocument.text", u"odt"},
+        {"application/vnd.oasis.opendocument.spreadsheet", u"ods"},
+        {"application/vnd.oasis.opendocument.presentation", u"odp"}};
+    // An OpenDocument package stores its type, uncompressed, as the first entry.
+    if (s.matches(30, "mimetype"))
+        for (const auto& [type, ext] : kByMimetype)
+            if (s.matches(38, type))
+                return std::u16string(ext);
+    std::uint64_t p = directory;
+    for (std::uint64_t i = 0; i < std::min<std::uint64_t>(entries, 4096) && s.has(p, 46) && s.matches(p, "PK\x01\x02"); ++i) {
+        const std::uint64_t name = s.le(p + 28, 2), extra = s.le(p + 30, 2), comment = s.le(p + 32, 2);
+        for (const auto& [prefix, ext] : kByEntry)
+            if (name >= prefix.size() && s.matches(p + 46, prefix))
+                return std::u16string(ext);
+        p += 46 + name + extra + comment;
+    }
+    return {};
+}
+
+Length zip(Source& s, std::u16string& kind)
 {
     if (!s.matches(0, "PK\x03\x04"))
         return std::nullopt;
@@ -275,7 +301,10 @@ Length zip(Source& s)
         const std::uint64_t size = s.le(*end + 12, 4), offset = s.le(*end + 16, 4);
         if (offset + size == *end) {
             const std::uint64_t length = *end + 22 + s.le(*end + 20, 2);
-            return s.has(0, length) ? Length(length) : std::nullopt;
+            if (!s.has(0, length))
+                return std::nullopt;
+            kind = zipKind(s, offset, s.le(*end + 10, 2));
+            return length;
         }
         from = *end + 1;
     }
@@ -484,6 +513,51 @@ Length pe(Source& s)
     return s.has(0, end) ? Length(end) : std::nullopt;
 }
 
+Length tiff(Source& s)
+{
+    const bool little = s.matches(0, std::string_view("II\x2A\0", 4));
+    if (!little && !s.matches(0, std::string_view("MM\0\x2A", 4)))
+        return std::nullopt;
+    auto num = [&](std::uint64_t at, int bytes) -> std::uint64_t { return little ? s.le(at, bytes) : s.be(at, bytes); };
+    static constexpr std::uint64_t kTypeBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+    std::uint64_t end = 8;
+    std::uint64_t ifd = num(4, 4);
+    // Strips or tiles: their offsets and byte counts come in pairs of tags.
+    for (int directories = 0; ifd != 0 && directories < 64; ++directories) {
+        if (ifd < 8 || !s.has(ifd, 2))
+            return std::nullopt;
+        const std::uint64_t count = num(ifd, 2);
+        if (count == 0 || !s.has(ifd + 2, count * 12 + 4))
+            return std::nullopt;
+        end = std::max(end, ifd + 2 + count * 12 + 4);
+        std::vector<std::uint64_t> offsets, sizes;
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const std::uint64_t e = ifd + 2 + i * 12;
+            const std::uint64_t tag = num(e, 2), type = num(e + 2, 2), n = num(e + 4, 4);
+            if (type == 0 || type > 12 || n > (1u << 24))
+                return std::nullopt;
+            const std::uint64_t bytes = kTypeBytes[type] * n;
+            const std::uint64_t where = bytes > 4 ? num(e + 8, 4) : e + 8;
+            if (bytes > 4)
+                end = std::max(end, where + bytes);
+            if (tag == 273 || tag == 324 || tag == 279 || tag == 325) {
+                auto& list = (tag == 273 || tag == 324) ? offsets : sizes;
+                const std::uint64_t width = kTypeBytes[type];
+                if (width != 2 && width != 4)
+                    return std::nullopt;
+                for (std::uint64_t k = 0; k < n && s.has(where + k * width, width); ++k)
+                    list.push_back(num(where + k * width, static_cast<int>(width)));
+            }
+        }
+        if (offsets.size() != sizes.size())
+            return std::nullopt;
+        for (std::size_t k = 0; k < offsets.size(); ++k)
+            end = std::max(end, offsets[k] + sizes[k]);
+        ifd = num(ifd + 2 + count * 12, 4);
+    }
+    return s.has(0, end) ? Length(end) : std::nullopt;
+}
+
 std::u16string lower(std::u16string text)
 {
     for (char16_t& c : text)
@@ -494,29 +568,33 @@ std::u16string lower(std::u16string text)
 
 } // namespace
 
-std::optional<std::uint64_t> validatedLength(const std::u16string& extension, readWriteInterface& reader,
-                                             std::uint64_t start, std::uint64_t limit)
+std::optional<Validated> validateFile(const std::u16string& extension, readWriteInterface& reader, std::uint64_t start,
+                                      std::uint64_t limit)
 {
+    using Plain = Length (*)(Source&);
+    using Named = Length (*)(Source&, std::u16string&);
     struct Kind {
         std::u16string_view extensions[8];
-        Length (*length)(Source&);
+        Plain length;
+        Named namedLength;
     };
     static const Kind kKinds[] = {
-        {{u"jpg", u"jpeg", u"jpe", u"jfif"}, jpeg},
-        {{u"png"}, png},
-        {{u"gif"}, gif},
-        {{u"bmp", u"dib"}, bmp},
-        {{u"wav", u"avi", u"riff", u"webp"}, riff},
-        {{u"mp4", u"mov", u"m4a", u"m4v", u"3gp", u"qt"}, isoBoxes},
-        {{u"7z"}, sevenZip},
-        {{u"sqlite", u"db", u"sqlite3"}, sqlite},
-        {{u"zip", u"docx", u"xlsx", u"pptx", u"odt", u"ods", u"odp", u"jar"}, zip},
-        {{u"pdf"}, pdf},
-        {{u"mp3"}, mp3},
-        {{u"ogg", u"oga", u"ogv", u"opus"}, ogg},
-        {{u"mpg", u"mpeg", u"vob"}, mpegProgram},
-        {{u"elf", u"so", u"o"}, elf},
-        {{u"exe", u"dll", u"sys", u"efi"}, pe},
+        {{u"jpg", u"jpeg", u"jpe", u"jfif"}, jpeg, nullptr},
+        {{u"png"}, png, nullptr},
+        {{u"gif"}, gif, nullptr},
+        {{u"bmp", u"dib"}, bmp, nullptr},
+        {{u"tif", u"tiff"}, tiff, nullptr},
+        {{u"wav", u"avi", u"riff", u"webp"}, riff, nullptr},
+        {{u"mp4", u"mov", u"m4a", u"m4v", u"3gp", u"qt"}, isoBoxes, nullptr},
+        {{u"7z"}, sevenZip, nullptr},
+        {{u"sqlite", u"db", u"sqlite3"}, sqlite, nullptr},
+        {{u"zip", u"docx", u"xlsx", u"pptx", u"odt", u"ods", u"odp", u"jar"}, nullptr, zip},
+        {{u"pdf"}, pdf, nullptr},
+        {{u"mp3"}, mp3, nullptr},
+        {{u"ogg", u"oga", u"ogv", u"opus"}, ogg, nullptr},
+        {{u"mpg", u"mpeg", u"vob"}, mpegProgram, nullptr},
+        {{u"elf", u"so", u"o"}, elf, nullptr},
+        {{u"exe", u"dll", u"sys", u"efi"}, pe, nullptr},
     };
     const std::u16string ext = lower(extension);
     for (const Kind& k : kKinds)
@@ -525,9 +603,23 @@ std::optional<std::uint64_t> validatedLength(const std::u16string& extension, re
                 if (limit == 0)
                     return std::nullopt;
                 Source source(reader, start, limit);
-                return k.length(source);
+                Validated v;
+                Length length = k.length ? k.length(source) : k.namedLength(source, v.extension);
+                if (!length)
+                    return std::nullopt;
+                v.length = *length;
+                if (v.extension == ext)
+                    v.extension.clear();
+                return v;
             }
     return std::nullopt;
+}
+
+std::optional<std::uint64_t> validatedLength(const std::u16string& extension, readWriteInterface& reader,
+                                             std::uint64_t start, std::uint64_t limit)
+{
+    auto v = validateFile(extension, reader, start, limit);
+    return v ? std::optional<std::uint64_t>(v->length) : std::nullopt;
 }
 
 } // namespace qis::carve

@@ -14,9 +14,20 @@ namespace qis::carve {
 // to the end of its central directory and comment, PDF to its last
 // "%%EOF", RIFF, BMP and 7z by their size fields, MP4 and MOV by their
 // boxes, MP3 by its tag and frames, Ogg by its pages, MPEG program streams
-// by their packs, SQLite by its pages, ELF and PE by their headers.
+// by their packs, SQLite by its pages, TIFF by its directories, ELF and PE
+// by their headers.
 // nullopt when the extension is none of these or the bytes do not hold a
 // whole file of the kind within `limit` bytes.
+struct Validated {
+    std::uint64_t length = 0;
+    // The extension the contents show, when it differs from the type's: a
+    // ZIP that holds a word-processing document is a "docx".
+    std::u16string extension;
+};
+std::optional<Validated> validateFile(const std::u16string& extension, readWriteInterface& reader, std::uint64_t start,
+                                      std::uint64_t limit);
+
+// The length alone.
 std::optional<std::uint64_t> validatedLength(const std::u16string& extension, readWriteInterface& reader,
                                              std::uint64_t start, std::uint64_t limit);
 

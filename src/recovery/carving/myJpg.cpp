@@ -110,7 +110,7 @@ std::u16string myJpg::fileName(std::size_t index) const
     std::string digits = std::to_string(f.start);
     std::u16string name(digits.begin(), digits.end());
     name += u" .";
-    name += signatureTypes[f.typeId].extension;
+    name += f.extension.empty() ? signatureTypes[f.typeId].extension : f.extension;
     return name;
 }
 
@@ -119,25 +119,17 @@ const std::u16string& myJpg::categoryOf(std::size_t index) const
     return signatureTypes[carvedFiles[index].typeId].category;
 }
 
-void myJpg::addFile(std::uint64_t start, std::int64_t length, std::uint8_t type, bool validated, CarveTree* tree)
+void myJpg::addFile(std::uint64_t start, std::int64_t length, std::uint8_t type, bool validated, CarveTree* tree,
+                    std::u16string extension)
 {
     SignatureType& t = signatureTypes[type];
     std::uint64_t count = ++categoryCounts[t.category];
-    carvedFiles.push_back({start, length, type, validated});
+    carvedFiles.push_back({start, length, type, validated, std::move(extension)});
     if (tree && t.categoryItem) {
         std::string shown = " (" + std::to_string(count) + ")";
         tree->setText(*t.categoryItem, t.category + std::u16string(shown.begin(), shown.end()));
         tree->addFile(*t.categoryItem, fileName(carvedFiles.size() - 1), carvedFiles.size() - 1);
     }
-}
-
-std::optional<std::uint64_t> myJpg::validatedLength(std::uint8_t type, std::uint64_t start)
-{
-    const SignatureType& t = signatureTypes[type];
-    std::uint64_t limit = scanSize - start;
-    if (t.approxSize > 0)
-        limit = std::min(limit, t.approxSize);
-    return carve::validatedLength(t.extension, *reader, start, limit);
 }
 
 bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
@@ -198,9 +190,14 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
             const std::uint8_t type = m.typeId;
             SignatureType& t = signatureTypes[type];
             if (validateLengths) {
-                if (auto length = validatedLength(type, pos)) {
-                    addFile(pos, static_cast<std::int64_t>(*length), type, true, tree);
-                    pos = std::max(pos + kSector, roundUpToSector(pos + *length));
+                // The file's own structure tells its length (within the
+                // type's approximate size, when it has one).
+                std::uint64_t limit = scanSize - pos;
+                if (t.approxSize > 0)
+                    limit = std::min(limit, t.approxSize);
+                if (auto v = carve::validateFile(t.extension, *reader, pos, limit)) {
+                    addFile(pos, static_cast<std::int64_t>(v->length), type, true, tree, std::move(v->extension));
+                    pos = std::max(pos + kSector, roundUpToSector(pos + v->length));
                     continue;
                 }
             }

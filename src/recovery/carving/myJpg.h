@@ -48,6 +48,9 @@ struct CarvedFile {
     // The length was worked out from the file's own structure (JPEG markers,
     // PNG chunks, ...), not from its signatures or the approximate size.
     bool validated = false;
+    // The extension the contents showed, when it is not the type's (a ZIP
+    // that is a spreadsheet: "xlsx"); empty otherwise.
+    std::u16string extension;
 };
 
 // Where the carver shows what it finds: the GUI's tree, or nothing.
@@ -110,10 +113,8 @@ public:
 
 private:
     struct ScanState;
-    void addFile(std::uint64_t start, std::int64_t length, std::uint8_t type, bool validated, CarveTree* tree);
-    // The length of the file of `type` starting at `start` as its own
-    // structure tells it, when the type is one the validators know.
-    std::optional<std::uint64_t> validatedLength(std::uint8_t type, std::uint64_t start);
+    void addFile(std::uint64_t start, std::int64_t length, std::uint8_t type, bool validated, CarveTree* tree,
+                 std::u16string extension = {});
     // Where the end signature of `type` first lies in bytes[from, to), or npos.
     std::size_t findEnd(std::uint8_t type, std::span<const std::uint8_t> bytes, std::size_t from, std::size_t to) const;
     void addLeftOverStarts(CarveTree* tree);

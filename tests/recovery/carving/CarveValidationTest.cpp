@@ -58,6 +58,42 @@ TEST(CarveValidation, AZipEndsAfterTheCommentOfTheEndRecordThatClosesItsDirector
     EXPECT_EQ(lengthOf(u"docx", zip), zip.size());
 }
 
+TEST(CarveValidation, AnOfficeArchiveIsNamedByWhatItsDirectoryHolds)
+{
+    const std::string name = "xl/workbook.xml";
+    std::string local = "PK\x03\x04"s + std::string(22, '\0') + le16(static_cast<std::uint16_t>(name.size())) + le16(0) + name;
+    std::string directory = "PK\x01\x02"s + std::string(24, '\0') + le16(static_cast<std::uint16_t>(name.size())) +
+                            std::string(16, '\0') + name;
+    std::string end = "PK\x05\x06"s + std::string(4, '\0') + le16(1) + le16(1) +
+                      le32(static_cast<std::uint32_t>(directory.size())) + le32(static_cast<std::uint32_t>(local.size())) +
+                      le16(0);
+    const std::string zip = local + directory + end;
+    test::TempDir dir;
+    std::string disk = zip + std::string(4096, '\0');
+    test::writeWholeFile(dir / "disk.img", std::vector<std::uint8_t>(disk.begin(), disk.end()));
+    FileReadSeekRaw reader;
+    ASSERT_TRUE(reader.open(dir / "disk.img"));
+    auto v = carve::validateFile(u"docx", reader, 0, disk.size());
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->length, zip.size());
+    EXPECT_EQ(v->extension, u"xlsx");
+}
+
+TEST(CarveValidation, ATiffEndsAtItsLastStripOrDirectory)
+{
+    // Little-endian: the strip first (bytes 8 to 107), then the directory.
+    std::string tiff = "II\x2A\0"s + le32(108) + std::string(100, '\x33');
+    tiff += le16(3);
+    tiff += le16(256) + le16(3) + le32(1) + le16(10) + le16(0);  // width
+    tiff += le16(273) + le16(4) + le32(1) + le32(8);             // strip offset
+    tiff += le16(279) + le16(4) + le32(1) + le32(100);           // strip byte count
+    tiff += le32(0);
+    EXPECT_EQ(lengthOf(u"tif", tiff), tiff.size());
+    std::string far = tiff;
+    far.replace(108 + 2 + 12 + 8, 4, le32(4000)); // a strip beyond the directory
+    EXPECT_EQ(lengthOf(u"tif", far), 4100u);
+}
+
 TEST(CarveValidation, APdfEndsAtTheLastEndOfItsIncrementalUpdates)
 {
     const std::string first = "%PDF-1.4\n1 0 obj\n<<>>\nendobj\ntrailer\n<<>>\n%%EOF\n";
