@@ -55,14 +55,29 @@ public:
                 return false;
         return true;
     }
+    // The first place at or after `from` holding `value`.
+    std::optional<std::uint64_t> findByte(std::uint8_t value, std::uint64_t from)
+    {
+        while (from < limit_) {
+            u8(from); // loads the block that holds it
+            const std::uint64_t blockStart = from / kBlock * kBlock;
+            const std::size_t at = static_cast<std::size_t>(from - blockStart);
+            const void* hit = std::memchr(buffer_.data() + at, value, buffer_.size() - at);
+            if (hit != nullptr)
+                return blockStart + static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - buffer_.data());
+            from = blockStart + buffer_.size();
+        }
+        return std::nullopt;
+    }
     // The first place at or after `from` where `text` stands.
     std::optional<std::uint64_t> find(std::string_view text, std::uint64_t from)
     {
-        for (std::uint64_t at = from; has(at, text.size()); ++at) {
-            if (u8(at) != static_cast<std::uint8_t>(text[0]))
-                continue;
-            if (matches(at, text))
+        while (auto at = findByte(static_cast<std::uint8_t>(text[0]), from)) {
+            if (!has(*at, text.size()))
+                return std::nullopt;
+            if (matches(*at, text))
                 return at;
+            from = *at + 1;
         }
         return std::nullopt;
     }
@@ -107,10 +122,10 @@ Length jpeg(Source& s)
         // stuffed zero nor a restart.
         scanned = true;
         for (;; ++p) {
-            if (!s.has(p, 2))
+            auto mark = s.findByte(0xFF, p);
+            if (!mark || !s.has(*mark, 2))
                 return std::nullopt;
-            if (s.u8(p) != 0xFF)
-                continue;
+            p = *mark;
             const std::uint8_t next = s.u8(p + 1);
             if (next == 0x00 || (next >= 0xD0 && next <= 0xD7))
                 ++p;
