@@ -14,8 +14,8 @@ namespace qis::carve {
 // to the end of its central directory and comment, PDF to its last
 // "%%EOF", RIFF, BMP and 7z by their size fields, MP4 and MOV by their
 // boxes, MP3 by its tag and frames, Ogg by its pages, MPEG program streams
-// by their packs, SQLite by its pages, TIFF by its directories, ELF and PE
-// by their headers.
+// by their packs, SQLite by its pages, TIFF by its directories, GZIP by
+// walking its deflate stream to the trailer, ELF and PE by their headers.
 // nullopt when the extension is none of these or the bytes do not hold a
 // whole file of the kind within `limit` bytes.
 struct Validated {

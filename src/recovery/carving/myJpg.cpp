@@ -196,7 +196,17 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
                 if (t.approxSize > 0)
                     limit = std::min(limit, t.approxSize);
                 if (auto v = carve::validateFile(t.extension, *reader, pos, limit)) {
-                    addFile(pos, static_cast<std::int64_t>(v->length), type, true, tree, std::move(v->extension));
+                    // A file whose contents name another loaded type (a ZIP
+                    // that is a spreadsheet) is counted as that type.
+                    std::uint8_t shown = type;
+                    if (!v->extension.empty())
+                        for (std::size_t k = 0; k < signatureTypes.size(); ++k)
+                            if (signatureTypes[k].extension == v->extension) {
+                                shown = static_cast<std::uint8_t>(k);
+                                v->extension.clear();
+                                break;
+                            }
+                    addFile(pos, static_cast<std::int64_t>(v->length), shown, true, tree, std::move(v->extension));
                     pos = std::max(pos + kSector, roundUpToSector(pos + v->length));
                     continue;
                 }
