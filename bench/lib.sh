@@ -60,7 +60,8 @@ resolve_qsalvage() {
     log "building qsalvage (Release) in $build_dir"
     cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DQIS_BUILD_TESTS=OFF >/dev/null || die "cmake configure failed"
-    ninja -C "$build_dir" qsalvage >/dev/null || die "build failed"
+    # The program and the default signatures the carver reads beside it.
+    ninja -C "$build_dir" qsalvage default_signatures >/dev/null || die "build failed"
     qsalvage=$build_dir/qsalvage
 }
 
