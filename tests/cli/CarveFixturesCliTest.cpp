@@ -85,8 +85,9 @@ TEST_P(CarveVolume, EveryFileStoredInOnePieceComesBackWholeAndTheCountsAddUp)
         ASSERT_TRUE(c.names.count(k.offset)) << k.ext << " at " << k.offset;
         const std::string ext = k.ext == "sqlite" ? "db" : k.ext;
         EXPECT_EQ(c.names[k.offset], std::to_string(k.offset) + " ." + ext);
-        if (k.layout == "contiguous")
+        if (k.layout == "contiguous") {
             EXPECT_EQ(c.hashes.count(k.sha256), 1u) << k.ext << " at " << k.offset << " is not whole";
+        }
     }
     for (const auto& [category, count] : expected)
         EXPECT_EQ(c.counts[category], count) << category;

@@ -82,8 +82,9 @@ TEST_P(DamagedFatVolumes, CandidatesOfferTheVolumesOwnLayoutFirst)
     if (auto bpb = FatBpb::parse(boot)) {
         EXPECT_EQ(fats[0], std::uint64_t{bpb->reservedSectors} * bpb->bytesPerSector);
         EXPECT_EQ(clusters[0], bpb->clusterBytes());
-        if (fats.size() > 1)
+        if (fats.size() > 1) {
             EXPECT_EQ(fats[1], fats[0] + bpb->fatSectors() * bpb->bytesPerSector) << "the second copy";
+        }
     } else {
         auto exfat = exfatdisk::ExfatBootSector::parse(boot);
         ASSERT_TRUE(exfat.has_value());

@@ -77,9 +77,11 @@ TEST(DamagedNtfsFixture, ZeroedBootSectorsDeepModeFindsEveryRecordAndAdvancedMod
         EXPECT_EQ(path.rfind("ORPHAN_ENTRY", 0), 0u) << path;
         names.insert(path.substr(path.rfind('/') + 1));
     }
-    for (const auto& m : test::ntfsManifest("damaged-ntfs-0.manifest.txt"))
-        if (m.kind != "stream" && m.path.rfind("$RECYCLE.BIN", 0) != 0)
+    for (const auto& m : test::ntfsManifest("damaged-ntfs-0.manifest.txt")) {
+        if (m.kind != "stream" && m.path.rfind("$RECYCLE.BIN", 0) != 0) {
             EXPECT_TRUE(names.count(m.path.substr(m.path.rfind('/') + 1))) << m.path;
+        }
+    }
 
     auto l = layout(kNtfs, 0);
     auto candidates = onVolume(kNtfs, 0, "NTFS", {"candidates", "--json"});
