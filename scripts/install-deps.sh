@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those missing.
 #   install-deps.sh build   compiler and build tools
-#   install-deps.sh test    the above, GoogleTest/GoogleMock and the tools tests call
+#   install-deps.sh test    the above, GoogleTest/GoogleMock, Qt 6 Widgets for the
+#                           wizard and its page tests, and the tools tests call
 #   install-deps.sh fuzz    the above and clang with its fuzzer runtime
 set -euo pipefail
 what=${1:-test}
 packages=(cmake ninja-build g++ xz-utils)
 case "$what" in
 build) ;;
-test) packages+=(libgtest-dev libgmock-dev qemu-utils) ;;
+test) packages+=(libgtest-dev libgmock-dev qemu-utils qt6-base-dev) ;;
 fuzz) packages+=(libgtest-dev libgmock-dev qemu-utils clang libclang-rt-14-dev) ;;
 *) echo "install-deps.sh: unknown task $what" >&2; exit 2 ;;
 esac
