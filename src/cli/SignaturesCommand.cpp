@@ -24,7 +24,7 @@ std::string hexBytes(const std::array<std::uint8_t, SignatureRecord::kMaxSignatu
 
 int add(const std::vector<std::string>& words)
 {
-    static const std::vector<std::string> kFields = {"--extension", "--start",  "--start-offset", "--end",
+    static const std::vector<std::string> kFields = {"--extension", "--ext", "--start",  "--start-offset", "--end",
                                                      "--size-offset", "--size-bytes", "--header-size", "--skip",
                                                      "--approx-size", "--category"};
     Arguments args(words, kFields, {"--size-includes-header"});
@@ -38,7 +38,7 @@ int add(const std::vector<std::string>& words)
         std::ofstream(file, std::ios::binary);
     SignatureFields f;
     auto field = [&](const char* name) { return args.value(name).value_or(""); };
-    f.extension = field("--extension");
+    f.extension = args.value("--extension").value_or(field("--ext"));
     f.startSignature = field("--start");
     f.startOffset = field("--start-offset");
     f.endSignature = field("--end");
