@@ -2,6 +2,7 @@
 
 #include "ui/CBrellanApp.h"
 #include "ui/MessageSink.h"
+#include "ui/VolumeScanDlg.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -79,8 +80,9 @@ void ParceModeNtfsDlg::onNext()
                                             "qsalvage candidates and --mode advanced do it.");
         return;
     }
-    MessageSink::current().inform(this, "The volume scan page is not available in this version of the wizard yet; "
-                                        "qsalvage list and save do it.");
+    auto* next = new VolumeScanDlg(app_, this, volume_, mode_);
+    goForward(next);
+    next->runScan();
 }
 
 } // namespace qis::ui
