@@ -95,6 +95,8 @@ VolumeScanDlg::VolumeScanDlg(CBrellanApp& app, WizardPage* owner, const VolumeRe
     for (QPushButton* b : {browse, save, searchButton, pause, resume, stop})
         b->setAutoDefault(false);
     sink_ = std::make_unique<ItemSink>(tree);
+    nextButton()->hide(); // the last page
+    setBusy(false);
 
     connect(browse, &QPushButton::clicked, this, [this] {
         QString folder = QFileDialog::getExistingDirectory(this, "Select output folder", outputFolder->text());
@@ -147,6 +149,7 @@ void VolumeScanDlg::setBusy(bool busy)
         w->setEnabled(!busy);
     for (QWidget* w : std::initializer_list<QWidget*>{pause, resume, stop})
         w->setEnabled(busy);
+    progress->setVisible(busy);
 }
 
 void VolumeScanDlg::runScan()

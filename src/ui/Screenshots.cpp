@@ -1,0 +1,93 @@
+#include "ui/Screenshots.h"
+
+#include "ui/CBrellanApp.h"
+#include "ui/DriveParsingModes.h"
+#include "ui/MessageSink.h"
+#include "ui/ParceModeNtfsDlg.h"
+#include "ui/PopulateDriveDlg.h"
+#include "ui/VhdInputDialog.h"
+#include "ui/VolumeScanDlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTreeWidget>
+
+namespace qis::ui {
+namespace {
+
+struct SilentSink : MessageSink {
+    QMessageBox::StandardButton show(QWidget*, const QString&, QMessageBox::Icon, QMessageBox::StandardButtons) override
+    {
+        return QMessageBox::Ok;
+    }
+};
+
+template <typename Page>
+Page* visiblePage()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* p = qobject_cast<Page*>(w); p && p->isVisible())
+            return p;
+    return nullptr;
+}
+
+bool picture(QWidget* page, const QString& folder, const QString& name)
+{
+    if (!page)
+        return false;
+    page->resize(960, 640);
+    QApplication::processEvents();
+    return page->grab().save(QDir(folder).filePath(name));
+}
+
+} // namespace
+
+int renderScreenshots(const QString& folder, const QString& image)
+{
+    SilentSink silent;
+    MessageSink::setCurrent(&silent);
+    QDir().mkpath(folder);
+    int written = 0;
+    {
+        CBrellanApp app;
+        auto* first = static_cast<VhdInputDialog*>(app.start());
+        first->openImage(image, detectImageFormat(image.toStdString()));
+        written += picture(first, folder, "1-image.png");
+        first->nextButton()->click();
+        auto* modes = visiblePage<DriveParsingModes>();
+        if (modes) {
+            modes->gptFormat->setChecked(true);
+            written += picture(modes, folder, "2-scan-mode.png");
+            modes->nextButton()->click();
+        }
+        auto* volumes = visiblePage<PopulateDriveDlg>();
+        if (volumes) {
+            volumes->selectRow(0);
+            written += picture(volumes, folder, "3-volumes.png");
+            volumes->nextButton()->click();
+        }
+        auto* mode = visiblePage<ParceModeNtfsDlg>();
+        if (mode) {
+            written += picture(mode, folder, "4-recovery-mode.png");
+            mode->nextButton()->click();
+        }
+        if (auto* scan = visiblePage<VolumeScanDlg>()) {
+            scan->waitForJob();
+            if (QTreeWidgetItem* documents = scan->findItem("Documents")) {
+                scan->tree->setCurrentItem(documents);
+                documents->setExpanded(true);
+                scan->showFolderFiles(documents);
+            }
+            scan->outputFolder->setText(QDir::home().filePath("recovered"));
+            written += picture(scan, folder, "5-volume-scan.png");
+        }
+    }
+    MessageSink::setCurrent(nullptr);
+    return written;
+}
+
+} // namespace qis::ui
