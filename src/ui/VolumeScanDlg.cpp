@@ -32,39 +32,38 @@ QString text(const std::u16string& s) { return QString::fromStdU16String(s); }
 // The core's tree filling, into the page's tree widget.
 class VolumeScanDlg::ItemSink : public TreeSink {
 public:
-    explicit ItemSink(QTreeWidget* tree) : tree_(tree) {}
+    explicit ItemSink(CXHtmlTree* tree) : tree_(tree) {}
     ItemId addItem(ItemId parent, EntryHandle entry, const std::u16string& name, bool folder, bool red) override
     {
-        auto* item = new QTreeWidgetItem({text(name)});
+        auto* above = reinterpret_cast<QTreeWidgetItem*>(parent);
+        QTreeWidgetItem* item = tree_->insertItem(above, text(name));
         item->setData(0, kEntryRole, QVariant::fromValue<qulonglong>(entry));
         item->setData(0, kEntryRole + 1, folder);
         if (red)
             item->setForeground(0, kDeletedColour);
-        if (parent == 0)
-            tree_->addTopLevelItem(item);
-        else
-            reinterpret_cast<QTreeWidgetItem*>(parent)->addChild(item);
+        // A folder's new children take its check.
+        if (above && tree_->ownCheck(above))
+            tree_->SetCheck(item, true);
         return reinterpret_cast<ItemId>(item);
     }
     void addPlaceholder(ItemId parent) override
     {
-        reinterpret_cast<QTreeWidgetItem*>(parent)->addChild(new QTreeWidgetItem({text(placeholderItem)}));
+        tree_->insertItem(reinterpret_cast<QTreeWidgetItem*>(parent), text(placeholderItem));
     }
 
 private:
-    QTreeWidget* tree_;
+    CXHtmlTree* tree_;
 };
 
 VolumeScanDlg::VolumeScanDlg(CBrellanApp& app, WizardPage* owner, const VolumeRecord& volume, int mode)
     : WizardPage(app, owner), volume_(volume), mode_(mode)
 {
     auto* split = new QSplitter(this);
-    tree = new QTreeWidget(split);
+    tree = new CXHtmlTree(split);
     tree->setHeaderLabel(QString::fromStdString(volume.fileSystem + " volume " + volume.volumeName));
-    files = new QTreeWidget(split);
+    files = new CCheckListCtrl(split);
     files->setColumnCount(6);
     files->setHeaderLabels({"Name", "Size", "Created", "Modified", "Accessed", "Attributes"});
-    files->setRootIsDecorated(false);
     body()->addWidget(split, 1);
     auto* grid = new QGridLayout;
     outputFolder = new QLineEdit(this);
@@ -123,8 +122,20 @@ VolumeScanDlg::VolumeScanDlg(CBrellanApp& app, WizardPage* owner, const VolumeRe
     });
     connect(tree, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) { expand(item); });
     connect(tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { showFolderFiles(item); });
+    // The list's boxes and the tree's are one state.
+    connect(files, &CCheckListCtrl::rowCheckChanged, this, [this](int row, bool checked) {
+        if (row >= 0 && static_cast<std::size_t>(row) < listed_.size() && tree->ownCheck(listed_[row]) != checked)
+            tree->SetCheck(listed_[row], checked);
+    });
+    connect(tree, &CXHtmlTree::checkboxClicked, this, [this](QTreeWidgetItem*, bool) {
+        for (std::size_t r = 0; r < listed_.size(); ++r)
+            if (files->rowChecked(static_cast<int>(r)) != tree->ownCheck(listed_[r]))
+                files->setRowChecked(static_cast<int>(r), tree->ownCheck(listed_[r]));
+    });
     connect(files, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) {
         // A double click saves the file at once, like Save on it.
+        if (!tree->currentItem())
+            return;
         for (int i = 0; i < tree->currentItem()->childCount(); ++i)
             if (tree->currentItem()->child(i)->data(0, kEntryRole) == row->data(0, kEntryRole))
                 tree->setCurrentItem(tree->currentItem()->child(i));
@@ -154,8 +165,9 @@ void VolumeScanDlg::setBusy(bool busy)
 
 void VolumeScanDlg::runScan()
 {
-    tree->clear();
-    files->clear();
+    tree->removeAll();
+    files->clearRows();
+    listed_.clear();
     std::string message;
     if (!app_.state.openFreshReader(&message)) {
         MessageSink::current().inform(this, "Please Restart the program to re begin necessary initialization...");
@@ -203,13 +215,14 @@ void VolumeScanDlg::expand(QTreeWidgetItem* item)
 {
     if (!parser_ || !item || item->childCount() != 1 || item->child(0)->text(0) != text(placeholderItem))
         return;
-    delete item->takeChild(0);
+    tree->removeItem(item->child(0));
     fillFolderItem(*parser_, *sink_, reinterpret_cast<TreeSink::ItemId>(item), entryOf(item), Population::Expand);
 }
 
 void VolumeScanDlg::showFolderFiles(QTreeWidgetItem* item)
 {
-    files->clear();
+    files->clearRows();
+    listed_.clear();
     if (!parser_ || !item || !item->data(0, kEntryRole + 1).toBool())
         return;
     expand(item);
@@ -219,14 +232,16 @@ void VolumeScanDlg::showFolderFiles(QTreeWidgetItem* item)
         if (child->data(0, kEntryRole + 1).toBool())
             continue;
         EntryDetails d = parser_->describe(e);
-        auto* row = new QTreeWidgetItem({child->text(0), QString::fromStdString(d.sizeText),
-                                         QString::fromStdString(d.creationText), QString::fromStdString(d.modificationText),
-                                         QString::fromStdString(d.accessText), QString::fromStdString(d.attributeText)});
+        QTreeWidgetItem* row = files->addRow({child->text(0), QString::fromStdString(d.sizeText),
+                                              QString::fromStdString(d.creationText),
+                                              QString::fromStdString(d.modificationText),
+                                              QString::fromStdString(d.accessText), QString::fromStdString(d.attributeText)});
         row->setData(0, kEntryRole, child->data(0, kEntryRole));
         if (parser_->isDeleted(e))
             for (int c = 0; c < 6; ++c)
                 row->setForeground(c, kDeletedColour);
-        files->addTopLevelItem(row);
+        listed_.push_back(child);
+        files->setRowChecked(files->topLevelItemCount() - 1, tree->ownCheck(child));
     }
 }
 
@@ -303,7 +318,8 @@ void VolumeScanDlg::search(const QString& text)
         MessageSink::current().inform(this, "The search text is not a valid regular expression.");
         return;
     }
-    files->clear();
+    files->clearRows();
+    listed_.clear();
     searchStopRequested_.store(false);
     currentStop_ = &searchStopRequested_;
     reporter_ = std::make_unique<QtJobReporter>(this, status, progress);
@@ -315,9 +331,8 @@ void VolumeScanDlg::search(const QString& text)
             const QString path = QString::fromStdString(hit.path);
             const qulonglong entry = hit.entry;
             QMetaObject::invokeMethod(this, [this, path, entry] {
-                auto* row = new QTreeWidgetItem({path});
+                QTreeWidgetItem* row = files->addRow({path});
                 row->setData(0, kEntryRole, entry);
-                files->addTopLevelItem(row);
             }, Qt::BlockingQueuedConnection);
         });
         QMetaObject::invokeMethod(this, [this] {

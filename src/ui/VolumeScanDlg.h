@@ -5,6 +5,7 @@
 #include "recovery/JobRunner.h"
 #include "ui/QtJobReporter.h"
 #include "ui/WizardPage.h"
+#include "ui/controls/CXHtmlTree.h"
 #include "volumes/VolumeRecord.h"
 
 #include <atomic>
@@ -14,7 +15,6 @@
 class QLabel;
 class QLineEdit;
 class QProgressBar;
-class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace qis::ui {
@@ -42,8 +42,8 @@ public:
     // A folder's files in the list, as a click on its label shows them.
     void showFolderFiles(QTreeWidgetItem* item);
 
-    QTreeWidget* tree = nullptr;
-    QTreeWidget* files = nullptr;
+    CXHtmlTree* tree = nullptr;
+    CCheckListCtrl* files = nullptr;
     QLineEdit* outputFolder = nullptr;
     QLineEdit* pattern = nullptr;
     QPushButton* save = nullptr;
@@ -64,6 +64,8 @@ private:
     void expand(QTreeWidgetItem* item);
     EntryHandle entryOf(QTreeWidgetItem* item) const;
 
+    // The tree items of the files the list shows, row by row.
+    std::vector<QTreeWidgetItem*> listed_;
     VolumeRecord volume_;
     int mode_;
     std::unique_ptr<VolumeScan> scan_;

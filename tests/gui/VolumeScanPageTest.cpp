@@ -109,6 +109,28 @@ TEST_P(SampleVolumeThroughThePages, SearchFindsThePhotosByPattern)
     EXPECT_NE(std::find(found.begin(), found.end(), "Photos/holiday.jpg"), found.end());
 }
 
+TEST_P(SampleVolumeThroughThePages, TheTreesAndTheListsCheckBoxesAreOneState)
+{
+    QuietSink sink;
+    CBrellanApp app;
+    auto* scan = scanPage(app, GetParam());
+    ASSERT_NE(scan, nullptr);
+    auto* documents = scan->findItem("Documents");
+    ASSERT_NE(documents, nullptr);
+    scan->showFolderFiles(documents);
+    ASSERT_GE(scan->files->topLevelItemCount(), 1);
+    scan->tree->SetCheck(documents, true);
+    for (int r = 0; r < scan->files->topLevelItemCount(); ++r)
+        EXPECT_TRUE(scan->files->rowChecked(r)) << r;
+    EXPECT_TRUE(scan->files->headerChecked());
+    scan->files->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+    EXPECT_EQ(documents->checkState(0), Qt::PartiallyChecked);
+    // A folder's children shown later take its check: "notes" below it is checked.
+    auto* notes = scan->findItem("Documents/notes");
+    ASSERT_NE(notes, nullptr);
+    EXPECT_EQ(notes->checkState(0), Qt::Checked);
+}
+
 INSTANTIATE_TEST_SUITE_P(Sample, SampleVolumeThroughThePages, ::testing::Values(0, 1),
                          [](const auto& info) { return info.param == 0 ? std::string("ntfs") : std::string("fat32"); });
 

@@ -41,6 +41,8 @@ public:
     void setHot(ItemId item, bool hot);
     void setExpanded(ItemId item, bool expanded);
 
+    // The item's own flag, whatever the items below it are.
+    [[nodiscard]] bool checkedFlag(ItemId item) const { return exists(item) && items_[item].checked; }
     [[nodiscard]] bool exists(ItemId item) const { return item < items_.size() && items_[item].alive; }
     [[nodiscard]] bool enabled(ItemId item) const { return exists(item) && items_[item].enabled; }
     [[nodiscard]] bool expanded(ItemId item) const { return exists(item) && items_[item].expanded; }
