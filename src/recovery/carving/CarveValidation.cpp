@@ -792,7 +792,8 @@ Length tiff(Source& s)
             if (tag == 273 || tag == 324 || tag == 279 || tag == 325) {
                 auto& list = (tag == 273 || tag == 324) ? offsets : sizes;
                 const std::uint64_t width = kTypeBytes[type];
-                if (width != 2 && width != 4)
+                // More strips than any image has are damage, not a picture.
+                if ((width != 2 && width != 4) || n > (1u << 20))
                     return std::nullopt;
                 for (std::uint64_t k = 0; k < n && s.has(where + k * width, width); ++k)
                     list.push_back(num(where + k * width, static_cast<int>(width)));
