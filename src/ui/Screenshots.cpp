@@ -6,6 +6,7 @@
 #include "ui/ParceModeNtfsDlg.h"
 #include "ui/PopulateDriveDlg.h"
 #include "ui/VhdInputDialog.h"
+#include "ui/VisiblePage.h"
 #include "ui/VolumeScanDlg.h"
 
 #include <QApplication>
@@ -25,15 +26,6 @@ struct SilentSink : MessageSink {
         return QMessageBox::Ok;
     }
 };
-
-template <typename Page>
-Page* visiblePage()
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* p = qobject_cast<Page*>(w); p && p->isVisible())
-            return p;
-    return nullptr;
-}
 
 bool picture(QWidget* page, const QString& folder, const QString& name)
 {

@@ -9,6 +9,7 @@
 #include "ui/ParceModeNtfsDlg.h"
 #include "ui/PopulateDriveDlg.h"
 #include "ui/VhdInputDialog.h"
+#include "ui/VisiblePage.h"
 #include "ui/VolumeScanDlg.h"
 
 #include <QApplication>
@@ -33,15 +34,6 @@ struct QuietSink : MessageSink {
         return QMessageBox::Ok;
     }
 };
-
-template <typename Page>
-Page* visiblePage()
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* p = qobject_cast<Page*>(w); p && p->isVisible())
-            return p;
-    return nullptr;
-}
 
 // Image, scan mode (GPT), volume `row`, Standard: the scan page, scanned.
 VolumeScanDlg* scanPage(CBrellanApp& app, int row)

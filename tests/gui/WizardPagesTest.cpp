@@ -9,6 +9,7 @@
 #include "ui/ParceModeNtfsDlg.h"
 #include "ui/PopulateDriveDlg.h"
 #include "ui/VhdInputDialog.h"
+#include "ui/VisiblePage.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -58,10 +59,7 @@ struct Wizard {
     template <typename Page>
     Page* visible()
     {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* p = qobject_cast<Page*>(w); p && p->isVisible())
-                return p;
-        return nullptr;
+        return visiblePage<Page>();
     }
 };
 
