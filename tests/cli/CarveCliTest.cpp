@@ -45,12 +45,17 @@ TEST(SignaturesCli, AddedRecordsListBackInOrder)
     auto bad = test::runQsalvage({"signatures", "add", file, "--extension", "x", "--start", ""});
     EXPECT_NE(bad.exitCode, 0);
     EXPECT_EQ(bad.err, "signature length is zero..\n");
-    EXPECT_EQ(std::filesystem::file_size(file), 2u * 173);
+    ASSERT_EQ(test::runQsalvage({"signatures", "add", file, "--ext", "gif", "--start", "0x47,0x49,0x46", "--category",
+                                 "Pictures"})
+                  .exitCode,
+              0);
+    EXPECT_EQ(std::filesystem::file_size(file), 519u) << "three records of 173 bytes";
     auto list = test::runQsalvage({"signatures", "list", file, "--json"});
     ASSERT_EQ(list.exitCode, 0) << list.err;
     EXPECT_NE(list.out.find("\"index\": 0, \"extension\": \"png\", \"start\": \"0x89,0x50,0x4E,0x47\""), std::string::npos)
         << list.out;
     EXPECT_NE(list.out.find("\"index\": 1, \"extension\": \"bin\""), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("\"index\": 2, \"extension\": \"gif\""), std::string::npos) << list.out;
 }
 
 TEST(CarveCli, WritesEachFileUnderItsCategoryNamedByItsOffset)
