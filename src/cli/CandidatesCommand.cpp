@@ -1,13 +1,11 @@
 #include "cli/Arguments.h"
 #include "cli/CliReporter.h"
 #include "cli/Commands.h"
-#include "cli/ImageOpening.h"
 #include "cli/Interrupt.h"
 #include "cli/Json.h"
 #include "cli/ScannedVolume.h"
 #include "cli/VolumeSelection.h"
 #include "filesystems/VolumeScan.h"
-#include "recovery/WizardState.h"
 
 #include <cstdio>
 
@@ -58,23 +56,12 @@ int runCandidates(const std::vector<std::string>& words)
         return usageError(args.error());
     if (args.positional().size() != 1)
         return usageError("candidates takes one IMAGE and a volume");
-    ScanOptions options;
-    if (!scanOptionsFrom(args, options))
-        return kExitUsage;
-    options.mode = 2;
-    WizardState state;
-    if (!openImage(state, args.positional()[0]))
-        return kExitFailure;
-    bool usage = false;
-    auto volume = selectVolume(args, state, &usage);
-    if (!volume)
-        return usage ? kExitUsage : kExitFailure;
-    std::string whyNot;
-    auto scan = makeVolumeScan(*volume, *state.currentReader, options, whyNot);
-    if (!scan) {
-        std::fprintf(stderr, "%s\n", whyNot.c_str());
-        return kExitFailure;
-    }
+    int exitCode = kExitOk;
+    auto scanned = prepareScan(args, exitCode, 2);
+    if (!scanned)
+        return exitCode;
+    auto& scan = scanned->scan;
+    const VolumeRecord* volume = &scanned->volume;
     const AdvancedChoices* choices = nullptr;
     {
         CliReporter reporter;

@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 
 namespace qis::cli {
 namespace {
@@ -60,10 +61,17 @@ bool scanOptionsFrom(const Arguments& args, ScanOptions& options)
     return true;
 }
 
-std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& reporter, int& exitCode)
+std::unique_ptr<ScannedVolume> prepareScan(const Arguments& args, int& exitCode, std::optional<int> mode)
 {
     auto scanned = std::make_unique<ScannedVolume>();
     exitCode = kExitFailure;
+    ScanOptions& options = scanned->options;
+    if (!scanOptionsFrom(args, options)) {
+        exitCode = kExitUsage;
+        return nullptr;
+    }
+    if (mode)
+        options.mode = *mode;
     if (!openImage(scanned->state, args.positional()[0]))
         return nullptr;
     bool usage = false;
@@ -73,17 +81,22 @@ std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& re
         return nullptr;
     }
     scanned->volume = *volume;
-    ScanOptions options;
-    if (!scanOptionsFrom(args, options)) {
-        exitCode = kExitUsage;
-        return nullptr;
-    }
     std::string whyNot;
     scanned->scan = makeVolumeScan(*volume, *scanned->state.currentReader, options, whyNot);
     if (!scanned->scan) {
         std::fprintf(stderr, "%s\n", whyNot.c_str());
         return nullptr;
     }
+    exitCode = kExitOk;
+    return scanned;
+}
+
+std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& reporter, int& exitCode)
+{
+    auto scanned = prepareScan(args, exitCode);
+    if (!scanned)
+        return nullptr;
+    exitCode = kExitFailure;
     bool recognised = false;
     {
         StopOnInterrupt interrupt(scanned->scan->stopRequested());
@@ -92,7 +105,7 @@ std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& re
         runner.join();
     }
     if (!recognised) {
-        if (options.mode == 1 && scanned->scan->findsCandidates())
+        if (scanned->options.mode == 1 && scanned->scan->findsCandidates())
             std::fprintf(stderr, "The boot sector does not describe the volume. qsalvage candidates shows the "
                                  "layouts found on it, and --mode advanced reads the volume with them.\n");
         return nullptr;

@@ -8,6 +8,7 @@
 #include "volumes/VolumeRecord.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace qis::cli {
@@ -16,6 +17,7 @@ namespace qis::cli {
 struct ScannedVolume {
     WizardState state;
     VolumeRecord volume;
+    ScanOptions options;
     std::unique_ptr<VolumeScan> scan;
     VolumeParser* parser = nullptr; // the scan's view of the parsed table
 };
@@ -24,6 +26,11 @@ struct ScannedVolume {
 // advanced picks --candidate, --heap, --sectors-per-cluster, --max); false,
 // with the reason printed, for a value that is not one.
 bool scanOptionsFrom(const Arguments& args, ScanOptions& options);
+
+// Opens the image, finds the volume the options name and makes its
+// parser's scan (with `mode` in place of --mode when given), without running
+// it. On failure prints why, sets exitCode and returns null.
+std::unique_ptr<ScannedVolume> prepareScan(const Arguments& args, int& exitCode, std::optional<int> mode = std::nullopt);
 
 // Opens the image, finds the volume the options name and runs its parser's
 // scan as a job (Ctrl-C stops it and keeps what was found). On failure
