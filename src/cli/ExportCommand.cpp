@@ -47,10 +47,10 @@ int runExport(const std::vector<std::string>& words)
         std::printf("%s\n", output.c_str());
         return kExitOk;
     case DiskExport::Outcome::Stopped:
-        std::fprintf(stderr, "Stopped: %s holds the first %llu of %llu bytes.\n", output.c_str(),
+        std::fprintf(stderr, "Stopped: %s holds the first %llu of %llu bytes.\n", result.writtenTo.c_str(),
                      static_cast<unsigned long long>(result.bytesWritten),
                      static_cast<unsigned long long>(result.totalBytes));
-        std::printf("%s\n", output.c_str());
+        std::printf("%s\n", result.writtenTo.c_str());
         return kExitFailure;
     default:
         return kExitFailure;

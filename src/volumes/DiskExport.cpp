@@ -99,9 +99,17 @@ std::filesystem::path exportOutputPath(const std::filesystem::path& folder, cons
     std::string name = imagePath.has_filename() ? imagePath.filename().string() + ".img" : "Recovered_diskimg.img";
     std::filesystem::path candidate = folder / name;
     std::error_code ec;
-    for (std::uint64_t n = 1; std::filesystem::exists(candidate, ec); ++n)
+    for (std::uint64_t n = 1;
+         std::filesystem::exists(candidate, ec) || std::filesystem::exists(partialExportPath(candidate), ec); ++n)
         candidate = folder / (std::to_string(n) + name);
     return candidate;
+}
+
+std::filesystem::path partialExportPath(const std::filesystem::path& output)
+{
+    std::filesystem::path partial = output;
+    partial += ".partial";
+    return partial;
 }
 
 std::string exportProgressText(std::uint64_t done, std::uint64_t total)
@@ -146,7 +154,9 @@ DiskExport::Result DiskExport::run(WizardState& state, const std::filesystem::pa
         return finish(Outcome::NoSpace);
     }
     OutputFile out;
-    if (!out.createNew(output)) {
+    const std::filesystem::path partial = partialExportPath(output);
+    std::error_code ec;
+    if (std::filesystem::exists(output, ec) || !out.createNew(partial)) {
         reporter.showMessage("Disk Image file cannot be created");
         return finish(Outcome::CannotCreate);
     }
@@ -223,6 +233,23 @@ DiskExport::Result DiskExport::run(WizardState& state, const std::filesystem::pa
         outcome = Outcome::WriteFailed;
     }
     out.close();
+    result.writtenTo = partial;
+    // Only a whole disk takes the output's name; the rename does not
+    // replace a file that appeared there meanwhile.
+    if (outcome == Outcome::Completed) {
+        if (std::filesystem::exists(output, ec)) {
+            reporter.showMessage("Disk Image file cannot be created");
+            outcome = Outcome::CannotCreate;
+        } else {
+            std::filesystem::rename(partial, output, ec);
+            if (ec) {
+                reporter.showMessage("Error " + std::to_string(ec.value()) + " while writing in File");
+                outcome = Outcome::WriteFailed;
+            } else {
+                result.writtenTo = output;
+            }
+        }
+    }
     reporter.setStatusText("Image Saved, click next to continue recovery proess.");
     return finish(outcome);
 }

@@ -10,9 +10,14 @@
 namespace qis {
 
 // The output name for an export into `folder`: the image's file name plus
-// ".img", or "Recovered_diskimg.img" for a path without one; while that
-// exists, the same with 1, 2, 3, ... written in front.
+// ".img", or "Recovered_diskimg.img" for a path without one; while that (or
+// its partial name) exists, the same with 1, 2, 3, ... written in front.
 std::filesystem::path exportOutputPath(const std::filesystem::path& folder, const std::filesystem::path& imagePath);
+
+// Where an export is written until its last byte is in: the output name
+// plus ".partial". An export that was stopped, failed or cut short by the
+// program ending stays under this name, so it is never taken for a whole disk.
+std::filesystem::path partialExportPath(const std::filesystem::path& output);
 
 // "100 MB of 8192 MB or 0.097656 GB of 8.000000 GB Saved"
 std::string exportProgressText(std::uint64_t done, std::uint64_t total);
@@ -27,6 +32,9 @@ public:
         Outcome outcome = Outcome::OpenFailed;
         std::uint64_t bytesWritten = 0;
         std::uint64_t totalBytes = 0;
+        // The file holding what was written: the output when the export
+        // completed, its partial name otherwise (empty when none was made).
+        std::filesystem::path writtenTo;
     };
 
     static constexpr std::uint32_t kPieceSize = 5242880;

@@ -2,6 +2,7 @@
 // still ends normally and keeps or prints what it had.
 
 #include "support/Fixtures.h"
+#include "volumes/DiskExport.h"
 
 #include <gtest/gtest.h>
 
@@ -83,7 +84,8 @@ TEST(InterruptCli, CtrlCStopsAnExportAndKeepsWhatWasWritten)
     EXPECT_EQ(waitExit(child.pid), 1) << err;
     EXPECT_NE(err.find("Stopped: "), std::string::npos) << err;
     EXPECT_NE(err.find("Image Saved, click next to continue recovery proess."), std::string::npos) << err;
-    auto size = std::filesystem::file_size(out);
+    EXPECT_FALSE(std::filesystem::exists(out)) << "a stopped export keeps its partial name";
+    auto size = std::filesystem::file_size(partialExportPath(out));
     EXPECT_GT(size, 0u);
     EXPECT_LT(size, 6ull << 30);
     EXPECT_EQ(size % (5u << 20), 0u) << "whole pieces only";

@@ -62,6 +62,9 @@ TEST(DiskExport, OutputNamesFollowTheImageName)
     EXPECT_EQ(exportOutputPath(dir.path(), "/images/disk.vhdx"), dir / "1disk.vhdx.img");
     test::writeWholeFile(dir / "1disk.vhdx.img", {});
     EXPECT_EQ(exportOutputPath(dir.path(), "/images/disk.vhdx"), dir / "2disk.vhdx.img");
+    // A stopped export's partial file holds its name too.
+    test::writeWholeFile(dir / "2disk.vhdx.img.partial", {});
+    EXPECT_EQ(exportOutputPath(dir.path(), "/images/disk.vhdx"), dir / "3disk.vhdx.img");
     EXPECT_EQ(exportOutputPath(dir.path(), "/images/"), dir / "Recovered_diskimg.img");
 }
 
@@ -84,6 +87,8 @@ TEST(DiskExport, TwelveMegabytesGoInPiecesOfFiveFiveAndTwo)
     EXPECT_EQ(result.outcome, DiskExport::Outcome::Completed);
     EXPECT_EQ(std::filesystem::file_size(out), 12582912u);
     EXPECT_TRUE(test::sameContents(out, state.imagePath));
+    EXPECT_EQ(result.writtenTo, out);
+    EXPECT_FALSE(std::filesystem::exists(partialExportPath(out)));
     std::vector<std::string> expected = {
         exportProgressText(5 << 20, 12 << 20), exportProgressText(10 << 20, 12 << 20),
         exportProgressText(12 << 20, 12 << 20), "Image Saved, click next to continue recovery proess."};
@@ -108,10 +113,16 @@ TEST(DiskExport, StopEndsAfterThePieceBeingCopied)
     auto result = runExport(state, out, page, exporter);
 
     EXPECT_EQ(result.outcome, DiskExport::Outcome::Stopped);
+    // What was written keeps the partial name: nothing at the output's
+    // name looks like a whole disk.
+    EXPECT_FALSE(std::filesystem::exists(out));
+    const auto partial = partialExportPath(out);
+    EXPECT_EQ(result.writtenTo, partial);
+    EXPECT_EQ(partial.filename(), "out.img.partial");
     // The first piece is written before the status that pressed Stop; the
     // second is copied before the flag is seen.
-    EXPECT_EQ(std::filesystem::file_size(out), 10u << 20);
-    auto bytes = test::readWholeFile(out);
+    EXPECT_EQ(std::filesystem::file_size(partial), 10u << 20);
+    auto bytes = test::readWholeFile(partial);
     EXPECT_EQ(test::slice(bytes, (10 << 20) - 512, 512), test::numberedSector(10 * 2048 - 1));
     EXPECT_EQ(page.statuses.back(), "Image Saved, click next to continue recovery proess.");
     EXPECT_FALSE(exporter.exportStopRequested.load());
