@@ -5,49 +5,19 @@
 #include "cli/Interrupt.h"
 #include "cli/Json.h"
 #include "cli/VolumeSelection.h"
-#include "filesystems/VolumeBytes.h"
 #include "filesystems/VolumeSweep.h"
 #include "platform/OutputFolder.h"
-#include "recovery/OutputNames.h"
 #include "recovery/WizardState.h"
+#include "platform/ProgramFolder.h"
+#include "recovery/carving/CarvedSave.h"
 #include "recovery/carving/SignatureFile.h"
 #include "recovery/carving/myJpg.h"
 #include "util/Utf.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 
 namespace qis::cli {
-namespace {
-
-// The folder of the running program, where the default signatures are.
-std::filesystem::path programFolder()
-{
-    std::error_code ec;
-    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::filesystem::path(".") : self.parent_path();
-}
-
-// Copies one carved file out of the disk; false when a piece could not be
-// read (it is written as zeros) or written.
-bool writeCarved(readWriteInterface& reader, const CarvedFile& f, SavedFile& out)
-{
-    constexpr std::uint64_t kPiece = 1u << 20;
-    std::vector<std::uint8_t> piece;
-    bool ok = true;
-    for (std::uint64_t done = 0; done < static_cast<std::uint64_t>(f.length);) {
-        const std::uint64_t n = std::min(kPiece, static_cast<std::uint64_t>(f.length) - done);
-        piece.assign(static_cast<std::size_t>(n), 0);
-        ok = readVolumeBytes(reader, f.start + done, piece) && ok;
-        if (!out.write(piece))
-            return false;
-        done += n;
-    }
-    return out.close() && ok;
-}
-
-} // namespace
 
 int runCarve(const std::vector<std::string>& words)
 {
@@ -118,30 +88,10 @@ int runCarve(const std::vector<std::string>& words)
         std::fprintf(stderr, "Cannot create or open the output folder %s\n", output->c_str());
         return kExitFailure;
     }
-    std::map<std::u16string, OutputFolder> folders;
-    std::vector<std::string> savedAs(engine.carvedFiles.size());
-    std::size_t failed = 0;
-    for (std::size_t i = 0; i < engine.carvedFiles.size(); ++i) {
-        const std::u16string& category = engine.categoryOf(i);
-        if (!wanted(category))
-            continue;
-        auto folder = folders.find(category);
-        if (folder == folders.end()) {
-            auto made = root->subfolder(outputComponent(category));
-            if (!made) {
-                ++failed;
-                continue;
-            }
-            folder = folders.emplace(category, std::move(*made)).first;
-        }
-        SavedFile out;
-        if (!out.create(folder->second, outputComponent(engine.fileName(i))) ||
-            !writeCarved(reader, engine.carvedFiles[i], out)) {
-            ++failed;
-            continue;
-        }
-        savedAs[i] = outputComponent(category) + "/" + out.name();
-    }
+    const CarvedSaveResult saved =
+        saveCarvedFiles(engine, reader, *root, [&](std::size_t i) { return wanted(engine.categoryOf(i)); });
+    const std::vector<std::string>& savedAs = saved.savedAs;
+    const std::size_t failed = saved.failed;
 
     // The counts per category in the order the signatures name them.
     std::vector<std::u16string> order;

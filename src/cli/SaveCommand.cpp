@@ -4,7 +4,7 @@
 #include "cli/Interrupt.h"
 #include "cli/ScannedVolume.h"
 #include "cli/VolumeSelection.h"
-#include "recovery/FolderSave.h"
+#include "recovery/SelectionSave.h"
 #include "util/Utf.h"
 
 #include <cstdio>
@@ -91,31 +91,8 @@ int runSave(const std::vector<std::string>& words)
         StopOnInterrupt interrupt(saveStopRequested);
         JobRunner runner(reporter);
         runner.start([&](JobContext& job) {
-            FolderSave save(view, saveStopRequested);
-            FolderSave::Totals totals;
-            if (*target != kNoEntry && !view.isFolder(*target)) {
-                save.saveFile(*target, *output, outputPath.string(), job, totals);
-            } else {
-                std::uint64_t n = save.countFiles(*target);
-                auto clamp = [](std::uint64_t v) { return static_cast<std::int32_t>(std::min<std::uint64_t>(v, INT32_MAX)); };
-                job.reporter().setProgressRange(0, clamp(n));
-                auto answer = job.reporter().showMessage("number of files found inside this folder = " +
-                                                             std::to_string(n) +
-                                                             " .do u want to continue dumping these files..?",
-                                                         MessageIcon::Information, MessageButtons::YesNo);
-                if (answer != MessageResult::Yes)
-                    return;
-                totals = save.saveFolderContents(*target, *output, outputPath.string(), job);
-                job.reporter().setProgressPos(clamp(n));
-            }
-            job.reporter().showMessage("Saving process done.");
-            job.reporter().showMessage(std::to_string(totals.files) + " files: " +
-                                       std::to_string(totals.files - totals.failed - totals.skipped) + " written, " +
-                                       std::to_string(totals.incomplete) + " with unreadable parts (zeros), " +
-                                       std::to_string(totals.failed) + " not written, " +
-                                       std::to_string(totals.skipped) + " left out ($BadClus), " +
-                                       std::to_string(totals.renamed) + " renamed beside a namesake.");
-            if (totals.failed)
+            auto saved = saveSelection(view, *target, *output, outputPath.string(), saveStopRequested, job);
+            if (saved.totals.failed)
                 exitCode = kExitFailure;
         });
         runner.join();

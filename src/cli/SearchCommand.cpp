@@ -3,7 +3,7 @@
 #include "cli/Interrupt.h"
 #include "cli/ScannedVolume.h"
 #include "cli/VolumeSelection.h"
-#include "recovery/NameSearch.h"
+#include "recovery/SearchJob.h"
 
 #include <cstdio>
 
@@ -34,24 +34,14 @@ int runSearch(const std::vector<std::string>& words)
         StopOnInterrupt interrupt(scanned->scan->stopRequested());
         JobRunner runner(reporter);
         runner.start([&](JobContext& job) {
-            if (!pattern.empty()) {
-                auto matcher = NameSearch::compile(pattern);
-                if (!matcher) {
-                    job.reporter().showMessage(
-                        "such characters are not allowed for search.Try again with different pattern.");
-                    exitCode = kExitFailure;
-                    return;
-                }
-                NameSearch search(view, scanned->scan->stopRequested());
-                search.run(*matcher, job, [&](const NameSearch::Hit& hit) {
+            if (!runSearchJob(view, scanned->scan->stopRequested(), pattern, job, [&](const NameSearch::Hit& hit) {
                     if (json)
                         std::printf("%s\n  %s", first ? "" : ",", entryJson(view, hit.entry, hit.path).c_str());
                     else
                         std::printf("%s\n", entryLine(view, hit.entry, hit.path).c_str());
                     first = false;
-                });
-            }
-            job.reporter().showMessage("Searching Finished");
+                }))
+                exitCode = kExitFailure;
         });
         runner.join();
     }

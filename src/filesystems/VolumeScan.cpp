@@ -10,6 +10,7 @@
 #include "filesystems/hfsplus/HfsVolumeView.h"
 #include "filesystems/ntfs/Ntfs.h"
 #include "filesystems/ntfs/NtfsVolumeParser.h"
+#include "util/Ascii.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,12 +19,6 @@
 
 namespace qis {
 namespace {
-
-std::string lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
 
 // The MiB figure at the start of a size text such as "8192   MB".
 std::string sizeFigure(const std::string& sizeText) { return sizeText.substr(0, sizeText.find(' ')); }
@@ -64,10 +59,28 @@ unsigned chosenClusterSize(const AdvancedChoices& choices, const ScanOptions& op
     return choices.clusterSizes.empty() ? 0 : static_cast<unsigned>(choices.clusterSizes.front().value);
 }
 
-class NtfsScan : public VolumeScan {
+// A scan with an advanced mode: its options, the user's picks among what
+// its searches offered, and those searches' results.
+class ScanWithCandidates : public VolumeScan {
+public:
+    explicit ScanWithCandidates(const ScanOptions& options) : options_(options) {}
+    [[nodiscard]] bool findsCandidates() const override { return true; }
+    void choose(std::size_t candidate, unsigned clusterSize, std::size_t heap) override
+    {
+        options_.candidate = candidate;
+        options_.clusterSize = clusterSize;
+        options_.heap = heap;
+    }
+
+protected:
+    ScanOptions options_;
+    std::optional<AdvancedChoices> choices_;
+};
+
+class NtfsScan : public ScanWithCandidates {
 public:
     NtfsScan(readWriteInterface& reader, const VolumeRecord& volume, const ScanOptions& options)
-        : parser_(reader), view_(parser_), options_(options)
+        : ScanWithCandidates(options), parser_(reader), view_(parser_)
     {
         parser_.volumeStartSector = static_cast<std::uint64_t>(volume.startSector);
         parser_.volumeSizeText = sizeFigure(volume.sizeText);
@@ -106,15 +119,12 @@ public:
         choices_ = std::move(c);
         return &*choices_;
     }
-    [[nodiscard]] bool findsCandidates() const override { return true; }
     std::atomic<bool>& stopRequested() override { return parser_.stopRequested; }
     VolumeParser& view() override { return view_; }
 
 private:
     ntfs parser_;
     NtfsVolumeParser view_;
-    ScanOptions options_;
-    std::optional<AdvancedChoices> choices_;
 };
 
 // The advanced-mode searches of FAT16 and FAT32 volumes.
@@ -187,10 +197,10 @@ bool advancedScan(Fat64Class& parser, const AdvancedChoices& choices, const Scan
 
 // FAT16, FAT32 and exFAT: the parser runs its own scan job.
 template <typename Volume>
-class FatFamilyScan : public VolumeScan {
+class FatFamilyScan : public ScanWithCandidates {
 public:
     FatFamilyScan(readWriteInterface& reader, const VolumeRecord& volume, const ScanOptions& options)
-        : parser_(reader), view_(parser_), options_(options)
+        : ScanWithCandidates(options), parser_(reader), view_(parser_)
     {
         parser_.volumeStartSector = static_cast<std::uint64_t>(volume.startSector);
         parser_.volumeSizeText = sizeFigure(volume.sizeText);
@@ -212,15 +222,12 @@ public:
             job.reporter().setStatusText(choices_->finalStatus);
         return &*choices_;
     }
-    [[nodiscard]] bool findsCandidates() const override { return true; }
     std::atomic<bool>& stopRequested() override { return parser_.stopRequested; }
     VolumeParser& view() override { return view_; }
 
 private:
     Volume parser_;
     FatFamilyView<Volume> view_;
-    ScanOptions options_;
-    std::optional<AdvancedChoices> choices_;
 };
 
 class ExtScan : public VolumeScan {
@@ -279,7 +286,7 @@ private:
 std::unique_ptr<VolumeScan> makeVolumeScan(const VolumeRecord& volume, readWriteInterface& reader,
                                            const ScanOptions& options, std::string& whyNot)
 {
-    std::string label = lower(volume.fileSystem);
+    std::string label = toLowerAscii(volume.fileSystem);
     // Leading blanks of a hand-typed label do not count.
     label.erase(0, label.find_first_not_of(' '));
     if (label == "hfs+")

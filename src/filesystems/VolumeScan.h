@@ -42,6 +42,10 @@ public:
     // of run() in that mode); null when the volume has no advanced mode.
     virtual const AdvancedChoices* findCandidates(JobContext&) { return nullptr; }
     [[nodiscard]] virtual bool findsCandidates() const { return false; }
+    // The user's picks among what findCandidates offered (positions in the
+    // candidate and heap lists, a cluster-size value as offered); run()
+    // in the advanced mode reads the volume with them.
+    virtual void choose(std::size_t /*candidate*/, unsigned /*clusterSize*/, std::size_t /*heap*/) {}
 };
 
 // The parser for the volume's file-system label ("NTFS", "FAT16" or "fat",

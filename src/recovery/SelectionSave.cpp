@@ -1,0 +1,48 @@
+#include "recovery/SelectionSave.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace qis {
+namespace {
+
+std::int32_t progressValue(std::uint64_t v) { return static_cast<std::int32_t>(std::min<std::uint64_t>(v, INT32_MAX)); }
+
+} // namespace
+
+SelectionSaveResult saveSelection(VolumeParser& parser, EntryHandle target, const OutputFolder& into,
+                                  const std::string& shownPath, std::atomic<bool>& saveStopRequested,
+                                  JobContext& job)
+{
+    SelectionSaveResult result;
+    FolderSave save(parser, saveStopRequested);
+    if (target != kNoEntry && !parser.isFolder(target)) {
+        save.saveFile(target, into, shownPath, job, result.totals);
+    } else {
+        const std::uint64_t n = save.countFiles(target);
+        job.reporter().setProgressRange(0, progressValue(n));
+        auto answer = job.reporter().showMessage("number of files found inside this folder = " + std::to_string(n) +
+                                                     " .do u want to continue dumping these files..?",
+                                                 MessageIcon::Information, MessageButtons::YesNo);
+        if (answer != MessageResult::Yes) {
+            result.answered = false;
+            return result;
+        }
+        result.totals = save.saveFolderContents(target, into, shownPath, job);
+        job.reporter().setProgressPos(progressValue(n));
+    }
+    job.reporter().showMessage("Saving process done.");
+    job.reporter().showMessage(saveTotalsText(result.totals));
+    return result;
+}
+
+std::string saveTotalsText(const FolderSave::Totals& totals)
+{
+    return std::to_string(totals.files) + " files: " +
+           std::to_string(totals.files - totals.failed - totals.skipped) + " written, " +
+           std::to_string(totals.incomplete) + " with unreadable parts (zeros), " + std::to_string(totals.failed) +
+           " not written, " + std::to_string(totals.skipped) + " left out ($BadClus), " +
+           std::to_string(totals.renamed) + " renamed beside a namesake.";
+}
+
+} // namespace qis

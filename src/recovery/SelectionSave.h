@@ -1,0 +1,29 @@
+#pragma once
+
+#include "filesystems/VolumeParser.h"
+#include "platform/OutputFolder.h"
+#include "recovery/FolderSave.h"
+#include "recovery/JobRunner.h"
+
+#include <atomic>
+#include <string>
+
+namespace qis {
+
+// What Save does with the chosen entry, as a job: a folder's files are
+// counted and the user asked before its contents are written into the
+// output folder; a single file is written at once. Reports the end message
+// and what became of the files. `answered` is false when the user said No.
+struct SelectionSaveResult {
+    FolderSave::Totals totals;
+    bool answered = true;
+};
+
+SelectionSaveResult saveSelection(VolumeParser& parser, EntryHandle target, const OutputFolder& into,
+                                  const std::string& shownPath, std::atomic<bool>& saveStopRequested,
+                                  JobContext& job);
+
+// The line that says what became of the files of one save.
+std::string saveTotalsText(const FolderSave::Totals& totals);
+
+} // namespace qis

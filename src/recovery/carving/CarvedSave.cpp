@@ -1,0 +1,63 @@
+#include "recovery/carving/CarvedSave.h"
+
+#include "filesystems/VolumeBytes.h"
+#include "recovery/OutputNames.h"
+
+#include <algorithm>
+#include <map>
+
+namespace qis {
+namespace {
+
+// Copies one carved file out of the disk; false when a piece could not be
+// read (it is written as zeros) or written.
+bool writeCarved(readWriteInterface& reader, const CarvedFile& f, SavedFile& out)
+{
+    constexpr std::uint64_t kPiece = 1u << 20;
+    std::vector<std::uint8_t> piece;
+    bool ok = true;
+    for (std::uint64_t done = 0; done < static_cast<std::uint64_t>(f.length);) {
+        const std::uint64_t n = std::min(kPiece, static_cast<std::uint64_t>(f.length) - done);
+        piece.assign(static_cast<std::size_t>(n), 0);
+        ok = readVolumeBytes(reader, f.start + done, piece) && ok;
+        if (!out.write(piece))
+            return false;
+        done += n;
+    }
+    return out.close() && ok;
+}
+
+} // namespace
+
+CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader, const OutputFolder& root,
+                                 const std::function<bool(std::size_t index)>& wanted)
+{
+    CarvedSaveResult result;
+    result.savedAs.resize(engine.carvedFiles.size());
+    std::map<std::u16string, OutputFolder> folders;
+    for (std::size_t i = 0; i < engine.carvedFiles.size(); ++i) {
+        if (!wanted(i))
+            continue;
+        const std::u16string& category = engine.categoryOf(i);
+        auto folder = folders.find(category);
+        if (folder == folders.end()) {
+            auto made = root.subfolder(outputComponent(category));
+            if (!made) {
+                ++result.failed;
+                continue;
+            }
+            folder = folders.emplace(category, std::move(*made)).first;
+        }
+        SavedFile out;
+        if (!out.create(folder->second, outputComponent(engine.fileName(i))) ||
+            !writeCarved(reader, engine.carvedFiles[i], out)) {
+            ++result.failed;
+            continue;
+        }
+        result.savedAs[i] = outputComponent(category) + "/" + out.name();
+        ++result.written;
+    }
+    return result;
+}
+
+} // namespace qis
