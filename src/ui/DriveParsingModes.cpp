@@ -81,7 +81,10 @@ DriveParsingModes::DriveParsingModes(CBrellanApp& app, WizardPage* owner, const 
 DriveParsingModes::~DriveParsingModes()
 {
     // A page closed while its export runs stops it first: the job writes
-    // through this page's reporter.
+    // through this page's reporter, which shows nothing more. What was
+    // written keeps its partial name.
+    if (reporter_)
+        reporter_->silence();
     export_.exportStopRequested.store(true);
     waitForExport();
 }

@@ -3,6 +3,7 @@
 #include "ui/CBrellanApp.h"
 #include "ui/MessageSink.h"
 #include "ui/VolumeScanDlg.h"
+#include "ui/advanceOptions.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -76,8 +77,9 @@ void ParceModeNtfsDlg::onNext()
     if (mode_ == 0)
         return;
     if (mode_ == 2) {
-        MessageSink::current().inform(this, "The advanced mode is not available in this version of the wizard yet; "
-                                            "qsalvage candidates and --mode advanced do it.");
+        auto* next = new advanceOptions(app_, this, volume_, maxFileSystems());
+        goForward(next);
+        next->runSearch();
         return;
     }
     auto* next = new VolumeScanDlg(app_, this, volume_, mode_);

@@ -3,6 +3,8 @@
 #include "ui/CBrellanApp.h"
 #include "ui/MessageSink.h"
 #include "ui/ParceModeNtfsDlg.h"
+#include "ui/RawRecoveryDialog.h"
+#include "util/Ascii.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,12 +23,6 @@ namespace {
 
 // The MiB figure at the start of a size text such as "8192   MB".
 std::int64_t sizeFigure(const std::string& sizeText) { return std::atoll(sizeText.c_str()); }
-
-std::string lowerCase(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
 
 } // namespace
 
@@ -47,8 +43,8 @@ PopulateDriveDlg::PopulateDriveDlg(CBrellanApp& app, WizardPage* owner, const QS
     addCustom->setToolTip("Add Custom Volume entry.");
     customSettings = new QCheckBox("Custom Settings For Selected Volume ", this);
     selectedVolume = new QLabel(this);
-    startSector = new QLineEdit(this);
-    endSector = new QLineEdit(this);
+    startSector = new SectorField(this);
+    endSector = new SectorField(this);
     treatAs = new QComboBox(this);
     QStringList kinds = {"EXTX", "FAT64", "FAT32", "FAT16", "NTFS", "HFS+", "RAW"};
     kinds.sort(); // a sorted list, as the page shows it
@@ -91,6 +87,8 @@ PopulateDriveDlg::PopulateDriveDlg(CBrellanApp& app, WizardPage* owner, const QS
 
 PopulateDriveDlg::~PopulateDriveDlg()
 {
+    if (reporter_)
+        reporter_->silence();
     if (partition_)
         partition_->stopRequested.store(true);
     waitForScan();
@@ -266,12 +264,13 @@ void PopulateDriveDlg::onNext()
             if (treatAs->currentText().compare(item, Qt::CaseInsensitive) == 0)
                 r.fileSystem = label;
         if (treatAs->currentText() == "RAW") {
-            MessageSink::current().inform(this, "Raw recovery is not available in this version of the wizard yet; "
-                                                "qsalvage carve does it.");
+            r.fileSystem = "RAW";
+            chosen_ = std::make_unique<VolumeRecord>(r);
+            goForward(new RawRecoveryDialog(app_, this, r));
             return;
         }
     }
-    if (lowerCase(r.fileSystem) == "unknown") {
+    if (toLowerAscii(r.fileSystem) == "unknown") {
         MessageSink::current().inform(this, "can not parse unknown volume");
         return;
     }

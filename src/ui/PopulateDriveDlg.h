@@ -4,6 +4,7 @@
 #include "ui/DriveParsingModes.h"
 #include "ui/QtJobReporter.h"
 #include "ui/WizardPage.h"
+#include "ui/controls/SectorField.h"
 #include "volumes/Partition.h"
 
 #include <memory>
@@ -43,8 +44,8 @@ public:
     QPushButton* addCustom = nullptr;
     QCheckBox* customSettings = nullptr;
     QLabel* selectedVolume = nullptr;
-    QLineEdit* startSector = nullptr;
-    QLineEdit* endSector = nullptr;
+    SectorField* startSector = nullptr;
+    SectorField* endSector = nullptr;
     QComboBox* treatAs = nullptr;
     QProgressBar* progress = nullptr;
     QLabel* status = nullptr;

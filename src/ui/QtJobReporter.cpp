@@ -10,20 +10,23 @@
 
 namespace qis::ui {
 
-QtJobReporter::QtJobReporter(QWidget* page, QLabel* status, QProgressBar* progress)
-    : page_(page), status_(status), progress_(progress)
+QtJobReporter::QtJobReporter(QWidget* page, QLabel* status, QProgressBar* progress, QLabel* detail)
+    : page_(page), status_(status), progress_(progress), detail_(detail)
 {
 }
 
 void QtJobReporter::onPageThread(const std::function<void()>& work)
 {
-    if (!page_)
+    if (!page_ || silenced_)
         return;
     if (QThread::currentThread() == page_->thread()) {
         work();
         return;
     }
-    QMetaObject::invokeMethod(page_, work, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(page_, [this, &work] {
+        if (!silenced_)
+            work();
+    }, Qt::BlockingQueuedConnection);
 }
 
 void QtJobReporter::setStatusText(std::string_view text)
@@ -35,7 +38,14 @@ void QtJobReporter::setStatusText(std::string_view text)
     });
 }
 
-void QtJobReporter::setDetailText(std::string_view) {}
+void QtJobReporter::setDetailText(std::string_view text)
+{
+    const QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    onPageThread([this, shown] {
+        if (detail_)
+            detail_->setText(shown);
+    });
+}
 
 void QtJobReporter::setProgressRange(std::int32_t low, std::int32_t high)
 {

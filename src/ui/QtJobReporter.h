@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <atomic>
 #include <functional>
 
 class QLabel;
@@ -18,7 +19,9 @@ namespace qis::ui {
 // Called on the page's own thread, it acts at once.
 class QtJobReporter : public JobReporter {
 public:
-    QtJobReporter(QWidget* page, QLabel* status, QProgressBar* progress);
+    // `detail` is the second status field (the size of the file being
+    // saved); pages without one pass null.
+    QtJobReporter(QWidget* page, QLabel* status, QProgressBar* progress, QLabel* detail = nullptr);
 
     void setStatusText(std::string_view text) override;
     void setDetailText(std::string_view text) override;
@@ -26,11 +29,17 @@ public:
     void setProgressPos(std::int32_t position) override;
     MessageResult showMessage(std::string_view text, MessageIcon icon, MessageButtons buttons) override;
 
+    // The page is going away (the program ends): later calls show nothing,
+    // and questions are answered No, so that the job can end quietly.
+    void silence() { silenced_ = true; }
+
 private:
     void onPageThread(const std::function<void()>& work);
+    std::atomic<bool> silenced_{false};
     QPointer<QWidget> page_;
     QPointer<QLabel> status_;
     QPointer<QProgressBar> progress_;
+    QPointer<QLabel> detail_;
 };
 
 } // namespace qis::ui

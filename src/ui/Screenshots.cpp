@@ -5,16 +5,20 @@
 #include "ui/MessageSink.h"
 #include "ui/ParceModeNtfsDlg.h"
 #include "ui/PopulateDriveDlg.h"
+#include "ui/RawRecoveryDialog.h"
 #include "ui/VhdInputDialog.h"
 #include "ui/VisiblePage.h"
 #include "ui/VolumeScanDlg.h"
+#include "ui/advanceOptions.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTreeWidget>
 
 namespace qis::ui {
@@ -76,6 +80,40 @@ int renderScreenshots(const QString& folder, const QString& image)
             }
             scan->outputFolder->setText(QDir::home().filePath("recovered"));
             written += picture(scan, folder, "5-volume-scan.png");
+            scan->backButton()->click();
+            QApplication::processEvents();
+        }
+        if (mode && mode->isVisible()) {
+            mode->advanced->click();
+            mode->nextButton()->click();
+            if (auto* advanced = visiblePage<advanceOptions>()) {
+                advanced->waitForSearch();
+                written += picture(advanced, folder, "6-advanced-input.png");
+                advanced->backButton()->click();
+                QApplication::processEvents();
+            }
+            mode->backButton()->click();
+            QApplication::processEvents();
+        }
+        if (volumes && volumes->isVisible()) {
+            // The first volume carved as RAW, its pictures listed.
+            volumes->selectRow(0);
+            volumes->customSettings->setChecked(true);
+            volumes->treatAs->setCurrentText("RAW");
+            volumes->nextButton()->click();
+            if (auto* raw = visiblePage<RawRecoveryDialog>()) {
+                raw->parse();
+                raw->waitForJob();
+                if (QTreeWidgetItem* top = raw->tree->topLevelItem(0)) {
+                    top->setExpanded(true);
+                    if (top->childCount() > 0) {
+                        raw->tree->setCurrentItem(top->child(0));
+                        raw->showCategoryFiles(top->child(0));
+                    }
+                }
+                raw->outputFolder->setText(QDir::home().filePath("carved"));
+                written += picture(raw, folder, "7-raw-recovery.png");
+            }
         }
     }
     MessageSink::setCurrent(nullptr);

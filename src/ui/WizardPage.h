@@ -37,10 +37,11 @@ public:
     // Shows the page before this one again and closes this one for good.
     void goBack();
 
-protected:
-    // Waits for a job of this page to end, carrying out its reports (they
-    // come to this thread) meanwhile.
+    // Waits for a job of a page to end, carrying out its reports (they
+    // come to the page's thread) meanwhile.
     static void waitForJob(JobRunner* runner);
+
+protected:
     // The page's own controls go here, above the button row.
     QVBoxLayout* body() const { return body_; }
     virtual void onBack() { goBack(); }

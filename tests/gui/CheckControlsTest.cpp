@@ -2,6 +2,7 @@
 // check rules, and what the boxes show follows them.
 
 #include "ui/controls/CXHtmlTree.h"
+#include "ui/controls/SectorField.h"
 
 #include <QHeaderView>
 #include <QTest>
@@ -91,6 +92,46 @@ TEST(CheckListWidget, TheHeaderBoxChecksAllRowsAndFollowsThem)
     list.clickHeader();
     list.clickHeader();
     EXPECT_FALSE(list.rowChecked(0) || list.rowChecked(1) || list.rowChecked(2));
+}
+
+} // namespace
+} // namespace qis::ui
+
+namespace qis::ui {
+namespace {
+
+TEST(SectorFieldWidget, StepsChangeTheSectorByOneAndStopAtZero)
+{
+    SectorField field;
+    field.setText("67584");
+    field.stepBy(1);
+    EXPECT_EQ(field.text(), "67585");
+    field.setText("1");
+    field.stepBy(-1);
+    EXPECT_EQ(field.text(), "0");
+    field.stepBy(-1);
+    EXPECT_EQ(field.text(), "0") << "a step down is refused at 0";
+    // Sector numbers past 32 bits step like any other.
+    field.setText("8589934592");
+    field.stepBy(-1);
+    EXPECT_EQ(field.text(), "8589934591");
+}
+
+} // namespace
+} // namespace qis::ui
+
+namespace qis::ui {
+namespace {
+
+TEST(CheckTreeWidget, ChangingAnItemsTextLeavesItsCheckAlone)
+{
+    CXHtmlTree tree;
+    QTreeWidgetItem* category = tree.insertItem(nullptr, "Pictures (1)");
+    tree.insertItem(category, "1024 .jpg");
+    category->setText(0, "Pictures (2)");
+    category->setData(0, Qt::UserRole, 7);
+    EXPECT_FALSE(tree.ownCheck(category));
+    EXPECT_EQ(category->checkState(0), Qt::Unchecked);
 }
 
 } // namespace

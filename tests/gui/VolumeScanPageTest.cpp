@@ -1,11 +1,13 @@
-// The volume scan page on the sample disk: the whole way from the image
-// page to files saved through the page, compared with what the volume held.
+// The volume scan page, reached through every page before it: saves
+// compared with what the volumes held, search, the check boxes, and the
+// rules that keep the user from leaving or saving while a job runs.
 
+#include "PageRoute.h"
+#include "RecordingSink.h"
 #include "support/Fixtures.h"
 #include "support/SampleManifest.h"
 #include "ui/CBrellanApp.h"
 #include "ui/DriveParsingModes.h"
-#include "ui/MessageSink.h"
 #include "ui/ParceModeNtfsDlg.h"
 #include "ui/PopulateDriveDlg.h"
 #include "ui/VhdInputDialog.h"
@@ -13,104 +15,130 @@
 #include "ui/VolumeScanDlg.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace qis::ui {
 namespace {
 
-struct QuietSink : MessageSink {
-    std::vector<std::string> shown;
-    QuietSink() { MessageSink::setCurrent(this); }
-    ~QuietSink() override { MessageSink::setCurrent(nullptr); }
-    QMessageBox::StandardButton show(QWidget*, const QString& text, QMessageBox::Icon, QMessageBox::StandardButtons) override
-    {
-        shown.push_back(text.toStdString());
-        return QMessageBox::Ok;
-    }
-};
-
-// Image, scan mode (GPT), volume `row`, Standard: the scan page, scanned.
-VolumeScanDlg* scanPage(CBrellanApp& app, int row)
+std::vector<std::string> listedNames(const VolumeScanDlg& scan)
 {
-    auto* image = static_cast<VhdInputDialog*>(app.start());
-    image->openImage(QString::fromStdString(test::fixture("sample.vhdx").string()), ImageFormat::Vhdx);
-    QTest::mouseClick(image->nextButton(), Qt::LeftButton);
-    auto* modes = visiblePage<DriveParsingModes>();
-    modes->gptFormat->click();
-    QTest::mouseClick(modes->nextButton(), Qt::LeftButton);
-    auto* volumes = visiblePage<PopulateDriveDlg>();
-    volumes->selectRow(row);
-    QTest::mouseClick(volumes->nextButton(), Qt::LeftButton);
-    QTest::mouseClick(visiblePage<ParceModeNtfsDlg>()->nextButton(), Qt::LeftButton);
-    auto* scan = visiblePage<VolumeScanDlg>();
-    if (scan)
-        scan->waitForJob();
-    return scan;
+    std::vector<std::string> names;
+    for (int i = 0; i < scan.files->topLevelItemCount(); ++i)
+        names.push_back(scan.files->topLevelItem(i)->text(0).toStdString());
+    return names;
 }
 
-class SampleVolumeThroughThePages : public ::testing::TestWithParam<int> {};
-
-TEST_P(SampleVolumeThroughThePages, SavingTheDocumentsFolderWritesItsFilesByteForByte)
-{
-    QuietSink sink;
+// Each case starts on the scan page of a sample volume, scanned.
+class SampleVolumeThroughThePages : public ::testing::TestWithParam<Route> {
+protected:
+    void SetUp() override
+    {
+        scan = scannedPage(app, GetParam());
+        ASSERT_NE(scan, nullptr);
+    }
+    RecordingSink sink;
     CBrellanApp app;
-    auto* scan = scanPage(app, GetParam());
-    ASSERT_NE(scan, nullptr);
+    VolumeScanDlg* scan = nullptr;
+};
+
+TEST_P(SampleVolumeThroughThePages, SavingTheDocumentsFolderAsksAndWritesItsFilesByteForByte)
+{
+    sink.whenEmpty = QMessageBox::Yes;
     EXPECT_TRUE(scan->backButton()->isEnabled()) << "the scan ended";
-    ASSERT_GE(scan->tree->topLevelItemCount(), 3);
+    EXPECT_FALSE(scan->jobs->stop->isVisible()) << "the job buttons go when the scan ends";
+    ASSERT_NE(scan->rootItem(), nullptr);
+    EXPECT_GE(scan->rootItem()->childCount(), 3);
     auto* documents = scan->findItem("Documents");
     ASSERT_NE(documents, nullptr);
-    scan->showFolderFiles(documents);
-    EXPECT_GE(scan->files->topLevelItemCount(), 1);
+
+    // What the volume held below Documents, as paths from inside it.
+    std::map<std::string, test::SampleEntry> expected;
+    for (const auto& e : test::sampleManifest(GetParam().row + 1))
+        if (e.kind != "dir" && e.path.rfind("Documents/", 0) == 0)
+            expected[e.path.substr(10)] = e;
+    ASSERT_GE(expected.size(), 3u) << "two files and a deleted one";
 
     test::TempDir dir;
     scan->outputFolder->setText(QString::fromStdString(dir.path().string()));
     scan->tree->setCurrentItem(documents);
-    scan->saveSelected();
+    QTest::mouseClick(scan->save, Qt::LeftButton);
     scan->waitForJob();
-    int checked = 0;
-    for (const auto& e : test::sampleManifest(GetParam() + 1)) {
-        if (e.kind != "file" || e.path.rfind("Documents/", 0) != 0)
-            continue;
-        auto saved = dir / e.path;
-        ASSERT_TRUE(std::filesystem::exists(saved)) << e.path;
-        EXPECT_EQ(test::fileSha256(saved), e.sha256) << e.path;
-        EXPECT_EQ(test::fileMtimeIso(saved), e.mtime) << e.path;
-        ++checked;
+    EXPECT_TRUE(sink.saw("number of files found inside this folder = " + std::to_string(expected.size()) +
+                         " .do u want to continue dumping these files..?"));
+    EXPECT_TRUE(sink.saw("Saving process done."));
+    // The folder's contents go straight into the output folder.
+    auto written = filesBelow(dir.path());
+    EXPECT_EQ(written.size(), expected.size());
+    for (const auto& [path, e] : expected) {
+        ASSERT_TRUE(written.count(path)) << path;
+        // A deleted file is written too; its bytes are whatever its
+        // clusters hold now (on FAT another file may have taken them).
+        if (e.kind == "file")
+            EXPECT_EQ(written[path], e.sha256 + " " + e.mtime) << path;
     }
-    EXPECT_GE(checked, 2);
 }
 
-TEST_P(SampleVolumeThroughThePages, SearchFindsThePhotosByPattern)
+TEST_P(SampleVolumeThroughThePages, NoAnswerWritesNothingAndAnEmptyOutputFolderIsAskedFor)
 {
-    QuietSink sink;
-    CBrellanApp app;
-    auto* scan = scanPage(app, GetParam());
-    ASSERT_NE(scan, nullptr);
-    scan->search("jpg$");
+    scan->tree->setCurrentItem(scan->findItem("Documents"));
+    scan->saveSelected();
+    EXPECT_EQ(sink.shown.back(), "Select output folder");
+
+    test::TempDir dir;
+    scan->outputFolder->setText(QString::fromStdString(dir.path().string()));
+    sink.answers = {QMessageBox::No};
+    scan->saveSelected();
     scan->waitForJob();
-    std::vector<std::string> found;
-    for (int i = 0; i < scan->files->topLevelItemCount(); ++i)
-        found.push_back(scan->files->topLevelItem(i)->text(0).toStdString());
-    EXPECT_NE(std::find(found.begin(), found.end(), "Photos/holiday.jpg"), found.end());
+    EXPECT_TRUE(filesBelow(dir.path()).empty());
+    EXPECT_FALSE(sink.saw("Saving process done."));
+}
+
+TEST_P(SampleVolumeThroughThePages, SearchListsPathsWithTheirColumnsAndRefusesABadPattern)
+{
+    scan->pattern->setText("JPG$");
+    QTest::mouseClick(scan->searchButton, Qt::LeftButton);
+    scan->waitForJob();
+    EXPECT_EQ(sink.shown.back(), "Searching Finished");
+    auto names = listedNames(*scan);
+    auto at = std::find(names.begin(), names.end(), "Photos/holiday.jpg");
+    ASSERT_NE(at, names.end());
+    QTreeWidgetItem* row = scan->files->topLevelItem(static_cast<int>(at - names.begin()));
+    EXPECT_FALSE(row->text(4).isEmpty()) << "the size column";
+    EXPECT_FALSE(row->text(3).isEmpty()) << "the modification time";
+    for (const auto& n : names)
+        EXPECT_NE(n.find(".jpg"), std::string::npos) << n;
+    // A result row is not a tree item: its box does not change.
+    row->setCheckState(0, Qt::Checked);
+    EXPECT_EQ(row->checkState(0), Qt::Unchecked);
+
+    scan->search("*.jpg");
+    scan->waitForJob();
+    EXPECT_EQ(sink.shown.back(), "such characters are not allowed for search.Try again with different pattern.");
+    EXPECT_EQ(scan->files->topLevelItemCount(), 0);
 }
 
 TEST_P(SampleVolumeThroughThePages, TheTreesAndTheListsCheckBoxesAreOneState)
 {
-    QuietSink sink;
-    CBrellanApp app;
-    auto* scan = scanPage(app, GetParam());
-    ASSERT_NE(scan, nullptr);
     auto* documents = scan->findItem("Documents");
     ASSERT_NE(documents, nullptr);
     scan->showFolderFiles(documents);
+    scan->waitForListing();
     ASSERT_GE(scan->files->topLevelItemCount(), 1);
+    // Only files are listed; the folder below Documents is in the tree.
+    auto names = listedNames(*scan);
+    EXPECT_EQ(std::find(names.begin(), names.end(), "notes"), names.end());
     scan->tree->SetCheck(documents, true);
     for (int r = 0; r < scan->files->topLevelItemCount(); ++r)
         EXPECT_TRUE(scan->files->rowChecked(r)) << r;
@@ -123,12 +151,188 @@ TEST_P(SampleVolumeThroughThePages, TheTreesAndTheListsCheckBoxesAreOneState)
     EXPECT_EQ(notes->checkState(0), Qt::Checked);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sample, SampleVolumeThroughThePages, ::testing::Values(0, 1),
-                         [](const auto& info) { return info.param == 0 ? std::string("ntfs") : std::string("fat32"); });
+TEST_P(SampleVolumeThroughThePages, ADoubleClickListsAFoldersNamesOrSavesAFile)
+{
+    auto* photos = scan->findItem("Photos");
+    ASSERT_NE(photos, nullptr);
+    emit scan->tree->itemDoubleClicked(photos, 0);
+    scan->waitForListing();
+    ASSERT_GE(scan->files->topLevelItemCount(), 1);
+    for (int r = 0; r < scan->files->topLevelItemCount(); ++r) {
+        EXPECT_FALSE(scan->files->topLevelItem(r)->text(0).isEmpty());
+        EXPECT_TRUE(scan->files->topLevelItem(r)->text(4).isEmpty()) << "names only";
+    }
+
+    auto* holiday = scan->findItem("Photos/holiday.jpg");
+    ASSERT_NE(holiday, nullptr);
+    emit scan->tree->itemDoubleClicked(holiday, 0);
+    EXPECT_EQ(sink.shown.back(), "Select output folder");
+    test::TempDir dir;
+    scan->outputFolder->setText(QString::fromStdString(dir.path().string()));
+    const auto before = sink.shown.size();
+    emit scan->tree->itemDoubleClicked(holiday, 0);
+    scan->waitForJob();
+    std::string expected;
+    for (const auto& e : test::sampleManifest(GetParam().row + 1))
+        if (e.path == "Photos/holiday.jpg")
+            expected = e.sha256;
+    EXPECT_EQ(test::fileSha256(dir / "holiday.jpg"), expected);
+    EXPECT_EQ(sink.shown.size(), before) << "NTFS and FAT quick saves say nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(Sample, SampleVolumeThroughThePages, ::testing::Values(kSampleNtfs, kSampleFat32),
+                         [](const auto& info) { return info.param.name; });
+
+// Every file system through the pages: the whole volume saved from its
+// item equals what the command line's save writes (which the command-line
+// tests compare with the fixtures' listings).
+class EveryFileSystemThroughThePages : public ::testing::TestWithParam<Route> {};
+
+// An entry without a time (NTFS's $MFT lists none) keeps the time it was
+// written at; that is "now" for both saves, maybe a second apart.
+std::string untimedAsNow(std::string shaAndTime, const std::string& startedIso)
+{
+    const auto space = shaAndTime.find(' ');
+    if (space != std::string::npos && shaAndTime.substr(space + 1) >= startedIso)
+        shaAndTime = shaAndTime.substr(0, space) + " now";
+    return shaAndTime;
+}
+
+TEST_P(EveryFileSystemThroughThePages, SavingTheVolumeItemWritesWhatTheCommandLineWrites)
+{
+    test::TempDir clock;
+    test::writeWholeFile(clock / "started", {});
+    const std::string started = test::fileMtimeIso(clock / "started");
+    RecordingSink sink;
+    sink.whenEmpty = QMessageBox::Yes;
+    CBrellanApp app;
+    auto* scan = scannedPage(app, GetParam());
+    ASSERT_NE(scan, nullptr);
+    ASSERT_NE(scan->rootItem(), nullptr) << (sink.shown.empty() ? "" : sink.shown.back());
+    test::TempDir gui;
+    saveVolumeItem(*scan, gui.path());
+    EXPECT_TRUE(sink.saw("Saving process done."));
+
+    test::TempDir cli;
+    auto expected = commandLineSave(GetParam(), cli.path());
+    auto written = filesBelow(gui.path());
+    EXPECT_GE(expected.size(), 3u);
+    for (auto* files : {&expected, &written})
+        for (auto& [path, shaAndTime] : *files)
+            shaAndTime = untimedAsNow(shaAndTime, started);
+    EXPECT_EQ(written, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, EveryFileSystemThroughThePages,
+    ::testing::Values(Route{"sample.vhdx", true, false, 0, "ntfs"}, Route{"ntfs-512.vhdx", false, false, 0, "ntfs512"},
+                      Route{"sample.vhdx", true, false, 1, "fat32"}, Route{"fat16.vhdx", false, false, 0, "fat16"},
+                      Route{"exfat.vhdx", true, false, 0, "exfat"}, Route{"ext.vhdx", true, false, 0, "ext2"},
+                      Route{"ext.vhdx", true, false, 2, "ext4"},
+                      Route{"hfsplus-tree.vhdx", false, true, 0, "hfsplus"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(VolumeScanPage, AnExfatQuickSaveSaysWhereTheFileWent)
+{
+    RecordingSink sink;
+    CBrellanApp app;
+    auto* scan = scannedPage(app, Route{"exfat.vhdx", true, false, 0, "exfat"});
+    ASSERT_NE(scan, nullptr);
+    ASSERT_NE(scan->rootItem(), nullptr);
+    QTreeWidgetItem* file = nullptr;
+    for (int i = 0; i < scan->rootItem()->childCount() && !file; ++i)
+        if (!scan->rootItem()->child(i)->data(0, Qt::UserRole + 1).toBool())
+            file = scan->rootItem()->child(i);
+    ASSERT_NE(file, nullptr);
+    test::TempDir dir;
+    scan->outputFolder->setText(QString::fromStdString(dir.path().string()));
+    scan->quickSave(file);
+    scan->waitForJob();
+    EXPECT_EQ(sink.shown.back(),
+              "file is dumped in path  :  " + dir.path().string() + "/" + file->text(0).toStdString() + "   ");
+    EXPECT_TRUE(std::filesystem::exists(dir / file->text(0).toStdString()));
+}
+
+// The scan's first report waits for the page, so the page is caught with
+// its job running.
+TEST(VolumeScanPage, BackWaitsForTheScanAndPauseHoldsItUntilStopEndsIt)
+{
+    RecordingSink sink;
+    CBrellanApp app;
+    auto* scan = openScanPage(app, kSampleNtfs);
+    ASSERT_NE(scan, nullptr);
+    ASSERT_TRUE(scan->busy());
+    EXPECT_FALSE(scan->backButton()->isEnabled());
+    EXPECT_TRUE(scan->jobs->stop->isVisible());
+    EXPECT_TRUE(scan->refuseWhileBusy());
+    EXPECT_EQ(sink.shown.back(), "Please wait for the running process.");
+    scan->saveSelected();
+    EXPECT_EQ(sink.shown.back(), "Please wait for the running process.");
+
+    QTest::mouseClick(scan->jobs->pause, Qt::LeftButton);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 200)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    // At most the report already on its way got through; nothing since.
+    const QString held = scan->status->text();
+    while (clock.elapsed() < 600)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(scan->status->text(), held);
+    EXPECT_TRUE(scan->busy()) << "a paused scan does not end";
+
+    QTest::mouseClick(scan->jobs->stop, Qt::LeftButton);
+    scan->waitForJob();
+    EXPECT_FALSE(scan->busy());
+    EXPECT_TRUE(scan->backButton()->isEnabled());
+    EXPECT_TRUE(sink.saw("Scanning process completed.")) << "a stopped scan still ends as a scan";
+    EXPECT_NE(scan->rootItem(), nullptr) << "what was found before Stop is shown";
+    EXPECT_FALSE(scan->refuseWhileBusy());
+}
+
+TEST(VolumeScanPage, ClosingTheProgramDuringTheScanEndsItWithoutItsMessages)
+{
+    RecordingSink sink;
+    CBrellanApp app;
+    auto* scan = openScanPage(app, kSampleNtfs);
+    ASSERT_NE(scan, nullptr);
+    ASSERT_TRUE(scan->busy());
+    sink.answers = {QMessageBox::No};
+    scan->close();
+    EXPECT_FALSE(app.ended) << "No keeps the page";
+    EXPECT_TRUE(scan->isVisible());
+    sink.answers = {QMessageBox::Yes};
+    scan->close();
+    EXPECT_TRUE(app.ended);
+    const auto asked = sink.shown.size();
+    delete scan; // as the program's end does: the job is stopped and waited for
+    EXPECT_EQ(sink.shown.size(), asked) << "no completion message after the user chose to leave";
+}
+
+TEST(VolumeScanPage, DeepModeShowsOnlyTheOrphansUnderTheVolume)
+{
+    RecordingSink sink;
+    CBrellanApp app;
+    auto* image = static_cast<VhdInputDialog*>(app.start());
+    image->openImage(QString::fromStdString(test::fixture("sample.vhdx").string()), ImageFormat::Vhdx);
+    app.state.imagePath = test::fixture("sample.vhdx").string();
+    VolumeScanDlg page(app, image, VolumeRecord{"NTFS", "0", "31   MB", 2048}, 3);
+    page.runScan();
+    page.waitForJob();
+    EXPECT_TRUE(sink.saw("Scanning process completed."));
+    ASSERT_NE(page.rootItem(), nullptr);
+    ASSERT_EQ(page.rootItem()->childCount(), 1);
+    QTreeWidgetItem* orphans = page.rootItem()->child(0);
+    EXPECT_EQ(orphans->text(0), "ORPHAN_ENTRY");
+    // Every file of the volume is found among them, deleted ones too.
+    page.search("holiday|deleted-photo");
+    page.waitForJob();
+    EXPECT_EQ(page.files->topLevelItemCount(), 2);
+}
 
 TEST(VolumeScanPage, AModeTheFileSystemLacksSaysSoAndLeavesBackUsable)
 {
-    QuietSink sink;
+    RecordingSink sink;
     CBrellanApp app;
     auto* image = static_cast<VhdInputDialog*>(app.start());
     image->openImage(QString::fromStdString(test::fixture("sample.vhdx").string()), ImageFormat::Vhdx);
@@ -138,6 +342,13 @@ TEST(VolumeScanPage, AModeTheFileSystemLacksSaysSoAndLeavesBackUsable)
     ASSERT_FALSE(sink.shown.empty());
     EXPECT_NE(sink.shown.back().find("not available"), std::string::npos) << sink.shown.back();
     EXPECT_TRUE(page.backButton()->isEnabled());
+    EXPECT_FALSE(page.busy());
+
+    VolumeScanDlg raw(app, image, VolumeRecord{"RAW", "0", "100", 2048}, 1);
+    raw.runScan();
+    EXPECT_EQ(sink.shown.back(), "Not a valid drive.");
+    EXPECT_EQ(raw.status->text(), "Not a valid Drive .Go back");
+    EXPECT_TRUE(raw.backButton()->isEnabled());
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // the messages of their rules (answered through a recording message sink),
 // and the way from one page to the next with the sample disk.
 
+#include "RecordingSink.h"
 #include "support/Fixtures.h"
 #include "ui/CBrellanApp.h"
 #include "ui/DriveParsingModes.h"
@@ -29,27 +30,6 @@
 
 namespace qis::ui {
 namespace {
-
-// Records every message box and answers questions from a queue (No when
-// it is empty).
-struct RecordingSink : MessageSink {
-    std::vector<std::string> shown;
-    std::deque<QMessageBox::StandardButton> answers;
-    RecordingSink() { MessageSink::setCurrent(this); }
-    ~RecordingSink() override { MessageSink::setCurrent(nullptr); }
-    QMessageBox::StandardButton show(QWidget*, const QString& text, QMessageBox::Icon,
-                                     QMessageBox::StandardButtons buttons) override
-    {
-        shown.push_back(text.toStdString());
-        if (!(buttons & QMessageBox::Yes))
-            return QMessageBox::Ok;
-        if (answers.empty())
-            return QMessageBox::No;
-        auto a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-};
 
 struct Wizard {
     RecordingSink sink;
@@ -156,6 +136,23 @@ TEST(ScanModePage, SaveImageExportsTheWholeDisk)
     EXPECT_TRUE(w.modes->nextButton()->isEnabled());
 }
 
+TEST(ScanModePage, ClosingTheProgramDuringAnExportLeavesOnlyAPartialFile)
+{
+    AtScanMode w;
+    test::TempDir dir;
+    w.modes->startExport(QString::fromStdString(dir.path().string()));
+    // The export's first report waits for the page: it is running now.
+    w.sink.answers = {QMessageBox::Yes};
+    w.modes->close();
+    EXPECT_EQ(w.sink.shown.back(), "Do you want to Close Application ?");
+    EXPECT_TRUE(w.app.ended);
+    delete w.modes; // as the program's end does
+    EXPECT_FALSE(std::filesystem::exists(dir / "sample.vhdx.img")) << "nothing that looks like a whole disk";
+    ASSERT_TRUE(std::filesystem::exists(dir / "sample.vhdx.img.partial"));
+    EXPECT_LT(std::filesystem::file_size(dir / "sample.vhdx.img.partial"),
+              std::filesystem::file_size(test::qemuRawReference(test::fixture("sample.vhdx"), "vhdx")));
+}
+
 struct AtVolumeList : AtScanMode {
     PopulateDriveDlg* volumes = nullptr;
     explicit AtVolumeList(bool gpt = true)
@@ -209,6 +206,58 @@ TEST(VolumeListPage, AnUnknownVolumeIsRefusedUnlessTheCustomSettingsNameItsKind)
     QTest::mouseClick(w.volumes->nextButton(), Qt::LeftButton);
     EXPECT_EQ(w.sink.shown.back(), "can not parse unknown volume");
     EXPECT_EQ(w.visible<ParceModeNtfsDlg>(), nullptr);
+}
+
+TEST(VolumeListPage, BackAndNextAgainScanAgainWithTheOptionsNowSet)
+{
+    AtVolumeList w(false);
+    ASSERT_EQ(w.volumes->list->topLevelItemCount(), 1) << "the protective MBR entry";
+    QTest::mouseClick(w.volumes->backButton(), Qt::LeftButton);
+    QApplication::processEvents(); // the page is deleted later
+    auto* modes = w.visible<DriveParsingModes>();
+    ASSERT_EQ(modes, w.modes) << "the scan-mode page is shown again as it was";
+    modes->gptFormat->click();
+    QTest::mouseClick(modes->nextButton(), Qt::LeftButton);
+    auto* again = w.visible<PopulateDriveDlg>();
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->list->topLevelItemCount(), 4) << "the GPT's four volumes";
+}
+
+TEST(VolumeListPage, WithNothingFoundOnlyACustomVolumeGoesOn)
+{
+    // A disk of numbered sectors has neither a table nor a boot record.
+    Wizard w;
+    w.image->openImage(QString::fromStdString(test::fixture("numbered-1m.vhdx").string()), ImageFormat::Vhdx);
+    QTest::mouseClick(w.image->nextButton(), Qt::LeftButton);
+    auto* modes = w.visible<DriveParsingModes>();
+    ASSERT_NE(modes, nullptr);
+    QTest::mouseClick(modes->nextButton(), Qt::LeftButton);
+    auto* table = w.visible<PopulateDriveDlg>();
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->list->topLevelItemCount(), 0);
+    EXPECT_FALSE(table->addCustom->isEnabled()) << "no custom volume after the table scan";
+    QTest::mouseClick(table->nextButton(), Qt::LeftButton);
+    EXPECT_EQ(w.sink.shown.back(), "please select a valid volume.");
+
+    QTest::mouseClick(table->backButton(), Qt::LeftButton);
+    QApplication::processEvents();
+    modes->advanceScan->click();
+    QTest::mouseClick(modes->nextButton(), Qt::LeftButton);
+    auto* search = w.visible<PopulateDriveDlg>();
+    ASSERT_NE(search, nullptr);
+    search->waitForScan();
+    EXPECT_EQ(search->list->topLevelItemCount(), 0);
+    ASSERT_TRUE(search->addCustom->isEnabled());
+    QTest::mouseClick(search->addCustom, Qt::LeftButton);
+    EXPECT_TRUE(search->customSettings->isChecked());
+    search->startSector->setText("0");
+    search->endSector->setText("2047");
+    search->treatAs->setCurrentText("NTFS");
+    QTest::mouseClick(search->nextButton(), Qt::LeftButton);
+    ASSERT_NE(search->chosenVolume(), nullptr);
+    EXPECT_EQ(search->chosenVolume()->fileSystem, "ntfs");
+    EXPECT_EQ(search->chosenVolume()->sizeText, "1");
+    EXPECT_NE(w.visible<ParceModeNtfsDlg>(), nullptr);
 }
 
 TEST(VolumeListPage, TheBootRecordSearchFindsTheVolumesOnAWorker)

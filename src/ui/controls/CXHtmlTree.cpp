@@ -25,7 +25,9 @@ Qt::CheckState shown(int image)
 CXHtmlTree::CXHtmlTree(QWidget* parent) : QTreeWidget(parent)
 {
     connect(this, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
-        if (!updating_ && column == 0)
+        // Other changes of the first column (its text, icon, data) are not
+        // a click on the box: the box still shows what the state says.
+        if (!updating_ && column == 0 && item->checkState(0) != shown(state_.image(idOf(item))))
             userToggled(item);
     });
 }
@@ -42,6 +44,12 @@ QTreeWidgetItem* CXHtmlTree::insertItem(QTreeWidgetItem* parent, const QString& 
     // Check states are worked out here, not by Qt's own tristate rules.
     item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsAutoTristate);
     item->setData(0, kStateRole, state_.insert(idOf(parent)));
+    if (parent && parent == batchParent_) {
+        showState(item);
+        batch_.push_back(item);
+        updating_ = false;
+        return item;
+    }
     if (parent)
         parent->addChild(item);
     else
@@ -49,6 +57,25 @@ QTreeWidgetItem* CXHtmlTree::insertItem(QTreeWidgetItem* parent, const QString& 
     updating_ = false;
     refresh(item);
     return item;
+}
+
+void CXHtmlTree::beginChildren(QTreeWidgetItem* parent)
+{
+    endChildren();
+    batchParent_ = parent;
+}
+
+void CXHtmlTree::endChildren()
+{
+    QTreeWidgetItem* parent = batchParent_;
+    batchParent_ = nullptr;
+    if (!parent)
+        return;
+    updating_ = true;
+    parent->addChildren(batch_);
+    updating_ = false;
+    batch_.clear();
+    refresh(parent);
 }
 
 void CXHtmlTree::removeItem(QTreeWidgetItem* item)
@@ -64,6 +91,9 @@ void CXHtmlTree::removeItem(QTreeWidgetItem* item)
 
 void CXHtmlTree::removeAll()
 {
+    qDeleteAll(batch_);
+    batch_.clear();
+    batchParent_ = nullptr;
     clear();
     state_ = CheckTreeState();
 }
@@ -147,10 +177,15 @@ CCheckListCtrl::CCheckListCtrl(QWidget* parent) : QTreeWidget(parent)
     connect(this, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
         if (updating_ || column != 0)
             return;
+        // Other changes of the first column (its text, colour, data) are
+        // not a click on the box.
         const int row = indexOfTopLevelItem(item);
-        state_.setRow(static_cast<std::size_t>(row), item->checkState(0) == Qt::Checked);
+        const bool checked = item->checkState(0) == Qt::Checked;
+        if (row < 0 || state_.row(static_cast<std::size_t>(row)) == checked)
+            return;
+        state_.setRow(static_cast<std::size_t>(row), checked);
         showHeader();
-        emit rowCheckChanged(row, item->checkState(0) == Qt::Checked);
+        emit rowCheckChanged(row, checked);
     });
 }
 

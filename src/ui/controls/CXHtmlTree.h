@@ -17,6 +17,11 @@ public:
 
     // A new unchecked item, the last child of `parent` (top level for null).
     QTreeWidgetItem* insertItem(QTreeWidgetItem* parent, const QString& text);
+    // The children `parent` gets between these two calls are added to it in
+    // one step when the second comes (a folder of thousands of files would
+    // otherwise make the view relayout once per file).
+    void beginChildren(QTreeWidgetItem* parent);
+    void endChildren();
     // Removes the item with everything below it.
     void removeItem(QTreeWidgetItem* item);
     void removeAll();
@@ -44,6 +49,8 @@ private:
 
     CheckTreeState state_;
     bool updating_ = false;
+    QTreeWidgetItem* batchParent_ = nullptr;
+    QList<QTreeWidgetItem*> batch_;
 };
 
 // The file list with a check box per row and one in the first column's
