@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,13 @@ struct Route {
     int row = 0;
     std::string name;
 };
+
+// How a failing case names its route.
+inline void PrintTo(const Route& route, std::ostream* os)
+{
+    *os << route.image << (route.gpt ? " (GPT)" : "") << (route.bootSectorSearch ? " (boot-record search)" : "")
+        << " volume " << route.row;
+}
 
 inline const Route kSampleNtfs{"sample.vhdx", true, false, 0, "sample_ntfs"};
 inline const Route kSampleFat32{"sample.vhdx", true, false, 1, "sample_fat32"};
