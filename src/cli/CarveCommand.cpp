@@ -88,8 +88,19 @@ int runCarve(const std::vector<std::string>& words)
         std::fprintf(stderr, "Cannot create or open the output folder %s\n", output->c_str());
         return kExitFailure;
     }
-    const CarvedSaveResult saved =
-        saveCarvedFiles(engine, reader, *root, [&](std::size_t i) { return wanted(engine.categoryOf(i)); });
+    CarvedSaveResult saved;
+    {
+        // Ctrl-C during the save ends it between files: what is written is whole.
+        CliReporter reporter;
+        StopOnInterrupt interrupt(engine.rawStopRequested);
+        JobRunner runner(reporter);
+        runner.start([&](JobContext& job) {
+            saved = saveCarvedFiles(engine, reader, *root, [&](std::size_t i) { return wanted(engine.categoryOf(i)); },
+                                    engine.rawStopRequested, job);
+        });
+        runner.join();
+        reporter.finish();
+    }
     const std::vector<std::string>& savedAs = saved.savedAs;
     const std::size_t failed = saved.failed;
 
@@ -128,11 +139,11 @@ int runCarve(const std::vector<std::string>& words)
             std::printf("%s (%llu)\n", utf16ToUtf8(category).c_str(),
                         static_cast<unsigned long long>(engine.categoryCounts[category]));
     }
-    if (failed != 0) {
+    if (failed != 0)
         std::fprintf(stderr, "%zu carved files could not be written.\n", failed);
-        return kExitFailure;
-    }
-    return kExitOk;
+    if (saved.stopped)
+        std::fprintf(stderr, "Stopped: %zu carved files were written, each of them whole.\n", saved.written);
+    return failed != 0 || saved.stopped ? kExitFailure : kExitOk;
 }
 
 } // namespace qis::cli

@@ -287,9 +287,14 @@ void RawRecoveryDialog::saveChecked()
     save->setEnabled(false);
     jobs->showControls(true);
     jobs->runner().start([this, into, wanted = std::move(wanted)](JobContext& job) {
-        const CarvedSaveResult saved = saveCarvedFiles(*engine_, *engine_->reader, *into,
-                                                       [&](std::size_t i) { return wanted[i]; });
-        job.reporter().showMessage("Saving process done.");
+        const CarvedSaveResult saved =
+            saveCarvedFiles(*engine_, *engine_->reader, *into, [&](std::size_t i) { return wanted[i]; },
+                            engine_->rawStopRequested, job);
+        if (saved.stopped)
+            job.reporter().showMessage("Saving stopped: " + std::to_string(saved.written) +
+                                       " carved files were written, each of them whole.");
+        else
+            job.reporter().showMessage("Saving process done.");
         if (saved.failed)
             job.reporter().showMessage(std::to_string(saved.failed) + " carved files could not be written.");
         QMetaObject::invokeMethod(this, [this] {

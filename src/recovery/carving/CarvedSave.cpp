@@ -4,6 +4,7 @@
 #include "recovery/OutputNames.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 
 namespace qis {
@@ -30,14 +31,26 @@ bool writeCarved(readWriteInterface& reader, const CarvedFile& f, SavedFile& out
 } // namespace
 
 CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader, const OutputFolder& root,
-                                 const std::function<bool(std::size_t index)>& wanted)
+                                 const std::function<bool(std::size_t index)>& wanted, std::atomic<bool>& stop,
+                                 JobContext& job)
 {
     CarvedSaveResult result;
     result.savedAs.resize(engine.carvedFiles.size());
+    std::vector<std::size_t> chosen;
+    for (std::size_t i = 0; i < engine.carvedFiles.size(); ++i)
+        if (wanted(i))
+            chosen.push_back(i);
+    stop.store(false);
+    JobReporter& reporter = job.reporter();
+    reporter.setProgressRange(0, static_cast<std::int32_t>(std::min<std::size_t>(chosen.size(), INT32_MAX)));
     std::map<std::u16string, OutputFolder> folders;
-    for (std::size_t i = 0; i < engine.carvedFiles.size(); ++i) {
-        if (!wanted(i))
-            continue;
+    for (std::size_t done = 0; done < chosen.size(); ++done) {
+        if (job.stopSeen(stop)) {
+            result.stopped = true;
+            break;
+        }
+        reporter.setProgressPos(static_cast<std::int32_t>(std::min<std::size_t>(done, INT32_MAX)));
+        const std::size_t i = chosen[done];
         const std::u16string& category = engine.categoryOf(i);
         auto folder = folders.find(category);
         if (folder == folders.end()) {
@@ -48,8 +61,10 @@ CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader
             }
             folder = folders.emplace(category, std::move(*made)).first;
         }
+        const std::string name = outputComponent(engine.fileName(i));
+        reporter.setStatusText("saving File  " + outputComponent(category) + "/" + name);
         SavedFile out;
-        if (!out.create(folder->second, outputComponent(engine.fileName(i))) ||
+        if (!out.create(folder->second, name) ||
             !writeCarved(reader, engine.carvedFiles[i], out)) {
             ++result.failed;
             continue;
@@ -57,6 +72,8 @@ CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader
         result.savedAs[i] = outputComponent(category) + "/" + out.name();
         ++result.written;
     }
+    if (!result.stopped)
+        reporter.setProgressPos(static_cast<std::int32_t>(std::min<std::size_t>(chosen.size(), INT32_MAX)));
     return result;
 }
 

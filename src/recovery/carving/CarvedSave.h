@@ -2,8 +2,10 @@
 
 #include "images/readWriteInterface.h"
 #include "platform/OutputFolder.h"
+#include "recovery/JobRunner.h"
 #include "recovery/carving/myJpg.h"
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,11 +18,17 @@ struct CarvedSaveResult {
     std::vector<std::string> savedAs;
     std::size_t written = 0;
     std::size_t failed = 0;
+    // Stop was seen before every wanted file was written.
+    bool stopped = false;
 };
 
 // Writes the carved files `wanted` picks into a folder per category below
-// `root`, their bytes read through the reader the engine scanned.
+// `root`, their bytes read through the reader the engine scanned, as a job:
+// its progress counts the files, and Pause and `stop` are seen between
+// files, so every file written is whole. `stop` is cleared first: a Stop
+// that ended the scan must not keep its files from being saved.
 CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader, const OutputFolder& root,
-                                 const std::function<bool(std::size_t index)>& wanted);
+                                 const std::function<bool(std::size_t index)>& wanted, std::atomic<bool>& stop,
+                                 JobContext& job);
 
 } // namespace qis

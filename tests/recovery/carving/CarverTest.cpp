@@ -3,6 +3,8 @@
 // rules (wildcards, two-byte minimum, load order) and the tree it fills.
 
 #include "images/FileReadSeekRaw.h"
+#include "platform/OutputFolder.h"
+#include "recovery/carving/CarvedSave.h"
 #include "recovery/carving/SignatureEditor.h"
 #include "recovery/carving/myJpg.h"
 #include "support/Fixtures.h"
@@ -229,6 +231,48 @@ TEST(Carver, ALastWindowShorterThanAMebibyteIsScannedToo)
     c.put(kMiB + 1024, {0x47, 0x49, 0x46, 0x38});
     auto found = c.run({record("gif", "0x47,0x49,0x46,0x38", "", "Pictures", "100000")});
     EXPECT_THAT(found, ElementsAre(Found{kMiB + 1024, 3072, "1049600 .gif"})) << "cut at the end of the scanned range";
+}
+
+TEST(CarvedSave, AStopFromTheScanIsClearedAndAStopDuringTheSaveEndsItBetweenWholeFiles)
+{
+    Carve c(4 * kMiB);
+    for (std::uint64_t at : {std::uint64_t{0}, kMiB, 2 * kMiB})
+        c.put(at, {0x47, 0x49, 0x46, 0x38, static_cast<std::uint8_t>(at >> 20)});
+    auto found = c.run({record("gif", "0x47,0x49,0x46,0x38", "", "Pictures", "3000")});
+    ASSERT_EQ(found.size(), 3u);
+    test::TempDir out;
+    auto root = OutputFolder::open(out.path());
+    ASSERT_TRUE(root);
+    auto all = [](std::size_t) { return true; };
+    PauseGate gate;
+
+    // The scan's Stop is still set when the user saves what it found.
+    c.engine.rawStopRequested.store(true);
+    NullReporter quiet;
+    JobContext job(quiet, gate);
+    auto saved = saveCarvedFiles(c.engine, *c.engine.reader, *root, all, c.engine.rawStopRequested, job);
+    EXPECT_FALSE(saved.stopped);
+    EXPECT_EQ(saved.written, 3u);
+    for (std::uint64_t at : {std::uint64_t{0}, kMiB, 2 * kMiB}) {
+        auto bytes = test::readWholeFile(out.path() / "Pictures" / (std::to_string(at) + " .gif"));
+        ASSERT_EQ(bytes.size(), 3000u);
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), c.bytes.begin() + static_cast<std::ptrdiff_t>(at)));
+    }
+
+    // Stop pressed while the second file is written: it is finished, the third is not begun.
+    test::TempDir again;
+    auto second = OutputFolder::open(again.path());
+    ASSERT_TRUE(second);
+    Recorder pressing;
+    pressing.stop = &c.engine.rawStopRequested;
+    pressing.stopAt = 1;
+    JobContext stopped(pressing, gate);
+    saved = saveCarvedFiles(c.engine, *c.engine.reader, *second, all, c.engine.rawStopRequested, stopped);
+    EXPECT_TRUE(saved.stopped);
+    EXPECT_EQ(saved.written, 2u);
+    EXPECT_THAT(saved.savedAs, ElementsAre("Pictures/0 .gif", "Pictures/1048576 .gif", ""));
+    EXPECT_EQ(std::filesystem::file_size(again.path() / "Pictures" / "1048576 .gif"), 3000u);
+    EXPECT_FALSE(std::filesystem::exists(again.path() / "Pictures" / "2097152 .gif"));
 }
 
 } // namespace
