@@ -67,6 +67,7 @@ bool SavedFile::create(const OutputFolder& folder, const std::string& name)
         fd_ = ::openat(folder.fd_, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd_ >= 0) {
             name_ = candidate;
+            folderFd_ = folder.fd_;
             offset_ = 0;
             return true;
         }
@@ -118,6 +119,14 @@ bool SavedFile::close()
     int rc = ::close(fd_);
     fd_ = -1;
     return rc == 0;
+}
+
+void SavedFile::discard()
+{
+    if (fd_ < 0)
+        return;
+    close();
+    ::unlinkat(folderFd_, name_.c_str(), 0);
 }
 
 } // namespace qis

@@ -55,10 +55,14 @@ public:
     // time that cannot be set does not fail the file.
     void setTimes(const std::optional<UnixTime>& access, const std::optional<UnixTime>& modification);
     bool close();
+    // Closes and removes the file: a save that was stopped part-way must not
+    // leave a file that looks whole. The folder it was made in must still be open.
+    void discard();
     [[nodiscard]] std::uint64_t written() const { return offset_; }
 
 private:
     int fd_ = -1;
+    int folderFd_ = -1; // not owned
     std::uint64_t offset_ = 0;
     std::string name_;
 };

@@ -2,6 +2,7 @@
 
 #include "filesystems/EntryWalk.h"
 #include "recovery/OutputNames.h"
+#include "recovery/StopAwareSink.h"
 
 namespace qis {
 
@@ -68,12 +69,19 @@ void FolderSave::walk(EntryHandle folder, const OutputFolder& into, const std::s
                 walk(c, *sub, shownPath + "/" + name, job, totals, depth + 1);
             continue;
         }
-        saveFile(c, into, shownPath, job, totals);
+        writeFile(c, into, shownPath, job, totals);
     }
 }
 
 bool FolderSave::saveFile(EntryHandle file, const OutputFolder& into, const std::string& shownPath, JobContext& job,
                           Totals& totals)
+{
+    stop_.store(false);
+    return writeFile(file, into, shownPath, job, totals);
+}
+
+bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std::string& shownPath, JobContext& job,
+                           Totals& totals)
 {
     ++totals.files;
     std::string name = outputComponent(parser_.outputName(file));
@@ -98,7 +106,16 @@ bool FolderSave::saveFile(EntryHandle file, const OutputFolder& into, const std:
         reporter.setStatusText("saving File  " + shownPath + "/" + name + " as " + out.name() +
                                " (a file of that name is there already)");
     }
-    bool complete = parser_.saveEntry(file, out);
+    StopAwareSink sink(out, job, stop_);
+    bool complete = parser_.saveEntry(file, sink);
+    if (sink.stopped()) {
+        // Part of a file is not left looking like the whole of it.
+        out.discard();
+        --totals.files;
+        ++totals.stopped;
+        reporter.setDetailText("");
+        return false;
+    }
     if (!complete)
         ++totals.incomplete;
     out.setTimes(details.access, details.modification);

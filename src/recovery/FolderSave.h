@@ -26,6 +26,7 @@ public:
         std::uint64_t failed = 0;     // not written at all
         std::uint64_t renamed = 0;    // written under a numbered name beside a namesake
         std::uint64_t skipped = 0;    // named but not written by design ($BadClus)
+        std::uint64_t stopped = 0;    // begun when Stop came, and removed again
     };
 
     // Files below a folder, at any depth (the top level when entry is kNoEntry).
@@ -36,11 +37,14 @@ public:
     Totals saveFolderContents(EntryHandle folder, const OutputFolder& into, const std::string& shownPath,
                               JobContext& job);
 
-    // Writes one file into the folder.
+    // Writes one file into the folder. Stop pressed before (during the scan)
+    // does not count; Stop pressed while it is written removes it again.
     bool saveFile(EntryHandle file, const OutputFolder& into, const std::string& shownPath, JobContext& job,
                   Totals& totals);
 
 private:
+    bool writeFile(EntryHandle file, const OutputFolder& into, const std::string& shownPath, JobContext& job,
+                   Totals& totals);
     std::vector<EntryHandle> children(EntryHandle folder) const;
     void walk(EntryHandle folder, const OutputFolder& into, const std::string& shownPath, JobContext& job,
               Totals& totals, std::size_t depth);

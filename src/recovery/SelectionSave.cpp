@@ -42,7 +42,8 @@ std::string saveTotalsText(const FolderSave::Totals& totals)
            std::to_string(totals.files - totals.failed - totals.skipped) + " written, " +
            std::to_string(totals.incomplete) + " with unreadable parts (zeros), " + std::to_string(totals.failed) +
            " not written, " + std::to_string(totals.skipped) + " left out ($BadClus), " +
-           std::to_string(totals.renamed) + " renamed beside a namesake.";
+           std::to_string(totals.renamed) + " renamed beside a namesake." +
+           (totals.stopped ? " " + std::to_string(totals.stopped) + " begun when Stop came, and removed." : "");
 }
 
 } // namespace qis

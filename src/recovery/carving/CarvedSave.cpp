@@ -2,6 +2,7 @@
 
 #include "filesystems/VolumeBytes.h"
 #include "recovery/OutputNames.h"
+#include "recovery/StopAwareSink.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -11,8 +12,8 @@ namespace qis {
 namespace {
 
 // Copies one carved file out of the disk; false when a piece could not be
-// read (it is written as zeros) or written.
-bool writeCarved(readWriteInterface& reader, const CarvedFile& f, SavedFile& out)
+// read (it is written as zeros) or written, or Stop came first.
+bool writeCarved(readWriteInterface& reader, const CarvedFile& f, DataSink& out)
 {
     constexpr std::uint64_t kPiece = 1u << 20;
     std::vector<std::uint8_t> piece;
@@ -25,7 +26,7 @@ bool writeCarved(readWriteInterface& reader, const CarvedFile& f, SavedFile& out
             return false;
         done += n;
     }
-    return out.close() && ok;
+    return ok;
 }
 
 } // namespace
@@ -64,8 +65,19 @@ CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader
         const std::string name = outputComponent(engine.fileName(i));
         reporter.setStatusText("saving File  " + outputComponent(category) + "/" + name);
         SavedFile out;
-        if (!out.create(folder->second, name) ||
-            !writeCarved(reader, engine.carvedFiles[i], out)) {
+        if (!out.create(folder->second, name)) {
+            ++result.failed;
+            continue;
+        }
+        StopAwareSink sink(out, job, stop);
+        const bool whole = writeCarved(reader, engine.carvedFiles[i], sink);
+        if (sink.stopped()) {
+            // Part of a file is not left looking like the whole of it.
+            out.discard();
+            result.stopped = true;
+            break;
+        }
+        if (!out.close() || !whole) {
             ++result.failed;
             continue;
         }

@@ -24,9 +24,10 @@ struct CarvedSaveResult {
 
 // Writes the carved files `wanted` picks into a folder per category below
 // `root`, their bytes read through the reader the engine scanned, as a job:
-// its progress counts the files, and Pause and `stop` are seen between
-// files, so every file written is whole. `stop` is cleared first: a Stop
-// that ended the scan must not keep its files from being saved.
+// its progress counts the files; Pause and `stop` are seen between files
+// and between the pieces of one, and the file Stop interrupts is removed,
+// so every file left is whole. `stop` is cleared first: a Stop that ended
+// the scan must not keep its files from being saved.
 CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader, const OutputFolder& root,
                                  const std::function<bool(std::size_t index)>& wanted, std::atomic<bool>& stop,
                                  JobContext& job);

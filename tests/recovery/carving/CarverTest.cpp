@@ -233,7 +233,7 @@ TEST(Carver, ALastWindowShorterThanAMebibyteIsScannedToo)
     EXPECT_THAT(found, ElementsAre(Found{kMiB + 1024, 3072, "1049600 .gif"})) << "cut at the end of the scanned range";
 }
 
-TEST(CarvedSave, AStopFromTheScanIsClearedAndAStopDuringTheSaveEndsItBetweenWholeFiles)
+TEST(CarvedSave, AStopFromTheScanIsClearedAndAStopDuringTheSaveRemovesTheFileItInterrupts)
 {
     Carve c(4 * kMiB);
     for (std::uint64_t at : {std::uint64_t{0}, kMiB, 2 * kMiB})
@@ -259,7 +259,7 @@ TEST(CarvedSave, AStopFromTheScanIsClearedAndAStopDuringTheSaveEndsItBetweenWhol
         EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), c.bytes.begin() + static_cast<std::ptrdiff_t>(at)));
     }
 
-    // Stop pressed while the second file is written: it is finished, the third is not begun.
+    // Stop pressed while the second file is written: it is removed, the third is not begun.
     test::TempDir again;
     auto second = OutputFolder::open(again.path());
     ASSERT_TRUE(second);
@@ -269,9 +269,10 @@ TEST(CarvedSave, AStopFromTheScanIsClearedAndAStopDuringTheSaveEndsItBetweenWhol
     JobContext stopped(pressing, gate);
     saved = saveCarvedFiles(c.engine, *c.engine.reader, *second, all, c.engine.rawStopRequested, stopped);
     EXPECT_TRUE(saved.stopped);
-    EXPECT_EQ(saved.written, 2u);
-    EXPECT_THAT(saved.savedAs, ElementsAre("Pictures/0 .gif", "Pictures/1048576 .gif", ""));
-    EXPECT_EQ(std::filesystem::file_size(again.path() / "Pictures" / "1048576 .gif"), 3000u);
+    EXPECT_EQ(saved.written, 1u);
+    EXPECT_THAT(saved.savedAs, ElementsAre("Pictures/0 .gif", "", ""));
+    EXPECT_EQ(std::filesystem::file_size(again.path() / "Pictures" / "0 .gif"), 3000u);
+    EXPECT_FALSE(std::filesystem::exists(again.path() / "Pictures" / "1048576 .gif"));
     EXPECT_FALSE(std::filesystem::exists(again.path() / "Pictures" / "2097152 .gif"));
 }
 
