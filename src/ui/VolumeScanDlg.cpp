@@ -83,7 +83,7 @@ private:
 
 VolumeScanDlg::VolumeScanDlg(CBrellanApp& app, WizardPage* owner, const VolumeRecord& volume, int mode,
                              std::shared_ptr<VolumeScan> prepared)
-    : WizardPage(app, owner), prepared_(std::move(prepared)), volume_(volume), mode_(mode)
+    : WizardPage(app, owner), volume_(volume), mode_(mode), prepared_(std::move(prepared))
 {
     auto* top = new QGridLayout;
     volumeData = new QLineEdit(this);

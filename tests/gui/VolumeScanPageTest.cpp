@@ -85,8 +85,9 @@ TEST_P(SampleVolumeThroughThePages, SavingTheDocumentsFolderAsksAndWritesItsFile
         ASSERT_TRUE(written.count(path)) << path;
         // A deleted file is written too; its bytes are whatever its
         // clusters hold now (on FAT another file may have taken them).
-        if (e.kind == "file")
+        if (e.kind == "file") {
             EXPECT_EQ(written[path], e.sha256 + " " + e.mtime) << path;
+        }
     }
 }
 
