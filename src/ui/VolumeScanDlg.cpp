@@ -450,7 +450,7 @@ void VolumeScanDlg::quickSave(QTreeWidgetItem* item)
         FolderSave saver(*parser_, saveStopRequested_);
         FolderSave::Totals totals;
         saver.saveFile(entry, *into, folder, job, totals);
-        if (totals.failed || totals.incomplete)
+        if (totals.failed || totals.incomplete || totals.stopped)
             job.reporter().showMessage(saveTotalsText(totals));
         else if (sayWhere)
             job.reporter().showMessage("file is dumped in path  :  " + folder + "/" +
