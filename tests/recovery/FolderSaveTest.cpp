@@ -7,25 +7,14 @@
 #include "recovery/FolderSave.h"
 #include "recovery/SelectionSave.h"
 #include "support/Fixtures.h"
+#include "support/StopAtStatus.h"
 
 #include <gtest/gtest.h>
 
 namespace qis {
 namespace {
 
-class StopAtStatus : public NullReporter {
-public:
-    StopAtStatus(std::atomic<bool>& flag, std::string at) : flag_(flag), at_(std::move(at)) {}
-    void setStatusText(std::string_view text) override
-    {
-        if (text == at_)
-            flag_.store(true);
-    }
-
-private:
-    std::atomic<bool>& flag_;
-    std::string at_;
-};
+using test::StopAtStatus;
 
 class SampleNtfs : public ::testing::Test {
 protected:

@@ -5,25 +5,14 @@
 #include "images/FileReadSeekVHDX.h"
 #include "recovery/NameSearch.h"
 #include "support/Fixtures.h"
+#include "support/StopAtStatus.h"
 
 #include <gtest/gtest.h>
 
 namespace qis {
 namespace {
 
-class StopAtStatus : public NullReporter {
-public:
-    StopAtStatus(std::atomic<bool>& flag, std::string at) : flag_(flag), at_(std::move(at)) {}
-    void setStatusText(std::string_view text) override
-    {
-        if (text == at_)
-            flag_.store(true);
-    }
-
-private:
-    std::atomic<bool>& flag_;
-    std::string at_;
-};
+using test::StopAtStatus;
 
 TEST(NameSearch, StopSkipsTheRestOfOneTopLevelFolder)
 {
