@@ -84,6 +84,7 @@ bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std
                            Totals& totals)
 {
     ++totals.files;
+    lastSavedName_.clear();
     std::string name = outputComponent(parser_.outputName(file));
     JobReporter& reporter = job.reporter();
     reporter.setStatusText("saving File  " + shownPath + "/" + name);
@@ -120,6 +121,7 @@ bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std
         ++totals.incomplete;
     out.setTimes(details.access, details.modification);
     out.close();
+    lastSavedName_ = out.name();
     reporter.setDetailText("");
     return complete;
 }

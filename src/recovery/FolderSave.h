@@ -42,6 +42,10 @@ public:
     bool saveFile(EntryHandle file, const OutputFolder& into, const std::string& shownPath, JobContext& job,
                   Totals& totals);
 
+    // The name the last file written was given in its folder (a numbered
+    // one beside a namesake); empty when it was not written.
+    [[nodiscard]] const std::string& lastSavedName() const { return lastSavedName_; }
+
 private:
     bool writeFile(EntryHandle file, const OutputFolder& into, const std::string& shownPath, JobContext& job,
                    Totals& totals);
@@ -52,6 +56,7 @@ private:
     VolumeParser& parser_;
     std::atomic<bool>& stop_;
     std::unordered_set<EntryHandle>* visited_ = nullptr;
+    std::string lastSavedName_;
 };
 
 } // namespace qis

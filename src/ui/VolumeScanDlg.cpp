@@ -453,8 +453,7 @@ void VolumeScanDlg::quickSave(QTreeWidgetItem* item)
         if (totals.failed || totals.incomplete || totals.stopped)
             job.reporter().showMessage(saveTotalsText(totals));
         else if (sayWhere)
-            job.reporter().showMessage("file is dumped in path  :  " + folder + "/" +
-                                       outputComponent(parser_->outputName(entry)) + "   ");
+            job.reporter().showMessage("file is dumped in path  :  " + folder + "/" + saver.lastSavedName() + "   ");
     }, nullptr);
 }
 

@@ -252,6 +252,18 @@ TEST(VolumeScanPage, AnExfatQuickSaveSaysWhereTheFileWent)
     EXPECT_EQ(sink.shown.back(),
               "file is dumped in path  :  " + dir.path().string() + "/" + file->text(0).toStdString() + "   ");
     EXPECT_TRUE(std::filesystem::exists(dir / file->text(0).toStdString()));
+
+    // Saved again beside itself, it is named by the name it was given.
+    scan->quickSave(file);
+    scan->waitForJob();
+    const std::string prefix = "file is dumped in path  :  " + dir.path().string() + "/";
+    const std::string& said = sink.shown.back();
+    ASSERT_EQ(said.rfind(prefix, 0), 0u) << said;
+    ASSERT_GE(said.size(), prefix.size() + 3);
+    const std::string savedAs = said.substr(prefix.size(), said.size() - prefix.size() - 3);
+    EXPECT_NE(savedAs, file->text(0).toStdString());
+    EXPECT_NE(savedAs.find(" (1)"), std::string::npos) << savedAs;
+    EXPECT_TRUE(std::filesystem::exists(dir / savedAs)) << savedAs;
 }
 
 // The scan's first report waits for the page, so the page is caught with
