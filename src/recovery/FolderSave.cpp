@@ -61,7 +61,7 @@ void FolderSave::walk(EntryHandle folder, const OutputFolder& into, const std::s
             return;
         if (!visited_->insert(c).second)
             continue; // a loop in damaged links
-        job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(totals.files, INT32_MAX)));
+        job.reporter().setProgressPos(progressValue(totals.files));
         if (parser_.isFolder(c)) {
             std::string name = outputComponent(parser_.outputName(c));
             auto sub = into.subfolder(name);

@@ -7,6 +7,13 @@ namespace qis {
 
 inline constexpr char kProductTitle[] = "Quenmar Image Salvage v3.02";
 
+// A count as a progress value: progress bars take 32-bit positions, so
+// larger counts stop at the top.
+inline constexpr std::int32_t progressValue(std::uint64_t count)
+{
+    return count > static_cast<std::uint64_t>(INT32_MAX) ? INT32_MAX : static_cast<std::int32_t>(count);
+}
+
 enum class MessageIcon { Information, Question };
 enum class MessageButtons { Ok, YesNo };
 enum class MessageResult { Ok, Yes, No };

@@ -88,7 +88,7 @@ void NameSearch::walk(EntryHandle folder, const std::string& path, const std::wr
             return;
         if (!seen_.insert(c).second)
             return; // a loop in damaged links
-        job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(walked, INT32_MAX)));
+        job.reporter().setProgressPos(progressValue(walked));
         std::string name = utf16ToUtf8(parser_.name(c));
         if (parser_.isFolder(c)) {
             if (depth + 1 < kMaxTreeDepth)
@@ -113,11 +113,11 @@ std::uint64_t NameSearch::run(const std::wregex& matcher, JobContext& job, const
         if (parser_.isFolder(top) && parser_.firstChild(top) != kNoEntry) {
             FolderSave counter(parser_, noStop);
             std::uint64_t n = counter.countFiles(top);
-            job.reporter().setProgressRange(0, static_cast<std::int32_t>(std::min<std::uint64_t>(n, INT32_MAX)));
+            job.reporter().setProgressRange(0, progressValue(n));
             std::uint64_t walked = 0;
             seen_.insert(top);
             walk(top, name, matcher, job, walked, 0);
-            job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(n, INT32_MAX)));
+            job.reporter().setProgressPos(progressValue(n));
             stop_.store(false);
         } else {
             match(top, name, matcher, job);

@@ -1,14 +1,6 @@
 #include "recovery/SelectionSave.h"
 
-#include <algorithm>
-#include <cstdint>
-
 namespace qis {
-namespace {
-
-std::int32_t progressValue(std::uint64_t v) { return static_cast<std::int32_t>(std::min<std::uint64_t>(v, INT32_MAX)); }
-
-} // namespace
 
 SelectionSaveResult saveSelection(VolumeParser& parser, EntryHandle target, const OutputFolder& into,
                                   const std::string& shownPath, std::atomic<bool>& saveStopRequested,

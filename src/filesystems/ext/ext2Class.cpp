@@ -124,7 +124,7 @@ void ext2Class::readInodeTables(JobContext& job)
     inodeList.clear();
     const Superblock& sb = *superblock;
     const std::uint64_t B = sb.blockSize();
-    const auto groups = static_cast<std::int32_t>(std::min<std::uint64_t>(descriptors.size(), INT32_MAX));
+    const auto groups = progressValue(descriptors.size());
     job.reporter().setProgressRange(0, groups);
     std::vector<std::uint8_t> chunk;
     char text[96];
@@ -294,7 +294,7 @@ void ext2Class::readDirectories(JobContext& job)
 {
     extraNames_.clear();
     directoryBlocksSeen_.clear();
-    const auto n = static_cast<std::int32_t>(std::min<std::size_t>(inodeList.size(), INT32_MAX));
+    const auto n = progressValue(inodeList.size());
     job.reporter().setProgressRange(0, n);
     char text[96];
     std::uint64_t shownGroup = UINT64_MAX;
@@ -377,7 +377,7 @@ std::int64_t ext2Class::positionOf(std::int64_t key) const
 void ext2Class::linkEntries(JobContext& job)
 {
     job.reporter().setStatusText("Maintaining Parent Child....");
-    const auto count = static_cast<std::int32_t>(std::min<std::size_t>(entryMap.size(), INT32_MAX));
+    const auto count = progressValue(entryMap.size());
     job.reporter().setProgressRange(0, count);
     char text[96];
     for (std::size_t k = 0; k < entryMap.size(); ++k) {

@@ -133,7 +133,7 @@ bool HFSP::readNodes(const std::vector<Extent>& extents, std::uint16_t nodeSize,
     nodeSize = h->nodeSize;
     // The tree cannot hold more nodes than its file has room for.
     std::uint64_t total = std::min<std::uint64_t>({h->totalNodes, forkBytes / nodeSize, kMaxNodes});
-    job.reporter().setProgressRange(0, static_cast<std::int32_t>(std::min<std::uint64_t>(total, INT32_MAX)));
+    job.reporter().setProgressRange(0, progressValue(total));
     std::vector<std::uint8_t> chunk;
     const std::uint64_t perChunk = std::max<std::uint64_t>(1, kNodeChunk / nodeSize);
     for (std::uint64_t k0 = 0; k0 < total; k0 += perChunk) {
@@ -215,14 +215,14 @@ bool HFSP::scanCatalogNodes(JobContext& job)
     // Nodes start where their file's blocks do, and a block may hold several.
     const std::uint64_t step = std::min<std::uint64_t>(blockSize, catalogNodeSize);
     const std::uint64_t end = volumeBlocks * blockSize;
-    job.reporter().setProgressRange(0, static_cast<std::int32_t>(std::min<std::uint64_t>(volumeBlocks, INT32_MAX)));
+    job.reporter().setProgressRange(0, progressValue(volumeBlocks));
     std::vector<std::uint8_t> window;
     for (std::uint64_t base = 0; base + catalogNodeSize <= end; base += kDeepWindow) {
         window.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kDeepWindow + catalogNodeSize, end - base)));
         readVolumeBytes(*reader, base, window);
         if (job.stopSeen(stopRequested))
             break;
-        job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(base / blockSize, INT32_MAX)));
+        job.reporter().setProgressPos(progressValue(base / blockSize));
         for (std::uint64_t at = 0; at < kDeepWindow && at + catalogNodeSize <= window.size(); at += step) {
             auto node = std::span<const std::uint8_t>(window).subspan(at, catalogNodeSize);
             NodeDescriptor d = NodeDescriptor::parse(node);
@@ -248,7 +248,7 @@ bool HFSP::readNode(const NodeInfo& node, std::span<std::uint8_t> out)
 void HFSP::readCatalogRecords(JobContext& job)
 {
     entryMap.clear();
-    job.reporter().setProgressRange(0, static_cast<std::int32_t>(std::min<std::size_t>(catalogNodes.size(), INT32_MAX)));
+    job.reporter().setProgressRange(0, progressValue(catalogNodes.size()));
     std::vector<std::uint8_t> node(catalogNodeSize);
     for (std::size_t i = 0; i < catalogNodes.size(); ++i) {
         const NodeInfo& n = catalogNodes[i];
@@ -291,7 +291,7 @@ void HFSP::readCatalogRecords(JobContext& job)
 void HFSP::linkEntries(JobContext& job)
 {
     job.reporter().setStatusText("Maintaining Parent Child....");
-    job.reporter().setProgressRange(0, static_cast<std::int32_t>(std::min<std::size_t>(entryMap.size(), INT32_MAX)));
+    job.reporter().setProgressRange(0, progressValue(entryMap.size()));
     if (absolutePositions && !entryMap.empty()) {
         // Deep mode: the folders side by side under ORPHAN_ENTRY, each file
         // under the folder with the nearest lower node ID.
@@ -329,7 +329,7 @@ void HFSP::linkEntries(JobContext& job)
     std::map<std::int64_t, std::pair<std::size_t, std::int64_t>> lists; // parent → (children, last)
     std::int32_t k = 0;
     char text[96];
-    const auto count = static_cast<std::int32_t>(std::min<std::size_t>(entryMap.size(), INT32_MAX));
+    const auto count = progressValue(entryMap.size());
     for (auto& [key, e] : entryMap) {
         if (job.stopSeen(stopRequested))
             break;

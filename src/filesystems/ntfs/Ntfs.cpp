@@ -300,7 +300,7 @@ void ntfs::parseAllRecords(JobContext& job)
 {
     lastChild_.assign(entryList.size(), 0);
     if (mftReady && !stopRequested.load()) {
-        const auto count = static_cast<std::int32_t>(std::min<std::size_t>(entryList.size(), INT32_MAX));
+        const auto count = progressValue(entryList.size());
         job.reporter().setProgressRange(0, count);
         // Records that follow each other on the volume are read a window at a time.
         constexpr std::uint64_t kWindowRecords = kReadWindow / kRecordSize;
@@ -318,7 +318,7 @@ void ntfs::parseAllRecords(JobContext& job)
             for (std::uint64_t k = 0; k < n; ++k, ++i) {
                 if (i % 256 == 0) {
                     job.reporter().setStatusText("parsing MFT entry " + std::to_string(i) + "...");
-                    job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(i, INT32_MAX)));
+                    job.reporter().setProgressPos(progressValue(i));
                 }
                 if (job.stopSeen(stopRequested)) {
                     stopped = true;

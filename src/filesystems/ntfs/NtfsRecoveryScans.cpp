@@ -226,7 +226,7 @@ bool ntfs::findFirstMftRecord(JobContext& job)
         if (job.stopSeen(stopRequested))
             return false;
         if (chunk.index % 100 == 0)
-            job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(chunk.index, INT32_MAX)));
+            job.reporter().setProgressPos(progressValue(chunk.index));
         for (std::size_t p = 0; p < chunk.length; p += 512) {
             auto at = chunk.bytes.subspan(p);
             if (!plausibleRecord(at, false))
@@ -272,13 +272,13 @@ bool ntfs::deepScan(JobContext& job)
     bool clusterKnown = bootKnown;
     beginSearch();
     const std::uint64_t chunks = sweepChunkCount(searchSize());
-    const auto progressEnd = static_cast<std::int32_t>(std::min<std::uint64_t>(chunks, INT32_MAX));
+    const auto progressEnd = progressValue(chunks);
     job.reporter().setProgressRange(0, progressEnd);
     char text[64];
     sweepVolume(*reader, searchSize(), kLookahead, [&](const SweepChunk& chunk) {
         if (job.stopSeen(stopRequested))
             return false;
-        job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(chunk.index, INT32_MAX)));
+        job.reporter().setProgressPos(progressValue(chunk.index));
         for (std::size_t p = 0; p < chunk.length; p += 512) {
             auto at = chunk.bytes.subspan(p);
             if (!plausibleRecord(at, true))
@@ -327,7 +327,7 @@ std::size_t ntfs::findMftCandidates(std::size_t wanted, JobContext& job)
         return 0;
     beginSearch();
     const std::uint64_t chunks = sweepChunkCount(volumeSize);
-    const auto progressEnd = static_cast<std::int32_t>(std::min<std::uint64_t>(chunks, INT32_MAX));
+    const auto progressEnd = progressValue(chunks);
     job.reporter().setProgressRange(0, progressEnd);
     std::string candidateText;
     char text[64];
@@ -338,7 +338,7 @@ std::size_t ntfs::findMftCandidates(std::size_t wanted, JobContext& job)
             stopRequested.store(false);
             return false;
         }
-        job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(chunk.index + 1, INT32_MAX)));
+        job.reporter().setProgressPos(progressValue(chunk.index + 1));
         for (std::size_t p = 0; p < chunk.length; p += 512) {
             auto at = chunk.bytes.subspan(p);
             if (!plausibleRecord(at, true))

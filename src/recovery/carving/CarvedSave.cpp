@@ -43,14 +43,14 @@ CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader
             chosen.push_back(i);
     stop.store(false);
     JobReporter& reporter = job.reporter();
-    reporter.setProgressRange(0, static_cast<std::int32_t>(std::min<std::size_t>(chosen.size(), INT32_MAX)));
+    reporter.setProgressRange(0, progressValue(chosen.size()));
     std::map<std::u16string, OutputFolder> folders;
     for (std::size_t done = 0; done < chosen.size(); ++done) {
         if (job.stopSeen(stop)) {
             result.stopped = true;
             break;
         }
-        reporter.setProgressPos(static_cast<std::int32_t>(std::min<std::size_t>(done, INT32_MAX)));
+        reporter.setProgressPos(progressValue(done));
         const std::size_t i = chosen[done];
         const std::u16string& category = engine.categoryOf(i);
         auto folder = folders.find(category);
@@ -85,7 +85,7 @@ CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader
         ++result.written;
     }
     if (!result.stopped)
-        reporter.setProgressPos(static_cast<std::int32_t>(std::min<std::size_t>(chosen.size(), INT32_MAX)));
+        reporter.setProgressPos(progressValue(chosen.size()));
     return result;
 }
 

@@ -161,7 +161,7 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
     std::vector<std::uint8_t> window(static_cast<std::size_t>(kWindowBytes) + kLookahead);
     // A last window of less than 1 MiB is scanned too.
     const std::uint64_t windows = (scanSize + kWindowBytes - 1) / kWindowBytes;
-    job.reporter().setProgressRange(0, static_cast<std::int32_t>(std::min<std::uint64_t>(windows, INT32_MAX)));
+    job.reporter().setProgressRange(0, progressValue(windows));
 
     std::uint64_t loaded = UINT64_MAX; // the window in the buffer
     std::size_t windowLength = 0;
@@ -170,7 +170,7 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
     while (pos < scanSize && !stopped) {
         const std::uint64_t w = pos / kWindowBytes;
         if (w != loaded) {
-            job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(w, INT32_MAX)));
+            job.reporter().setProgressPos(progressValue(w));
             if (job.stopSeen(rawStopRequested))
                 break;
             windowLength = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowBytes + kLookahead, scanSize - w * kWindowBytes));
@@ -274,7 +274,7 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
         pos += kSector;
     }
     addLeftOverStarts(tree);
-    job.reporter().setProgressPos(static_cast<std::int32_t>(std::min<std::uint64_t>(windows, INT32_MAX)));
+    job.reporter().setProgressPos(progressValue(windows));
     job.reporter().showMessage("done..");
     return true;
 }
