@@ -43,4 +43,13 @@ bool readVolumeBytes(readWriteInterface& reader, std::uint64_t offset, std::span
     return ok;
 }
 
+std::uint64_t withinDisk(const readWriteInterface& reader, std::uint64_t bytes)
+{
+    if (reader.diskSectorCount == 0)
+        return bytes;
+    const std::uint64_t disk = reader.diskSectorCount > UINT64_MAX / kSectorSize ? UINT64_MAX : reader.diskSectorCount * kSectorSize;
+    const std::uint64_t base = reader.baseOffset > 0 ? static_cast<std::uint64_t>(reader.baseOffset) : 0;
+    return base >= disk ? 0 : std::min(bytes, disk - base);
+}
+
 } // namespace qis

@@ -21,6 +21,7 @@ std::uint64_t volumeBytesFromSizeText(const std::string& sizeText)
 void sweepVolume(readWriteInterface& reader, std::uint64_t volumeSize, std::size_t lookahead,
                  const std::function<bool(const SweepChunk&)>& visit)
 {
+    volumeSize = withinDisk(reader, volumeSize);
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kSweepChunkBytes) + lookahead);
     const std::uint64_t chunks = sweepChunkCount(volumeSize);
     for (std::uint64_t k = 0; k < chunks; ++k) {

@@ -45,7 +45,8 @@ std::uint64_t volumeBytesFromSizeText(const std::string& sizeText);
 }
 
 // Reads the volume [0, volumeSize) chunk by chunk and hands each to visit,
-// which returns false to end the sweep. Nothing past volumeSize is read.
+// which returns false to end the sweep. Nothing past volumeSize, or past the
+// end of the disk, is read.
 // Chunks the image stores as unallocated (all zeros) are not read and not
 // visited: no signature the searches look for is all zeros.
 void sweepVolume(readWriteInterface& reader, std::uint64_t volumeSize, std::size_t lookahead,

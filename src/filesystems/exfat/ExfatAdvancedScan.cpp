@@ -27,7 +27,7 @@ std::vector<std::uint64_t> Fat64Class::findFatCandidates(std::size_t maximum, Jo
 {
     if (maximum == 0)
         maximum = 3;
-    volumeSize = volumeBytesFromSizeText(volumeSizeText);
+    volumeSize = withinDisk(*reader, volumeBytesFromSizeText(volumeSizeText));
     fatCandidates.clear();
     bitmapEntries.clear();
     job.reporter().setProgressRange(0, 1000);
@@ -289,7 +289,7 @@ bool Fat64Class::runAdvancedScan(JobContext& job, std::size_t fatChoice, std::si
     const std::uint64_t fatAt = fatCandidates[fatChoice];
     const std::uint64_t heap = heapCandidates[heapChoice];
     attachVolume();
-    volumeSize = volumeBytesFromSizeText(volumeSizeText);
+    volumeSize = withinDisk(*reader, volumeBytesFromSizeText(volumeSizeText));
     setAdvancedGeometry(shift);
     entryList.clear();
     scanForEntries(job);

@@ -3,6 +3,7 @@
 #include "filesystems/DisplayText.h"
 #include "filesystems/EntryWalk.h"
 #include "filesystems/VolumeBytes.h"
+#include "filesystems/VolumeSweep.h"
 #include "filesystems/ext/ExtBlockMap.h"
 #include "util/CheckedMath.h"
 
@@ -53,7 +54,7 @@ std::string extModeText(std::uint16_t mode)
 bool ext2Class::attachVolume()
 {
     reader->baseOffset = static_cast<std::int64_t>(volumeStartSector * kSectorSize);
-    volumeSize = std::strtoull(volumeSizeText.c_str(), nullptr, 10) * 1048576ull;
+    volumeSize = withinDisk(*reader, volumeBytesFromSizeText(volumeSizeText));
     return reader->seek(0, 0);
 }
 

@@ -27,7 +27,7 @@ std::vector<std::uint64_t> FatVolume::findFatCandidates(std::size_t maximum, Job
 {
     if (maximum == 0)
         maximum = 3;
-    volumeSize = volumeBytesFromSizeText(volumeSizeText);
+    volumeSize = withinDisk(*reader, volumeBytesFromSizeText(volumeSizeText));
     fatCandidates.clear();
     directoryClusters.clear();
     const bool fat32 = flavour_.entryBytes == 4;
@@ -249,7 +249,7 @@ void FatVolume::parseCandidateDirectory(JobContext& job)
 bool FatVolume::runAdvancedScan(JobContext& job, std::size_t choice, unsigned chosenSectorsPerCluster)
 {
     attachVolume();
-    volumeSize = volumeBytesFromSizeText(volumeSizeText);
+    volumeSize = withinDisk(*reader, volumeBytesFromSizeText(volumeSizeText));
     entryList.clear();
     if (choice >= fatCandidates.size()) {
         job.reporter().showMessage("No File system Entry Found.Process cannot be continue...");

@@ -2,6 +2,7 @@
 
 #include "filesystems/DisplayText.h"
 #include "filesystems/VolumeBytes.h"
+#include "filesystems/VolumeSweep.h"
 #include "util/CheckedMath.h"
 
 #include <algorithm>
@@ -55,7 +56,7 @@ std::string hfsModeText(std::uint16_t mode)
 void HFSP::attachVolume()
 {
     reader->baseOffset = static_cast<std::int64_t>(volumeStartSector * kSectorSize);
-    volumeSize = std::strtoull(volumeSizeText.c_str(), nullptr, 10) * 1048576ull;
+    volumeSize = withinDisk(*reader, volumeBytesFromSizeText(volumeSizeText));
     reader->seek(0, 0);
 }
 

@@ -37,11 +37,10 @@ bool ntfs::readBootSector()
     BootSector b = BootSector::parse(bootSector);
     if (!b.signatureOk && readBackupBootSector())
         b = BootSector::parse(bootSector);
-    if (b.signatureOk) {
-        volumeSize = b.totalSectors * 512;
-    } else {
-        volumeSize = listedVolumeSize();
-    }
+    // A sector count too large to be bytes is a damaged field, not a volume
+    // that fills the address space.
+    auto claimed = b.signatureOk ? checkedMul(b.totalSectors, 512) : std::optional<std::uint64_t>(listedVolumeSize());
+    volumeSize = withinDisk(*reader, claimed.value_or(listedVolumeSize()));
     return volumeSize != 0;
 }
 

@@ -140,6 +140,9 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
     }
     carvedFiles.clear();
     categoryCounts.clear();
+    // A volume listed larger than the disk (a damaged partition entry, or a
+    // size typed in) is scanned as far as the disk goes.
+    scanSize = withinDisk(*reader, scanSize);
     std::map<std::u16string, std::uint64_t> itemOfCategory;
     if (tree) {
         root_ = tree->addFolder(std::nullopt, u"RAW RECOVERY ");

@@ -47,6 +47,14 @@ public:
         in.read(reinterpret_cast<char*>(r.data()), 1024);
         return r;
     }
+    std::vector<std::uint8_t> bootSector() const
+    {
+        std::ifstream in(raw_, std::ios::binary);
+        in.seekg(2048 * 512);
+        std::vector<std::uint8_t> b(512);
+        in.read(reinterpret_cast<char*>(b.data()), 512);
+        return b;
+    }
     // Records 0 to 7: $MFT … $Boot.
     const std::vector<std::uint8_t>& mftStart() const { return mftStart_; }
 
@@ -122,6 +130,26 @@ TEST(NtfsDeepScan, KeepsNamedRecordsWhereverTheyLieAndHangsFilesInTheFolderBefor
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(listedPaths(r.out), (std::vector<std::string>{"ORPHAN_ENTRY", "ORPHAN_ENTRY/Names", "ORPHAN_ENTRY/Names/" + kLongName,
                                                "ORPHAN_ENTRY/tiny.txt"}));
+}
+
+TEST(NtfsDeepScan, ABootSectorClaimingFarMoreSectorsThanTheDiskHoldsIsSearchedToTheDisksEnd)
+{
+    test::TempDir dir;
+    std::vector<std::uint8_t> boot = records().bootSector();
+    for (int i = 0; i < 8; ++i)
+        boot[0x28 + i] = static_cast<std::uint8_t>((std::uint64_t{1} << 50) >> (8 * i));
+    auto image = volumeWith(dir, 12 * kMiB,
+                            {{0, boot}, {kMiB, records().record(u"tiny.txt")}, {12 * kMiB - 1024, records().record(u"Names")}});
+    FileReadSeekRaw reader;
+    ASSERT_TRUE(reader.open(image));
+    ntfs parser(reader);
+    parser.volumeSizeText = "12";
+    ASSERT_TRUE(parser.readBootSector());
+    EXPECT_EQ(parser.volumeSize, 12 * kMiB);
+
+    auto r = qsalvage(image, 12, {"list", "--mode", "deep", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(listedPaths(r.out), (std::vector<std::string>{"ORPHAN_ENTRY", "ORPHAN_ENTRY/Names", "ORPHAN_ENTRY/tiny.txt"}));
 }
 
 // Presses Stop once the search reports reaching the given chunk.

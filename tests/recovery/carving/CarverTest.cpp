@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 
 namespace qis {
 namespace {
@@ -107,7 +108,7 @@ public:
         test::writeWholeFile(path, bytes);
         EXPECT_TRUE(reader_.open(path));
         engine.reader = &reader_;
-        engine.scanSize = bytes.size();
+        engine.scanSize = claimedSize ? *claimedSize : bytes.size();
         engine.validateLengths = false;
         for (const auto& r : records)
             engine.addSignature(r);
@@ -123,6 +124,7 @@ public:
     }
 
     std::vector<std::uint8_t> bytes;
+    std::optional<std::uint64_t> claimedSize; // the volume's size as listed, when not the bytes'
     myJpg engine;
     RecordingTree tree;
     Recorder recorder;
@@ -231,6 +233,17 @@ TEST(Carver, ALastWindowShorterThanAMebibyteIsScannedToo)
     c.put(kMiB + 1024, {0x47, 0x49, 0x46, 0x38});
     auto found = c.run({record("gif", "0x47,0x49,0x46,0x38", "", "Pictures", "100000")});
     EXPECT_THAT(found, ElementsAre(Found{kMiB + 1024, 3072, "1049600 .gif"})) << "cut at the end of the scanned range";
+}
+
+TEST(Carver, AVolumeListedFarLargerThanTheDiskIsScannedToTheDisksEndAndItsFilesEndThere)
+{
+    Carve c(kMiB + 4096);
+    c.claimedSize = std::uint64_t{1} << 50;
+    c.put(kMiB + 1024, {0x47, 0x49, 0x46, 0x38});
+    auto found = c.run({record("gif", "0x47,0x49,0x46,0x38", "", "Pictures", "100000")});
+    EXPECT_THAT(found, ElementsAre(Found{kMiB + 1024, 3072, "1049600 .gif"}));
+    EXPECT_EQ(c.engine.scanSize, kMiB + 4096);
+    EXPECT_EQ(c.recorder.lastMessage, "done..");
 }
 
 TEST(CarvedSave, AStopFromTheScanIsClearedAndAStopDuringTheSaveRemovesTheFileItInterrupts)
