@@ -18,6 +18,12 @@ std::uint64_t volumeBytesFromSizeText(const std::string& sizeText)
     return mebibytes > (UINT64_MAX >> 20) ? 0 : mebibytes << 20;
 }
 
+std::uint64_t volumeReachFromSizeText(const std::string& sizeText)
+{
+    const std::uint64_t floor = volumeBytesFromSizeText(sizeText);
+    return floor == 0 || floor > UINT64_MAX - (1u << 20) ? floor : floor + (1u << 20) - kSectorSize;
+}
+
 void sweepVolume(readWriteInterface& reader, std::uint64_t volumeSize, std::size_t lookahead,
                  const std::function<bool(const SweepChunk&)>& visit)
 {

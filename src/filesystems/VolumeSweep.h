@@ -29,6 +29,12 @@ struct SweepChunk {
 // ("8192", or "8192   MB"); 0 when it is no number.
 std::uint64_t volumeBytesFromSizeText(const std::string& sizeText);
 
+// The most bytes a volume listed with this MiB figure can hold: the list
+// rounds sizes down, and a volume cut at its figure would lose the files in
+// its last part MiB (partitions laid out by cylinders end anywhere). 0 when
+// the figure is no number or 0.
+std::uint64_t volumeReachFromSizeText(const std::string& sizeText);
+
 // How far `position` is through `total`, in thousandths (the searches'
 // progress range).
 [[nodiscard]] inline std::int32_t permille(std::uint64_t position, std::uint64_t total)

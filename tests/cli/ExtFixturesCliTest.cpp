@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -139,6 +140,40 @@ TEST_P(ExtFixtureVolumes, SaveWritesEveryRegularFileByteForByteHolesIncluded)
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, ExtFixtureVolumes, ::testing::Values(0, 1, 2, 3, 4),
                          [](const auto& info) { return "volume" + std::to_string(info.param); });
+
+// A volume of three and a half MiB, as a partition laid out by cylinders
+// may be: the volume list shows "3", and the files in its last half MiB must
+// come back all the same.
+TEST(ExtVolumeEndingInsideAMebibyte, SaveWritesTheFilesInItsLastPartMebibyte)
+{
+    constexpr std::uint64_t kMiB = 1048576;
+    test::TempDir dir;
+    std::filesystem::create_directories(dir / "files");
+    std::vector<std::vector<std::uint8_t>> contents;
+    for (int i = 0; i < 12; ++i) {
+        std::vector<std::uint8_t> bytes(250000);
+        for (std::size_t k = 0; k < bytes.size(); ++k)
+            bytes[k] = static_cast<std::uint8_t>((k * 131 + k / 977 + static_cast<std::size_t>(i) * 61) & 0xFF);
+        test::writeWholeFile(dir / "files" / ("f" + std::to_string(i) + ".bin"), bytes);
+        contents.push_back(std::move(bytes));
+    }
+    auto image = dir / "volume.img";
+    test::writeWholeFile(image, std::vector<std::uint8_t>(3 * kMiB + kMiB / 2, 0));
+    auto made = test::runCommand("PATH=\"$PATH:/usr/sbin:/sbin\" mke2fs -q -F -t ext2 -b 1024 -m 0 -d " +
+                                 test::shellQuote((dir / "files").string()) + " " + test::shellQuote(image.string()));
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    auto disk = test::readWholeFile(image);
+    ASSERT_TRUE(std::any_of(disk.begin() + 3 * kMiB, disk.end(), [](std::uint8_t b) { return b != 0; }))
+        << "mke2fs left the last half MiB empty; the test needs files there";
+
+    auto out = dir / "out";
+    auto r = test::runQsalvage({"save", image.string(), "--start-sector", "0", "--fs", "extX", "--size-mb", "3",
+                                "--output", out.string()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find(" 0 with unreadable parts"), std::string::npos) << r.err;
+    for (std::size_t i = 0; i < contents.size(); ++i)
+        EXPECT_EQ(test::readWholeFile(out / ("f" + std::to_string(i) + ".bin")), contents[i]) << "f" << i;
+}
 
 } // namespace
 } // namespace qis

@@ -53,5 +53,13 @@ TEST_F(SmallDisk, WithinDiskCutsAtTheDisksEndAndLeavesSmallerSizesAlone)
     EXPECT_EQ(withinDisk(reader, 100 * kMiB), 0u) << "a volume starting past the disk's end holds nothing";
 }
 
+TEST(VolumeReach, ReachesToJustBeforeTheNextWholeMebibyteOfTheListedFigure)
+{
+    EXPECT_EQ(volumeReachFromSizeText("3"), 4 * kMiB - 512);
+    EXPECT_EQ(volumeReachFromSizeText("8192   MB"), 8193 * kMiB - 512);
+    EXPECT_EQ(volumeReachFromSizeText("0"), 0u) << "no size known stays no size";
+    EXPECT_EQ(volumeReachFromSizeText("MB"), 0u);
+}
+
 } // namespace
 } // namespace qis

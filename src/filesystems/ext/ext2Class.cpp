@@ -54,7 +54,7 @@ std::string extModeText(std::uint16_t mode)
 bool ext2Class::attachVolume()
 {
     reader->baseOffset = static_cast<std::int64_t>(volumeStartSector * kSectorSize);
-    volumeSize = withinDisk(*reader, volumeBytesFromSizeText(volumeSizeText));
+    volumeSize = withinDisk(*reader, volumeReachFromSizeText(volumeSizeText));
     return reader->seek(0, 0);
 }
 

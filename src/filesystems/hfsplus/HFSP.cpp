@@ -56,7 +56,7 @@ std::string hfsModeText(std::uint16_t mode)
 void HFSP::attachVolume()
 {
     reader->baseOffset = static_cast<std::int64_t>(volumeStartSector * kSectorSize);
-    volumeSize = withinDisk(*reader, volumeBytesFromSizeText(volumeSizeText));
+    volumeSize = withinDisk(*reader, volumeReachFromSizeText(volumeSizeText));
     reader->seek(0, 0);
 }
 
