@@ -208,7 +208,11 @@ bool HFSP::scanCatalogNodes(JobContext& job)
     readFork(catalogExtents_, 0, first);
     auto h = BTreeHeader::parse(first);
     catalogNodeSize = h ? h->nodeSize : 0;
-    std::uint64_t volumeBlocks = blockSize ? volumeSize / blockSize : 0;
+    // The search keeps to the listed size: the part MiB the volume may
+    // reach beyond it can as well be the next volume's start, whose nodes
+    // are not this volume's.
+    const std::uint64_t searched = withinDisk(*reader, volumeBytesFromSizeText(volumeSizeText));
+    std::uint64_t volumeBlocks = blockSize ? searched / blockSize : 0;
     if (volumeBlocks == 0 || catalogNodeSize == 0) {
         job.reporter().setStatusText("BlockSize not valid .Aborting..");
         return false;
