@@ -1,6 +1,7 @@
 // Reading a file's contents: resident values, run lists (sparse runs as
 // holes), LZNT1-compressed units, and data spread over extension records.
 
+#include "filesystems/VolumeBytes.h"
 #include "filesystems/ntfs/Lznt1.h"
 #include "filesystems/ntfs/Ntfs.h"
 #include "util/ByteReader.h"
@@ -137,14 +138,23 @@ bool ntfs::saveEntry(std::uint64_t index, DataSink& out)
     std::uint64_t initialized = stream.initializedSize;
     std::vector<std::uint8_t> buffer;
 
-    // Clusters the reader cannot deliver are written as zeros, so the rest of
-    // the file stays where it belongs.
+    // Clusters past the disk's end cannot be read: a damaged or crafted run
+    // may claim terabytes there, which are left as one hole instead of being
+    // tried, and written as zeros, a piece at a time.
+    const std::uint64_t diskEnd = withinDisk(*reader, UINT64_MAX);
+    auto pastDisk = [&](std::uint64_t lcn) {
+        auto at = checkedMul(lcn, cluster);
+        return !at || *at >= diskEnd;
+    };
+    // Sectors the reader cannot deliver are written as zeros, so the rest of
+    // the file stays where it belongs; the sectors read around them are kept.
     auto readClusters = [&](std::uint64_t lcn, std::uint64_t count, std::uint8_t* into) {
         auto at = checkedMul(lcn, cluster);
-        std::uint64_t bytes = count * cluster;
-        if (!at || *at > static_cast<std::uint64_t>(INT64_MAX) || !reader->seek(static_cast<std::int64_t>(*at), 0) ||
-            !reader->read(into, static_cast<std::uint32_t>(bytes))) {
-            std::fill(into, into + bytes, 0);
+        std::span<std::uint8_t> bytes(into, static_cast<std::size_t>(count * cluster));
+        if (!at) {
+            std::fill(bytes.begin(), bytes.end(), 0);
+            complete = false;
+        } else if (!readVolumeBytes(*reader, *at, bytes)) {
             complete = false;
         }
     };
@@ -193,8 +203,22 @@ bool ntfs::saveEntry(std::uint64_t index, DataSink& out)
             return ok;
         };
         for (const DataRun& run : stream.runs) {
-            for (std::uint64_t c = 0; c < run.length && remaining > 0; ++c) {
+            for (std::uint64_t c = 0; c < run.length && remaining > 0;) {
+                // Whole units with nothing stored in them (sparse, or past the
+                // disk) read as zeros: one hole for all of them.
+                const bool empty = run.sparse || pastDisk(run.lcn + c);
+                if (empty && clusters.empty() && run.length - c >= unitClusters) {
+                    const std::uint64_t units = (run.length - c) / unitClusters;
+                    const std::uint64_t n = std::min(checkedMul(units, unitBytes).value_or(UINT64_MAX), remaining);
+                    if (!out.skip(n))
+                        return false;
+                    complete &= run.sparse;
+                    remaining -= n;
+                    c += units * unitClusters;
+                    continue;
+                }
                 clusters.emplace_back(run.sparse ? 0 : run.lcn + c, !run.sparse);
+                ++c;
                 if (clusters.size() == unitClusters && !flushUnit())
                     return false;
             }
@@ -203,8 +227,12 @@ bool ntfs::saveEntry(std::uint64_t index, DataSink& out)
         }
         if (remaining > 0 && !flushUnit())
             return false;
-        if (remaining > 0 && !out.skip(remaining))
-            return false;
+        // Runs that end before the data size (a damaged list) leave zeros.
+        if (remaining > 0) {
+            complete = false;
+            if (!out.skip(remaining))
+                return false;
+        }
         return complete;
     }
 
@@ -215,13 +243,16 @@ bool ntfs::saveEntry(std::uint64_t index, DataSink& out)
     for (const DataRun& run : stream.runs) {
         if (remaining == 0)
             break;
-        std::uint64_t runBytes = std::min(run.length * cluster, remaining);
+        const std::uint64_t runBytes = std::min(checkedMul(run.length, cluster).value_or(UINT64_MAX), remaining);
         if (run.sparse || position >= initialized) {
             if (!out.skip(runBytes))
                 return false;
         } else {
-            for (std::uint64_t done = 0; done < runBytes;) {
-                std::uint64_t n = std::min(window, runBytes - done);
+            const std::uint64_t onDisk = pastDisk(run.lcn) ? 0 : std::min(runBytes, diskEnd - run.lcn * cluster);
+            if (onDisk < runBytes)
+                complete = false;
+            for (std::uint64_t done = 0; done < onDisk;) {
+                std::uint64_t n = std::min(window, onDisk - done);
                 std::uint64_t clusters = ceilDiv(n, cluster);
                 buffer.resize(static_cast<std::size_t>(clusters * cluster));
                 readClusters(run.lcn + done / cluster, clusters, buffer.data());
@@ -232,13 +263,18 @@ bool ntfs::saveEntry(std::uint64_t index, DataSink& out)
                     return false;
                 done += n;
             }
+            if (onDisk < runBytes && !out.skip(runBytes - onDisk))
+                return false;
         }
         position += runBytes;
         remaining -= runBytes;
     }
     // Runs that end before the data size (a damaged list) leave zeros.
-    if (remaining > 0 && !out.skip(remaining))
-        return false;
+    if (remaining > 0) {
+        complete = false;
+        if (!out.skip(remaining))
+            return false;
+    }
     return complete;
 }
 
