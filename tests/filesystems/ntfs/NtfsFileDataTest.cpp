@@ -45,6 +45,16 @@ struct CountingSink : DataSink {
     }
 };
 
+// Reads the fixture's volume through its MFT, as a standard scan does.
+void scanFixtureVolume(ntfs& parser)
+{
+    parser.volumeStartSector = 2048;
+    NullReporter quiet;
+    PauseGate gate;
+    JobContext job(quiet, gate);
+    parser.runScan(job);
+}
+
 class NtfsHugeRuns : public ::testing::Test {
 protected:
     void SetUp() override
@@ -74,12 +84,7 @@ protected:
         FileReadSeekRaw reader;
         EXPECT_TRUE(reader.open(path));
         ntfs parser(reader);
-        parser.volumeStartSector = 2048;
-        parser.volumeSizeText = "64";
-        NullReporter quiet;
-        PauseGate gate;
-        JobContext job(quiet, gate);
-        parser.runScan(job);
+        scanFixtureVolume(parser);
         CountingSink sink;
         for (std::uint64_t i = 0; i < parser.entryList.size(); ++i)
             if (parser.entryList[i].name && *parser.entryList[i].name == u"holes.bin") {
@@ -154,18 +159,10 @@ TEST_F(NtfsHugeRuns, ARunReachingFarPastTheDiskIsCopiedAsFarAsTheDiskGoesAndTheR
 TEST(NtfsCutDisk, AFileTheDisksEndCutsThroughKeepsItsBytesBeforeTheCut)
 {
     const auto raw = test::qemuRawReference(test::fixture("ntfs-features.vhdx"), "vhdx");
-    std::vector<std::uint8_t> disk = test::readWholeFile(raw);
-    test::TempDir dir;
-    auto whole = dir / "whole.img";
-    test::writeWholeFile(whole, disk);
     FileReadSeekRaw wholeReader;
-    ASSERT_TRUE(wholeReader.open(whole));
+    ASSERT_TRUE(wholeReader.open(raw));
     ntfs parser(wholeReader);
-    parser.volumeStartSector = 2048;
-    NullReporter quiet;
-    PauseGate gate;
-    JobContext job(quiet, gate);
-    parser.runScan(job);
+    scanFixtureVolume(parser);
     // The first stored (not compressed) file of at least 64 KiB in one run.
     std::uint64_t file = parser.entryList.size();
     ntfs::DataStream stream;
@@ -184,14 +181,15 @@ TEST(NtfsCutDisk, AFileTheDisksEndCutsThroughKeepsItsBytesBeforeTheCut)
     // Cut in the middle of the file's tenth sector.
     const std::uint64_t cutInFile = 9 * 512 + 100;
     const std::uint64_t cut = kVolumeStart + stream.runs[0].lcn * kCluster + cutInFile;
+    std::vector<std::uint8_t> disk = test::readWholeFile(raw);
     disk.resize(static_cast<std::size_t>(cut));
+    test::TempDir dir;
     auto cutPath = dir / "cut.img";
     test::writeWholeFile(cutPath, disk);
     FileReadSeekRaw cutReader;
     ASSERT_TRUE(cutReader.open(cutPath));
     ntfs cutParser(cutReader);
-    cutParser.volumeStartSector = 2048;
-    cutParser.runScan(job);
+    scanFixtureVolume(cutParser);
     ASSERT_LT(file, cutParser.entryList.size());
     ASSERT_EQ(cutParser.entryList[file].name, parser.entryList[file].name);
     MemorySink saved(64u << 20);
