@@ -39,7 +39,7 @@ bool ntfs::readBootSector()
         b = BootSector::parse(bootSector);
     // A sector count too large to be bytes is a damaged field, not a volume
     // that fills the address space.
-    auto claimed = b.signatureOk ? checkedMul(b.totalSectors, 512) : std::optional<std::uint64_t>(listedVolumeSize());
+    std::optional<std::uint64_t> claimed = b.signatureOk ? checkedMul(b.totalSectors, 512) : std::nullopt;
     volumeSize = withinDisk(*reader, claimed.value_or(listedVolumeSize()));
     return volumeSize != 0;
 }
