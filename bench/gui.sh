@@ -5,9 +5,10 @@
 # while it lists a folder of 10 000 files. Target: under 100 ms each.
 # There is no peer: the figure is the page's alone.
 #
-# Usage: bench/gui.sh [QSALVAGE_GUI_BINARY]
+# Usage: bench/gui.sh [QSALVAGE_GUI_TOOLS_BINARY]
 #
-# Without an argument a Release build of qsalvage-gui is made (and kept) in
+# The pages are driven by qsalvage-gui-tools, built from the wizard's own
+# code. Without an argument a Release build of it is made (and kept) in
 # $BENCH_BUILD_DIR, default ${TMPDIR:-/tmp}/qsalvage-bench-build. It runs on
 # Qt's offscreen platform, so no display is needed.
 #
@@ -54,11 +55,11 @@ if [[ -z $gui ]]; then
     need cmake cmake
     need ninja ninja-build
     build_dir=${BENCH_BUILD_DIR:-${TMPDIR:-/tmp}/qsalvage-bench-build}
-    log "building qsalvage and qsalvage-gui (Release) in $build_dir"
+    log "building qsalvage and qsalvage-gui-tools (Release) in $build_dir"
     cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQIS_BUILD_TESTS=OFF >/dev/null ||
         die "cmake configure failed"
-    ninja -C "$build_dir" qsalvage qsalvage-gui >/dev/null || die "build failed (qsalvage-gui needs qt6-base-dev)"
-    gui=$build_dir/qsalvage-gui
+    ninja -C "$build_dir" qsalvage qsalvage-gui-tools >/dev/null || die "build failed (qsalvage-gui-tools needs qt6-base-dev)"
+    gui=$build_dir/qsalvage-gui-tools
     qsalvage=$build_dir/qsalvage
 else
     qsalvage=$(dirname "$gui")/qsalvage

@@ -7,7 +7,7 @@
 #include "cli/VolumeSelection.h"
 #include "filesystems/VolumeSweep.h"
 #include "platform/OutputFolder.h"
-#include "recovery/WizardState.h"
+#include "images/WizardState.h"
 #include "platform/ProgramFolder.h"
 #include "recovery/carving/CarvedSave.h"
 #include "recovery/carving/SignatureFile.h"

@@ -4,7 +4,7 @@
 #include "cli/CliReporter.h"
 #include "filesystems/VolumeParser.h"
 #include "filesystems/VolumeScan.h"
-#include "recovery/WizardState.h"
+#include "images/WizardState.h"
 #include "volumes/VolumeRecord.h"
 
 #include <memory>

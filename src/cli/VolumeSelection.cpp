@@ -1,7 +1,7 @@
 #include "cli/VolumeSelection.h"
 
 #include "cli/ImageOpening.h"
-#include "recovery/JobReporter.h"
+#include "jobs/JobReporter.h"
 #include "volumes/Partition.h"
 
 #include <cstdio>

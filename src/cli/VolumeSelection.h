@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/Arguments.h"
-#include "recovery/WizardState.h"
+#include "images/WizardState.h"
 #include "volumes/VolumeRecord.h"
 
 #include <optional>

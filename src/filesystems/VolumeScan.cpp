@@ -5,7 +5,7 @@
 #include "filesystems/ext/ext2Class.h"
 #include "filesystems/fat/Fat16Class.h"
 #include "filesystems/fat/Fat32Class.h"
-#include "filesystems/fat/FatFamilyView.h"
+#include "filesystems/fatfamily/FatFamilyView.h"
 #include "filesystems/hfsplus/HFSP.h"
 #include "filesystems/hfsplus/HfsVolumeView.h"
 #include "filesystems/ntfs/Ntfs.h"

@@ -3,7 +3,7 @@
 #include "filesystems/AdvancedChoices.h"
 #include "filesystems/VolumeParser.h"
 #include "images/readWriteInterface.h"
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 #include "volumes/VolumeRecord.h"
 
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "filesystems/VolumeSweep.h"
 
-#include "filesystems/VolumeBytes.h"
+#include "images/VolumeBytes.h"
 
 #include <algorithm>
 #include <charconv>

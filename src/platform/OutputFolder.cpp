@@ -1,6 +1,6 @@
 #include "platform/OutputFolder.h"
 
-#include "recovery/OutputNames.h"
+#include "platform/OutputNames.h"
 
 #include <cerrno>
 #include <fcntl.h>

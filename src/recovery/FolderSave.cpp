@@ -1,8 +1,8 @@
 #include "recovery/FolderSave.h"
 
 #include "filesystems/EntryWalk.h"
-#include "recovery/OutputNames.h"
-#include "recovery/StopAwareSink.h"
+#include "platform/OutputNames.h"
+#include "jobs/StopAwareSink.h"
 
 namespace qis {
 

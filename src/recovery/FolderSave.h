@@ -2,7 +2,7 @@
 
 #include "filesystems/VolumeParser.h"
 #include "platform/OutputFolder.h"
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 
 #include <atomic>
 #include <unordered_set>

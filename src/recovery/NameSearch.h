@@ -1,7 +1,7 @@
 #pragma once
 
 #include "filesystems/VolumeParser.h"
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 
 #include <atomic>
 #include <functional>

@@ -3,7 +3,7 @@
 #include "filesystems/VolumeParser.h"
 #include "platform/OutputFolder.h"
 #include "recovery/FolderSave.h"
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 
 #include <atomic>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recovery/WizardState.h"
+#include "images/WizardState.h"
 
 #include <QLockFile>
 #include <QObject>

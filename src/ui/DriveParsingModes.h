@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 #include "ui/QtJobReporter.h"
 #include "ui/WizardPage.h"
 #include "volumes/DiskExport.h"

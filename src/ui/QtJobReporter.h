@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recovery/JobReporter.h"
+#include "jobs/JobReporter.h"
 
 #include <QObject>
 #include <QPointer>

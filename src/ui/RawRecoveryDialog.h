@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 #include "recovery/carving/myJpg.h"
 #include "ui/JobPanel.h"
 #include "ui/WizardPage.h"

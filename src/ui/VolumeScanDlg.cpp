@@ -2,7 +2,7 @@
 
 #include "filesystems/RecycleBin.h"
 #include "recovery/FolderSave.h"
-#include "recovery/OutputNames.h"
+#include "platform/OutputNames.h"
 #include "recovery/SearchJob.h"
 #include "recovery/SelectionSave.h"
 #include "ui/CBrellanApp.h"

@@ -3,7 +3,7 @@
 #include "filesystems/TreeFill.h"
 #include "filesystems/VolumeScan.h"
 #include "platform/OutputFolder.h"
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 #include "ui/JobPanel.h"
 #include "ui/WizardPage.h"
 #include "ui/controls/CXHtmlTree.h"

@@ -1,6 +1,6 @@
 #include "ui/WizardPage.h"
 
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 #include "ui/CBrellanApp.h"
 #include "ui/MessageSink.h"
 #include "ui/Product.h"

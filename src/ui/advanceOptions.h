@@ -1,7 +1,7 @@
 #pragma once
 
 #include "filesystems/VolumeScan.h"
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 #include "ui/JobPanel.h"
 #include "ui/WizardPage.h"
 #include "volumes/VolumeRecord.h"

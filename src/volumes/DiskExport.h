@@ -1,7 +1,7 @@
 #pragma once
 
-#include "recovery/JobRunner.h"
-#include "recovery/WizardState.h"
+#include "jobs/JobRunner.h"
+#include "images/WizardState.h"
 
 #include <atomic>
 #include <filesystem>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "images/readWriteInterface.h"
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 #include "volumes/VolumeRecord.h"
 
 #include <atomic>

@@ -1,7 +1,7 @@
 // How far the whole-volume searches read: a volume size from a damaged boot
 // sector or partition entry can be far beyond the disk.
 
-#include "filesystems/VolumeBytes.h"
+#include "images/VolumeBytes.h"
 #include "filesystems/VolumeSweep.h"
 #include "images/FileReadSeekRaw.h"
 #include "support/Fixtures.h"

@@ -1,10 +1,10 @@
 #include "filesystems/exfat/Fat64Class.h"
 
-#include "filesystems/VolumeBytes.h"
+#include "images/VolumeBytes.h"
 #include "filesystems/VolumeSweep.h"
-#include "filesystems/fat/FatRecoveryScans.h"
+#include "filesystems/fatfamily/FatRecoveryScans.h"
 
-#include "filesystems/fat/ScanEnd.h"
+#include "filesystems/fatfamily/ScanEnd.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "filesystems/fat/FatEntryRecord.h"
+#include "filesystems/fatfamily/TableLinks.h"
 
 #include <cstdint>
 #include <string>
@@ -37,5 +37,7 @@ struct ExfatEntryRecord {
     // The data is one run of clusters, with no chain in the FAT.
     [[nodiscard]] bool noFatChain() const { return (streamFlags & 0x02) != 0; }
 };
+
+inline bool entryIsDeleted(const ExfatEntryRecord& r) { return r.isDeleted(); }
 
 } // namespace qis

@@ -3,9 +3,9 @@
 #include "filesystems/VolumeParser.h"
 #include "filesystems/exfat/ExfatEntryRecord.h"
 #include "filesystems/exfat/ExfatStructures.h"
-#include "filesystems/fat/FatTable.h"
+#include "filesystems/fatfamily/FatTable.h"
 #include "images/readWriteInterface.h"
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 #include "util/DataSink.h"
 
 #include <array>

@@ -1,6 +1,6 @@
 #include "filesystems/ext/ExtBlockMap.h"
 
-#include "filesystems/VolumeBytes.h"
+#include "images/VolumeBytes.h"
 #include "util/ByteReader.h"
 #include "util/CheckedMath.h"
 

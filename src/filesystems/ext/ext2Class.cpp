@@ -2,7 +2,7 @@
 
 #include "filesystems/DisplayText.h"
 #include "filesystems/EntryWalk.h"
-#include "filesystems/VolumeBytes.h"
+#include "images/VolumeBytes.h"
 #include "filesystems/VolumeSweep.h"
 #include "filesystems/ext/ExtBlockMap.h"
 #include "util/CheckedMath.h"

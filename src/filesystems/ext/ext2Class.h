@@ -4,7 +4,7 @@
 #include "filesystems/ext/ExtEntry.h"
 #include "filesystems/ext/ExtStructures.h"
 #include "images/readWriteInterface.h"
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 #include "util/DataSink.h"
 
 #include <atomic>

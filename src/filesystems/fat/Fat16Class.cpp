@@ -1,6 +1,6 @@
 #include "filesystems/fat/Fat16Class.h"
 
-#include "filesystems/VolumeBytes.h"
+#include "images/VolumeBytes.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
 #include "filesystems/fat/FatVolume.h"
 
-#include "filesystems/VolumeBytes.h"
+#include "images/VolumeBytes.h"
 #include "filesystems/VolumeSweep.h"
 
-#include "filesystems/fat/ScanEnd.h"
+#include "filesystems/fatfamily/ScanEnd.h"
 
 #include <algorithm>
 #include <cstdio>

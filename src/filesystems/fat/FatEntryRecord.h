@@ -1,11 +1,11 @@
 #pragma once
 
+#include "filesystems/fatfamily/TableLinks.h"
+
 #include <cstdint>
 #include <string>
 
 namespace qis {
-
-inline constexpr std::uint32_t kNoRecord = UINT32_MAX;
 
 // One directory entry recovered from a FAT16 or FAT32 volume. Index 0 of a
 // table is "DUMMY ENTRY", the root directory itself.
@@ -32,5 +32,7 @@ struct FatEntryRecord {
         return (std::uint32_t{firstClusterHigh} << 16) | firstClusterLow;
     }
 };
+
+inline bool entryIsDeleted(const FatEntryRecord& r) { return r.isDeleted != 0; }
 
 } // namespace qis

@@ -3,10 +3,10 @@
 #include "filesystems/DisplayText.h"
 #include "filesystems/EntryWalk.h"
 #include "filesystems/ParentLinks.h"
-#include "filesystems/fat/ClusterCopy.h"
-#include "filesystems/VolumeBytes.h"
-#include "filesystems/fat/DosTime.h"
-#include "filesystems/fat/ScanEnd.h"
+#include "filesystems/fatfamily/ClusterCopy.h"
+#include "images/VolumeBytes.h"
+#include "filesystems/fatfamily/DosTime.h"
+#include "filesystems/fatfamily/ScanEnd.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,11 +2,11 @@
 
 #include "filesystems/VolumeParser.h"
 #include "filesystems/fat/FatEntryRecord.h"
-#include "filesystems/fat/FatRecoveryScans.h"
+#include "filesystems/fatfamily/FatRecoveryScans.h"
 #include "filesystems/fat/FatStructures.h"
-#include "filesystems/fat/FatTable.h"
+#include "filesystems/fatfamily/FatTable.h"
 #include "images/readWriteInterface.h"
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 #include "util/DataSink.h"
 #include "volumes/FatBpb.h"
 

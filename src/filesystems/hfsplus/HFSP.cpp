@@ -1,7 +1,7 @@
 #include "filesystems/hfsplus/HFSP.h"
 
 #include "filesystems/DisplayText.h"
-#include "filesystems/VolumeBytes.h"
+#include "images/VolumeBytes.h"
 #include "filesystems/VolumeSweep.h"
 #include "util/CheckedMath.h"
 

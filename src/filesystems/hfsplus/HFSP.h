@@ -4,7 +4,7 @@
 #include "filesystems/hfsplus/HfsEntry.h"
 #include "filesystems/hfsplus/HfsStructures.h"
 #include "images/readWriteInterface.h"
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 #include "util/DataSink.h"
 
 #include <atomic>

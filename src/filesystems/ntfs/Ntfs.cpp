@@ -1,6 +1,6 @@
 #include "filesystems/ntfs/Ntfs.h"
 
-#include "filesystems/VolumeBytes.h"
+#include "images/VolumeBytes.h"
 #include "filesystems/VolumeSweep.h"
 #include "util/CheckedMath.h"
 

@@ -3,7 +3,7 @@
 #include "filesystems/ntfs/NtfsEntryRecord.h"
 #include "filesystems/ntfs/NtfsStructures.h"
 #include "images/readWriteInterface.h"
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 
 #include "platform/OutputFolder.h"
 

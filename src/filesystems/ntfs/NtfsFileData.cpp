@@ -1,7 +1,7 @@
 // Reading a file's contents: resident values, run lists (sparse runs as
 // holes), LZNT1-compressed units, and data spread over extension records.
 
-#include "filesystems/VolumeBytes.h"
+#include "images/VolumeBytes.h"
 #include "filesystems/ntfs/Lznt1.h"
 #include "filesystems/ntfs/Ntfs.h"
 #include "util/ByteReader.h"

@@ -1,6 +1,6 @@
 #include "recovery/carving/CarveValidation.h"
 
-#include "filesystems/VolumeBytes.h"
+#include "images/VolumeBytes.h"
 
 #include <algorithm>
 #include <array>

@@ -1,8 +1,8 @@
 #include "recovery/carving/CarvedSave.h"
 
-#include "filesystems/VolumeBytes.h"
-#include "recovery/OutputNames.h"
-#include "recovery/StopAwareSink.h"
+#include "images/VolumeBytes.h"
+#include "platform/OutputNames.h"
+#include "jobs/StopAwareSink.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -2,7 +2,7 @@
 
 #include "images/readWriteInterface.h"
 #include "platform/OutputFolder.h"
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 #include "recovery/carving/myJpg.h"
 
 #include <atomic>

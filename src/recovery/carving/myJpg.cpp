@@ -1,6 +1,6 @@
 #include "recovery/carving/myJpg.h"
 
-#include "filesystems/VolumeBytes.h"
+#include "images/VolumeBytes.h"
 #include "recovery/carving/CarveValidation.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 
 #include "filesystems/EntryWalk.h"
 #include "filesystems/exfat/Fat64Class.h"
-#include "filesystems/fat/FatFamilyView.h"
+#include "filesystems/fatfamily/FatFamilyView.h"
 #include "images/FileReadSeekRaw.h"
 #include "support/SyntheticFat.h"
 #include "support/TreeListing.h"

@@ -4,7 +4,7 @@
 #include "filesystems/EntryWalk.h"
 #include "filesystems/fat/Fat16Class.h"
 #include "filesystems/fat/Fat32Class.h"
-#include "filesystems/fat/FatFamilyView.h"
+#include "filesystems/fatfamily/FatFamilyView.h"
 #include "images/FileReadSeekRaw.h"
 #include "support/SyntheticFat.h"
 #include "support/TreeListing.h"

@@ -1,4 +1,4 @@
-#include "recovery/WizardState.h"
+#include "images/WizardState.h"
 
 namespace qis {
 

@@ -1,4 +1,4 @@
-#include "recovery/PauseGate.h"
+#include "jobs/PauseGate.h"
 
 namespace qis {
 

@@ -1,4 +1,4 @@
-#include "ui/EventLoopProbe.h"
+#include "tools/EventLoopProbe.h"
 
 #include "ui/CBrellanApp.h"
 #include "ui/DriveParsingModes.h"

@@ -1,6 +1,6 @@
-#include "filesystems/fat/FatTable.h"
+#include "filesystems/fatfamily/FatTable.h"
 
-#include "filesystems/VolumeBytes.h"
+#include "images/VolumeBytes.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "filesystems/VolumeBytes.h"
+#include "images/VolumeBytes.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "ui/Screenshots.h"
+#include "tools/Screenshots.h"
 
 #include "ui/CBrellanApp.h"
 #include "ui/DriveParsingModes.h"

@@ -1,4 +1,4 @@
-#include "filesystems/fat/DosTime.h"
+#include "filesystems/fatfamily/DosTime.h"
 
 #include "filesystems/DisplayText.h"
 

@@ -1,4 +1,4 @@
-#include "filesystems/fat/FatRecoveryScans.h"
+#include "filesystems/fatfamily/FatRecoveryScans.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,13 +1,17 @@
 #pragma once
 
 #include "filesystems/VolumeParser.h"
-#include "filesystems/exfat/Fat64Class.h"
-#include "filesystems/fat/FatVolume.h"
+#include "filesystems/fatfamily/TableLinks.h"
+
+#include <string>
+#include <utility>
 
 namespace qis {
 
 // A FAT16, FAT32 or exFAT table seen through the common parser shape. The
-// tables link by index, with record 0 standing for the root.
+// tables link by index, with record 0 standing for the root. Each record
+// type says whether it is deleted through an `entryIsDeleted` beside it, so
+// this view needs neither parser's headers.
 template <typename Volume>
 class FatFamilyView : public VolumeParser {
 public:
@@ -36,7 +40,7 @@ public:
     }
     [[nodiscard]] bool isDeleted(EntryHandle entry) const override
     {
-        return valid(entry) && deleted(volume_.entryList[entry]);
+        return valid(entry) && entryIsDeleted(volume_.entryList[entry]);
     }
     EntryDetails describe(EntryHandle entry) override
     {
@@ -56,8 +60,6 @@ public:
 private:
     [[nodiscard]] bool valid(EntryHandle entry) const { return entry > 0 && entry < volume_.entryList.size(); }
     [[nodiscard]] EntryHandle link(std::uint32_t index) const { return valid(index) ? index : kNoEntry; }
-    static bool deleted(const FatEntryRecord& r) { return r.isDeleted != 0; }
-    static bool deleted(const ExfatEntryRecord& r) { return r.isDeleted(); }
 
     Volume& volume_;
 };

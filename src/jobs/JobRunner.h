@@ -1,7 +1,7 @@
 #pragma once
 
-#include "recovery/JobReporter.h"
-#include "recovery/PauseGate.h"
+#include "jobs/JobReporter.h"
+#include "jobs/PauseGate.h"
 
 #include <atomic>
 #include <functional>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "filesystems/fat/FatTable.h"
+#include "filesystems/fatfamily/FatTable.h"
 #include "images/readWriteInterface.h"
 #include "util/DataSink.h"
 

@@ -1,6 +1,6 @@
 // Names from an image become safe path components, reversibly.
 
-#include "recovery/OutputNames.h"
+#include "platform/OutputNames.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Pause, Resume and Stop of a running job, observed through the pause gate
 // instead of sleeps: a paused job is seen waiting at the gate.
 
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "recovery/OutputNames.h"
+#include "platform/OutputNames.h"
 
 #include "util/Utf.h"
 

@@ -1,6 +1,6 @@
-#include "filesystems/fat/ClusterCopy.h"
+#include "filesystems/fatfamily/ClusterCopy.h"
 
-#include "filesystems/VolumeBytes.h"
+#include "images/VolumeBytes.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 
 namespace qis {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recovery/JobRunner.h"
+#include "jobs/JobRunner.h"
 #include "util/DataSink.h"
 
 #include <atomic>
