@@ -5,7 +5,6 @@
 #include "cli/Interrupt.h"
 #include "cli/Json.h"
 #include "cli/VolumeSelection.h"
-#include "filesystems/RecycleBin.h"
 
 #include <charconv>
 #include <cinttypes>
@@ -97,22 +96,18 @@ std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& re
     if (!scanned)
         return nullptr;
     exitCode = kExitFailure;
-    bool recognised = false;
     {
         StopOnInterrupt interrupt(scanned->scan->stopRequested());
         JobRunner runner(reporter);
-        runner.start([&](JobContext& job) { recognised = scanned->scan->run(job); });
+        runner.start([&](JobContext& job) { scanned->parser = runVolumeScan(*scanned->scan, job); });
         runner.join();
     }
-    if (!recognised) {
+    if (!scanned->parser) {
         if (scanned->options.mode == 1 && scanned->scan->findsCandidates())
             std::fprintf(stderr, "The boot sector does not describe the volume. qsalvage candidates shows the "
                                  "layouts found on it, and --mode advanced reads the volume with them.\n");
         return nullptr;
     }
-    scanned->scan->stopRequested().store(false);
-    scanned->parser = &scanned->scan->view();
-    restoreRecycleBinNames(*scanned->parser);
     exitCode = kExitOk;
     return scanned;
 }

@@ -4,6 +4,7 @@
 #include "cli/ImageOpening.h"
 #include "cli/Interrupt.h"
 #include "cli/Json.h"
+#include "filesystems/FileSystemTable.h"
 #include "volumes/Partition.h"
 
 #include <algorithm>
@@ -37,6 +38,33 @@ void printJson(const std::vector<VolumeRecord>& volumes)
                     i, jsonString(volumes[i].fileSystem).c_str(), jsonString(volumes[i].sizeText).c_str(),
                     static_cast<long long>(volumes[i].startSector));
     std::printf("%s]\n", volumes.empty() ? "" : "\n");
+}
+
+// A volume whose first sectors carry the marks of two file systems (one
+// formatted over the other) is listed by the first; say so, and how to read
+// it as the other, rather than let the pick pass unnoticed.
+void noteAmbiguousVolumes(readWriteInterface& reader, const std::vector<VolumeRecord>& volumes)
+{
+    for (std::size_t i = 0; i < volumes.size(); ++i) {
+        const VolumeRecord& v = volumes[i];
+        if (v.startSector < 0)
+            continue;
+        auto accepted = probeFileSystems(reader, static_cast<std::uint64_t>(v.startSector));
+        if (accepted.size() < 2)
+            continue;
+        std::string names;
+        for (const FileSystemKind* kind : accepted)
+            names += (names.empty() ? "" : " and ") + std::string(kind->label);
+        std::fprintf(stderr, "Volume %zu carries the marks of %s; it is listed as %s.", i, names.c_str(),
+                     v.fileSystem.c_str());
+        const std::string size = sizeFigure(v.sizeText);
+        for (const FileSystemKind* kind : accepted)
+            if (findFileSystem(v.fileSystem) != kind)
+                std::fprintf(stderr, " --start-sector %lld --fs %s --size-mb %s reads it as %s.",
+                             static_cast<long long>(v.startSector), std::string(kind->label).c_str(), size.c_str(),
+                             std::string(kind->label).c_str());
+        std::fprintf(stderr, "\n");
+    }
 }
 
 } // namespace
@@ -82,6 +110,7 @@ int runVolumes(const std::vector<std::string>& words)
     reporter.setStatusText("Finished Scanning.");
     reporter.setStatusText("Select volume and click next button...");
     reporter.finish();
+    noteAmbiguousVolumes(*state.currentReader, partition.volumeList);
 
     if (args.flag("--json"))
         printJson(partition.volumeList);

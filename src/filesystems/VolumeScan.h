@@ -54,4 +54,15 @@ public:
 std::unique_ptr<VolumeScan> makeVolumeScan(const VolumeRecord& volume, readWriteInterface& reader,
                                            const ScanOptions& options, std::string& whyNot);
 
+// Runs the scan as the job's work. When the volume was recognised, a Stop
+// seen during the scan is cleared (what was found is kept and can be
+// saved), recycle-bin files get their original names back, and the parsed
+// table is returned; null when the parser refused the volume (it said why).
+// The command line and the wizard both read a volume through this.
+VolumeParser* runVolumeScan(VolumeScan& scan, JobContext& job);
+
+// The MiB figure at the start of a volume list's size text ("8192   MB"),
+// which the parsers take as the volume's listed size.
+std::string sizeFigure(const std::string& sizeText);
+
 } // namespace qis

@@ -1,6 +1,5 @@
 #include "ui/VolumeScanDlg.h"
 
-#include "filesystems/RecycleBin.h"
 #include "recovery/FolderSave.h"
 #include "platform/OutputNames.h"
 #include "recovery/SearchJob.h"
@@ -247,24 +246,22 @@ void VolumeScanDlg::runScan()
             status->setText("Not a valid Drive .Go back");
         return;
     }
-    auto recognised = std::make_shared<bool>(false);
-    startPageJob([this, recognised](JobContext& job) { *recognised = scan_->run(job); },
-                 [this, recognised] { scanEnded(*recognised); });
+    auto parsed = std::make_shared<VolumeParser*>(nullptr);
+    startPageJob([this, parsed](JobContext& job) { *parsed = runVolumeScan(*scan_, job); },
+                 [this, parsed] { scanEnded(*parsed); });
 }
 
-void VolumeScanDlg::scanEnded(bool recognised)
+void VolumeScanDlg::scanEnded(VolumeParser* parsed)
 {
     pageBusy_ = false;
     backButton()->setEnabled(true);
-    if (!recognised) {
+    if (!parsed) {
         // The parser refused the volume and said so; Pause, Resume and Stop
         // stay in view with nothing to act on, as after any refused scan.
         jobs->showControls(true);
         return;
     }
-    scan_->stopRequested().store(false);
-    parser_ = &scan_->view();
-    restoreRecycleBinNames(*parser_);
+    parser_ = parsed;
     // One item stands for the whole volume, so that it can be listed and
     // saved like any folder.
     rootItem_ = tree->insertItem(nullptr, text("Volume " + volume_.volumeName + " (" + volume_.fileSystem + ")"));

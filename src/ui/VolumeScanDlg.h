@@ -86,7 +86,7 @@ private:
     // Runs `work` as the page's job with the job buttons shown; `ended`
     // runs on the page's thread afterwards.
     void startPageJob(std::function<void(JobContext&)> work, JobEnd ended);
-    void scanEnded(bool recognised);
+    void scanEnded(VolumeParser* parsed);
     void noScan(const QString& message);
     void expand(QTreeWidgetItem* item);
     void listFolder(QTreeWidgetItem* item, bool allColumns);

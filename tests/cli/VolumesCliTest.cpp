@@ -49,5 +49,31 @@ TEST(VolumesCli, SearchOptionsNeedDeep)
     EXPECT_EQ(r.out.find("NTFS"), std::string::npos) << r.out;
 }
 
+// An ext2 volume whose first sector was later given an NTFS boot sector (a
+// format over it that went no further): the list names it NTFS, as its
+// first sector says, and says what else it carries and how to read that.
+TEST(VolumesCli, AVolumeCarryingTwoFileSystemsIsNamedWithTheOtherOne)
+{
+    test::TempDir dir;
+    auto image = test::fixtureCopy("mbr-mixed.img", dir);
+    auto disk = test::readWholeFile(image);
+    constexpr std::uint64_t kNtfsStart = 2048, kExtStart = 153600;
+    test::patchFile(image, kExtStart * 512,
+                    std::vector<std::uint8_t>(disk.begin() + kNtfsStart * 512, disk.begin() + kNtfsStart * 512 + 512));
+
+    auto r = runQsalvage({"volumes", image.string()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("4       NTFS         8   MB       153600\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Volume 4 carries the marks of NTFS and extX; it is listed as NTFS. --start-sector 153600 "
+                         "--fs extX --size-mb 8 reads it as extX.\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("carries the marks", r.err.find("carries the marks") + 1), std::string::npos) << r.err;
+
+    auto ext = runQsalvage({"list", image.string(), "--start-sector", "153600", "--fs", "extX", "--size-mb", "8"});
+    ASSERT_EQ(ext.exitCode, 0) << ext.err;
+    EXPECT_NE(ext.out.find(" lost+found/\n"), std::string::npos) << ext.out;
+}
+
 } // namespace
 } // namespace qis
