@@ -1,0 +1,1 @@
+// one of the formats sharing it

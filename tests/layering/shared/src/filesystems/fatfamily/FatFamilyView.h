@@ -1,0 +1,1 @@
+#include "filesystems/exfat/ExfatEntryRecord.h"

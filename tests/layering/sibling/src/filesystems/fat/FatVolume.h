@@ -1,0 +1,1 @@
+#include "filesystems/exfat/Fat64Class.h"

@@ -1,0 +1,1 @@
+#include "recovery/FolderSave.h"
