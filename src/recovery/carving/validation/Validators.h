@@ -1,0 +1,21 @@
+#pragma once
+
+#include "recovery/carving/validation/ValidationSource.h"
+
+#include <string>
+
+namespace qis::carve::validation {
+
+// One validator per format: each checks that the source starts with a file
+// of its kind and returns where that file ends, worked out from the file's
+// own structure (markers, chunks, size fields, directories), never from a
+// guess. A new format family gets its own source file beside these.
+
+// Images.
+Length jpeg(Source& s);
+Length png(Source& s);
+Length gif(Source& s);
+Length bmp(Source& s);
+Length tiff(Source& s);
+
+} // namespace qis::carve::validation
