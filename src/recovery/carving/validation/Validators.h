@@ -18,4 +18,11 @@ Length gif(Source& s);
 Length bmp(Source& s);
 Length tiff(Source& s);
 
+// Archives and databases. `kind` gets the extension the archive's entries
+// show (an office document, a Java archive) and stays empty otherwise.
+Length zip(Source& s, std::u16string& kind);
+Length sevenZip(Source& s);
+Length gzip(Source& s);
+Length sqlite(Source& s);
+
 } // namespace qis::carve::validation
