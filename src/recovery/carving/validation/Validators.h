@@ -25,4 +25,7 @@ Length sevenZip(Source& s);
 Length gzip(Source& s);
 Length sqlite(Source& s);
 
+// Documents.
+Length pdf(Source& s);
+
 } // namespace qis::carve::validation
