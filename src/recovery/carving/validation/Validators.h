@@ -28,4 +28,11 @@ Length sqlite(Source& s);
 // Documents.
 Length pdf(Source& s);
 
+// Audio and video.
+Length riff(Source& s);
+Length isoBoxes(Source& s);
+Length mp3(Source& s);
+Length ogg(Source& s);
+Length mpegProgram(Source& s);
+
 } // namespace qis::carve::validation
