@@ -35,4 +35,8 @@ Length mp3(Source& s);
 Length ogg(Source& s);
 Length mpegProgram(Source& s);
 
+// Executables.
+Length elf(Source& s);
+Length pe(Source& s);
+
 } // namespace qis::carve::validation
