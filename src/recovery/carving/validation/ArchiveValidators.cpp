@@ -1,0 +1,116 @@
+#include "recovery/carving/validation/Validators.h"
+
+#include "recovery/carving/validation/Deflate.h"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+
+namespace qis::carve::validation {
+namespace {
+
+// What an archive's first entries say it is: an office document, a Java
+// archive, or none of those (empty).
+std::u16string zipKind(Source& s, std::uint64_t directory, std::uint64_t entries)
+{
+    static constexpr std::pair<std::string_view, std::u16string_view> kByEntry[] = {
+        {"word/", u"docx"}, {"xl/", u"xlsx"}, {"ppt/", u"pptx"}, {"META-INF/MANIFEST.MF", u"jar"}};
+    static constexpr std::pair<std::string_view, std::u16string_view> kByMimetype[] = {
+        {"application/vnd.oasis.opendocument.text", u"odt"},
+        {"application/vnd.oasis.opendocument.spreadsheet", u"ods"},
+        {"application/vnd.oasis.opendocument.presentation", u"odp"}};
+    // An OpenDocument package stores its type, uncompressed, as the first entry.
+    if (s.matches(30, "mimetype"))
+        for (const auto& [type, ext] : kByMimetype)
+            if (s.matches(38, type))
+                return std::u16string(ext);
+    std::uint64_t p = directory;
+    for (std::uint64_t i = 0; i < std::min<std::uint64_t>(entries, 4096) && s.has(p, 46) && s.matches(p, "PK\x01\x02"); ++i) {
+        const std::uint64_t name = s.le(p + 28, 2), extra = s.le(p + 30, 2), comment = s.le(p + 32, 2);
+        for (const auto& [prefix, ext] : kByEntry)
+            if (name >= prefix.size() && s.matches(p + 46, prefix))
+                return std::u16string(ext);
+        p += 46 + name + extra + comment;
+    }
+    return {};
+}
+
+} // namespace
+
+Length zip(Source& s, std::u16string& kind)
+{
+    if (!s.matches(0, "PK\x03\x04"))
+        return std::nullopt;
+    // The end record says where its central directory is; the one whose
+    // directory ends right before it closes this archive.
+    for (std::uint64_t from = 4;;) {
+        auto end = s.find("PK\x05\x06", from);
+        if (!end || !s.has(*end, 22))
+            return std::nullopt;
+        const std::uint64_t size = s.le(*end + 12, 4), offset = s.le(*end + 16, 4);
+        if (offset + size == *end) {
+            const std::uint64_t length = *end + 22 + s.le(*end + 20, 2);
+            if (!s.has(0, length))
+                return std::nullopt;
+            kind = zipKind(s, offset, s.le(*end + 10, 2));
+            return length;
+        }
+        from = *end + 1;
+    }
+}
+
+Length sevenZip(Source& s)
+{
+    if (!s.matches(0, "7z\xBC\xAF\x27\x1C") || !s.has(0, 32))
+        return std::nullopt;
+    const std::uint64_t offset = s.le(12, 8), size = s.le(20, 8);
+    if (offset > s.limit() || size > s.limit() || size == 0)
+        return std::nullopt;
+    const std::uint64_t length = 32 + offset + size;
+    return s.has(0, length) ? Length(length) : std::nullopt;
+}
+
+Length gzip(Source& s)
+{
+    if (!s.matches(0, "\x1F\x8B\x08") || !s.has(0, 10))
+        return std::nullopt;
+    const std::uint8_t flags = s.u8(3);
+    if (flags & 0xE0)
+        return std::nullopt;
+    std::uint64_t p = 10;
+    if (flags & 0x04) { // extra field
+        if (!s.has(p, 2))
+            return std::nullopt;
+        p += 2 + s.le(p, 2);
+    }
+    for (std::uint8_t text : {std::uint8_t{0x08}, std::uint8_t{0x10}}) // name, comment
+        if (flags & text) {
+            auto zero = s.findByte(0, p);
+            if (!zero)
+                return std::nullopt;
+            p = *zero + 1;
+        }
+    if (flags & 0x02)
+        p += 2; // header CRC
+    auto stream = walkDeflate(s, p);
+    // The trailer's length (modulo 2^32) must be what the stream made.
+    if (!stream || !s.has(stream->end, 8) || s.le(stream->end + 4, 4) != (stream->inflated & 0xFFFFFFFF))
+        return std::nullopt;
+    return stream->end + 8;
+}
+
+Length sqlite(Source& s)
+{
+    if (!s.matches(0, std::string_view("SQLite format 3\0", 16)) || !s.has(0, 100))
+        return std::nullopt;
+    std::uint64_t page = s.be(16, 2);
+    if (page == 1)
+        page = 65536;
+    const std::uint64_t pages = s.be(28, 4);
+    if (page < 512 || (page & (page - 1)) != 0 || pages == 0 || s.be(92, 4) != s.be(24, 4))
+        return std::nullopt;
+    const std::uint64_t length = page * pages;
+    return s.has(0, length) ? Length(length) : std::nullopt;
+}
+
+} // namespace qis::carve::validation

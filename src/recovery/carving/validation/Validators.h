@@ -1,0 +1,42 @@
+#pragma once
+
+#include "recovery/carving/validation/ValidationSource.h"
+
+#include <string>
+
+namespace qis::carve::validation {
+
+// One validator per format: each checks that the source starts with a file
+// of its kind and returns where that file ends, worked out from the file's
+// own structure (markers, chunks, size fields, directories), never from a
+// guess. A new format family gets its own source file beside these.
+
+// Images.
+Length jpeg(Source& s);
+Length png(Source& s);
+Length gif(Source& s);
+Length bmp(Source& s);
+Length tiff(Source& s);
+
+// Archives and databases. `kind` gets the extension the archive's entries
+// show (an office document, a Java archive) and stays empty otherwise.
+Length zip(Source& s, std::u16string& kind);
+Length sevenZip(Source& s);
+Length gzip(Source& s);
+Length sqlite(Source& s);
+
+// Documents.
+Length pdf(Source& s);
+
+// Audio and video.
+Length riff(Source& s);
+Length isoBoxes(Source& s);
+Length mp3(Source& s);
+Length ogg(Source& s);
+Length mpegProgram(Source& s);
+
+// Executables.
+Length elf(Source& s);
+Length pe(Source& s);
+
+} // namespace qis::carve::validation
