@@ -2,12 +2,12 @@
 // its information display and the extension its open tests for.
 
 #include "FuzzImage.h"
-#include "images/FileReadSeekRaw.h"
-#include "images/FileReadSeekVHD.h"
-#include "images/FileReadSeekVHDX.h"
-#include "images/FileReadSeekVdi.h"
-#include "images/FileReadSeekVmdk.h"
 #include "images/ImageInformation.h"
+#include "images/raw/FileReadSeekRaw.h"
+#include "images/vdi/FileReadSeekVdi.h"
+#include "images/vhd/FileReadSeekVHD.h"
+#include "images/vhdx/FileReadSeekVHDX.h"
+#include "images/vmdk/FileReadSeekVmdk.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

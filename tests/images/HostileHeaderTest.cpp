@@ -2,11 +2,11 @@
 // image: each either fails to open with a message or opens and reads
 // without crashing, hanging or allocating without bound.
 
-#include "images/FileReadSeekVHD.h"
-#include "images/FileReadSeekVHDX.h"
-#include "images/FileReadSeekVdi.h"
-#include "images/FileReadSeekVmdk.h"
+#include "images/vdi/FileReadSeekVdi.h"
+#include "images/vhd/FileReadSeekVHD.h"
+#include "images/vhdx/FileReadSeekVHDX.h"
 #include "images/vhdx/VhdxStructures.h"
+#include "images/vmdk/FileReadSeekVmdk.h"
 #include "support/Fixtures.h"
 #include "support/NumberedDisk.h"
 

@@ -1,4 +1,4 @@
-#include "images/FileReadSeekVHDX.h"
+#include "images/vhdx/FileReadSeekVHDX.h"
 
 namespace qis {
 

@@ -1,4 +1,4 @@
-#include "images/FileReadSeekVHD.h"
+#include "images/vhd/FileReadSeekVHD.h"
 
 #include "util/CheckedMath.h"
 

@@ -1,4 +1,4 @@
-#include "images/FileReadSeekVmdk.h"
+#include "images/vmdk/FileReadSeekVmdk.h"
 
 #include "util/ByteReader.h"
 
