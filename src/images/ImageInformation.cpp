@@ -31,12 +31,12 @@ ImageInformation vhdxInformation(const std::filesystem::path& path)
         return info;
     }
     info.imageLength = file.size();
-    auto result = vhdx::readVhdxLayout(file);
-    if (!result.ok) {
-        info.messages.push_back(result.message);
+    auto parsed = vhdx::readVhdxLayout(file);
+    if (!parsed) {
+        info.messages.push_back(parsed.message());
         return info;
     }
-    const auto& layout = result.layout;
+    const auto& layout = parsed.value();
     info.fileFormatVersion = std::to_string(layout.version);
     info.diskSectorCount = layout.virtualDiskSize / 512;
     info.sectorPerTrack = info.head = info.cylinder = kNotAvailable;
@@ -59,19 +59,20 @@ ImageInformation vhdInformation(const std::filesystem::path& path)
         return info;
     }
     info.imageLength = file.size();
-    auto result = vhd::readVhdLayout(file);
-    if (!result.ok) {
-        info.messages.push_back(result.message);
+    auto parsed = vhd::readVhdLayout(file);
+    if (!parsed) {
+        info.messages.push_back(parsed.message());
         return info;
     }
-    const auto& f = result.layout.footer;
+    const vhd::VhdLayout& layout = parsed.value();
+    const auto& f = layout.footer;
     info.fileFormatVersion = std::to_string(f.version);
     info.sectorPerTrack = std::to_string(f.sectorsPerTrack);
     info.head = std::to_string(f.heads);
     info.cylinder = std::to_string(f.cylinders);
     info.sizeOfHdd = megabytes(f.currentSize);
     info.diskSectorCount = f.currentSize / 512;
-    info.blockSize = result.layout.fixed ? 0 : result.layout.blockSize;
+    info.blockSize = layout.fixed ? 0 : layout.blockSize;
     info.differencing = f.diskType == vhd::kDiskTypeDifferencing;
     if (info.differencing)
         info.messages.emplace_back("This is a differencing VHD.");
