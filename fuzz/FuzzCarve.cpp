@@ -4,7 +4,7 @@
 // signature for every format the length validators know, and the disk is
 // carved with validation on.
 
-#include "images/FileReadSeekRaw.h"
+#include "images/raw/FileReadSeekRaw.h"
 #include "recovery/carving/SignatureEditor.h"
 #include "recovery/carving/SignatureFile.h"
 #include "recovery/carving/myJpg.h"

@@ -2,7 +2,7 @@
 // search over a raw disk made of the input.
 
 #include "FuzzImage.h"
-#include "images/FileReadSeekRaw.h"
+#include "images/raw/FileReadSeekRaw.h"
 #include "volumes/Partition.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

@@ -2,12 +2,16 @@
 // its information display and the extension its open tests for.
 
 #include "FuzzImage.h"
-#include "images/FileReadSeekRaw.h"
-#include "images/FileReadSeekVHD.h"
-#include "images/FileReadSeekVHDX.h"
-#include "images/FileReadSeekVdi.h"
-#include "images/FileReadSeekVmdk.h"
-#include "images/ImageInformation.h"
+#include "images/raw/FileReadSeekRaw.h"
+#include "images/raw/RawFormat.h"
+#include "images/vdi/FileReadSeekVdi.h"
+#include "images/vdi/VdiFormat.h"
+#include "images/vhd/FileReadSeekVHD.h"
+#include "images/vhd/VhdFormat.h"
+#include "images/vhdx/FileReadSeekVHDX.h"
+#include "images/vhdx/VhdxFormat.h"
+#include "images/vmdk/FileReadSeekVmdk.h"
+#include "images/vmdk/VmdkFormat.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

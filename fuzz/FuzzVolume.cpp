@@ -7,7 +7,7 @@
 
 #include "filesystems/EntryWalk.h"
 #include "filesystems/VolumeScan.h"
-#include "images/FileReadSeekRaw.h"
+#include "images/raw/FileReadSeekRaw.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

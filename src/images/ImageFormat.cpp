@@ -1,69 +1,75 @@
 #include "images/ImageFormat.h"
 
-#include "images/FileReadSeekRaw.h"
-#include "images/FileReadSeekVHD.h"
-#include "images/FileReadSeekVHDX.h"
-#include "images/FileReadSeekVdi.h"
-#include "images/FileReadSeekVmdk.h"
-#include "images/vdi/VdiHeader.h"
-#include "images/vmdk/VmdkStructures.h"
-#include "platform/ImageFile.h"
-#include "util/ByteReader.h"
+#include "util/Ascii.h"
 
 #include <array>
 
 namespace qis {
+namespace {
+
+const ImageFormatEntry* findEntry(ImageFormat format)
+{
+    for (const ImageFormatEntry& row : imageFormatTable())
+        if (row.format == format)
+            return &row;
+    return nullptr;
+}
+
+bool hasExtensionOf(const std::filesystem::path& path, const ImageFormatEntry& row)
+{
+    std::string extension = toLowerAscii(path.extension().string());
+    for (std::string_view e : row.extensions)
+        if (extension.size() == e.size() + 1 && std::string_view(extension).substr(1) == e)
+            return true;
+    return false;
+}
+
+} // namespace
 
 std::string_view formatName(ImageFormat format)
 {
-    switch (format) {
-    case ImageFormat::Vhdx: return "VHDX";
-    case ImageFormat::Vhd: return "VHD";
-    case ImageFormat::Vdi: return "VDI";
-    case ImageFormat::Vmdk: return "VMDK";
-    case ImageFormat::Raw: return "RAW";
-    }
-    return "RAW";
+    const ImageFormatEntry* row = findEntry(format);
+    return row ? row->name : std::string_view{};
 }
 
 ImageFormat detectImageFormat(const std::filesystem::path& path)
 {
     ImageFile file;
-    if (!file.open(path))
-        return ImageFormat::Raw;
     std::array<std::uint8_t, 512> head{};
-    ByteReader r{std::span<const std::uint8_t>(head).first(file.readAt(0, head))};
-    if (r.matches(0, "vhdxfile"))
-        return ImageFormat::Vhdx;
-    if (r.matches(0, "conectix"))
-        return ImageFormat::Vhd;
-    if (r.u32le(0) == vmdk::kMagic)
-        return ImageFormat::Vmdk;
-    if (r.u32le(0x40) == vdi::kSignature)
-        return ImageFormat::Vdi;
-    if (file.size() >= 512) {
-        std::array<std::uint8_t, 512> tail{};
-        ByteReader t{std::span<const std::uint8_t>(tail).first(file.readAt(file.size() - 512, tail))};
-        if (t.matches(0, "conectix"))
-            return ImageFormat::Vhd; // fixed VHD: the footer is at the end only
+    std::array<std::uint8_t, 512> tail{};
+    std::size_t headLength = 0;
+    std::size_t tailLength = 0;
+    // A file that cannot be opened is probed as empty: it is taken as a raw
+    // disk, whose reader then says why it cannot be read.
+    if (file.open(path)) {
+        headLength = file.readAt(0, head);
+        if (file.size() >= tail.size())
+            tailLength = file.readAt(file.size() - tail.size(), tail);
     }
-    // A VHDX whose identifier is damaged still has its region table signature.
-    std::array<std::uint8_t, 4> regi{};
-    if (file.readAt(192 * 1024, regi) == 4 && ByteReader(regi).matches(0, "regi"))
-        return ImageFormat::Vhdx;
-    return ImageFormat::Raw;
+    const ProbeInput input{std::span<const std::uint8_t>(head).first(headLength),
+                           std::span<const std::uint8_t>(tail).first(tailLength), file};
+
+    const ImageFormatEntry* best = nullptr;
+    ProbeStrength bestStrength = ProbeStrength::None;
+    for (const ImageFormatEntry& row : imageFormatTable()) {
+        ProbeStrength strength = row.probe(input);
+        if (strength == ProbeStrength::None)
+            continue;
+        bool stronger = !best || strength > bestStrength;
+        bool tieWonByName =
+            best && strength == bestStrength && !hasExtensionOf(path, *best) && hasExtensionOf(path, row);
+        if (stronger || tieWonByName) {
+            best = &row;
+            bestStrength = strength;
+        }
+    }
+    return best ? best->format : ImageFormat::Raw;
 }
 
 std::unique_ptr<readWriteInterface> createReader(ImageFormat format)
 {
-    switch (format) {
-    case ImageFormat::Vhdx: return std::make_unique<FileReadSeekVHDX>();
-    case ImageFormat::Vhd: return std::make_unique<FileReadSeekVHD>();
-    case ImageFormat::Vdi: return std::make_unique<FileReadSeekVdi>();
-    case ImageFormat::Vmdk: return std::make_unique<FileReadSeekVmdk>();
-    case ImageFormat::Raw: return std::make_unique<FileReadSeekRaw>();
-    }
-    return nullptr;
+    const ImageFormatEntry* row = findEntry(format);
+    return row ? row->createReader() : nullptr;
 }
 
 } // namespace qis

@@ -2,6 +2,7 @@
 
 #include "images/ImageFormat.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,12 +25,13 @@ struct ImageInformation {
     bool differencing = false;
 };
 
-ImageInformation vhdxInformation(const std::filesystem::path& path);
-ImageInformation vhdInformation(const std::filesystem::path& path);
-ImageInformation vdiInformation(const std::filesystem::path& path);
-ImageInformation vmdkInformation(const std::filesystem::path& path);
-ImageInformation rawInformation(const std::filesystem::path& path);
+// What a field shows when the format has no such value.
+inline constexpr char kNotAvailable[] = "N/A";
 
+// "Size of HDD:" in whole megabytes, e.g. "128 MB".
+std::string megabytesText(std::uint64_t bytes);
+
+// The information of the image read as `format`, by that format's own function.
 ImageInformation readImageInformation(const std::filesystem::path& path, ImageFormat format);
 
 } // namespace qis

@@ -2,7 +2,7 @@
 
 #include "filesystems/TreeFill.h"
 #include "filesystems/ntfs/NtfsVolumeParser.h"
-#include "images/FileReadSeekVHDX.h"
+#include "images/vhdx/FileReadSeekVHDX.h"
 #include "support/Fixtures.h"
 #include "util/Utf.h"
 

@@ -1,9 +1,9 @@
 // How far the whole-volume searches read: a volume size from a damaged boot
 // sector or partition entry can be far beyond the disk.
 
-#include "images/VolumeBytes.h"
 #include "filesystems/VolumeSweep.h"
-#include "images/FileReadSeekRaw.h"
+#include "images/VolumeBytes.h"
+#include "images/raw/FileReadSeekRaw.h"
 #include "support/Fixtures.h"
 
 #include <gtest/gtest.h>

@@ -2,11 +2,12 @@
 // image: each either fails to open with a message or opens and reads
 // without crashing, hanging or allocating without bound.
 
-#include "images/FileReadSeekVHD.h"
-#include "images/FileReadSeekVHDX.h"
-#include "images/FileReadSeekVdi.h"
-#include "images/FileReadSeekVmdk.h"
+#include "images/vdi/FileReadSeekVdi.h"
+#include "images/vhd/FileReadSeekVHD.h"
+#include "images/vhdx/FileReadSeekVHDX.h"
 #include "images/vhdx/VhdxStructures.h"
+#include "images/vmdk/FileReadSeekVmdk.h"
+#include "images/vmdk/VmdkStructures.h"
 #include "support/Fixtures.h"
 #include "support/NumberedDisk.h"
 
@@ -14,6 +15,7 @@
 
 #include <fcntl.h>
 #include <functional>
+#include <optional>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -326,6 +328,67 @@ TEST(ReadOnlyImages, EveryReaderOpensAnImageItMayNotWrite)
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0) << c.fixture;
+    }
+}
+
+template <typename T>
+std::optional<ParseError> failureOf(const Parsed<T>& parsed)
+{
+    if (parsed)
+        return std::nullopt;
+    return parsed.failure();
+}
+
+// Each failure says which kind it is, so a caller can tell another format
+// from a damaged or an unsupported one, with the message it always had.
+TEST(LayoutFailures, KindAndMessageOfEach)
+{
+    test::TempDir dir;
+    using Read = std::function<std::optional<ParseError>(ImageFile&)>;
+    const Read vhdxLayout = [](ImageFile& f) { return failureOf(vhdx::readVhdxLayout(f)); };
+    const Read vhdLayout = [](ImageFile& f) { return failureOf(vhd::readVhdLayout(f)); };
+    const Read vmdkLayout = [](ImageFile& f) { return failureOf(vmdk::readVmdkLayout(f)); };
+
+    auto junk = dir / "junk.bin";
+    test::writeWholeFile(junk, std::vector<std::uint8_t>(512 * 1024, 0));
+    auto fewRegions = test::fixtureCopy("numbered-1m.vhdx", dir, "few-regions.vhdx");
+    patchBothRegionTables(fewRegions, 8, 1);
+    auto oddBlocks = test::fixtureCopy("numbered-1m.vhdx", dir, "odd-blocks.vhdx");
+    FileReadSeekVHDX good;
+    ASSERT_TRUE(good.open(oddBlocks));
+    patchU32le(oddBlocks, good.layout().fileParametersAt, 1000);
+    auto compressed = test::fixtureCopy("numbered.vmdk", dir, "compressed.vmdk");
+    patchU32le(compressed, 0x08, vmdk::kFlagCompressedGrains);
+    auto oddGrains = test::fixtureCopy("numbered.vmdk", dir, "odd-grains.vmdk");
+    patchU64le(oddGrains, 0x14, 3);
+    auto descriptorOnly = dir / "flat.vmdk";
+    const std::string descriptor = "# Disk DescriptorFile\nversion=1\ncreateType=\"monolithicFlat\"\n";
+    test::writeWholeFile(descriptorOnly, {descriptor.begin(), descriptor.end()});
+
+    struct Case {
+        std::filesystem::path image;
+        const Read& read;
+        ParseFailure kind;
+        std::string message;
+    };
+    const Case cases[] = {
+        {junk, vhdxLayout, ParseFailure::NotThisFormat, "Region entry corrupt"},
+        {fewRegions, vhdxLayout, ParseFailure::Damaged, "Region entry corrupt"},
+        {oddBlocks, vhdxLayout, ParseFailure::Damaged, "The VHDX block size (1000 bytes) is damaged."},
+        {junk, vhdLayout, ParseFailure::NotThisFormat, "The VHD footer is missing or damaged."},
+        {junk, vmdkLayout, ParseFailure::NotThisFormat, "Only VMDK images with a sparse extent are supported."},
+        {descriptorOnly, vmdkLayout, ParseFailure::Unsupported, "Only VMDK images with a sparse extent are supported."},
+        {compressed, vmdkLayout, ParseFailure::Unsupported,
+         "Compressed (stream-optimized) VMDK images are not supported."},
+        {oddGrains, vmdkLayout, ParseFailure::Damaged, "The VMDK grain size or grain table size is damaged."},
+    };
+    for (const auto& c : cases) {
+        ImageFile file;
+        ASSERT_TRUE(file.open(c.image));
+        auto failure = c.read(file);
+        ASSERT_TRUE(failure.has_value()) << c.image << " parsed";
+        EXPECT_EQ(failure->kind, c.kind) << c.image << ": " << failure->message;
+        EXPECT_EQ(failure->message, c.message) << c.image;
     }
 }
 

@@ -1,8 +1,10 @@
 // The file information each format shows, and the differencing VHDX.
 
-#include "images/FileReadSeekVHD.h"
-#include "images/FileReadSeekVHDX.h"
 #include "images/ImageInformation.h"
+#include "images/vdi/VdiFormat.h"
+#include "images/vhd/FileReadSeekVHD.h"
+#include "images/vhdx/FileReadSeekVHDX.h"
+#include "images/vhdx/VhdxFormat.h"
 #include "support/Fixtures.h"
 #include "support/NumberedDisk.h"
 

@@ -2,7 +2,7 @@
 // whose numbered regions are [0, 1M), [37M + 1536, 38M), [100M, 101M) and
 // [127M, 128M); everything else is unallocated.
 
-#include "images/FileReadSeekVHDX.h"
+#include "images/vhdx/FileReadSeekVHDX.h"
 #include "support/Fixtures.h"
 #include "support/NumberedDisk.h"
 

@@ -3,7 +3,7 @@
 // writing. On the sample disk's NTFS volume.
 
 #include "filesystems/ntfs/NtfsVolumeParser.h"
-#include "images/FileReadSeekVHDX.h"
+#include "images/vhdx/FileReadSeekVHDX.h"
 #include "recovery/FolderSave.h"
 #include "recovery/SelectionSave.h"
 #include "support/Fixtures.h"

@@ -2,7 +2,7 @@
 // goes on with the next. On the sample disk's NTFS volume.
 
 #include "filesystems/ntfs/NtfsVolumeParser.h"
-#include "images/FileReadSeekVHDX.h"
+#include "images/vhdx/FileReadSeekVHDX.h"
 #include "recovery/NameSearch.h"
 #include "support/Fixtures.h"
 #include "support/StopAtStatus.h"

@@ -1,7 +1,7 @@
 // Boot-record recognition on real boot sectors (taken from the sample disk)
 // with one named field changed at a time.
 
-#include "images/FileReadSeekVHDX.h"
+#include "images/vhdx/FileReadSeekVHDX.h"
 #include "support/Fixtures.h"
 #include "volumes/BootRecord.h"
 

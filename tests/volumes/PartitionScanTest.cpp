@@ -2,7 +2,7 @@
 // by mkntfs, mkfs.fat, mkfs.exfat and mke2fs): the table scan both ways and
 // the boot-record search with its options and Stop.
 
-#include "images/FileReadSeekVHDX.h"
+#include "images/vhdx/FileReadSeekVHDX.h"
 #include "support/Fixtures.h"
 #include "volumes/Partition.h"
 

@@ -11,12 +11,17 @@ namespace {
 
 bool isDynamicType(std::uint32_t type) { return type == kDiskTypeDynamic || type == kDiskTypeDifferencing; }
 
+// A structure that does not hold may only look so because reading it failed.
+ParseFailure unlessUnread(const ImageFile& file, ParseFailure kind)
+{
+    return file.lastError() != 0 ? ParseFailure::Io : kind;
+}
+
 } // namespace
 
-VhdLayoutResult readVhdLayout(ImageFile& file)
+Parsed<VhdLayout> readVhdLayout(ImageFile& file)
 {
-    VhdLayoutResult result;
-    VhdLayout& layout = result.layout;
+    VhdLayout layout;
     std::array<std::uint8_t, 512> buffer{};
 
     Footer start = Footer::parse(std::span(buffer).first(file.readAt(0, buffer)));
@@ -31,8 +36,7 @@ VhdLayoutResult readVhdLayout(ImageFile& file)
     } else if (end.cookieOk && end.diskType == kDiskTypeFixed) {
         layout.fixed = true;
         layout.footer = end;
-        result.ok = true;
-        return result;
+        return layout;
     } else if (end.cookieOk && isDynamicType(end.diskType)) {
         layout.footer = end;
     } else if (start.cookieOk) {
@@ -40,10 +44,8 @@ VhdLayoutResult readVhdLayout(ImageFile& file)
     } else {
         buffer.fill(0);
         DynamicHeader probe = DynamicHeader::parse(std::span(buffer).first(file.readAt(512, buffer)));
-        if (!probe.cookieOk) {
-            result.message = "The VHD footer is missing or damaged.";
-            return result;
-        }
+        if (!probe.cookieOk)
+            return ParseError{unlessUnread(file, ParseFailure::NotThisFormat), "The VHD footer is missing or damaged."};
     }
 
     std::array<std::uint8_t, 1024> headerBytes{};
@@ -67,28 +69,25 @@ VhdLayoutResult readVhdLayout(ImageFile& file)
         layout.tableOffset = headerAt + 1024;
     if (layout.footer.currentSize == 0 && !start.cookieOk && !end.cookieOk)
         layout.footer.currentSize = std::uint64_t{layout.maxTableEntries} * layout.blockSize;
-    result.ok = true;
-    return result;
+    return layout;
 }
 
-bool readVhdBlockTable(ImageFile& file, const VhdLayout& layout, std::vector<std::uint64_t>& table,
-                       std::string& message)
+Parsed<std::vector<std::uint64_t>> readVhdBlockTable(ImageFile& file, const VhdLayout& layout)
 {
     std::uint64_t entries = layout.maxTableEntries;
     std::uint64_t inFile = layout.tableOffset < file.size() ? (file.size() - layout.tableOffset) / 4 : 0;
     entries = std::min(entries, inFile);
-    if (entries * 4 > kMaxTableBytes) {
-        message = "The VHD block allocation table is too large to load.";
-        return false;
-    }
+    // More than is loaded into memory; the image may well be sound.
+    if (entries * 4 > kMaxTableBytes)
+        return ParseError{ParseFailure::Unsupported, "The VHD block allocation table is too large to load."};
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(entries * 4), 0);
     bytes.resize(file.readAt(layout.tableOffset, bytes));
     ByteReader r(bytes);
-    table.clear();
+    std::vector<std::uint64_t> table;
     table.reserve(static_cast<std::size_t>(entries));
     for (std::uint64_t i = 0; i < entries; ++i)
         table.push_back(r.u32be(static_cast<std::size_t>(i * 4)));
-    return true;
+    return table;
 }
 
 } // namespace qis::vhd

@@ -2,6 +2,7 @@
 
 #include "images/vhd/VhdStructures.h"
 #include "platform/ImageFile.h"
+#include "util/Parsed.h"
 
 #include <string>
 #include <vector>
@@ -16,19 +17,12 @@ struct VhdLayout {
     std::uint32_t blockSize = kDefaultBlockSize;
 };
 
-struct VhdLayoutResult {
-    bool ok = false;
-    VhdLayout layout;
-    std::string message;
-};
-
 // Finds the footer (start copy first, then the one at the end) and, for a
 // dynamic disk, its header. A damaged Block Size or Table Offset falls back
 // to the usual 2 MiB blocks and a table right after the header.
-VhdLayoutResult readVhdLayout(ImageFile& file);
+Parsed<VhdLayout> readVhdLayout(ImageFile& file);
 
 // Loads Max Table Entries BAT entries (those inside the file), big-endian.
-bool readVhdBlockTable(ImageFile& file, const VhdLayout& layout, std::vector<std::uint64_t>& table,
-                       std::string& message);
+Parsed<std::vector<std::uint64_t>> readVhdBlockTable(ImageFile& file, const VhdLayout& layout);
 
 } // namespace qis::vhd

@@ -60,30 +60,44 @@ std::vector<Guid> guidsOf(const std::vector<MetadataEntry>& entries)
     return g;
 }
 
+bool hasFileIdentifier(ImageFile& file)
+{
+    std::array<std::uint8_t, 8> identifier{};
+    return ByteReader(std::span(identifier).first(file.readAt(0, identifier))).matches(0, "vhdxfile");
+}
+
 } // namespace
 
-VhdxLayoutResult readVhdxLayout(ImageFile& file)
+Parsed<VhdxLayout> readVhdxLayout(ImageFile& file)
 {
-    VhdxLayoutResult result;
-    VhdxLayout& layout = result.layout;
+    VhdxLayout layout;
     layout.version = currentHeaderVersion(file);
 
     RegionTable t1 = RegionTable::parse(readBytes(file, kRegionTable1Offset, kRegionTableSize));
     RegionTable t2 = RegionTable::parse(readBytes(file, kRegionTable2Offset, kRegionTableSize));
+    // Damage needs something that says VHDX: without the file identifier and
+    // both region tables' signatures this is some other file. And what does
+    // not hold may only look so because reading it failed.
+    const bool signedAsVhdx = t1.signatureOk || t2.signatureOk || hasFileIdentifier(file);
+    auto damaged = [&file, signedAsVhdx](std::string message) {
+        ParseFailure kind = ParseFailure::Damaged;
+        if (file.lastError() != 0)
+            kind = ParseFailure::Io;
+        else if (!signedAsVhdx)
+            kind = ParseFailure::NotThisFormat;
+        return ParseError{kind, std::move(message)};
+    };
+
     const RegionTable* regions = chooseRegionTable(t1, t2);
-    if (!regions) {
-        result.message = "Region entry corrupt";
-        return result;
-    }
+    if (!regions)
+        return damaged("Region entry corrupt");
 
     const std::array<Guid, 2> knownRegions = {kBatRegion, kMetadataRegion};
     auto regionGuids = guidsOf(regions->entries);
     auto batIndex = findByGuid(regionGuids, kBatRegion, 0, knownRegions);
     auto metaIndex = findByGuid(regionGuids, kMetadataRegion, 1, knownRegions);
-    if (!batIndex || !metaIndex || *batIndex == *metaIndex) {
-        result.message = "Region entry corrupt";
-        return result;
-    }
+    if (!batIndex || !metaIndex || *batIndex == *metaIndex)
+        return damaged("Region entry corrupt");
     const RegionEntry& bat = regions->entries[*batIndex];
     const RegionEntry& meta = regions->entries[*metaIndex];
     layout.regionTableAt = regions == &t1 ? kRegionTable1Offset : kRegionTable2Offset;
@@ -122,22 +136,16 @@ VhdxLayoutResult readVhdxLayout(ImageFile& file)
     layout.logicalSectorSize = item(kLogicalSectorSize, 2, 4, &layout.logicalSectorSizeAt).u32le(0);
     layout.physicalSectorSize = item(kPhysicalSectorSize, 3, 4).u32le(0);
 
-    if (!isPowerOfTwo(layout.blockSize) || layout.blockSize < (1u << 20) || layout.blockSize > (256u << 20)) {
-        result.message = "The VHDX block size (" + std::to_string(layout.blockSize) + " bytes) is damaged.";
-        return result;
-    }
-    if (layout.logicalSectorSize != 512 && layout.logicalSectorSize != 4096) {
-        result.message = "The VHDX logical sector size (" + std::to_string(layout.logicalSectorSize) +
-                         " bytes) is damaged.";
-        return result;
-    }
+    if (!isPowerOfTwo(layout.blockSize) || layout.blockSize < (1u << 20) || layout.blockSize > (256u << 20))
+        return damaged("The VHDX block size (" + std::to_string(layout.blockSize) + " bytes) is damaged.");
+    if (layout.logicalSectorSize != 512 && layout.logicalSectorSize != 4096)
+        return damaged("The VHDX logical sector size (" + std::to_string(layout.logicalSectorSize) +
+                       " bytes) is damaged.");
     layout.chunkRatio = ((1ull << 23) * layout.logicalSectorSize) / layout.blockSize;
-    result.ok = true;
-    return result;
+    return layout;
 }
 
-bool readVhdxBlockTable(ImageFile& file, const VhdxLayout& layout, std::vector<std::uint64_t>& table,
-                        std::string& message)
+Parsed<std::vector<std::uint64_t>> readVhdxBlockTable(ImageFile& file, const VhdxLayout& layout)
 {
     const std::uint64_t ratio = layout.chunkRatio;
     std::uint64_t entries = ceilDiv(layout.batLength, 8);
@@ -151,12 +159,11 @@ bool readVhdxBlockTable(ImageFile& file, const VhdxLayout& layout, std::vector<s
         entries = std::min(entries, (file.size() - layout.batOffset) / 8);
     else
         entries = 0;
-    if (entries * 8 > kMaxTableBytes) {
-        message = "The VHDX block allocation table is too large to load.";
-        return false;
-    }
+    // More than is loaded into memory; the image may well be sound.
+    if (entries * 8 > kMaxTableBytes)
+        return ParseError{ParseFailure::Unsupported, "The VHDX block allocation table is too large to load."};
 
-    table.clear();
+    std::vector<std::uint64_t> table;
     table.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(entries, payloadBlocks ? payloadBlocks : entries)));
     constexpr std::size_t kWindow = 1 << 20;
     std::vector<std::uint8_t> window;
@@ -181,7 +188,7 @@ bool readVhdxBlockTable(ImageFile& file, const VhdxLayout& layout, std::vector<s
     }
     if (payloadBlocks > 0 && table.size() > payloadBlocks)
         table.resize(static_cast<std::size_t>(payloadBlocks));
-    return true;
+    return table;
 }
 
 } // namespace qis::vhdx

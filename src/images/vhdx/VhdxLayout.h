@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ImageFile.h"
+#include "util/Parsed.h"
 
 #include <cstdint>
 #include <string>
@@ -30,21 +31,14 @@ struct VhdxLayout {
     [[nodiscard]] bool hasParent() const { return (fileParameterFlags & 2u) != 0; }
 };
 
-struct VhdxLayoutResult {
-    bool ok = false;
-    VhdxLayout layout;
-    std::string message; // why not, for the user
-};
-
 // Reads the structures that locate the data. Damage that leaves the disk
 // unreadable (no usable region table, block size or sector size) is a
 // failure with a message; everything else is taken as found.
-VhdxLayoutResult readVhdxLayout(ImageFile& file);
+Parsed<VhdxLayout> readVhdxLayout(ImageFile& file);
 
 // The payload-block table: for each virtual block, its file position in
 // 512-byte units, 0 when the block is not in the file. Sector-bitmap entries
-// are dropped. Fails (with a message) when the table would not fit in memory.
-bool readVhdxBlockTable(ImageFile& file, const VhdxLayout& layout, std::vector<std::uint64_t>& table,
-                        std::string& message);
+// are dropped. Fails when the table would not fit in memory.
+Parsed<std::vector<std::uint64_t>> readVhdxBlockTable(ImageFile& file, const VhdxLayout& layout);
 
 } // namespace qis::vhdx

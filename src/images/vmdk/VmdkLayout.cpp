@@ -17,6 +17,12 @@ bool inFile(const ImageFile& file, std::uint64_t sectorOffset, std::uint64_t byt
     return end && *end <= file.size();
 }
 
+// A structure that does not hold may only look so because reading it failed.
+ParseFailure unlessUnread(const ImageFile& file, ParseFailure kind)
+{
+    return file.lastError() != 0 ? ParseFailure::Io : kind;
+}
+
 } // namespace
 
 std::optional<Descriptor> readVmdkDescriptor(ImageFile& file, SparseExtentHeader& header)
@@ -41,39 +47,36 @@ std::optional<Descriptor> readVmdkDescriptor(ImageFile& file, SparseExtentHeader
     return parseDescriptor(text);
 }
 
-VmdkLayoutResult readVmdkLayout(ImageFile& file)
+Parsed<VmdkLayout> readVmdkLayout(ImageFile& file)
 {
-    VmdkLayoutResult result;
-    VmdkLayout& layout = result.layout;
+    VmdkLayout layout;
     layout.descriptor = readVmdkDescriptor(file, layout.header);
     const SparseExtentHeader& h = layout.header;
     if (h.magicNumber != kMagic) {
-        result.message = "Only VMDK images with a sparse extent are supported.";
-        return result;
+        // A descriptor on its own is a VMDK whose data lies in other files.
+        std::array<std::uint8_t, 21> start{};
+        bool descriptorFile =
+            ByteReader(std::span(start).first(file.readAt(0, start))).matches(0, "# Disk DescriptorFile");
+        return ParseError{unlessUnread(file, descriptorFile ? ParseFailure::Unsupported : ParseFailure::NotThisFormat),
+                          "Only VMDK images with a sparse extent are supported."};
     }
-    if (h.flags & kFlagCompressedGrains) {
-        result.message = "Compressed (stream-optimized) VMDK images are not supported.";
-        return result;
-    }
+    if (h.flags & kFlagCompressedGrains)
+        return ParseError{ParseFailure::Unsupported, "Compressed (stream-optimized) VMDK images are not supported."};
     if (!isPowerOfTwo(h.grainSize) || h.grainSize < 8 || h.grainSize > 65536 || h.numGTEsPerGT == 0 ||
-        h.numGTEsPerGT > 65536) {
-        result.message = "The VMDK grain size or grain table size is damaged.";
-        return result;
-    }
+        h.numGTEsPerGT > 65536)
+        return ParseError{ParseFailure::Damaged, "The VMDK grain size or grain table size is damaged."};
     layout.sectorsPerDirectoryEntry = h.grainSize * h.numGTEsPerGT;
     std::uint64_t entries = ceilDiv(h.capacity, layout.sectorsPerDirectoryEntry);
-    if (entries * 4 > kMaxTableBytes) {
-        result.message = "The VMDK capacity is too large for its grain directory.";
-        return result;
-    }
+    // With the usual 64 KiB grains and 512-entry tables this is far past the
+    // largest disk a sparse extent describes.
+    if (entries * 4 > kMaxTableBytes)
+        return ParseError{ParseFailure::Damaged, "The VMDK capacity is too large for its grain directory."};
 
     std::uint64_t gd = h.gdOffset;
     if ((h.flags & kFlagRedundantGrainTable) && h.rgdOffset != 0 && inFile(file, h.rgdOffset, entries * 4))
         gd = h.rgdOffset;
-    if (!inFile(file, gd, 0) || gd == 0) {
-        result.message = "The VMDK grain directory is missing.";
-        return result;
-    }
+    if (!inFile(file, gd, 0) || gd == 0)
+        return ParseError{ParseFailure::Damaged, "The VMDK grain directory is missing."};
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(entries * 4), 0);
     file.readAt(gd * 512, bytes);
     ByteReader r(bytes);
@@ -83,16 +86,13 @@ VmdkLayoutResult readVmdkLayout(ImageFile& file)
 
     layout.diskSectors = h.capacity;
     if (layout.descriptor) {
-        if (!layout.descriptor->hasCreateType) {
-            result.message = "The VMDK descriptor has no createType.";
-            return result;
-        }
+        if (!layout.descriptor->hasCreateType)
+            return ParseError{unlessUnread(file, ParseFailure::Damaged), "The VMDK descriptor has no createType."};
         std::uint64_t sum = layout.descriptor->extentSectors();
         if (sum > 0 && sum != UINT64_MAX)
             layout.diskSectors = sum;
     }
-    result.ok = true;
-    return result;
+    return layout;
 }
 
 } // namespace qis::vmdk

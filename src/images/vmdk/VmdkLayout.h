@@ -2,6 +2,7 @@
 
 #include "images/vmdk/VmdkStructures.h"
 #include "platform/ImageFile.h"
+#include "util/Parsed.h"
 
 #include <optional>
 
@@ -15,16 +16,10 @@ struct VmdkLayout {
     std::uint64_t diskSectors = 0; // the extents' sizes, else the capacity
 };
 
-struct VmdkLayoutResult {
-    bool ok = false;
-    VmdkLayout layout;
-    std::string message;
-};
-
 // Reads the sparse extent header, the embedded descriptor and the grain
 // directory (the redundant one when the header says it is kept, else the
 // primary one).
-VmdkLayoutResult readVmdkLayout(ImageFile& file);
+Parsed<VmdkLayout> readVmdkLayout(ImageFile& file);
 
 // Reads only the header and the embedded descriptor, for the information shown.
 std::optional<Descriptor> readVmdkDescriptor(ImageFile& file, SparseExtentHeader& header);

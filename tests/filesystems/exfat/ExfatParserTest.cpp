@@ -3,7 +3,7 @@
 #include "filesystems/EntryWalk.h"
 #include "filesystems/exfat/Fat64Class.h"
 #include "filesystems/fatfamily/FatFamilyView.h"
-#include "images/FileReadSeekRaw.h"
+#include "images/raw/FileReadSeekRaw.h"
 #include "support/SyntheticFat.h"
 #include "support/TreeListing.h"
 #include "util/Utf.h"

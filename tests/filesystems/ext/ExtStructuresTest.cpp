@@ -6,7 +6,7 @@
 #include "filesystems/ext/ExtStructures.h"
 #include "filesystems/ext/ExtVolumeView.h"
 #include "filesystems/ext/ext2Class.h"
-#include "images/FileReadSeekRaw.h"
+#include "images/raw/FileReadSeekRaw.h"
 #include "support/Fixtures.h"
 
 #include <gmock/gmock.h>

@@ -7,7 +7,7 @@
 #include "filesystems/fat/Fat32Class.h"
 #include "filesystems/fatfamily/FatFamilyView.h"
 #include "filesystems/fatfamily/FatRecoveryScans.h"
-#include "images/FileReadSeekRaw.h"
+#include "images/raw/FileReadSeekRaw.h"
 #include "support/SyntheticFat.h"
 #include "support/TreeListing.h"
 

@@ -5,7 +5,7 @@
 #include "filesystems/fat/Fat16Class.h"
 #include "filesystems/fat/Fat32Class.h"
 #include "filesystems/fatfamily/FatFamilyView.h"
-#include "images/FileReadSeekRaw.h"
+#include "images/raw/FileReadSeekRaw.h"
 #include "support/SyntheticFat.h"
 #include "support/TreeListing.h"
 #include "util/Utf.h"

@@ -3,7 +3,7 @@
 
 #include "filesystems/hfsplus/HFSP.h"
 #include "filesystems/hfsplus/HfsVolumeView.h"
-#include "images/FileReadSeekRaw.h"
+#include "images/raw/FileReadSeekRaw.h"
 #include "support/Fixtures.h"
 #include "support/TreeListing.h"
 

@@ -4,7 +4,7 @@
 // thousand million clusters (8 TiB) long, its size made as large.
 
 #include "filesystems/ntfs/Ntfs.h"
-#include "images/FileReadSeekRaw.h"
+#include "images/raw/FileReadSeekRaw.h"
 #include "support/Fixtures.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // places: the chunk boundary, records without names, copies of the MFT.
 
 #include "filesystems/ntfs/Ntfs.h"
-#include "images/FileReadSeekRaw.h"
+#include "images/raw/FileReadSeekRaw.h"
 #include "support/Fixtures.h"
 #include "support/ListingJson.h"
 

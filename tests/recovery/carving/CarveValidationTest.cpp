@@ -1,7 +1,7 @@
 // Length validation of carved files on files shaped as their formats lay
 // them out: where each really ends, and that a truncated one is not taken.
 
-#include "images/FileReadSeekRaw.h"
+#include "images/raw/FileReadSeekRaw.h"
 #include "recovery/carving/CarveValidation.h"
 #include "support/Fixtures.h"
 

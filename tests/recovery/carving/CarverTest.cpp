@@ -2,7 +2,7 @@
 // size fields and approximate sizes make files, with the signatures' own
 // rules (wildcards, two-byte minimum, load order) and the tree it fills.
 
-#include "images/FileReadSeekRaw.h"
+#include "images/raw/FileReadSeekRaw.h"
 #include "platform/OutputFolder.h"
 #include "recovery/carving/CarvedSave.h"
 #include "recovery/carving/SignatureEditor.h"

@@ -1,4 +1,4 @@
-#include "images/FileReadSeekRaw.h"
+#include "images/raw/FileReadSeekRaw.h"
 
 #include "util/CheckedMath.h"
 

@@ -1,4 +1,4 @@
-#include "images/FileReadSeekVHDX.h"
+#include "images/vhdx/FileReadSeekVHDX.h"
 
 namespace qis {
 
@@ -13,17 +13,18 @@ bool FileReadSeekVHDX::open(std::filesystem::path path)
         showMessage("invalid handle ...");
         return false;
     }
-    auto result = vhdx::readVhdxLayout(file_);
-    if (!result.ok) {
-        showMessage(result.message);
+    auto layout = vhdx::readVhdxLayout(file_);
+    if (!layout) {
+        showMessage(layout.message());
         return false;
     }
-    layout_ = result.layout;
-    std::string message;
-    if (!vhdx::readVhdxBlockTable(file_, layout_, blockTable, message)) {
-        showMessage(message);
+    layout_ = std::move(layout).value();
+    auto table = vhdx::readVhdxBlockTable(file_, layout_);
+    if (!table) {
+        showMessage(table.message());
         return false;
     }
+    blockTable = std::move(table).value();
     sectorsPerBlock = layout_.blockSize / kSectorSize;
     diskSectorCount = layout_.virtualDiskSize / kSectorSize;
     return true;

@@ -1,4 +1,4 @@
-#include "images/FileReadSeekVHD.h"
+#include "images/vhd/FileReadSeekVHD.h"
 
 #include "util/CheckedMath.h"
 
@@ -15,23 +15,24 @@ bool FileReadSeekVHD::open(std::filesystem::path path)
         showMessage("Invalid handle ...");
         return false;
     }
-    auto result = vhd::readVhdLayout(file_);
-    if (!result.ok) {
-        showMessage(result.message);
+    auto layout = vhd::readVhdLayout(file_);
+    if (!layout) {
+        showMessage(layout.message());
         return false;
     }
-    layout_ = result.layout;
+    layout_ = std::move(layout).value();
     diskSectorCount = layout_.footer.currentSize / kSectorSize;
     blockTable.clear();
     tableEntryCount = 0;
     if (layout_.fixed)
         return true;
 
-    std::string message;
-    if (!vhd::readVhdBlockTable(file_, layout_, blockTable, message)) {
-        showMessage(message);
+    auto table = vhd::readVhdBlockTable(file_, layout_);
+    if (!table) {
+        showMessage(table.message());
         return false;
     }
+    blockTable = std::move(table).value();
     tableEntryCount = blockTable.size();
     sectorsPerBlock_ = layout_.blockSize / kSectorSize;
     // Each block starts with its sector bitmap, one bit per sector, padded to whole sectors.

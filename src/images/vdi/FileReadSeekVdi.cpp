@@ -1,4 +1,4 @@
-#include "images/FileReadSeekVdi.h"
+#include "images/vdi/FileReadSeekVdi.h"
 
 #include "util/ByteReader.h"
 #include "util/CheckedMath.h"

@@ -1,4 +1,4 @@
-#include "images/FileReadSeekVmdk.h"
+#include "images/vmdk/FileReadSeekVmdk.h"
 
 #include "util/ByteReader.h"
 
@@ -16,12 +16,12 @@ bool FileReadSeekVmdk::open(std::filesystem::path path)
     imageLength = fileLength(path);
     if (!file_.open(path))
         return false;
-    auto result = vmdk::readVmdkLayout(file_);
-    if (!result.ok) {
-        showMessage(result.message);
+    auto layout = vmdk::readVmdkLayout(file_);
+    if (!layout) {
+        showMessage(layout.message());
         return false;
     }
-    layout_ = std::move(result.layout);
+    layout_ = std::move(layout).value();
     grainSize = layout_.header.grainSize;
     tablesPerEntry = layout_.header.numGTEsPerGT;
     sectorsPerDirectoryEntry = layout_.sectorsPerDirectoryEntry;

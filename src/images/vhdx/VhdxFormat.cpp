@@ -1,0 +1,70 @@
+#include "images/vhdx/VhdxFormat.h"
+
+#include "images/vhdx/FileReadSeekVHDX.h"
+#include "images/vhdx/VhdxLayout.h"
+#include "images/vhdx/VhdxStructures.h"
+#include "util/ByteReader.h"
+
+#include <array>
+
+namespace qis {
+
+ImageInformation vhdxInformation(const std::filesystem::path& path)
+{
+    ImageInformation info;
+    info.format = ImageFormat::Vhdx;
+    if (!pathEndsWith(path, "vhdx")) {
+        info.messages.emplace_back("Please select valid vhdx file to continue the recovery process.");
+        return info;
+    }
+    ImageFile file;
+    if (!file.open(path)) {
+        info.messages.emplace_back("invalid handle ...");
+        return info;
+    }
+    info.imageLength = file.size();
+    auto parsed = vhdx::readVhdxLayout(file);
+    if (!parsed) {
+        info.messages.push_back(parsed.message());
+        return info;
+    }
+    const auto& layout = parsed.value();
+    info.fileFormatVersion = std::to_string(layout.version);
+    info.diskSectorCount = layout.virtualDiskSize / 512;
+    info.sectorPerTrack = info.head = info.cylinder = kNotAvailable;
+    info.sizeOfHdd = megabytesText(layout.virtualDiskSize);
+    info.blockSize = layout.blockSize;
+    info.differencing = layout.hasParent();
+    if (info.differencing)
+        info.messages.emplace_back("This is a differencing VHDX.");
+    info.ok = true;
+    return info;
+}
+
+namespace vhdx {
+namespace {
+
+constexpr std::string_view kExtensions[] = {"vhdx"};
+
+ProbeStrength probe(const ProbeInput& input)
+{
+    if (ByteReader(input.head).matches(0, "vhdxfile"))
+        return ProbeStrength::Header;
+    // A VHDX whose file identifier is damaged still has its region table signature.
+    std::array<std::uint8_t, 4> regi{};
+    if (input.file.readAt(kRegionTable1Offset, regi) == regi.size() && ByteReader(regi).matches(0, "regi"))
+        return ProbeStrength::SecondaryStructure;
+    return ProbeStrength::None;
+}
+
+std::unique_ptr<readWriteInterface> newReader() { return std::make_unique<FileReadSeekVHDX>(); }
+
+} // namespace
+
+ImageFormatEntry imageFormatEntry()
+{
+    return {ImageFormat::Vhdx, "VHDX", kExtensions, probe, newReader, vhdxInformation};
+}
+
+} // namespace vhdx
+} // namespace qis

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "images/ImageFormat.h"
+#include "images/ImageInformation.h"
+
+namespace qis {
+
+// Version, geometry and size from the descriptor embedded in the sparse
+// extent; grain size from its header.
+ImageInformation vmdkInformation(const std::filesystem::path& path);
+
+namespace vmdk {
+
+// The format's row of the opener table.
+ImageFormatEntry imageFormatEntry();
+
+} // namespace vmdk
+} // namespace qis
