@@ -46,6 +46,13 @@ struct ImageFormatEntry {
     ImageInformation (*information)(const std::filesystem::path& path);
 };
 
+// A row's reader factory: a fresh reader of the format's class.
+template <typename Reader>
+std::unique_ptr<readWriteInterface> newReaderOf()
+{
+    return std::make_unique<Reader>();
+}
+
 // Every format, one row each. The order decides between probes of equal
 // strength when the file's extension does not.
 std::span<const ImageFormatEntry> imageFormatTable();

@@ -31,6 +31,12 @@ inline constexpr char kNotAvailable[] = "N/A";
 // "Size of HDD:" in whole megabytes, e.g. "128 MB".
 std::string megabytesText(std::uint64_t bytes);
 
+// Opens the image for its information: sets the format and, once the file
+// is open, the image's length. False when it cannot be opened, with
+// `unopened` (when given) as the message the format shows for that.
+bool openForInformation(const std::filesystem::path& path, ImageFormat format, ImageInformation& info,
+                        ImageFile& file, const char* unopened);
+
 // The information of the image read as `format`, by that format's own function.
 ImageInformation readImageInformation(const std::filesystem::path& path, ImageFormat format);
 

@@ -7,13 +7,9 @@ namespace qis {
 ImageInformation rawInformation(const std::filesystem::path& path)
 {
     ImageInformation info;
-    info.format = ImageFormat::Raw;
     ImageFile file;
-    if (!file.open(path)) {
-        info.messages.emplace_back("Invalid handle ...");
+    if (!openForInformation(path, ImageFormat::Raw, info, file, "Invalid handle ..."))
         return info;
-    }
-    info.imageLength = file.size();
     info.fileFormatVersion = info.sectorPerTrack = info.head = info.cylinder = kNotAvailable;
     info.sizeOfHdd = megabytesText(file.size());
     info.diskSectorCount = (file.size() + 511) / 512;
@@ -30,13 +26,11 @@ constexpr std::string_view kExtensions[] = {"img", "raw", "dd", "bin"};
 // signature: an image whose signatures are all damaged stays readable.
 ProbeStrength probe(const ProbeInput&) { return ProbeStrength::AnyFile; }
 
-std::unique_ptr<readWriteInterface> newReader() { return std::make_unique<FileReadSeekRaw>(); }
-
 } // namespace
 
 ImageFormatEntry imageFormatEntry()
 {
-    return {ImageFormat::Raw, "RAW", kExtensions, probe, newReader, rawInformation};
+    return {ImageFormat::Raw, "RAW", kExtensions, probe, newReaderOf<FileReadSeekRaw>, rawInformation};
 }
 
 } // namespace raw

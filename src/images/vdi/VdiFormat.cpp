@@ -17,11 +17,8 @@ ImageInformation vdiInformation(const std::filesystem::path& path)
         return info;
     }
     ImageFile file;
-    if (!file.open(path)) {
-        info.messages.emplace_back("Invalid handle ...");
+    if (!openForInformation(path, ImageFormat::Vdi, info, file, "Invalid handle ..."))
         return info;
-    }
-    info.imageLength = file.size();
     std::array<std::uint8_t, vdi::kHeaderSize> bytes{};
     auto h = vdi::VdiHeader::parse(std::span(bytes).first(file.readAt(0, bytes)));
     info.fileFormatVersion = std::to_string(h.version);
@@ -46,13 +43,11 @@ ProbeStrength probe(const ProbeInput& input)
     return ByteReader(input.head).u32le(0x40) == kSignature ? ProbeStrength::Header : ProbeStrength::None;
 }
 
-std::unique_ptr<readWriteInterface> newReader() { return std::make_unique<FileReadSeekVdi>(); }
-
 } // namespace
 
 ImageFormatEntry imageFormatEntry()
 {
-    return {ImageFormat::Vdi, "VDI", kExtensions, probe, newReader, vdiInformation};
+    return {ImageFormat::Vdi, "VDI", kExtensions, probe, newReaderOf<FileReadSeekVdi>, vdiInformation};
 }
 
 } // namespace vdi

@@ -9,13 +9,9 @@ namespace qis {
 ImageInformation vhdInformation(const std::filesystem::path& path)
 {
     ImageInformation info;
-    info.format = ImageFormat::Vhd;
     ImageFile file;
-    if (!file.open(path)) {
-        info.messages.emplace_back("Invalid handle ...");
+    if (!openForInformation(path, ImageFormat::Vhd, info, file, "Invalid handle ..."))
         return info;
-    }
-    info.imageLength = file.size();
     auto parsed = vhd::readVhdLayout(file);
     if (!parsed) {
         info.messages.push_back(parsed.message());
@@ -52,13 +48,11 @@ ProbeStrength probe(const ProbeInput& input)
     return ProbeStrength::None;
 }
 
-std::unique_ptr<readWriteInterface> newReader() { return std::make_unique<FileReadSeekVHD>(); }
-
 } // namespace
 
 ImageFormatEntry imageFormatEntry()
 {
-    return {ImageFormat::Vhd, "VHD", kExtensions, probe, newReader, vhdInformation};
+    return {ImageFormat::Vhd, "VHD", kExtensions, probe, newReaderOf<FileReadSeekVHD>, vhdInformation};
 }
 
 } // namespace vhd

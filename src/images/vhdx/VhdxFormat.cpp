@@ -18,11 +18,8 @@ ImageInformation vhdxInformation(const std::filesystem::path& path)
         return info;
     }
     ImageFile file;
-    if (!file.open(path)) {
-        info.messages.emplace_back("invalid handle ...");
+    if (!openForInformation(path, ImageFormat::Vhdx, info, file, "invalid handle ..."))
         return info;
-    }
-    info.imageLength = file.size();
     auto parsed = vhdx::readVhdxLayout(file);
     if (!parsed) {
         info.messages.push_back(parsed.message());
@@ -57,13 +54,11 @@ ProbeStrength probe(const ProbeInput& input)
     return ProbeStrength::None;
 }
 
-std::unique_ptr<readWriteInterface> newReader() { return std::make_unique<FileReadSeekVHDX>(); }
-
 } // namespace
 
 ImageFormatEntry imageFormatEntry()
 {
-    return {ImageFormat::Vhdx, "VHDX", kExtensions, probe, newReader, vhdxInformation};
+    return {ImageFormat::Vhdx, "VHDX", kExtensions, probe, newReaderOf<FileReadSeekVHDX>, vhdxInformation};
 }
 
 } // namespace vhdx

@@ -9,11 +9,9 @@ namespace qis {
 ImageInformation vmdkInformation(const std::filesystem::path& path)
 {
     ImageInformation info;
-    info.format = ImageFormat::Vmdk;
     ImageFile file;
-    if (!file.open(path))
+    if (!openForInformation(path, ImageFormat::Vmdk, info, file, nullptr))
         return info;
-    info.imageLength = file.size();
     vmdk::SparseExtentHeader header;
     auto descriptor = vmdk::readVmdkDescriptor(file, header);
     if (!descriptor)
@@ -41,13 +39,11 @@ ProbeStrength probe(const ProbeInput& input)
     return ByteReader(input.head).u32le(0) == kMagic ? ProbeStrength::Header : ProbeStrength::None;
 }
 
-std::unique_ptr<readWriteInterface> newReader() { return std::make_unique<FileReadSeekVmdk>(); }
-
 } // namespace
 
 ImageFormatEntry imageFormatEntry()
 {
-    return {ImageFormat::Vmdk, "VMDK", kExtensions, probe, newReader, vmdkInformation};
+    return {ImageFormat::Vmdk, "VMDK", kExtensions, probe, newReaderOf<FileReadSeekVmdk>, vmdkInformation};
 }
 
 } // namespace vmdk
