@@ -143,6 +143,10 @@ void appendEntryJson(std::string& out, VolumeParser& parser, EntryHandle entry, 
     time(d.modification);
     out += ", \"attributes\": ";
     appendJsonString(out, d.attributeText);
+    if (const Recoverability r = parser.recoverability(entry); r != Recoverability::Live) {
+        out += ", \"recoverability\": ";
+        appendJsonString(out, std::string(recoverabilityText(r)));
+    }
     out += '}';
 }
 
@@ -150,10 +154,11 @@ std::string entryLine(VolumeParser& parser, EntryHandle entry, const std::string
 {
     EntryDetails d = parser.details(entry);
     bool folder = parser.isFolder(entry);
-    char line[128];
-    std::snprintf(line, sizeof line, "%-4s %-7s %12" PRIu64 "  %-20s %-8s ", folder ? "dir" : "file",
-                  parser.isDeleted(entry) ? "deleted" : "", d.size, isoTime(d.modification).c_str(),
-                  d.attributeText.c_str());
+    const Recoverability r = parser.recoverability(entry);
+    char line[160];
+    std::snprintf(line, sizeof line, "%-4s %-7s %-18s %12" PRIu64 "  %-20s %-8s ", folder ? "dir" : "file",
+                  parser.isDeleted(entry) ? "deleted" : "", std::string(recoverabilityText(r)).c_str(), d.size,
+                  isoTime(d.modification).c_str(), d.attributeText.c_str());
     return line + path + (folder ? "/" : "");
 }
 

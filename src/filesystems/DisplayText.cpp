@@ -1,4 +1,5 @@
 #include "filesystems/DisplayText.h"
+#include "filesystems/VolumeParser.h"
 
 #include "util/FileTime.h"
 
@@ -77,6 +78,23 @@ std::string attributeText(std::uint32_t flags)
     if (flags & 0x4000)
         text += "-E";
     return text;
+}
+
+} // namespace qis
+
+namespace qis {
+
+std::string_view recoverabilityText(Recoverability r)
+{
+    switch (r) {
+    case Recoverability::Live: return "";
+    case Recoverability::Whole: return "whole";
+    case Recoverability::Guessed: return "guessed";
+    case Recoverability::PartlyOverwritten: return "partly overwritten";
+    case Recoverability::Unknown: return "unknown";
+    case Recoverability::None: return "none";
+    }
+    return "unknown";
 }
 
 } // namespace qis

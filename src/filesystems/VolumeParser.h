@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qis {
@@ -15,6 +16,21 @@ namespace qis {
 // node number); kNoEntry ends a chain.
 using EntryHandle = std::uint64_t;
 inline constexpr EntryHandle kNoEntry = UINT64_MAX;
+
+// How much of an entry's data can still be had: the list shows it beside a
+// deleted entry and the save summary counts saved files by it.
+enum class Recoverability : std::uint8_t {
+    Live,              // not deleted: the file system still holds the data
+    Whole,             // deleted, and everything its own record maps is still free
+    Guessed,           // deleted, and read by a guess (clusters in a row from its first), not from a map
+    PartlyOverwritten, // deleted, and some of what it maps now belongs to a live file
+    Unknown,           // deleted, and nothing tells how much is left
+    None,              // deleted, and nothing is left to read (its map was cleared)
+};
+inline constexpr std::size_t kRecoverabilityCount = 6;
+
+// "whole", "guessed", "partly overwritten", "unknown", "none"; empty for a live entry.
+std::string_view recoverabilityText(Recoverability r);
 
 // What the file list shows of an entry, read when it is asked for.
 struct EntryDetails {
@@ -44,6 +60,13 @@ public:
     // The same without the display texts of the three times, for listings
     // of many entries that show the times their own way.
     virtual EntryDetails details(EntryHandle entry) { return describe(entry); }
+    // How much of the entry's data a save can bring back (see Recoverability).
+    // Parsers that can tell (free clusters, allocation bitmaps) say more than
+    // this default.
+    virtual Recoverability recoverability(EntryHandle entry)
+    {
+        return isDeleted(entry) ? Recoverability::Unknown : Recoverability::Live;
+    }
 
     // The name the entry's output gets (before it is made a safe component).
     [[nodiscard]] virtual std::u16string outputName(EntryHandle entry) const { return name(entry); }

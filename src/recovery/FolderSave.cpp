@@ -119,6 +119,8 @@ bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std
     }
     if (!complete)
         ++totals.incomplete;
+    if (const Recoverability r = parser_.recoverability(file); r != Recoverability::Live)
+        ++totals.deleted[static_cast<std::size_t>(r)];
     out.setTimes(details.access, details.modification);
     out.close();
     lastSavedName_ = out.name();

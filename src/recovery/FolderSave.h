@@ -4,6 +4,7 @@
 #include "platform/OutputFolder.h"
 #include "jobs/JobRunner.h"
 
+#include <array>
 #include <atomic>
 #include <unordered_set>
 #include <string>
@@ -27,6 +28,9 @@ public:
         std::uint64_t renamed = 0;    // written under a numbered name beside a namesake
         std::uint64_t skipped = 0;    // named but not written by design ($BadClus)
         std::uint64_t stopped = 0;    // begun when Stop came, and removed again
+        // Deleted files written, by how much of them was still there
+        // (indexed by Recoverability; Live stays 0).
+        std::array<std::uint64_t, kRecoverabilityCount> deleted{};
     };
 
     // Files below a folder, at any depth (the top level when entry is kNoEntry).

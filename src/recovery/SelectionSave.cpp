@@ -30,12 +30,20 @@ SelectionSaveResult saveSelection(VolumeParser& parser, EntryHandle target, cons
 
 std::string saveTotalsText(const FolderSave::Totals& totals)
 {
+    std::string deleted;
+    for (std::size_t r = 0; r < kRecoverabilityCount; ++r)
+        if (totals.deleted[r] != 0)
+            deleted += (deleted.empty() ? " Deleted files among them: " : ", ") + std::to_string(totals.deleted[r]) +
+                       " " + std::string(recoverabilityText(static_cast<Recoverability>(r)));
+    if (!deleted.empty())
+        deleted += '.';
     return std::to_string(totals.files) + " files: " +
            std::to_string(totals.files - totals.failed - totals.skipped) + " written, " +
            std::to_string(totals.incomplete) + " with unreadable parts (zeros), " + std::to_string(totals.failed) +
            " not written, " + std::to_string(totals.skipped) + " left out ($BadClus), " +
            std::to_string(totals.renamed) + " renamed beside a namesake." +
-           (totals.stopped ? " " + std::to_string(totals.stopped) + " begun when Stop came, and removed." : "");
+           (totals.stopped ? " " + std::to_string(totals.stopped) + " begun when Stop came, and removed." : "") +
+           deleted;
 }
 
 } // namespace qis

@@ -13,6 +13,7 @@ struct Listed {
     std::uint64_t size = 0;
     std::string mtime; // ISO-8601 UTC, empty for null
     std::string attributes;
+    std::string recoverability; // empty for a live entry
 };
 
 // The entries of a `list --json` output by path.
