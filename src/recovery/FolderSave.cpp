@@ -3,6 +3,9 @@
 #include "filesystems/EntryWalk.h"
 #include "platform/OutputNames.h"
 #include "jobs/StopAwareSink.h"
+#include "recovery/GuessedFileCheck.h"
+
+#include <optional>
 
 namespace qis {
 
@@ -108,7 +111,11 @@ bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std
                                " (a file of that name is there already)");
     }
     StopAwareSink sink(out, job, stop_);
-    bool complete = parser_.saveEntry(file, sink);
+    const Recoverability recoverability = parser_.recoverability(file);
+    std::optional<GuessedFileCheck> guess;
+    if (recoverability == Recoverability::Guessed)
+        guess.emplace(sink, parser_.outputName(file));
+    bool complete = guess ? parser_.saveEntry(file, *guess) : parser_.saveEntry(file, sink);
     if (sink.stopped()) {
         // Part of a file is not left looking like the whole of it.
         out.discard();
@@ -119,8 +126,19 @@ bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std
     }
     if (!complete)
         ++totals.incomplete;
-    if (const Recoverability r = parser_.recoverability(file); r != Recoverability::Live)
-        ++totals.deleted[static_cast<std::size_t>(r)];
+    if (recoverability != Recoverability::Live)
+        ++totals.deleted[static_cast<std::size_t>(recoverability)];
+    if (guess) {
+        switch (guess->verdict()) {
+        case GuessVerdict::Holds: ++totals.guessesHolding; break;
+        case GuessVerdict::Broken:
+            ++totals.guessesBroken;
+            reporter.setStatusText("saving File  " + shownPath + "/" + out.name() +
+                                   ": its clusters were guessed, and they do not make a whole file of its kind");
+            break;
+        case GuessVerdict::Unchecked: break;
+        }
+    }
     out.setTimes(details.access, details.modification);
     out.close();
     lastSavedName_ = out.name();

@@ -31,6 +31,10 @@ public:
         // Deleted files written, by how much of them was still there
         // (indexed by Recoverability; Live stays 0).
         std::array<std::uint64_t, kRecoverabilityCount> deleted{};
+        // Guessed files whose bytes were checked against their format: a
+        // whole file of their kind, or not.
+        std::uint64_t guessesHolding = 0;
+        std::uint64_t guessesBroken = 0;
     };
 
     // Files below a folder, at any depth (the top level when entry is kNoEntry).

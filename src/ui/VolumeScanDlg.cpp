@@ -103,10 +103,12 @@ VolumeScanDlg::VolumeScanDlg(CBrellanApp& app, WizardPage* owner, const VolumeRe
     tree = new CXHtmlTree(split);
     tree->setHeaderHidden(true);
     files = new CCheckListCtrl(split);
-    files->setColumnCount(6);
-    files->setHeaderLabels({"File(s) List", "Creation Time", "Access Time", "Modification Time", "Size", "Attribute"});
-    const int widths[] = {180, 135, 135, 135, 90, 80};
-    for (int c = 0; c < 6; ++c)
+    // The last column says how much of a deleted file a save can bring back.
+    files->setColumnCount(7);
+    files->setHeaderLabels(
+        {"File(s) List", "Creation Time", "Access Time", "Modification Time", "Size", "Attribute", "Recoverability"});
+    const int widths[] = {180, 135, 135, 135, 90, 80, 120};
+    for (int c = 0; c < 7; ++c)
         files->setColumnWidth(c, widths[c]);
     files->setRootIsDecorated(false);
     split->setStretchFactor(1, 2);
@@ -299,7 +301,7 @@ QTreeWidgetItem* VolumeScanDlg::addFileRow(EntryHandle entry, const QString& sho
     if (allColumns) {
         EntryDetails d = parser_->describe(entry);
         columns << text(d.creationText) << text(d.accessText) << text(d.modificationText) << text(d.sizeText)
-                << text(d.attributeText);
+                << text(d.attributeText) << text(std::string(recoverabilityText(parser_->recoverability(entry))));
     }
     QTreeWidgetItem* row = files->addRow(columns);
     row->setData(0, kEntryRole, QVariant::fromValue<qulonglong>(entry));

@@ -140,6 +140,19 @@ TEST_P(SampleVolumeThroughThePages, TheTreesAndTheListsCheckBoxesAreOneState)
     // Only files are listed; the folder below Documents is in the tree.
     auto names = listedNames(*scan);
     EXPECT_EQ(std::find(names.begin(), names.end(), "notes"), names.end());
+    // The last column says how much of a deleted file is left, and is
+    // empty for a live one.
+    int deletedRows = 0;
+    for (const auto& e : test::sampleManifest(GetParam().row + 1)) {
+        if (e.path.rfind("Documents/", 0) != 0 || e.path.find('/', 10) != std::string::npos || e.kind == "dir")
+            continue;
+        auto at = std::find(names.begin(), names.end(), e.path.substr(10));
+        ASSERT_NE(at, names.end()) << e.path;
+        const QString shown = scan->files->topLevelItem(static_cast<int>(at - names.begin()))->text(6);
+        EXPECT_EQ(shown.isEmpty(), e.kind != "deleted") << e.path << ": " << shown.toStdString();
+        deletedRows += e.kind == "deleted";
+    }
+    EXPECT_GE(deletedRows, 1);
     scan->tree->SetCheck(documents, true);
     for (int r = 0; r < scan->files->topLevelItemCount(); ++r)
         EXPECT_TRUE(scan->files->rowChecked(r)) << r;

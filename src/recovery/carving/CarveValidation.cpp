@@ -16,55 +16,63 @@ std::u16string lower(std::u16string text)
     return text;
 }
 
+using namespace validation;
+using Plain = Length (*)(Source&);
+using Named = Length (*)(Source&, std::u16string&);
+struct Kind {
+    std::u16string_view extensions[8];
+    Plain length;
+    Named namedLength;
+};
+const Kind kKinds[] = {
+    {{u"jpg", u"jpeg", u"jpe", u"jfif"}, jpeg, nullptr},
+    {{u"png"}, png, nullptr},
+    {{u"gif"}, gif, nullptr},
+    {{u"bmp", u"dib"}, bmp, nullptr},
+    {{u"tif", u"tiff"}, tiff, nullptr},
+    {{u"gz", u"tgz"}, gzip, nullptr},
+    {{u"wav", u"avi", u"riff", u"webp"}, riff, nullptr},
+    {{u"mp4", u"mov", u"m4a", u"m4v", u"3gp", u"qt"}, isoBoxes, nullptr},
+    {{u"7z"}, sevenZip, nullptr},
+    {{u"sqlite", u"db", u"sqlite3"}, sqlite, nullptr},
+    {{u"zip", u"docx", u"xlsx", u"pptx", u"odt", u"ods", u"odp", u"jar"}, nullptr, zip},
+    {{u"pdf"}, pdf, nullptr},
+    {{u"mp3"}, mp3, nullptr},
+    {{u"ogg", u"oga", u"ogv", u"opus"}, ogg, nullptr},
+    {{u"mpg", u"mpeg", u"vob"}, mpegProgram, nullptr},
+    {{u"elf", u"so", u"o"}, elf, nullptr},
+    {{u"exe", u"dll", u"sys", u"efi"}, pe, nullptr},
+};
+
+const Kind* kindOf(const std::u16string& extension)
+{
+    const std::u16string ext = lower(extension);
+    for (const Kind& k : kKinds)
+        for (std::u16string_view e : k.extensions)
+            if (!e.empty() && e == ext)
+                return &k;
+    return nullptr;
+}
+
 } // namespace
+
+bool hasValidator(const std::u16string& extension) { return kindOf(extension) != nullptr; }
 
 std::optional<Validated> validateFile(const std::u16string& extension, readWriteInterface& reader, std::uint64_t start,
                                       std::uint64_t limit)
 {
-    using namespace validation;
-    using Plain = Length (*)(Source&);
-    using Named = Length (*)(Source&, std::u16string&);
-    struct Kind {
-        std::u16string_view extensions[8];
-        Plain length;
-        Named namedLength;
-    };
-    static const Kind kKinds[] = {
-        {{u"jpg", u"jpeg", u"jpe", u"jfif"}, jpeg, nullptr},
-        {{u"png"}, png, nullptr},
-        {{u"gif"}, gif, nullptr},
-        {{u"bmp", u"dib"}, bmp, nullptr},
-        {{u"tif", u"tiff"}, tiff, nullptr},
-        {{u"gz", u"tgz"}, gzip, nullptr},
-        {{u"wav", u"avi", u"riff", u"webp"}, riff, nullptr},
-        {{u"mp4", u"mov", u"m4a", u"m4v", u"3gp", u"qt"}, isoBoxes, nullptr},
-        {{u"7z"}, sevenZip, nullptr},
-        {{u"sqlite", u"db", u"sqlite3"}, sqlite, nullptr},
-        {{u"zip", u"docx", u"xlsx", u"pptx", u"odt", u"ods", u"odp", u"jar"}, nullptr, zip},
-        {{u"pdf"}, pdf, nullptr},
-        {{u"mp3"}, mp3, nullptr},
-        {{u"ogg", u"oga", u"ogv", u"opus"}, ogg, nullptr},
-        {{u"mpg", u"mpeg", u"vob"}, mpegProgram, nullptr},
-        {{u"elf", u"so", u"o"}, elf, nullptr},
-        {{u"exe", u"dll", u"sys", u"efi"}, pe, nullptr},
-    };
-    const std::u16string ext = lower(extension);
-    for (const Kind& k : kKinds)
-        for (std::u16string_view e : k.extensions)
-            if (!e.empty() && e == ext) {
-                if (limit == 0)
-                    return std::nullopt;
-                Source source(reader, start, limit);
-                Validated v;
-                Length length = k.length ? k.length(source) : k.namedLength(source, v.extension);
-                if (!length)
-                    return std::nullopt;
-                v.length = *length;
-                if (v.extension == ext)
-                    v.extension.clear();
-                return v;
-            }
-    return std::nullopt;
+    const Kind* k = kindOf(extension);
+    if (k == nullptr || limit == 0)
+        return std::nullopt;
+    Source source(reader, start, limit);
+    Validated v;
+    Length length = k->length ? k->length(source) : k->namedLength(source, v.extension);
+    if (!length)
+        return std::nullopt;
+    v.length = *length;
+    if (v.extension == lower(extension))
+        v.extension.clear();
+    return v;
 }
 
 std::optional<std::uint64_t> validatedLength(const std::u16string& extension, readWriteInterface& reader,

@@ -27,6 +27,9 @@ struct Validated {
 std::optional<Validated> validateFile(const std::u16string& extension, readWriteInterface& reader, std::uint64_t start,
                                       std::uint64_t limit);
 
+// Whether files with this extension (any case) are checked by their structure.
+bool hasValidator(const std::u16string& extension);
+
 // The length alone.
 std::optional<std::uint64_t> validatedLength(const std::u16string& extension, readWriteInterface& reader,
                                              std::uint64_t start, std::uint64_t limit);
