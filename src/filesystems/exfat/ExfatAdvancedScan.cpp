@@ -210,6 +210,7 @@ void Fat64Class::buildFromCandidates(std::uint64_t heap, std::uint64_t fatAt, Jo
     entryList.clear();
     visitedClusters_.clear();
     deletedFolders_.clear();
+    resetFreeClusters();
     if (clusterBytes == 0 || heap >= volumeSize || fatAt >= volumeSize)
         return;
     heapPosition = heap;

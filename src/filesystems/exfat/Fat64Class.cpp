@@ -6,6 +6,7 @@
 #include "filesystems/fatfamily/ClusterCopy.h"
 #include "images/VolumeBytes.h"
 #include "filesystems/fatfamily/DosTime.h"
+#include "util/ByteReader.h"
 #include "util/CheckedMath.h"
 
 #include "filesystems/fatfamily/ScanEnd.h"
@@ -23,6 +24,11 @@ namespace {
 // A directory is at most 256 MiB; far fewer bytes hold any real one, and
 // the cap keeps a damaged length from taking the memory.
 constexpr std::uint64_t kMaxDirectoryBytes = 64u << 20;
+// The largest allocation bitmap held: 512 Mi clusters, 2 TiB of 4 KiB ones.
+constexpr std::uint64_t kMaxBitmapBytes = 64u << 20;
+// The allocation bitmap's directory entry (TexFAT's second bitmap has bit 0
+// of its flags set; the first is the one in use).
+constexpr std::uint8_t kBitmapEntry = 0x81;
 // The backup boot region starts right after the main one's 12 sectors.
 constexpr std::uint64_t kBackupBootSector = 12;
 
@@ -76,7 +82,8 @@ bool Fat64Class::checkBootSector(JobReporter& reporter)
     return true;
 }
 
-std::vector<std::uint8_t> Fat64Class::readDirectory(std::uint32_t firstCluster, std::uint64_t length, bool contiguous)
+std::vector<std::uint8_t> Fat64Class::readDirectory(std::uint32_t firstCluster, std::uint64_t length, bool contiguous,
+                                                    bool deleted)
 {
     std::vector<std::uint8_t> bytes;
     if (!fat.isCluster(firstCluster) || clusterBytes == 0)
@@ -84,19 +91,71 @@ std::vector<std::uint8_t> Fat64Class::readDirectory(std::uint32_t firstCluster, 
     std::uint64_t clusters = contiguous ? std::max<std::uint64_t>(1, ceilDiv(length, clusterBytes)) : UINT64_MAX;
     if (isDriveFormatted)
         clusters = 1;
-    std::uint32_t c = firstCluster;
-    for (std::uint64_t i = 0; i < clusters && fat.isCluster(c) && bytes.size() + clusterBytes <= kMaxDirectoryBytes;
-         ++i) {
+    auto take = [&](std::uint32_t c) {
         // Each cluster is read as a directory once: that ends loops and
         // folders that name an ancestor.
-        if (!visitedClusters_.insert(c).second)
-            break;
+        if (bytes.size() + clusterBytes > kMaxDirectoryBytes || !visitedClusters_.insert(c).second)
+            return false;
         std::size_t at = bytes.size();
         bytes.resize(at + static_cast<std::size_t>(clusterBytes));
         readVolumeBytes(*reader, clusterOffset(c), std::span(bytes).subspan(at));
-        c = contiguous ? c + 1 : fat.next(c);
+        return true;
+    };
+    const FreeClusters* free = deleted && !contiguous && !isDriveFormatted ? freeClusters() : nullptr;
+    if (free != nullptr) {
+        // The freed chain is gone: the folder's length says how many free
+        // clusters from its first to take. One in use now holds another
+        // file's data and ends the directory.
+        DeletedClusters runs(*free, DeletedClusters::Layout::Guessed, firstCluster,
+                             std::max<std::uint64_t>(1, ceilDiv(length, clusterBytes)));
+        while (auto run = runs.next()) {
+            if (run->lost)
+                break;
+            for (std::uint64_t i = 0; i < run->count; ++i)
+                if (!take(static_cast<std::uint32_t>(run->first + i)))
+                    return bytes;
+        }
+        return bytes;
     }
+    std::uint32_t c = firstCluster;
+    for (std::uint64_t i = 0; i < clusters && fat.isCluster(c) && take(c); ++i)
+        c = contiguous ? c + 1 : fat.next(c);
     return bytes;
+}
+
+void Fat64Class::resetFreeClusters()
+{
+    bitmapCluster_ = 0;
+    bitmapLength_ = 0;
+    freeClusters_.reset();
+    freeClustersRead_ = false;
+}
+
+const FreeClusters* Fat64Class::freeClusters()
+{
+    if (freeClustersRead_)
+        return freeClusters_ ? &*freeClusters_ : nullptr;
+    freeClustersRead_ = true;
+    if (!fat.isCluster(bitmapCluster_) || clusterBytes == 0)
+        return nullptr;
+    // A bit per cluster; a bitmap longer than the volume needs holds nothing
+    // more, and one past the cap (a volume of half a billion clusters, or a
+    // damaged length) is not held at all.
+    const std::uint64_t bytes = std::min(bitmapLength_, ceilDiv(fat.clusterCount(), 8));
+    if (bytes == 0 || bytes > kMaxBitmapBytes)
+        return nullptr;
+    std::vector<std::uint8_t> bitmap(static_cast<std::size_t>(bytes));
+    // The bitmap's clusters follow its chain, and one after the other where
+    // the chain says nothing (formatters write it as one run).
+    std::uint32_t c = bitmapCluster_;
+    for (std::uint64_t at = 0; at < bytes && fat.isCluster(c); at += clusterBytes) {
+        std::size_t n = static_cast<std::size_t>(std::min(clusterBytes, bytes - at));
+        readVolumeBytes(*reader, clusterOffset(c), std::span(bitmap).subspan(static_cast<std::size_t>(at), n));
+        std::uint32_t next = fat.next(c);
+        c = next != FatTable::kEnd ? next : c + 1;
+    }
+    freeClusters_ = FreeClusters::fromBitmap(bitmap, fat.clusterCount());
+    return &*freeClusters_;
 }
 
 void Fat64Class::parseEntries(std::span<const std::uint8_t> bytes, std::uint32_t parent, std::vector<Subfolder>& subfolders)
@@ -105,6 +164,13 @@ void Fat64Class::parseEntries(std::span<const std::uint8_t> bytes, std::uint32_t
     for (std::size_t at = 0; at + kSlotSize <= bytes.size();) {
         auto set = EntrySet::parse(bytes, at);
         if (!set) {
+            if (parent == 0 && bitmapCluster_ == 0) {
+                ByteReader slot(bytes.subspan(at, kSlotSize));
+                if (slot.u8(0) == kBitmapEntry && (slot.u8(1) & 1) == 0) {
+                    bitmapCluster_ = slot.u32le(20);
+                    bitmapLength_ = slot.u64le(24);
+                }
+            }
             at += kSlotSize;
             continue;
         }
@@ -140,7 +206,7 @@ void Fat64Class::parseEntries(std::span<const std::uint8_t> bytes, std::uint32_t
                 continue;
             }
             folderByCluster.emplace(r.firstCluster, r.selfIndex);
-            subfolders.push_back({r.selfIndex, r.firstCluster, r.dataLength, r.noFatChain()});
+            subfolders.push_back({r.selfIndex, r.firstCluster, r.dataLength, r.noFatChain(), r.isDeleted()});
         }
         entryList.push_back(std::move(r));
     }
@@ -152,7 +218,7 @@ void Fat64Class::parseDirectory(std::uint32_t index, const Subfolder& where, std
         return;
     std::vector<Subfolder> subfolders;
     {
-        std::vector<std::uint8_t> bytes = readDirectory(where.firstCluster, where.length, where.contiguous);
+        std::vector<std::uint8_t> bytes = readDirectory(where.firstCluster, where.length, where.contiguous, where.deleted);
         parseEntries(bytes, index, subfolders);
     }
     enterSubfolders(subfolders, depth, job);
@@ -195,6 +261,7 @@ bool Fat64Class::runScan(JobContext& job)
     entryList.clear();
     visitedClusters_.clear();
     deletedFolders_.clear();
+    resetFreeClusters();
     job.reporter().setStatusText("processing file and directory entries...");
     job.reporter().setStatusText("Finding Fat64 File And Directory entries recursively....");
     ExfatEntryRecord root;
@@ -247,21 +314,52 @@ bool Fat64Class::saveEntryContents(std::uint32_t index, DataSink& out)
         out.skip(r.dataLength);
         return valid == 0;
     }
-    // One run of clusters is known from the entry alone.
     bool deleted = r.isDeleted();
-    ClusterSpan span = fileClusters(fat, heapPosition, clusterBytes, r.noFatChain() || isDriveFormatted, deleted);
-    CopyResult copied = copyClusters(*reader, fat, span, r.firstCluster, valid, out);
+    const FreeClusters* free = deleted && !isDriveFormatted ? freeClusters() : nullptr;
+    CopyResult copied;
+    if (free != nullptr) {
+        DeletedClusters runs(*free, deletedLayout(r), r.firstCluster, ceilDiv(valid, clusterBytes));
+        copied = copyRuns(*reader, heapPosition, clusterBytes, runs, valid, out);
+    } else {
+        // One run of clusters is known from the entry alone; a deleted file
+        // whose chain was freed, with no bitmap to tell what is free, is
+        // read from clusters in a row like a formatted volume's.
+        bool oneRun = r.noFatChain() || isDriveFormatted || deleted;
+        ClusterSpan span = fileClusters(fat, heapPosition, clusterBytes, oneRun);
+        copied = copyClusters(*reader, fat, span, r.firstCluster, valid, out);
+    }
     bool complete = copied.readable;
     std::uint64_t remaining = valid - copied.written;
     if (remaining > 0) {
-        // The chain ended early: a live file keeps its length, the lost part
-        // as zeros; a deleted file is what could be found of it.
+        // The clusters ran out early: a live file keeps its length, the lost
+        // part as zeros; a deleted file is what could be found of it.
         if (deleted)
             return false;
         complete = false;
     }
-    out.skip(remaining + tail);
+    if (!out.skip(remaining + tail))
+        return false;
     return complete;
+}
+
+Recoverability Fat64Class::entryRecoverability(std::uint32_t index)
+{
+    if (index >= entryList.size() || !entryList[index].isDeleted())
+        return Recoverability::Live;
+    const ExfatEntryRecord& r = entryList[index];
+    // Only the valid data is read; what lies past it is zeros, whatever the clusters hold.
+    const std::uint64_t bytes = r.isFolder() ? r.dataLength : r.validDataLength;
+    if (!r.isFolder() && bytes == 0)
+        return Recoverability::Whole;
+    if (clusterBytes == 0 || !fat.isCluster(r.firstCluster))
+        return Recoverability::None;
+    if (isDriveFormatted)
+        return Recoverability::Guessed;
+    const FreeClusters* free = freeClusters();
+    if (free == nullptr)
+        return Recoverability::Unknown;
+    const std::uint64_t clusters = std::max<std::uint64_t>(1, ceilDiv(bytes, clusterBytes));
+    return DeletedClusters::judge(*free, deletedLayout(r), r.firstCluster, clusters);
 }
 
 } // namespace qis

@@ -3,7 +3,9 @@
 #include "filesystems/VolumeParser.h"
 #include "filesystems/exfat/ExfatEntryRecord.h"
 #include "filesystems/exfat/ExfatStructures.h"
+#include "filesystems/fatfamily/ClusterCopy.h"
 #include "filesystems/fatfamily/FatTable.h"
+#include "filesystems/fatfamily/FreeClusters.h"
 #include "images/readWriteInterface.h"
 #include "jobs/JobRunner.h"
 #include "util/DataSink.h"
@@ -89,7 +91,16 @@ public:
     }
     EntryDetails describeEntry(std::uint32_t index) const;
     // Writes a file's contents: its valid data, then zeros up to its length.
+    // A deleted file's run comes from its entry; a deleted file whose FAT
+    // chain was freed is read from clusters guessed the way FAT16 and
+    // FAT32 guess them, free ones in a row from its first.
     bool saveEntryContents(std::uint32_t index, DataSink& out);
+    // How much of a deleted entry a save gets back (Live for a live one).
+    Recoverability entryRecoverability(std::uint32_t index);
+    // The clusters the allocation bitmap says are free, read on first use;
+    // nullptr when the root directory named no bitmap or it is too large
+    // to hold.
+    const FreeClusters* freeClusters();
 
     [[nodiscard]] std::uint64_t clusterOffset(std::uint32_t cluster) const
     {
@@ -102,9 +113,18 @@ private:
         std::uint32_t firstCluster;
         std::uint64_t length;
         bool contiguous;
+        bool deleted = false;
     };
     // The bytes of a directory: its chain, or its run of clusters, capped.
-    std::vector<std::uint8_t> readDirectory(std::uint32_t firstCluster, std::uint64_t length, bool contiguous);
+    // A deleted folder's freed chain is guessed like a deleted file's.
+    std::vector<std::uint8_t> readDirectory(std::uint32_t firstCluster, std::uint64_t length, bool contiguous,
+                                            bool deleted);
+    // Where a deleted entry's data lies, judged against the bitmap.
+    [[nodiscard]] static DeletedClusters::Layout deletedLayout(const ExfatEntryRecord& r)
+    {
+        return r.noFatChain() ? DeletedClusters::Layout::OneRun : DeletedClusters::Layout::Guessed;
+    }
+    void resetFreeClusters();
     void parseDirectory(std::uint32_t index, const Subfolder& where, std::size_t depth, JobContext& job);
     void parseEntries(std::span<const std::uint8_t> bytes, std::uint32_t parent, std::vector<Subfolder>& subfolders);
     void enterSubfolders(const std::vector<Subfolder>& subfolders, std::size_t depth, JobContext& job);
@@ -113,6 +133,11 @@ private:
     void parseOrphanSets(JobContext& job);
 
     std::unordered_set<std::uint32_t> visitedClusters_;
+    // The allocation bitmap, as the root directory names it.
+    std::uint32_t bitmapCluster_ = 0;
+    std::uint64_t bitmapLength_ = 0;
+    std::optional<FreeClusters> freeClusters_;
+    bool freeClustersRead_ = false;
     std::vector<Subfolder> deletedFolders_;
     bool enteringDeleted_ = false;
     bool bootUnreadable_ = false;

@@ -5,6 +5,7 @@
 #include "filesystems/ParentLinks.h"
 #include "filesystems/fatfamily/ClusterCopy.h"
 #include "images/VolumeBytes.h"
+#include "util/CheckedMath.h"
 #include "filesystems/fatfamily/DosTime.h"
 #include "filesystems/fatfamily/ScanEnd.h"
 
@@ -56,6 +57,14 @@ void FatVolume::loadFat()
     std::uint64_t fatOffset = std::uint64_t{bpb->reservedSectors} * bpb->bytesPerSector;
     std::uint64_t fatBytes = bpb->fatSectors() * bpb->bytesPerSector;
     fat = FatTable(*reader, fatOffset, fatBytes, flavour_.entryBytes, flavour_.entryMask, bpb->clusterCount());
+    freeClusters_.reset();
+}
+
+const FreeClusters& FatVolume::freeClusters()
+{
+    if (!freeClusters_)
+        freeClusters_ = FreeClusters::fromFat(fat);
+    return *freeClusters_;
 }
 
 void FatVolume::appendDummyEntry()
@@ -151,16 +160,22 @@ void FatVolume::parseDirectory(std::uint32_t index, std::uint32_t firstCluster, 
 {
     if (depth > kMaxTreeDepth || clusterBytes == 0)
         return;
+    // A deleted folder's chain was cleared with its entry: whatever the FAT
+    // holds after its first cluster now belongs to other files.
+    const bool guessed = !isRoot && !isDriveFormatted && index < entryList.size() && entryList[index].isDeleted;
     DirectoryState state;
     std::vector<std::uint8_t> cluster(static_cast<std::size_t>(clusterBytes));
     std::uint32_t c = firstCluster;
     bool first = true;
+    bool haveBytes = false;
     while (fat.isCluster(c) && state.slots < kMaxDirectorySlots) {
         // Each cluster is read as a directory once in the whole parse: that
         // ends loops in chains and folders that name an ancestor.
         if (!visitedClusters.insert(c).second)
             break;
-        readVolumeBytes(*reader, clusterOffset(c), cluster);
+        if (!haveBytes)
+            readVolumeBytes(*reader, clusterOffset(c), cluster);
+        haveBytes = false;
         // A folder's first cluster starts with its "." entry; anything else
         // is not (or no longer) this folder's directory.
         if (first && !isRoot && cluster[0] != '.')
@@ -170,9 +185,37 @@ void FatVolume::parseDirectory(std::uint32_t index, std::uint32_t firstCluster, 
             break;
         if (isDriveFormatted || job.stopSeen(stopRequested))
             break;
-        c = fat.next(c);
+        if (guessed) {
+            c = guessNextDirectoryCluster(c, cluster);
+            haveBytes = true;
+        } else {
+            c = fat.next(c);
+        }
     }
     enterSubfolders(state, depth, job);
+}
+
+std::uint32_t FatVolume::guessNextDirectoryCluster(std::uint32_t cluster, std::vector<std::uint8_t>& bytes)
+{
+    // A directory takes another cluster only once its last one is full, so
+    // one that ends in a free slot is the last.
+    if (bytes.size() < kSlotSize || bytes[bytes.size() - kSlotSize] == 0)
+        return FatTable::kEnd;
+    const FreeClusters& free = freeClusters();
+    const std::uint64_t next = free.nextFree(std::uint64_t{cluster} + 1);
+    if (next >= free.limit() || !fat.isCluster(static_cast<std::uint32_t>(next)))
+        return FatTable::kEnd;
+    readVolumeBytes(*reader, clusterOffset(static_cast<std::uint32_t>(next)), bytes);
+    // The free cluster that follows may hold anything (a deleted file's
+    // data, old slack): it is taken only when every slot reads as a
+    // directory entry, and it does not start with the end of a directory.
+    if (bytes[0] == 0)
+        return FatTable::kEnd;
+    for (std::size_t at = 0; at + kSlotSize <= bytes.size(); at += kSlotSize)
+        if (!fatscan::plausibleDirectorySlot(std::span<const std::uint8_t>(bytes).subspan(at, kSlotSize),
+                                             fat.clusterCount()))
+            return FatTable::kEnd;
+    return static_cast<std::uint32_t>(next);
 }
 
 void FatVolume::enterSubfolders(DirectoryState& state, std::size_t depth, JobContext& job)
@@ -292,17 +335,40 @@ bool FatVolume::saveEntryContents(std::uint32_t index, DataSink& out)
         out.skip(remaining);
         return false;
     }
-    ClusterSpan span = fileClusters(fat, dataRegionOffset, clusterBytes, isDriveFormatted, r.isDeleted != 0);
-    CopyResult copied = copyClusters(*reader, fat, span, c, remaining, out);
+    CopyResult copied;
+    if (r.isDeleted && !isDriveFormatted) {
+        DeletedClusters runs(freeClusters(), DeletedClusters::Layout::Guessed, c, ceilDiv(remaining, clusterBytes));
+        copied = copyRuns(*reader, dataRegionOffset, clusterBytes, runs, remaining, out);
+    } else {
+        ClusterSpan span = fileClusters(fat, dataRegionOffset, clusterBytes, isDriveFormatted);
+        copied = copyClusters(*reader, fat, span, c, remaining, out);
+    }
     bool complete = copied.readable;
     remaining -= copied.written;
     if (remaining == 0)
         return complete;
-    // The chain ended early. A live file keeps its size, the lost part as
-    // zeros; a deleted file is what could be found of it.
+    // The clusters ran out early. A live file keeps its size, the lost part
+    // as zeros; a deleted file is what could be found of it.
     if (!r.isDeleted)
         out.skip(remaining);
     return false;
+}
+
+Recoverability FatVolume::entryRecoverability(std::uint32_t index)
+{
+    if (index >= entryList.size() || !entryList[index].isDeleted)
+        return Recoverability::Live;
+    const FatEntryRecord& r = entryList[index];
+    const bool folder = isFolder(index);
+    if (!folder && r.fileSize == 0)
+        return Recoverability::Whole;
+    if (clusterBytes == 0 || !fat.isCluster(r.firstCluster()))
+        return Recoverability::None;
+    if (isDriveFormatted)
+        return Recoverability::Guessed; // every file is read from clusters in a row, none from a chain
+    // A folder has no size: its first cluster is what can be judged.
+    const std::uint64_t clusters = folder ? 1 : ceilDiv(r.fileSize, clusterBytes);
+    return DeletedClusters::judge(freeClusters(), DeletedClusters::Layout::Guessed, r.firstCluster(), clusters);
 }
 
 } // namespace qis

@@ -5,6 +5,7 @@
 #include "filesystems/fatfamily/FatRecoveryScans.h"
 #include "filesystems/fat/FatStructures.h"
 #include "filesystems/fatfamily/FatTable.h"
+#include "filesystems/fatfamily/FreeClusters.h"
 #include "images/readWriteInterface.h"
 #include "jobs/JobRunner.h"
 #include "util/DataSink.h"
@@ -87,7 +88,13 @@ public:
     [[nodiscard]] bool isFolder(std::uint32_t index) const;
     EntryDetails describeEntry(std::uint32_t index) const;
     // Writes a file's contents; false when not all of it could be found.
+    // A deleted file's chain was cleared with its entry, so its clusters are
+    // guessed: its first, then the free ones after it.
     bool saveEntryContents(std::uint32_t index, DataSink& out);
+    // How much of a deleted entry that guess gets back (Live for a live one).
+    Recoverability entryRecoverability(std::uint32_t index);
+    // The clusters free in the FAT now, read from the table on first use.
+    const FreeClusters& freeClusters();
 
     [[nodiscard]] std::uint64_t clusterOffset(std::uint32_t cluster) const
     {
@@ -138,9 +145,16 @@ protected:
 
     Flavour flavour_;
     std::unordered_set<std::uint32_t> visitedClusters;
+    // Made again whenever the FAT or its cluster count changes.
+    std::optional<FreeClusters> freeClusters_;
 
 private:
     std::u16string nameOf(const fatdisk::DirectorySlot& slot, const std::vector<fatdisk::LongNamePart>& parts) const;
+    // The cluster a deleted folder's directory goes on in, guessed as its
+    // data is (the next free cluster), or FatTable::kEnd when `bytes`, the
+    // cluster just read, does not end full or what follows does not read
+    // as directory slots. `bytes` is left holding the next cluster.
+    std::uint32_t guessNextDirectoryCluster(std::uint32_t cluster, std::vector<std::uint8_t>& bytes);
     std::vector<std::pair<std::uint32_t, std::uint32_t>> deletedFolders_;
     std::size_t depthOfDeleted_ = 0;
 };

@@ -12,14 +12,9 @@ constexpr std::uint64_t kCopyPiece = 1u << 20;
 
 } // namespace
 
-ClusterSpan fileClusters(FatTable& fat, std::uint64_t heapOffset, std::uint64_t clusterBytes, bool oneRun,
-                         bool deleted)
+ClusterSpan fileClusters(FatTable& fat, std::uint64_t heapOffset, std::uint64_t clusterBytes, bool oneRun)
 {
-    return {heapOffset, clusterBytes, [&fat, oneRun, deleted](std::uint32_t from) {
-                if (oneRun)
-                    return from + 1;
-                return deleted ? FatTable::kEnd : fat.next(from);
-            }};
+    return {heapOffset, clusterBytes, [&fat, oneRun](std::uint32_t from) { return oneRun ? from + 1 : fat.next(from); }};
 }
 
 CopyResult copyClusters(readWriteInterface& reader, const FatTable& fat, const ClusterSpan& span, std::uint32_t first,
@@ -56,6 +51,87 @@ CopyResult copyClusters(readWriteInterface& reader, const FatTable& fat, const C
         result.written += n;
         remaining -= n;
         c = next;
+    }
+    return result;
+}
+
+DeletedClusters::DeletedClusters(const FreeClusters& free, Layout layout, std::uint64_t first, std::uint64_t count)
+    : free_(free), layout_(layout), first_(first), at_(first), left_(count),
+      end_(count > UINT64_MAX - first ? UINT64_MAX : first + count)
+{
+}
+
+std::optional<ClusterRun> DeletedClusters::next()
+{
+    const std::uint64_t limit = free_.limit();
+    if (left_ == 0 || at_ >= limit)
+        return std::nullopt;
+    ClusterRun run{at_, 0, false};
+    if (layout_ == Layout::OneRun) {
+        // Every cluster of the run is the file's: a stretch of free ones, or
+        // of ones in use now (lost).
+        run.lost = !free_.isFree(at_);
+        run.count = std::min(run.lost ? free_.nextFree(at_) : free_.nextUsed(at_), end_) - at_;
+    } else if (at_ == first_ && !free_.isFree(at_)) {
+        run.lost = true;
+        run.count = 1;
+    } else {
+        run.first = free_.nextFree(at_);
+        if (run.first >= limit)
+            return std::nullopt;
+        run.count = free_.nextUsed(run.first) - run.first;
+    }
+    run.count = std::min(run.count, left_);
+    left_ -= run.count;
+    at_ = run.first + run.count;
+    return run;
+}
+
+Recoverability DeletedClusters::judge(const FreeClusters& free, Layout layout, std::uint64_t first, std::uint64_t count)
+{
+    if (layout == Layout::OneRun)
+        return free.allFree(first, count) ? Recoverability::Whole : Recoverability::PartlyOverwritten;
+    if (count == 0)
+        return Recoverability::Guessed;
+    return free.isFree(first) && free.freeAtLeast(first, count) ? Recoverability::Guessed
+                                                                : Recoverability::PartlyOverwritten;
+}
+
+CopyResult copyRuns(readWriteInterface& reader, std::uint64_t heapOffset, std::uint64_t clusterBytes,
+                    DeletedClusters& runs, std::uint64_t bytes, DataSink& out)
+{
+    CopyResult result;
+    if (clusterBytes == 0)
+        return result;
+    std::vector<std::uint8_t> piece;
+    std::uint64_t remaining = bytes;
+    while (remaining > 0) {
+        auto run = runs.next();
+        if (!run)
+            break;
+        // A run's length in bytes cannot overflow: it lies inside the volume.
+        std::uint64_t runBytes = std::min(run->count * clusterBytes, remaining);
+        if (run->lost) {
+            result.readable = false;
+            if (!out.skip(runBytes))
+                return result;
+            result.written += runBytes;
+            remaining -= runBytes;
+            continue;
+        }
+        std::uint64_t at = heapOffset + (run->first - 2) * clusterBytes;
+        for (std::uint64_t done = 0; done < runBytes;) {
+            std::uint64_t n = std::min(kCopyPiece, runBytes - done);
+            piece.resize(static_cast<std::size_t>(n));
+            result.readable = readVolumeBytes(reader, at + done, piece) && result.readable;
+            if (!out.write(piece)) {
+                result.readable = false;
+                return result;
+            }
+            done += n;
+            result.written += n;
+        }
+        remaining -= runBytes;
     }
     return result;
 }

@@ -46,6 +46,10 @@ public:
     {
         return valid(entry) ? volume_.describeEntry(static_cast<std::uint32_t>(entry)) : EntryDetails{};
     }
+    Recoverability recoverability(EntryHandle entry) override
+    {
+        return valid(entry) ? volume_.entryRecoverability(static_cast<std::uint32_t>(entry)) : Recoverability::Live;
+    }
     [[nodiscard]] std::u16string outputName(EntryHandle entry) const override { return trimBlanks(name(entry)); }
     bool saveEntry(EntryHandle entry, DataSink& out) override
     {

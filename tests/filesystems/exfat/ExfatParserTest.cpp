@@ -182,5 +182,92 @@ TEST(ExfatSaving, RunsChainsAndUnwrittenTails)
     EXPECT_EQ(d.modificationText, "03/15/2024  10:30 AM");
 }
 
+// The allocation bitmap's entry, naming cluster `first`, and its bits: one
+// per cluster, set for those in use.
+void putBitmap(SyntheticExfat& v, std::uint32_t first, std::uint32_t clusters, const std::vector<std::uint32_t>& used,
+               std::size_t slot)
+{
+    test::Slot e{};
+    e[0] = 0x81;
+    const std::uint32_t length = (clusters + 7) / 8;
+    for (int i = 0; i < 4; ++i) {
+        e[20 + i] = static_cast<std::uint8_t>(first >> (8 * i));
+        e[24 + i] = static_cast<std::uint8_t>(length >> (8 * i));
+    }
+    std::memcpy(v.cluster(v.rootCluster) + slot * 32, e.data(), 32);
+    for (std::uint32_t c : used)
+        v.cluster(first)[(c - 2) / 8] |= static_cast<std::uint8_t>(1u << ((c - 2) % 8));
+}
+
+TEST(ExfatSaving, DeletedFilesAreJudgedAndReadByTheAllocationBitmap)
+{
+    test::TempDir dir;
+    SyntheticExfat v;
+    v.chain({4, 5});
+    v.chain({2}); // the bitmap
+    struct Case {
+        const char* name;
+        std::uint32_t first;
+        std::uint32_t size;
+        std::uint8_t flags;                  // 0x03 one run, 0x01 a FAT chain (freed)
+        std::vector<std::uint32_t> clusters; // where its data was written; 0: overwritten since
+        Recoverability expected;
+    };
+    const std::vector<Case> cases = {
+        {"run.bin", 40, 1500, 0x03, {40, 41, 42}, Recoverability::Whole},
+        {"run, middle reused.bin", 60, 1300, 0x03, {60, 0, 62}, Recoverability::PartlyOverwritten},
+        // 81 went to a live file before it was written: passed over.
+        {"chain.bin", 80, 1100, 0x01, {80, 82, 83}, Recoverability::Guessed},
+        {"chain, first reused.bin", 100, 700, 0x01, {0, 101}, Recoverability::PartlyOverwritten},
+        {"empty.bin", 0, 0, 0x03, {}, Recoverability::Whole},
+    };
+    std::vector<std::uint32_t> used = {2, 4, 5, 61, 81, 100, 121};
+    std::vector<test::Slot> slots;
+    std::vector<std::vector<std::uint8_t>> expected;
+    for (std::size_t k = 0; k < cases.size(); ++k) {
+        const Case& c = cases[k];
+        auto data = filled(c.size, static_cast<std::uint8_t>(k + 3));
+        std::vector<std::uint8_t> want(c.size, 0);
+        for (std::size_t i = 0; i < c.clusters.size(); ++i) {
+            std::size_t at = i * 512, n = std::min<std::size_t>(512, data.size() - at);
+            if (c.clusters[i] != 0) {
+                std::memcpy(v.cluster(c.clusters[i]), data.data() + at, n);
+                std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(at), n, want.begin() + static_cast<std::ptrdiff_t>(at));
+            }
+        }
+        expected.push_back(want);
+        std::u16string name(c.name, c.name + std::strlen(c.name));
+        auto set = exfatSet(name, 0x20, c.first, c.size, c.flags, true);
+        slots.insert(slots.end(), set.begin(), set.end());
+    }
+    std::memset(v.cluster(61), 'L', 512);
+    std::memset(v.cluster(81), 'L', 512);
+    std::memset(v.cluster(100), 'L', 512);
+    // A deleted folder of two clusters whose chain was freed: 120, then
+    // (121 being in use) 122.
+    auto folder = exfatSet(u"old", 0x10, 120, 1024, 0x01, true);
+    slots.insert(slots.end(), folder.begin(), folder.end());
+    SyntheticExfat::put(v.cluster(122), exfatSet(u"inner.txt", 0x20, 0, 0, 0x03, true));
+    SyntheticExfat::put(v.cluster(4) + 32, slots); // on into cluster 5, the root's second
+    putBitmap(v, 2, 600, used, 0);
+    Scan s(v.write(dir));
+    for (std::size_t k = 0; k < cases.size(); ++k) {
+        SCOPED_TRACE(cases[k].name);
+        bool complete = false;
+        auto got = s.contents(cases[k].name, &complete);
+        EXPECT_EQ(got, expected[k]);
+        EXPECT_EQ(complete, cases[k].expected != Recoverability::PartlyOverwritten);
+        EXPECT_EQ(s.view->recoverability(s.find(cases[k].name)), cases[k].expected);
+    }
+    EXPECT_NE(s.find("old/inner.txt"), kNoEntry);
+    EXPECT_EQ(s.view->recoverability(s.find("old")), Recoverability::Guessed);
+
+    // Without a bitmap nothing says what is free.
+    std::memset(v.cluster(4), 0, 32);
+    Scan unknown(v.write(dir));
+    EXPECT_EQ(unknown.view->recoverability(unknown.find("run.bin")), Recoverability::Unknown);
+    EXPECT_EQ(unknown.contents("run.bin"), expected[0]);
+}
+
 } // namespace
 } // namespace qis

@@ -352,23 +352,118 @@ TEST(FatSaving, ABrokenChainKeepsALiveFileItsSizeAndSaysSo)
     EXPECT_TRUE(std::all_of(got.begin() + 512, got.end(), [](std::uint8_t b) { return b == 0; }));
 }
 
-TEST(FatSaving, DeletedFilesGiveTheirFirstClusterOrConsecutiveOnesWhenFormatted)
+// Deleted files on one FAT16 volume whose FAT holds only the live files'
+// chains, each read from its first cluster and the free ones after it.
+TEST(FatSaving, DeletedFilesAreReadFromTheFreeClustersThatFollowTheirFirst)
 {
     test::TempDir dir;
     SyntheticFat v(false);
-    auto data = filled(1200, 1);
-    std::memcpy(v.cluster(60), data.data(), 1200); // clusters 60, 61, 62; FAT entries freed
-    auto entry = test::deleted(longNameSlots(u"letter.txt", shortSlot("LETTER  TXT", 0x20, 60, 1200)));
-    SyntheticFat::put(v.rootRegion(), entry);
-    auto plain = scan<Fat16Class>(v.write(dir));
-    EXPECT_THAT(plain->listing(), ElementsAre("letter.txt (deleted)"));
-    bool complete = true;
-    auto first = plain->contents("letter.txt", &complete);
-    EXPECT_FALSE(complete);
-    EXPECT_EQ(first, std::vector<std::uint8_t>(data.begin(), data.begin() + 512));
+    const std::uint32_t last = 4201; // the volume's last cluster
+    struct Case {
+        const char* name;
+        std::uint32_t first;
+        std::uint32_t size;
+        std::vector<std::uint32_t> clusters; // where its data was written; 0: a cluster overwritten since
+        Recoverability expected;
+    };
+    const std::vector<Case> cases = {
+        {"letter.txt", 60, 1200, {60, 61, 62}, Recoverability::Guessed},
+        // 81 and 82 belong to a live file written before it: passed over.
+        {"around.bin", 80, 1400, {80, 83, 84}, Recoverability::Guessed},
+        // Its first cluster went to a live file: zeros there, the rest guessed.
+        {"reused.bin", 100, 1024, {0, 101}, Recoverability::PartlyOverwritten},
+        // Too few clusters left on the volume for its size.
+        {"tail.bin", last, 1024, {last}, Recoverability::PartlyOverwritten},
+        {"empty.txt", 0, 0, {}, Recoverability::Whole},
+        {"nowhere.bin", 0, 700, {}, Recoverability::None},
+    };
+    std::vector<test::Slot> root = {shortSlot("LIVE    BIN", 0x20, 81, 1024), shortSlot("OWN     BIN", 0x20, 100, 512)};
+    v.chain({81, 82});
+    v.chain({100});
+    std::memset(v.cluster(81), 'L', 1024);
+    std::memset(v.cluster(100), 'O', 512);
+    std::vector<std::vector<std::uint8_t>> expected;
+    for (std::size_t k = 0; k < cases.size(); ++k) {
+        const Case& c = cases[k];
+        auto data = filled(c.size, static_cast<std::uint8_t>(k + 1));
+        std::vector<std::uint8_t> want;
+        for (std::size_t i = 0; i < c.clusters.size(); ++i) {
+            std::size_t at = i * 512, n = std::min<std::size_t>(512, data.size() - at);
+            if (c.clusters[i] != 0)
+                std::memcpy(v.cluster(c.clusters[i]), data.data() + at, n);
+            want.insert(want.end(), n, 0);
+            if (c.clusters[i] != 0)
+                std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(at), n, want.end() - static_cast<std::ptrdiff_t>(n));
+        }
+        if (c.first == 0)
+            want.assign(c.size, 0); // no cluster to start from: the size is kept
+        expected.push_back(want);
+        std::u16string name(c.name, c.name + std::strlen(c.name));
+        auto slots = test::deleted(longNameSlots(name, shortSlot("DELETED BIN", 0x20, c.first, c.size)));
+        root.insert(root.end(), slots.begin(), slots.end());
+    }
+    SyntheticFat::put(v.rootRegion(), root);
+    auto s = scan<Fat16Class>(v.write(dir));
+    for (std::size_t k = 0; k < cases.size(); ++k) {
+        SCOPED_TRACE(cases[k].name);
+        bool complete = false;
+        EXPECT_EQ(s->contents(cases[k].name, &complete), expected[k]);
+        EXPECT_EQ(complete, cases[k].expected == Recoverability::Guessed || cases[k].expected == Recoverability::Whole);
+        EXPECT_EQ(s->view->recoverability(s->find(cases[k].name)), cases[k].expected);
+    }
+    EXPECT_EQ(s->view->recoverability(s->find("LIVE.BIN")), Recoverability::Live);
+
+    // Formatted, every file is its clusters in a row, in use or not.
     auto formatted = scan<Fat16Class>(v.write(dir), true);
-    EXPECT_EQ(formatted->contents("letter.txt", &complete), data);
-    EXPECT_TRUE(complete);
+    auto around = formatted->contents("around.bin");
+    ASSERT_EQ(around.size(), 1400u);
+    EXPECT_TRUE(std::all_of(around.begin() + 512, around.begin() + 1400, [](std::uint8_t b) { return b == 'L'; }));
+    EXPECT_EQ(formatted->view->recoverability(formatted->find("letter.txt")), Recoverability::Guessed);
+}
+
+// A deleted folder whose directory outgrew its first cluster goes on in the
+// next free cluster, when that reads as directory entries.
+TEST(FatDirectories, ADeletedFolderGoesOnInTheNextFreeClusterThatHoldsEntries)
+{
+    test::TempDir dir;
+    SyntheticFat v(false);
+    v.chain({31}); // a live file's cluster between the folder's two
+    SyntheticFat::put(v.rootRegion(), {shortSlot("KEEP    BIN", 0x20, 31, 512),
+                                     test::deleted({shortSlot("XOLD       ", 0x10, 30, 0)})[0],
+                                     test::deleted({shortSlot("XHALF      ", 0x10, 40, 0)})[0]});
+    // 2 dot entries and 14 files fill cluster 30; the 15th is in cluster 32.
+    auto full = SyntheticFat::dotEntries(30, 0);
+    for (int i = 0; i < 14; ++i) {
+        char n[12];
+        std::snprintf(n, sizeof n, "XFILE%02dTXT", i);
+        full.push_back(test::deleted({shortSlot(n, 0x20, 0, 0)})[0]);
+    }
+    SyntheticFat::put(v.cluster(30), full);
+    SyntheticFat::put(v.cluster(32), test::deleted({shortSlot("XLAST   TXT", 0x20, 0, 0)}));
+    // A folder that ends in a free slot is whole in its first cluster: the
+    // entries in the free cluster after it are not its own.
+    auto half = SyntheticFat::dotEntries(40, 0);
+    half.push_back(test::deleted({shortSlot("XONE    TXT", 0x20, 0, 0)})[0]);
+    SyntheticFat::put(v.cluster(40), half);
+    SyntheticFat::put(v.cluster(41), test::deleted({shortSlot("XSTRAY  TXT", 0x20, 0, 0)}));
+    auto s = scan<Fat16Class>(v.write(dir));
+    auto listed = s->listing();
+    auto count = [](const std::vector<std::string>& l, const char* folder, const char* name) {
+        return std::count_if(l.begin(), l.end(), [&](const std::string& p) {
+            return p.find(folder) != std::string::npos && p.find(name) != std::string::npos;
+        });
+    };
+    EXPECT_EQ(count(listed, "OLD/", "FILE"), 14);
+    EXPECT_EQ(count(listed, "OLD/", "LAST.TXT (deleted)"), 1);
+    EXPECT_EQ(count(listed, "HALF/", "ONE.TXT (deleted)"), 1);
+    EXPECT_EQ(count(listed, "", "STRAY.TXT"), 0);
+
+    // Text in the free cluster after a full folder is no continuation.
+    std::memcpy(v.cluster(32), "Some text, not a directory: the quick brown fox jumps", 53);
+    auto text = scan<Fat16Class>(v.write(dir));
+    auto again = text->listing();
+    EXPECT_EQ(count(again, "", "LAST.TXT"), 0);
+    EXPECT_EQ(again.size(), listed.size() - 1);
 }
 
 TEST(FatSaving, FormattedVolumesReadFoldersFromTheirFirstClusterOnly)
