@@ -23,8 +23,10 @@ constexpr std::uint64_t kSuperblockSearchLimit = 1ull << 30;
 constexpr std::size_t kSearchChunk = 1u << 20;
 constexpr std::uint64_t kTableChunk = 4u << 20;
 constexpr std::uint64_t kCopyPiece = 1u << 20;
-// Deleted inodes kept for one volume at most, as many as the live ones may be.
-constexpr std::size_t kMaxDeletedInodes = std::size_t{1} << 20;
+// Deleted inodes kept for one volume at most, and deleted names of inodes
+// with nothing left to map: each keeps a copy of its inode, so a crafted
+// table cannot make the scan hold more than some tens of MiB of them.
+constexpr std::size_t kMaxDeletedInodes = std::size_t{1} << 18;
 constexpr const char* kOrphanName = "ORPHAN_ENTRY";
 
 bool isListedType(std::uint16_t mode)
@@ -226,9 +228,10 @@ void ext2Class::readInodeTables(JobContext& job)
                 // time too (the orphan list's link) and stays allocated.
                 bool live = inode.inUse() && (inode.dtime == 0 || inodeAllocated(number));
                 if (!live) {
+                    // Still allocated with no links: an unlinked file on
+                    // the orphan list, whose blocks are still its own.
                     if (isListedType(inode.mode) && inode.holdsMap())
-                        addDeletedInode(static_cast<std::uint32_t>(number), inode,
-                                        inode.dtime != 0 && inodeAllocated(number));
+                        addDeletedInode(static_cast<std::uint32_t>(number), inode, inodeAllocated(number));
                     continue;
                 }
                 ExtEntry e;
