@@ -122,7 +122,7 @@ private:
     std::vector<std::uint32_t> pendingFolders_;  // deleted folders named, by inode number
     std::set<std::string> deletedNamesSeen_; // parent, inode and name of each deleted name listed
     // Bitmaps read when first asked for, one per group (empty: not read yet
-    // or unreadable; `bitmapState` says which).
+    // or unreadable; `state` says which).
     struct BitmapCache {
         std::vector<std::vector<std::uint8_t>> bits;
         std::vector<std::uint8_t> state; // 0 not read, 1 read, 2 all free, 3 unknown
