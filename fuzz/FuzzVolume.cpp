@@ -48,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t saved = 0;
     qis::walkTree(view, [&](qis::EntryHandle e, const std::vector<std::u16string>&) {
         (void)view.describe(e);
+        (void)view.recoverability(e);
         if (!view.isFolder(e) && saved++ < 64) {
             qis::MemorySink sink(1 << 20);
             view.saveEntry(e, sink);

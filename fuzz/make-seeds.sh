@@ -42,6 +42,13 @@ done
 # inode tables and the first directories and files.
 dd if="$raw" of="$out/ext/sample-ext4" bs=512 skip=215040 count=4096 status=none
 rm -f "$raw" "$out/sample.vhdx.tmp"
+# The ext2 and ext4 volumes of the undelete fixture (block maps, extents):
+# deleted inodes that keep their maps, names in directory slack, a deleted
+# folder, an orphan, blocks taken again. The first MiB holds them all.
+xz -dc "$data/undelete-ext.img.xz" > "$out/undelete-ext.tmp"
+dd if="$out/undelete-ext.tmp" of="$out/ext/undelete-ext2" bs=512 skip=2048 count=2048 status=none
+dd if="$out/undelete-ext.tmp" of="$out/ext/undelete-ext4" bs=512 skip=30720 count=2048 status=none
+rm -f "$out/undelete-ext.tmp"
 # The HFS+ volume behind the Apple partition map of hfsplus.img (sector 128).
 xz -dc "$data/hfsplus.img.xz" | tail -c +$((128 * 512 + 1)) | head -c $((1024 * 1024)) > "$out/hfsplus/hfsplus" || true
 # The FAT16 fixture's volume up to its first files (2 KiB clusters; the

@@ -19,9 +19,9 @@ constexpr std::size_t kMaxIndexNodes = 65536;
 
 class BlockMapper {
 public:
-    BlockMapper(readWriteInterface& reader, const Superblock& sb, const Inode& inode)
+    BlockMapper(readWriteInterface& reader, const Superblock& sb, const Inode& inode, const BlockTest& taken)
         : reader_(reader), sb_(sb), blockSize_(sb.blockSize()),
-          fileBlocks_(ceilDiv(inode.size, sb.blockSize()))
+          fileBlocks_(ceilDiv(inode.size, sb.blockSize())), taken_(taken)
     {
     }
 
@@ -51,7 +51,7 @@ public:
     bool readBlock(std::uint64_t block, std::vector<std::uint8_t>& into)
     {
         into.assign(static_cast<std::size_t>(blockSize_), 0);
-        if (block == 0 || block >= sb_.blocksCount)
+        if (block == 0 || block >= sb_.blocksCount || (taken_ && taken_(block)))
             return false;
         return readVolumeBytes(reader_, block * blockSize_, into);
     }
@@ -145,15 +145,16 @@ private:
     const Superblock& sb_;
     std::uint64_t blockSize_;
     std::uint64_t fileBlocks_;
+    const BlockTest& taken_;
     std::unordered_set<std::uint64_t> seen_;
 };
 
 } // namespace
 
 std::vector<BlockRun> collectBlocks(readWriteInterface& reader, const Superblock& superblock, const Inode& inode,
-                                    bool* complete)
+                                    bool* complete, const BlockTest& mapBlockTaken)
 {
-    BlockMapper mapper(reader, superblock, inode);
+    BlockMapper mapper(reader, superblock, inode, mapBlockTaken);
     if (inode.flags & kExtentsFlag)
         mapper.extentNode(std::span<const std::uint8_t>(inode.block, 60), -1);
     else

@@ -15,6 +15,9 @@ struct ExtEntry {
     bool named = false;
     bool deleted = false; // a name left in a folder's block for an inode no longer in use
     std::uint32_t inodeIndex = 0; // inode number − 1
+    // A deleted entry's copy of its inode (an index into the parser's
+    // store): what it is saved and judged by, wherever the copy came from.
+    std::uint32_t inodeCopy = UINT32_MAX;
     std::int64_t parentKey = -1;
     std::uint16_t mode = 0;
     std::uint64_t size = 0;

@@ -60,10 +60,14 @@ GroupDescriptor GroupDescriptor::parse(std::span<const std::uint8_t> bytes, bool
 {
     ByteReader r(bytes);
     GroupDescriptor d;
+    d.blockBitmap = r.u32le(0x00);
+    d.inodeBitmap = r.u32le(0x04);
     d.inodeTable = r.u32le(0x08);
     d.flags = r.u16le(0x12);
     d.unusedInodes = r.u16le(0x1C);
     if (wide) {
+        d.blockBitmap |= std::uint64_t{r.u32le(0x20)} << 32;
+        d.inodeBitmap |= std::uint64_t{r.u32le(0x24)} << 32;
         d.inodeTable |= std::uint64_t{r.u32le(0x28)} << 32;
         d.unusedInodes |= std::uint32_t{r.u16le(0x32)} << 16;
     }
@@ -93,6 +97,20 @@ Inode Inode::parse(std::span<const std::uint8_t> bytes)
         n.atimeExtra = r.u32le(0x8C);
     }
     return n;
+}
+
+bool Inode::holdsMap() const
+{
+    if (flags & kInlineDataFlag)
+        return size != 0;
+    if (flags & kExtentsFlag) {
+        auto header = ExtentHeader::parse(std::span<const std::uint8_t>(block, sizeof block));
+        return header && header->entries != 0;
+    }
+    for (std::uint8_t b : block)
+        if (b != 0)
+            return true;
+    return false;
 }
 
 std::optional<ExtentHeader> ExtentHeader::parse(std::span<const std::uint8_t> node)
@@ -151,7 +169,8 @@ std::vector<DirectoryEntry> deletedEntries(std::span<const std::uint8_t> block, 
             e.nameLength = hasFileType ? r.u8(at + 6) : r.u16le(at + 6);
             e.fileType = hasFileType ? r.u8(at + 7) : 0;
             bool plausible = e.inode != 0 && e.nameLength != 0 && at + 8 + e.nameLength <= end &&
-                             e.recordLength >= 8 + e.nameLength && e.recordLength % 4 == 0;
+                             e.recordLength >= 8 + e.nameLength && e.recordLength % 4 == 0 &&
+                             at + e.recordLength <= block.size() && (!hasFileType || e.fileType <= 7);
             if (plausible) {
                 e.name = block.subspan(at + 8, e.nameLength);
                 for (std::uint8_t c : e.name)

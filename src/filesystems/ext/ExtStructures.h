@@ -47,12 +47,16 @@ struct Superblock {
 };
 
 struct GroupDescriptor {
+    std::uint64_t blockBitmap = 0;
+    std::uint64_t inodeBitmap = 0;
     std::uint64_t inodeTable = 0;
     std::uint16_t flags = 0;
     std::uint32_t unusedInodes = 0; // at the end of the table, with group checksums
 
     static GroupDescriptor parse(std::span<const std::uint8_t> bytes, bool wide);
     [[nodiscard]] bool inodesUninitialised() const { return flags & 0x0001; }
+    // The block bitmap was never written: nothing in the group was ever allocated.
+    [[nodiscard]] bool blocksUninitialised() const { return flags & 0x0002; }
 };
 
 struct Inode {
@@ -68,6 +72,9 @@ struct Inode {
     [[nodiscard]] bool isDirectory() const { return (mode & kTypeMask) == kDirectory; }
     [[nodiscard]] bool isRegular() const { return (mode & kTypeMask) == kRegular; }
     [[nodiscard]] bool inUse() const { return mode != 0 && linksCount != 0; }
+    // Something in i_block still says where data was: extents, block
+    // pointers or inline bytes. Deleting through the kernel clears all of it.
+    [[nodiscard]] bool holdsMap() const;
 };
 
 // One run of a file's data: `count` blocks from logical block `logical`
@@ -77,6 +84,7 @@ struct BlockRun {
     std::uint64_t physical = 0;
     std::uint64_t count = 0;
     bool unwritten = false;
+    bool taken = false; // a deleted file's blocks that another file holds now
 };
 
 struct ExtentHeader {
@@ -102,7 +110,11 @@ std::vector<DirectoryEntry> directoryEntries(std::span<const std::uint8_t> block
 
 // Names left behind in a block: removing an entry adds its record to the
 // one before it, so the removed entry stays in the space past that
-// record's own name until something else is written there.
+// record's own name until something else is written there. An entry found
+// there must fit in the record that hides it, name a non-zero inode, have a
+// name with no NUL or '/', a record length of its own that holds the name
+// and stays inside the block, and (with the file-type feature) a known
+// type. The search moves on by at least four bytes each step, so it ends.
 std::vector<DirectoryEntry> deletedEntries(std::span<const std::uint8_t> block, bool hasFileType);
 
 } // namespace qis::extdisk

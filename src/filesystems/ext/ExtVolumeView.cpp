@@ -73,6 +73,11 @@ EntryDetails ExtVolumeView::details(EntryHandle entry)
     return find(entry) ? volume_.describeEntry(static_cast<std::int64_t>(entry), false) : EntryDetails{};
 }
 
+Recoverability ExtVolumeView::recoverability(EntryHandle entry)
+{
+    return find(entry) ? volume_.recoverabilityOf(static_cast<std::int64_t>(entry)) : Recoverability::Live;
+}
+
 bool ExtVolumeView::saveEntry(EntryHandle entry, DataSink& out)
 {
     return find(entry) && volume_.saveEntryContents(static_cast<std::int64_t>(entry), out);

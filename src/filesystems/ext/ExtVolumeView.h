@@ -20,6 +20,7 @@ public:
     [[nodiscard]] bool isDeleted(EntryHandle entry) const override;
     EntryDetails describe(EntryHandle entry) override;
     EntryDetails details(EntryHandle entry) override;
+    Recoverability recoverability(EntryHandle entry) override;
     bool saveEntry(EntryHandle entry, DataSink& out) override;
     void rename(EntryHandle entry, std::u16string name) override;
 

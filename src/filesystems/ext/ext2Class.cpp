@@ -23,6 +23,27 @@ constexpr std::uint64_t kSuperblockSearchLimit = 1ull << 30;
 constexpr std::size_t kSearchChunk = 1u << 20;
 constexpr std::uint64_t kTableChunk = 4u << 20;
 constexpr std::uint64_t kCopyPiece = 1u << 20;
+// Deleted inodes kept for one volume at most, and deleted names of inodes
+// with nothing left to map: each keeps a copy of its inode, so a crafted
+// table cannot make the scan hold more than some tens of MiB of them.
+constexpr std::size_t kMaxDeletedInodes = std::size_t{1} << 18;
+constexpr const char* kOrphanName = "ORPHAN_ENTRY";
+
+bool isListedType(std::uint16_t mode)
+{
+    std::uint16_t type = mode & kTypeMask;
+    return type == kDirectory || type == kRegular;
+}
+
+// A directory entry's file type (with the feature) against the inode's
+// mode: a name left for a file does not name a folder that later took its
+// inode, and the other way round.
+bool typeAgrees(std::uint8_t fileType, std::uint16_t mode)
+{
+    if (fileType == 0)
+        return true;
+    return (fileType == 1 && (mode & kTypeMask) == kRegular) || (fileType == 2 && (mode & kTypeMask) == kDirectory);
+}
 
 // blocks × block size, or the largest value where that does not fit.
 std::uint64_t saturatingBytes(std::uint64_t blocks, std::uint64_t blockSize)
@@ -37,6 +58,33 @@ std::optional<UnixTime> unixTime(std::uint32_t seconds, std::uint32_t extra)
     // The extra field's low two bits extend the 32-bit seconds past 2038.
     std::int64_t s = static_cast<std::int32_t>(seconds) + (static_cast<std::int64_t>(extra & 3) << 32);
     return UnixTime{s, std::min<std::int64_t>(extra >> 2, 999'999'999)};
+}
+
+// The runs cut where blocks change between free and allocated again, the
+// allocated parts marked.
+std::vector<BlockRun> splitTakenRuns(const std::vector<BlockRun>& runs, const BlockTest& taken)
+{
+    std::vector<BlockRun> out;
+    for (const BlockRun& run : runs) {
+        if (run.unwritten) {
+            out.push_back(run);
+            continue;
+        }
+        for (std::uint64_t b = 0; b < run.count;) {
+            bool t = taken(run.physical + b);
+            std::uint64_t n = 1;
+            while (b + n < run.count && taken(run.physical + b + n) == t)
+                ++n;
+            BlockRun piece = run;
+            piece.logical += b;
+            piece.physical += b;
+            piece.count = n;
+            piece.taken = t;
+            out.push_back(piece);
+            b += n;
+        }
+    }
+    return out;
 }
 
 } // namespace
@@ -93,6 +141,11 @@ bool ext2Class::findSuperblock(JobContext& job)
 bool ext2Class::readGroupDescriptors()
 {
     descriptors.clear();
+    {
+        std::lock_guard lock(bitmapMutex_);
+        blockBitmaps_ = {};
+        inodeBitmaps_ = {};
+    }
     if (!superblock)
         return false;
     const Superblock& sb = *superblock;
@@ -123,6 +176,8 @@ std::uint64_t ext2Class::usedInodes(const GroupDescriptor& d) const
 void ext2Class::readInodeTables(JobContext& job)
 {
     inodeList.clear();
+    deletedInodes.clear();
+    inodeCopies_.clear();
     const Superblock& sb = *superblock;
     const std::uint64_t B = sb.blockSize();
     const auto groups = progressValue(descriptors.size());
@@ -167,8 +222,18 @@ void ext2Class::readInodeTables(JobContext& job)
                 if (number > sb.inodesCount)
                     break;
                 Inode inode = Inode::parse(std::span<const std::uint8_t>(chunk).subspan(i * sb.inodeSize, sb.inodeSize));
-                if (!inode.inUse())
+                // debugfs's kill_file frees an inode and its blocks in the
+                // bitmaps and sets the deletion time, but leaves its link
+                // count; a file being truncated at a crash has a deletion
+                // time too (the orphan list's link) and stays allocated.
+                bool live = inode.inUse() && (inode.dtime == 0 || inodeAllocated(number));
+                if (!live) {
+                    // Still allocated with no links: an unlinked file on
+                    // the orphan list, whose blocks are still its own.
+                    if (isListedType(inode.mode) && inode.holdsMap())
+                        addDeletedInode(static_cast<std::uint32_t>(number), inode, inodeAllocated(number));
                     continue;
+                }
                 ExtEntry e;
                 e.inodeIndex = static_cast<std::uint32_t>(number - 1);
                 e.mode = inode.mode;
@@ -196,6 +261,103 @@ ExtEntry* ext2Class::inodeEntry(std::uint64_t inodeNumber)
     return it != inodeList.end() && it->inodeIndex == inodeNumber - 1 ? &*it : nullptr;
 }
 
+ExtEntry* ext2Class::deletedEntry(std::uint64_t inodeNumber)
+{
+    if (inodeNumber == 0)
+        return nullptr;
+    auto it = std::lower_bound(deletedInodes.begin(), deletedInodes.end(), inodeNumber - 1,
+                               [](const ExtEntry& e, std::uint64_t index) { return e.inodeIndex < index; });
+    return it != deletedInodes.end() && it->inodeIndex == inodeNumber - 1 ? &*it : nullptr;
+}
+
+std::uint32_t ext2Class::keepInodeCopy(const Inode& inode, bool blocksStillHeld)
+{
+    inodeCopies_.push_back({inode, blocksStillHeld});
+    return static_cast<std::uint32_t>(inodeCopies_.size() - 1);
+}
+
+bool ext2Class::addDeletedInode(std::uint32_t number, const Inode& inode, bool blocksStillHeld)
+{
+    if (!superblock || number < kRootInode || number > superblock->inodesCount || !isListedType(inode.mode) ||
+        !inode.holdsMap() || deletedInodes.size() >= kMaxDeletedInodes)
+        return false;
+    const Superblock& sb = *superblock;
+    std::uint64_t group = (number - 1) / sb.inodesPerGroup;
+    if (group >= descriptors.size())
+        return false;
+    ExtEntry e;
+    e.deleted = true;
+    e.inodeIndex = number - 1;
+    e.mode = inode.mode;
+    e.size = inode.size;
+    e.inodeTableBlock = descriptors[group].inodeTable;
+    e.indexInGroup = static_cast<std::uint32_t>((number - 1) % sb.inodesPerGroup);
+    e.atime = inode.atime;
+    e.ctime = inode.ctime;
+    e.mtime = inode.mtime;
+    e.atimeNanos = inode.atimeExtra;
+    e.ctimeNanos = inode.ctimeExtra;
+    e.mtimeNanos = inode.mtimeExtra;
+    e.inodeCopy = keepInodeCopy(inode, blocksStillHeld);
+    deletedInodes.push_back(std::move(e));
+    return true;
+}
+
+std::optional<bool> ext2Class::bitmapBit(BitmapCache& cache, bool inodes, std::uint64_t group, std::uint64_t bit)
+{
+    if (group >= descriptors.size())
+        return std::nullopt;
+    if (cache.state.size() != descriptors.size()) {
+        cache.state.assign(descriptors.size(), 0);
+        cache.bits.assign(descriptors.size(), {});
+    }
+    const GroupDescriptor& d = descriptors[group];
+    auto g = static_cast<std::size_t>(group);
+    if (cache.state[g] == 0) {
+        const std::uint64_t B = superblock->blockSize();
+        std::uint64_t at = inodes ? d.inodeBitmap : d.blockBitmap;
+        // Only when group checksums are on do these flags mean anything.
+        bool uninitialised =
+            superblock->hasGroupChecksums() && (inodes ? d.inodesUninitialised() : d.blocksUninitialised());
+        if (uninitialised) {
+            cache.state[g] = 2;
+        } else if (at == 0 || at >= superblock->blocksCount) {
+            cache.state[g] = 3;
+        } else {
+            cache.bits[g].resize(static_cast<std::size_t>(B));
+            cache.state[g] = readVolumeBytes(*reader, at * B, cache.bits[g]) ? 1 : 3;
+            if (cache.state[g] == 3)
+                cache.bits[g] = {};
+        }
+    }
+    if (cache.state[g] == 2)
+        return false;
+    if (cache.state[g] == 3 || bit / 8 >= cache.bits[g].size())
+        return std::nullopt;
+    return (cache.bits[g][static_cast<std::size_t>(bit / 8)] >> (bit % 8)) & 1;
+}
+
+bool ext2Class::inodeAllocated(std::uint64_t inodeNumber)
+{
+    if (!superblock || inodeNumber == 0)
+        return true;
+    std::lock_guard lock(bitmapMutex_);
+    const std::uint64_t ipg = superblock->inodesPerGroup;
+    return bitmapBit(inodeBitmaps_, true, (inodeNumber - 1) / ipg, (inodeNumber - 1) % ipg).value_or(true);
+}
+
+bool ext2Class::blockInUse(std::uint64_t block)
+{
+    if (!superblock)
+        return false;
+    const Superblock& sb = *superblock;
+    if (block < sb.firstDataBlock)
+        return true; // the boot block of a 1 KiB-block volume
+    std::lock_guard lock(bitmapMutex_);
+    std::uint64_t n = block - sb.firstDataBlock;
+    return bitmapBit(blockBitmaps_, false, n / sb.blocksPerGroup, n % sb.blocksPerGroup).value_or(false);
+}
+
 bool ext2Class::readInode(std::uint64_t inodeTableBlock, std::uint32_t indexInGroup, Inode& inode)
 {
     if (!superblock)
@@ -212,12 +374,22 @@ void ext2Class::nameEntries(const ExtEntry& directory, JobContext& job)
     Inode inode;
     if (!readInode(directory.inodeTableBlock, directory.indexInGroup, inode))
         return;
-    const std::uint64_t B = superblock->blockSize();
     // The root's entries hang under ROOT; every other directory's under itself.
     const std::int64_t parent =
         directory.inodeIndex + 1 == kRootInode ? kRootKey : static_cast<std::int64_t>(directory.inodeIndex);
+    readFolderBlocks(inode, parent, false, true, job);
+}
+
+void ext2Class::readFolderBlocks(const Inode& inode, std::int64_t parent, bool deletedFolder, bool blocksHeld,
+                                 JobContext& job)
+{
+    const std::uint64_t B = superblock->blockSize();
+    // A deleted folder's map blocks that were given away since say nothing about it.
+    BlockTest taken;
+    if (!blocksHeld)
+        taken = [this](std::uint64_t b) { return blockInUse(b); };
     std::vector<std::uint8_t> data;
-    for (const BlockRun& run : collectBlocks(*reader, *superblock, inode)) {
+    for (const BlockRun& run : collectBlocks(*reader, *superblock, inode, nullptr, taken)) {
         if (run.unwritten)
             continue;
         for (std::uint64_t b = 0; b < run.count; b += kCopyPiece / B) {
@@ -228,8 +400,12 @@ void ext2Class::nameEntries(const ExtEntry& directory, JobContext& job)
             readVolumeBytes(*reader, (run.physical + b) * B, data);
             for (std::uint64_t k = 0; k < n; ++k) {
                 // A block is read as a directory once: damaged maps that share
-                // blocks cannot make the pass read the volume over and over.
-                if (!directoryBlocksSeen_.insert(run.physical + b + k).second)
+                // blocks cannot make the pass read the volume over and over,
+                // and deleted folders cannot lead round in a loop.
+                std::uint64_t blockNumber = run.physical + b + k;
+                if (taken && taken(blockNumber))
+                    continue;
+                if (!directoryBlocksSeen_.insert(blockNumber).second)
                     continue;
                 auto block = std::span<const std::uint8_t>(data).subspan(k * B, B);
                 for (const DirectoryEntry& d : directoryEntries(block, superblock->hasFileType())) {
@@ -239,13 +415,17 @@ void ext2Class::nameEntries(const ExtEntry& directory, JobContext& job)
                     if (name.empty() || name == "." || name == "..")
                         continue;
                     ExtEntry* child = inodeEntry(d.inode);
-                    if (child == nullptr)
+                    if (child == nullptr) {
+                        // The name is still linked but its inode was freed
+                        // (debugfs's kill_file), or the whole folder is deleted.
+                        nameDeleted(d, parent);
                         continue;
+                    }
                     if (!child->named) {
                         child->name = std::move(name);
                         child->named = true;
                         child->parentKey = parent;
-                    } else if (!child->name.empty() && (child->mode & kTypeMask) != kDirectory) {
+                    } else if (!deletedFolder && !child->name.empty() && (child->mode & kTypeMask) != kDirectory) {
                         // A hard link: each of the file's names is shown.
                         ExtEntry link = *child;
                         link.name = std::move(name);
@@ -266,8 +446,37 @@ void ext2Class::nameDeleted(const DirectoryEntry& d, std::int64_t parent)
     const Superblock& sb = *superblock;
     if (d.inode < kRootInode || d.inode > sb.inodesCount || inodeEntry(d.inode) != nullptr)
         return; // the inode is in use again, by this file's other name or another file
+    std::string name(d.name.begin(), d.name.end());
+    if (name == "." || name == "..")
+        return;
+    // The same name is often left twice (an older copy of the block's
+    // entries further on); it is listed once.
+    std::string seen = std::to_string(parent) + '/' + std::to_string(d.inode) + '/' + name;
+    if (deletedNamesSeen_.count(seen) != 0)
+        return;
+    if (ExtEntry* e = deletedEntry(d.inode)) {
+        if (!typeAgrees(d.fileType, e->mode))
+            return;
+        deletedNamesSeen_.insert(std::move(seen));
+        if (!e->named) {
+            e->name = std::move(name);
+            e->named = true;
+            e->parentKey = parent;
+            if ((e->mode & kTypeMask) == kDirectory)
+                pendingFolders_.push_back(d.inode);
+        } else if ((e->mode & kTypeMask) == kRegular) {
+            ExtEntry link = *e;
+            link.name = std::move(name);
+            link.parentKey = parent;
+            link.firstChild = link.nextSibling = -1;
+            extraNames_.push_back(std::move(link));
+        }
+        return;
+    }
+    // An inode with nothing left to map (the kernel clears the map when it
+    // deletes): listed all the same, so the name is seen.
     std::uint64_t group = (d.inode - 1) / sb.inodesPerGroup;
-    if (group >= descriptors.size())
+    if (group >= descriptors.size() || extraNames_.size() >= kMaxDeletedInodes)
         return;
     ExtEntry e;
     e.inodeTableBlock = descriptors[group].inodeTable;
@@ -275,10 +484,10 @@ void ext2Class::nameDeleted(const DirectoryEntry& d, std::int64_t parent)
     Inode inode;
     if (e.inodeTableBlock == 0 || e.inodeTableBlock >= sb.blocksCount || !readInode(e.inodeTableBlock, e.indexInGroup, inode))
         return;
-    std::uint16_t type = inode.mode & kTypeMask;
-    if (type != kDirectory && type != kRegular)
+    if (!isListedType(inode.mode) || !typeAgrees(d.fileType, inode.mode))
         return;
-    e.name.assign(d.name.begin(), d.name.end());
+    deletedNamesSeen_.insert(std::move(seen));
+    e.name = std::move(name);
     e.named = true;
     e.deleted = true;
     e.inodeIndex = d.inode - 1;
@@ -288,13 +497,69 @@ void ext2Class::nameDeleted(const DirectoryEntry& d, std::int64_t parent)
     e.atime = inode.atime;
     e.ctime = inode.ctime;
     e.mtime = inode.mtime;
+    e.atimeNanos = inode.atimeExtra;
+    e.ctimeNanos = inode.ctimeExtra;
+    e.mtimeNanos = inode.mtimeExtra;
+    e.inodeCopy = keepInodeCopy(inode, inodeAllocated(d.inode));
     extraNames_.push_back(std::move(e));
+}
+
+void ext2Class::readDeletedFolders(JobContext& job)
+{
+    // Each deleted folder is pushed once (when it is first named), so this
+    // ends after at most as many rounds as there are deleted folders.
+    while (!pendingFolders_.empty()) {
+        if (job.stopSeen(stopRequested))
+            return;
+        std::uint32_t number = pendingFolders_.back();
+        pendingFolders_.pop_back();
+        const ExtEntry* folder = deletedEntry(number);
+        if (folder == nullptr || folder->inodeCopy >= inodeCopies_.size())
+            continue;
+        InodeCopy copy = inodeCopies_[folder->inodeCopy];
+        readFolderBlocks(copy.inode, static_cast<std::int64_t>(folder->inodeIndex), true, copy.blocksStillHeld, job);
+    }
+}
+
+void ext2Class::placeOrphans(JobContext& job)
+{
+    // Folders first, each with what its blocks still name, so that a file
+    // found in a deleted folder is listed there rather than on its own.
+    auto place = [this](ExtEntry& e) {
+        e.name = "#" + std::to_string(e.inodeIndex + 1); // as e2fsck names what it puts in lost+found
+        e.named = true;
+        e.parentKey = orphanKey;
+    };
+    for (std::size_t i = 0; i < deletedInodes.size(); ++i) {
+        ExtEntry& e = deletedInodes[i];
+        if (e.named || (e.mode & kTypeMask) != kDirectory)
+            continue;
+        place(e);
+        pendingFolders_.push_back(e.inodeIndex + 1);
+        readDeletedFolders(job);
+        if (stopRequested.load())
+            return;
+    }
+    for (ExtEntry& e : deletedInodes)
+        if (!e.named)
+            place(e);
 }
 
 void ext2Class::readDirectories(JobContext& job)
 {
     extraNames_.clear();
     directoryBlocksSeen_.clear();
+    pendingFolders_.clear();
+    deletedNamesSeen_.clear();
+    orphanKey = static_cast<std::int64_t>(superblock->inodesCount);
+    // Copies offered from elsewhere come in any order: sorted by number,
+    // the first offered for each number kept, none that is live.
+    std::stable_sort(deletedInodes.begin(), deletedInodes.end(),
+                     [](const ExtEntry& a, const ExtEntry& b) { return a.inodeIndex < b.inodeIndex; });
+    deletedInodes.erase(std::unique(deletedInodes.begin(), deletedInodes.end(),
+                                    [](const ExtEntry& a, const ExtEntry& b) { return a.inodeIndex == b.inodeIndex; }),
+                        deletedInodes.end());
+    std::erase_if(deletedInodes, [this](const ExtEntry& e) { return inodeEntry(e.inodeIndex + 1) != nullptr; });
     const auto n = progressValue(inodeList.size());
     job.reporter().setProgressRange(0, n);
     char text[96];
@@ -320,6 +585,13 @@ void ext2Class::readDirectories(JobContext& job)
             }
         }
     }
+    readDeletedFolders(job);
+    if (!stopRequested.load())
+        placeOrphans(job);
+    if (stopRequested.load()) {
+        stopRequested.store(false);
+        return;
+    }
     std::snprintf(text, sizeof text, "parsed inode entry %d  of %d ", n, n);
     job.reporter().setStatusText(text);
     job.reporter().setProgressPos(n);
@@ -341,8 +613,22 @@ void ext2Class::buildEntryMap(JobContext& job)
         root.ctime = inode->ctime;
         root.mtime = inode->mtime;
     }
+    // The named deleted inodes keep their numbers as keys (no live inode
+    // has them), so the children found in a deleted folder's blocks hang
+    // under it.
+    bool anyOrphan = false;
+    const auto liveCount = static_cast<std::ptrdiff_t>(inodeList.size());
+    for (ExtEntry& e : deletedInodes)
+        if (e.named) {
+            anyOrphan = anyOrphan || e.parentKey == orphanKey;
+            inodeList.push_back(std::move(e));
+        }
+    deletedInodes.clear();
+    deletedInodes.shrink_to_fit();
+    std::inplace_merge(inodeList.begin(), inodeList.begin() + liveCount, inodeList.end(),
+                       [](const ExtEntry& a, const ExtEntry& b) { return a.inodeIndex < b.inodeIndex; });
     entryMap.clear();
-    entryMap.reserve(inodeList.size() + extraNames_.size() + 1);
+    entryMap.reserve(inodeList.size() + extraNames_.size() + 2);
     bool rootPlaced = false;
     for (ExtEntry& e : inodeList) {
         if (!e.named)
@@ -357,15 +643,28 @@ void ext2Class::buildEntryMap(JobContext& job)
     }
     if (!rootPlaced)
         entryMap.push_back(root);
-    std::int64_t key = static_cast<std::int64_t>(superblock->inodesCount);
+    if (anyOrphan) {
+        ExtEntry orphans;
+        orphans.key = orphanKey;
+        orphans.name = kOrphanName;
+        orphans.named = true;
+        orphans.mode = kDirectory;
+        entryMap.push_back(std::move(orphans));
+    } else {
+        orphanKey = -1;
+    }
+    std::int64_t key = static_cast<std::int64_t>(superblock->inodesCount) + 1;
     for (ExtEntry& e : extraNames_) {
         e.key = key++;
         entryMap.push_back(std::move(e));
     }
     extraNames_.clear();
     directoryBlocksSeen_ = {};
+    deletedNamesSeen_ = {};
     inodeList.clear();
     inodeList.shrink_to_fit();
+    std::lock_guard lock(recoverabilityMutex_);
+    recoverability_.assign(entryMap.size(), 0);
 }
 
 std::int64_t ext2Class::positionOf(std::int64_t key) const
@@ -437,6 +736,10 @@ std::vector<std::int64_t> ext2Class::topLevelEntries() const
         top.push_back(c);
         c = e->nextSibling;
     }
+    // Deleted files and folders no name was left for, after the root's entries.
+    if (orphanKey >= 0)
+        if (std::int64_t orphans = positionOf(orphanKey); orphans >= 0)
+            top.push_back(orphans);
     return top;
 }
 
@@ -460,6 +763,56 @@ EntryDetails ext2Class::describeEntry(std::int64_t position, bool withTexts) con
     return d;
 }
 
+bool ext2Class::entryInode(const ExtEntry& e, Inode& inode, bool& blocksHeld)
+{
+    if (e.inodeCopy != UINT32_MAX) {
+        if (e.inodeCopy >= inodeCopies_.size())
+            return false;
+        inode = inodeCopies_[e.inodeCopy].inode;
+        blocksHeld = inodeCopies_[e.inodeCopy].blocksStillHeld;
+        return true;
+    }
+    blocksHeld = true;
+    return readInode(e.inodeTableBlock, e.indexInGroup, inode);
+}
+
+Recoverability ext2Class::recoverabilityOf(std::int64_t position)
+{
+    const ExtEntry* e = entry(position);
+    if (!e || !e->deleted || !superblock)
+        return Recoverability::Live;
+    const auto at = static_cast<std::size_t>(position);
+    {
+        std::lock_guard lock(recoverabilityMutex_);
+        if (at < recoverability_.size() && recoverability_[at] != 0)
+            return static_cast<Recoverability>(recoverability_[at] - 1);
+    }
+    Inode inode;
+    bool blocksHeld = true;
+    Recoverability r = Recoverability::None;
+    if (entryInode(*e, inode, blocksHeld) && inode.holdsMap()) {
+        if (inode.flags & kInlineDataFlag) {
+            r = Recoverability::Whole;
+        } else {
+            bool mapped = true;
+            BlockTest taken;
+            if (!blocksHeld)
+                taken = [this](std::uint64_t b) { return blockInUse(b); };
+            std::uint64_t free = 0, lost = 0;
+            for (const BlockRun& run : collectBlocks(*reader, *superblock, inode, &mapped, taken))
+                if (!run.unwritten)
+                    for (std::uint64_t b = 0; b < run.count; ++b)
+                        (taken && taken(run.physical + b) ? lost : free) += 1;
+            if (free != 0)
+                r = lost == 0 && mapped ? Recoverability::Whole : Recoverability::PartlyOverwritten;
+        }
+    }
+    std::lock_guard lock(recoverabilityMutex_);
+    if (at < recoverability_.size())
+        recoverability_[at] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(r) + 1);
+    return r;
+}
+
 bool ext2Class::saveEntryContents(std::int64_t position, DataSink& out)
 {
     const ExtEntry* e = entry(position);
@@ -468,7 +821,8 @@ bool ext2Class::saveEntryContents(std::int64_t position, DataSink& out)
     if ((e->mode & kTypeMask) != kRegular)
         return true;
     Inode inode;
-    bool complete = readInode(e->inodeTableBlock, e->indexInGroup, inode);
+    bool blocksHeld = true;
+    bool complete = entryInode(*e, inode, blocksHeld);
     const std::uint64_t size = inode.size;
     if (inode.flags & kInlineDataFlag) {
         // Small files may keep their data in the inode itself.
@@ -479,7 +833,14 @@ bool ext2Class::saveEntryContents(std::int64_t position, DataSink& out)
     }
     const std::uint64_t B = superblock->blockSize();
     bool mapped = true;
-    std::vector<BlockRun> runs = collectBlocks(*reader, *superblock, inode, &mapped);
+    // A deleted file's blocks that are allocated again hold another file's
+    // data now: they are written as zeros, and the file is incomplete.
+    BlockTest taken;
+    if (!blocksHeld)
+        taken = [this](std::uint64_t b) { return blockInUse(b); };
+    std::vector<BlockRun> runs = collectBlocks(*reader, *superblock, inode, &mapped, taken);
+    if (taken)
+        runs = splitTakenRuns(runs, taken);
     complete = complete && mapped;
     std::uint64_t at = 0; // bytes of the file written so far
     std::vector<std::uint8_t> piece;
@@ -494,9 +855,10 @@ bool ext2Class::saveEntryContents(std::int64_t position, DataSink& out)
         at = from;
         while (at < end) {
             std::uint64_t n = std::min(kCopyPiece, end - at);
-            if (run.unwritten) {
+            if (run.unwritten || run.taken) {
                 if (!out.skip(n))
                     return false;
+                complete = complete && !run.taken;
             } else {
                 piece.resize(static_cast<std::size_t>(n));
                 complete = readVolumeBytes(*reader, run.physical * B + (at - start), piece) && complete;

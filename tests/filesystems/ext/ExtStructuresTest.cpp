@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 namespace qis {
 namespace {
@@ -110,6 +111,74 @@ TEST(ExtDirectory, RemovedEntriesAreFoundInTheRecordBeforeThem)
     EXPECT_TRUE(deletedEntries(block, true).empty());
 }
 
+// One case of the slack search: live records laid out by (offset, inode,
+// record length, name), leftover entries written into their slack the same
+// way, and the names the search must find.
+struct SlackCase {
+    const char* what;
+    std::vector<std::tuple<std::size_t, std::uint32_t, std::uint16_t, std::string>> live, left;
+    std::vector<std::string> found;
+};
+
+TEST(ExtDirectory, SlackSearchFindsWhatIsLeftAndStaysInsideTheBlock)
+{
+    const std::vector<SlackCase> cases = {
+        {"two removed entries behind one record", {{0, 12, 1024, "a"}},
+         {{12, 13, 20, "second.txt"}, {32, 14, 992, "third.txt"}}, {"second.txt", "third.txt"}},
+        {"a removed entry whose own record still spans a later removed one", {{0, 12, 1024, "a"}},
+         {{12, 13, 1012, "outer"}, {28, 14, 996, "inner"}}, {"outer", "inner"}},
+        {"slack in the middle record, the last record live", {{0, 12, 12, "a"}, {12, 13, 40, "b"}, {52, 14, 972, "c"}},
+         {{24, 15, 28, "gone.bin"}}, {"gone.bin"}},
+        {"a left entry whose record runs off the block", {{0, 12, 1024, "a"}}, {{1000, 13, 64, "off"}}, {}},
+        {"a left entry with a record length of zero", {{0, 12, 1024, "a"}}, {{12, 13, 0, "zero"}}, {}},
+        {"a left entry whose record is shorter than its name", {{0, 12, 1024, "a"}}, {{12, 13, 12, "too long"}}, {}},
+        {"a left entry with inode 0", {{0, 12, 1024, "a"}}, {{12, 0, 20, "noinode"}}, {}},
+        {"a name past the hiding record's end", {{0, 12, 24, "a"}, {24, 13, 1000, "b"}}, {{12, 14, 20, "spill"}}, {}},
+        {"a live record of length 0 ends the walk", {{0, 12, 0, "a"}}, {{12, 13, 20, "after"}}, {}},
+        {"a live record running off the block ends the walk", {{0, 12, 2048, "a"}}, {{12, 13, 20, "after"}}, {}},
+    };
+    for (const SlackCase& c : cases) {
+        std::vector<std::uint8_t> block(1024, 0);
+        auto put = [&](std::size_t at, std::uint32_t inode, std::uint16_t recLen, const std::string& name) {
+            le32(&block[at], inode);
+            le16(&block[at + 4], recLen);
+            block[at + 6] = static_cast<std::uint8_t>(name.size());
+            block[at + 7] = 1;
+            std::memcpy(&block[at + 8], name.data(), std::min(name.size(), block.size() - at - 8));
+        };
+        for (const auto& [at, inode, recLen, name] : c.left)
+            put(at, inode, recLen, name);
+        for (const auto& [at, inode, recLen, name] : c.live)
+            put(at, inode, recLen, name);
+        std::vector<std::string> names;
+        for (const DirectoryEntry& e : deletedEntries(block, true)) {
+            names.emplace_back(e.name.begin(), e.name.end());
+            EXPECT_LE(e.offset + e.recordLength, block.size()) << c.what;
+        }
+        EXPECT_EQ(names, c.found) << c.what;
+    }
+}
+
+TEST(ExtDirectory, SlackSearchEndsOnAnyBlock)
+{
+    // Every record length and name length a crafted block can hold: the
+    // search finishes, and what it returns lies inside the block.
+    std::vector<std::uint8_t> block(1024);
+    for (std::uint32_t seed = 1; seed < 400; ++seed) {
+        std::uint32_t x = seed * 2654435761u;
+        for (auto& b : block) {
+            x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+            b = static_cast<std::uint8_t>(x % 5 == 0 ? x >> 8 : x % 7);
+        }
+        le16(&block[4], static_cast<std::uint16_t>(12 + 4 * (seed % 200)));
+        block[6] = 1;
+        for (const DirectoryEntry& e : deletedEntries(block, seed % 2 == 0)) {
+            EXPECT_LE(e.offset + 8 + e.name.size(), block.size());
+            EXPECT_LE(e.offset + e.recordLength, block.size());
+        }
+    }
+}
+
 TEST(ExtModeText, PermissionBitsGiveTokensInFixedOrder)
 {
     EXPECT_EQ(extModeText(0100755), "-OE-OR-GE-GR-UE-UW-UR");
@@ -153,17 +222,57 @@ protected:
         le32(at, logical);
         le32(at + 4, child);
     }
-    std::vector<BlockRun> map(const Inode& inode, bool* complete)
+    std::vector<BlockRun> map(const Inode& inode, bool* complete, const BlockTest& taken = {})
     {
         test::writeWholeFile(dir / "ext.img", image);
         FileReadSeekRaw reader;
         EXPECT_TRUE(reader.open(dir / "ext.img"));
-        return collectBlocks(reader, sb, inode, complete);
+        return collectBlocks(reader, sb, inode, complete, taken);
     }
     test::TempDir dir;
     std::vector<std::uint8_t> image;
     Superblock sb;
 };
+
+// A deleted file's index node or indirect block that another file holds
+// now is not read: what it points to is not the deleted file's.
+TEST_F(ExtBlockMapTest, MapBlocksTakenAgainAreNotFollowed)
+{
+    Inode tree;
+    tree.flags = kExtentsFlag;
+    tree.size = 40 * B;
+    header(tree.block, 2, 4, 1);
+    index(tree.block + 12, 0, 10);
+    index(tree.block + 24, 20, 11);
+    header(block(10), 1, 84, 0);
+    extent(block(10) + 12, 0, 3, 30);
+    header(block(11), 1, 84, 0);
+    extent(block(11) + 12, 20, 4, 50);
+
+    Inode pointers;
+    pointers.size = 14 * B;
+    le32(pointers.block, 20);      // direct block 0
+    le32(pointers.block + 48, 12); // the indirect block
+    le32(block(12), 21);
+    le32(block(12) + 4, 22);
+
+    for (const Inode* inode : {&tree, &pointers}) {
+        bool complete = true;
+        EXPECT_EQ(map(*inode, &complete).size(), 2u);
+        EXPECT_TRUE(complete);
+    }
+    auto taken = [](std::uint64_t b) { return b == 11 || b == 12; };
+    bool complete = true;
+    auto runs = map(tree, &complete, taken);
+    EXPECT_FALSE(complete);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].physical, 30u);
+    complete = true;
+    runs = map(pointers, &complete, taken);
+    EXPECT_FALSE(complete);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].physical, 20u);
+}
 
 TEST_F(ExtBlockMapTest, IndexNodesAreFollowedAndRunsKeepTheirLogicalPlace)
 {
