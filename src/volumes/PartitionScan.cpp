@@ -302,11 +302,11 @@ bool mbrHasPartitions(std::span<const std::uint8_t> sector0)
 // like partition entries, so a boot record in sector 0 decides first; an ext
 // superblock or HFS+ header at byte 1024 counts only when sector 0 holds no
 // partition table and sector 1 no GPT header.
-std::optional<BootRecord> wholeDiskVolume(std::span<const std::uint8_t> head, std::uint64_t diskSectorCount)
+// The volume may be larger than the disk: an image cut short still shows
+// what it holds.
+std::optional<BootRecord> wholeDiskVolume(std::span<const std::uint8_t> head)
 {
-    auto fits = [&](const BootRecord& r) {
-        return r.sizeBytes >= 512 && (diskSectorCount == 0 || r.sizeBytes / 512 <= diskSectorCount);
-    };
+    auto fits = [](const BootRecord& r) { return r.sizeBytes >= 512; };
     BootRecord boot = identifyBootSector(head.first(512));
     if (recognised(boot.kind) && fits(boot))
         return boot;
@@ -339,7 +339,7 @@ int scanPartitionTable(readWriteInterface& reader, Partition& partition, JobRepo
     std::array<std::uint8_t, 1536> head{};
     bool ok = reader.seek(0, 0) && reader.read(head.data(), 1024);
     if (ok && reader.seek(0, 0) && reader.read(head.data(), 1536)) {
-        if (auto whole = wholeDiskVolume(head, reader.diskSectorCount)) {
+        if (auto whole = wholeDiskVolume(head)) {
             appendWholeDisk(partition, reporter, *whole);
             reporter.setProgressPos(1000);
             return 0;
