@@ -1,5 +1,7 @@
-// The partition-table scan (MBR with its EBR chain, GPT) and the boot-record
-// search over a raw disk made of the input.
+// The partition-table scan (MBR with its EBR chain, GPT, a disk without a
+// table, volumes named by their backup boot records) and the boot-record
+// search (with the placement of copies at their volume's start) over a raw
+// disk made of the input.
 
 #include "FuzzImage.h"
 #include "images/raw/FileReadSeekRaw.h"

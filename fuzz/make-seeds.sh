@@ -57,6 +57,14 @@ xz -dc "$data/fat16.vhdx.xz" > "$out/fat16.vhdx.tmp"
 qemu-img convert -f vhdx -O raw "$out/fat16.vhdx.tmp" "$out/fat16.raw.tmp"
 dd if="$out/fat16.raw.tmp" of="$out/fat16/fat16" bs=512 skip=2048 count=2048 status=none
 rm -f "$out/fat16.vhdx.tmp" "$out/fat16.raw.tmp"
+# Volumes known only by their backups: the MBR, the wiped exFAT volume's
+# backup boot region and its FAT (table scan and search both place it by
+# them); and a disk with no partition table, ext4 from sector 0.
+xz -dc "$data/backup-volumes.img.xz" | head -c $((4100 * 512)) > "$out/partition/backup-volumes-head" || true
+xz -dc "$data/nopart-ext4.vhdx.xz" > "$out/nopart.vhdx.tmp"
+qemu-img convert -f vhdx -O raw "$out/nopart.vhdx.tmp" "$out/nopart.raw.tmp"
+dd if="$out/nopart.raw.tmp" of="$out/partition/nopart-ext4-head" bs=512 count=8 status=none
+rm -f "$out/nopart.vhdx.tmp" "$out/nopart.raw.tmp"
 for disk in mbr-mixed mbr-gap gpt-mixed; do
     xz -dc "$data/$disk.img.xz" | head -c $((34 * 512)) > "$out/partition/$disk" || true
 done

@@ -15,28 +15,44 @@ namespace {
 
 void printTable(const std::vector<VolumeRecord>& volumes)
 {
-    const char* headings[] = {"VOLUME", "FILE_SYSTEM", "VOLUME_SIZE", "START_SECTOR"};
-    std::size_t width[3] = {6, 11, 11};
+    const char* headings[] = {"VOLUME", "FILE_SYSTEM", "VOLUME_SIZE", "START_SECTOR", "NOTE"};
+    std::size_t width[4] = {6, 11, 11, 12};
+    bool notes = false;
     for (std::size_t i = 0; i < volumes.size(); ++i) {
         width[0] = std::max(width[0], std::to_string(i).size());
         width[1] = std::max(width[1], volumes[i].fileSystem.size());
         width[2] = std::max(width[2], volumes[i].sizeText.size());
+        width[3] = std::max(width[3], std::to_string(volumes[i].startSector).size());
+        notes = notes || !volumes[i].note.empty();
     }
-    std::printf("%-*s  %-*s  %-*s  %s\n", static_cast<int>(width[0]), headings[0], static_cast<int>(width[1]),
-                headings[1], static_cast<int>(width[2]), headings[2], headings[3]);
+    // The note column (how a volume was found when its first sector did not
+    // say) is there only when some volume has one.
+    auto line = [&](const std::string& index, const std::string& fs, const std::string& size, const std::string& start,
+                    const std::string& note) {
+        std::printf("%-*s  %-*s  %-*s  ", static_cast<int>(width[0]), index.c_str(), static_cast<int>(width[1]),
+                    fs.c_str(), static_cast<int>(width[2]), size.c_str());
+        if (notes && !note.empty())
+            std::printf("%-*s  %s\n", static_cast<int>(width[3]), start.c_str(), note.c_str());
+        else
+            std::printf("%s\n", start.c_str());
+    };
+    line(headings[0], headings[1], headings[2], headings[3], notes ? headings[4] : "");
     for (std::size_t i = 0; i < volumes.size(); ++i)
-        std::printf("%-*zu  %-*s  %-*s  %lld\n", static_cast<int>(width[0]), i, static_cast<int>(width[1]),
-                    volumes[i].fileSystem.c_str(), static_cast<int>(width[2]), volumes[i].sizeText.c_str(),
-                    static_cast<long long>(volumes[i].startSector));
+        line(std::to_string(i), volumes[i].fileSystem, volumes[i].sizeText, std::to_string(volumes[i].startSector),
+             volumes[i].note);
 }
 
 void printJson(const std::vector<VolumeRecord>& volumes)
 {
     std::printf("[");
-    for (std::size_t i = 0; i < volumes.size(); ++i)
-        std::printf("%s\n  {\"index\": %zu, \"fileSystem\": %s, \"sizeText\": %s, \"startSector\": %lld}", i ? "," : "",
+    for (std::size_t i = 0; i < volumes.size(); ++i) {
+        std::printf("%s\n  {\"index\": %zu, \"fileSystem\": %s, \"sizeText\": %s, \"startSector\": %lld", i ? "," : "",
                     i, jsonString(volumes[i].fileSystem).c_str(), jsonString(volumes[i].sizeText).c_str(),
                     static_cast<long long>(volumes[i].startSector));
+        if (!volumes[i].note.empty())
+            std::printf(", \"note\": %s", jsonString(volumes[i].note).c_str());
+        std::printf("}");
+    }
     std::printf("%s]\n", volumes.empty() ? "" : "\n");
 }
 

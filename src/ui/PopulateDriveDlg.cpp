@@ -190,6 +190,11 @@ void PopulateDriveDlg::addRow(const VolumeRecord& r, bool atTop)
 {
     auto* item = new QTreeWidgetItem({QString::fromStdString(r.volumeName), QString::fromStdString(r.fileSystem),
                                       QString::fromStdString(r.sizeText), QString::number(r.startSector)});
+    // How the volume was found, when its first sector did not say (a backup
+    // boot record, a disk without partition table).
+    if (!r.note.empty())
+        for (int column = 0; column < 4; ++column)
+            item->setToolTip(column, QString::fromStdString(r.note));
     if (atTop) {
         list->insertTopLevelItem(0, item);
         rows_.insert(rows_.begin(), r);

@@ -4,6 +4,8 @@
 #include "util/CheckedMath.h"
 #include "volumes/FatBpb.h"
 
+#include <optional>
+
 namespace qis {
 namespace {
 
@@ -72,23 +74,52 @@ BootRecord identifyHfsPlusHeader(std::span<const std::uint8_t> sector)
     return {BootRecordKind::HfsPlus, size.value_or(0)};
 }
 
-BootRecord identifyExtSuperblock(std::span<const std::uint8_t> superblock)
+namespace {
+
+// The fields every superblock copy shares; nullopt unless they are sane.
+std::optional<BootRecord> extRecord(ByteReader& r)
 {
-    ByteReader r(superblock);
     if (r.u16le(0x38) != 0xEF53) // s_magic
-        return {};
+        return std::nullopt;
     std::uint32_t logBlockSize = r.u32le(0x18); // s_log_block_size
-    std::uint16_t groupNumber = r.u16le(0x5A);  // s_block_group_nr
     std::uint32_t blocksPerGroup = r.u32le(0x20);
     std::uint32_t inodesPerGroup = r.u32le(0x28);
-    if (logBlockSize > 6 || groupNumber != 0 || blocksPerGroup == 0 || inodesPerGroup == 0)
-        return {};
+    if (logBlockSize > 6 || blocksPerGroup == 0 || inodesPerGroup == 0)
+        return std::nullopt;
     std::uint64_t blocks = r.u32le(0x04); // s_blocks_count_lo
     // s_blocks_count_hi counts only with the 64bit feature (s_feature_incompat bit 0x80).
     if (r.u32le(0x60) & 0x80)
         blocks |= std::uint64_t{r.u32le(0x150)} << 32;
     auto size = checkedMul(blocks, 1024ull << logBlockSize);
-    return {BootRecordKind::Ext, size.value_or(0)};
+    return BootRecord{BootRecordKind::Ext, size.value_or(0)};
+}
+
+} // namespace
+
+BootRecord identifyExtSuperblock(std::span<const std::uint8_t> superblock)
+{
+    ByteReader r(superblock);
+    auto record = extRecord(r);
+    if (!record || r.u16le(0x5A) != 0) // s_block_group_nr
+        return {};
+    return *record;
+}
+
+BootRecord identifyExtBackupSuperblock(std::span<const std::uint8_t> superblock, std::uint32_t group,
+                                       std::uint64_t block)
+{
+    ByteReader r(superblock);
+    auto record = extRecord(r);
+    if (!record || group == 0)
+        return {};
+    // A copy written since revision 1 carries its group's number; revision 0
+    // leaves it 0. Either way the group must start where the copy lies.
+    std::uint16_t groupNumber = r.u16le(0x5A);
+    bool numbered = groupNumber == group || (groupNumber == 0 && r.u32le(0x4C) == 0); // s_rev_level
+    std::uint64_t groupStart = r.u32le(0x14) + std::uint64_t{group} * r.u32le(0x20); // s_first_data_block
+    if (!numbered || groupStart != block)
+        return {};
+    return *record;
 }
 
 const char* bootRecordLabel(BootRecordKind kind)

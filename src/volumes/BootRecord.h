@@ -25,6 +25,12 @@ BootRecord identifyHfsPlusHeader(std::span<const std::uint8_t> sector);
 // later block groups are not taken for the start of a volume.
 BootRecord identifyExtSuperblock(std::span<const std::uint8_t> superblock);
 
+// A backup superblock of block group `group` (above 0), read at the start of
+// block `block` of its volume: taken only when it names that group and its
+// own fields put the group's start at that block.
+BootRecord identifyExtBackupSuperblock(std::span<const std::uint8_t> superblock, std::uint32_t group,
+                                       std::uint64_t block);
+
 const char* bootRecordLabel(BootRecordKind kind);
 
 } // namespace qis

@@ -1,8 +1,10 @@
+#include "volumes/BackupBootRecord.h"
 #include "volumes/BootRecord.h"
 #include "volumes/Partition.h"
 #include "volumes/VolumeIdentification.h"
 
 #include <algorithm>
+#include <map>
 #include <vector>
 
 namespace qis {
@@ -72,6 +74,16 @@ void searchBootSectors(readWriteInterface& reader, Partition& partition, std::ui
 
     std::vector<std::uint8_t> buffer(kChunkSectors * 512);
     std::uint64_t added = 0;
+    // Volumes added so far by their start, so that a backup copy found after
+    // its primary does not list the volume a second time.
+    std::map<std::int64_t, std::size_t> listedStarts;
+    auto add = [&](VolumeRecord record) {
+        if (!record.note.empty())
+            reporter.setStatusText("Volume " + record.volumeName + ": " + record.note + ".");
+        partition.volumeList.push_back(record);
+        if (partition.volumeAdded)
+            partition.volumeAdded(record);
+    };
     auto reportProgress = [&] {
         double done = std::min(1.0, static_cast<double>(s) / static_cast<double>(diskSectorCount));
         reporter.setProgressPos(static_cast<std::int32_t>(done * 1000));
@@ -102,19 +114,50 @@ void searchBootSectors(readWriteInterface& reader, Partition& partition, std::ui
                 stopped = true;
                 break;
             }
+            const std::uint64_t at = s + i;
+            const auto sector = std::span<const std::uint8_t>(buffer).subspan(i * 512, 512);
             bool earlier = false;
-            BootRecord r = identifyBootRecordSector(std::span<const std::uint8_t>(buffer).subspan(i * 512, 512), &earlier);
-            if (r.kind == BootRecordKind::None)
-                continue;
-            Found f = judge(r, earlier, static_cast<std::int64_t>(s + i), partition);
+            BootRecord r = identifyBootRecordSector(sector, &earlier);
+            // Sectors from the volume's start to an ext backup superblock found here.
+            std::uint64_t extCopyDistance = 0;
+            if (r.kind == BootRecordKind::None) {
+                // Backup superblocks matter only when the primary is gone: a
+                // copy of a volume already listed is passed over quietly.
+                r = identifyExtBackupSector(sector, &extCopyDistance);
+                if (r.kind == BootRecordKind::None || extCopyDistance > at ||
+                    listedStarts.count(static_cast<std::int64_t>(at - extCopyDistance)))
+                    continue;
+            } else if (r.kind == BootRecordKind::Ext && earlier && at >= 2 && !extPrimaryConfirmed(reader, at - 2, sector)) {
+                continue; // a superblock copy inside a volume (its journal), not a volume's start
+            }
+            Found f = judge(r, earlier, static_cast<std::int64_t>(at), partition);
             if (!f.status.empty() && (f.fileSystem || r.kind != BootRecordKind::HfsPlus))
                 reporter.setStatusText(f.status);
             if (!f.fileSystem)
                 continue;
+            const RecordPlacement place = earlier            ? RecordPlacement{f.startSector, false}
+                                          : extCopyDistance ? RecordPlacement{static_cast<std::int64_t>(at - extCopyDistance), true}
+                                                            : placeFoundRecord(reader, r.kind, sector, at);
+            if (place.isBackup) {
+                auto known = listedStarts.find(place.volumeStart);
+                if (known != listedStarts.end() &&
+                    partition.volumeList[known->second].fileSystem == std::string_view(f.fileSystem)) {
+                    // The volume is listed already. Searching without skipping
+                    // lists every copy, this one as the copy it is.
+                    if (!partition.skipVolumes)
+                        add({f.fileSystem, std::to_string(added++), f.sizeText, static_cast<std::int64_t>(at),
+                             "backup boot sector of volume " + partition.volumeList[known->second].volumeName});
+                    continue;
+                }
+                f.startSector = place.volumeStart;
+            }
             VolumeRecord record{f.fileSystem, std::to_string(added++), f.sizeText, f.startSector};
-            partition.volumeList.push_back(record);
-            if (partition.volumeAdded)
-                partition.volumeAdded(record);
+            if (place.isBackup)
+                record.note = std::string("found by its ") + (extCopyDistance ? "backup superblock" : "backup boot sector") +
+                              " at sector " + std::to_string(at) + ", starts at sector " +
+                              std::to_string(place.volumeStart);
+            listedStarts.emplace(record.startSector, partition.volumeList.size());
+            add(record);
             // Go on with the sector after the volume. An NTFS volume's size
             // leaves out its backup boot sector, which is skipped too; other
             // sizes cover the whole volume, and a volume may start right after.

@@ -1,4 +1,6 @@
+#include "util/ByteReader.h"
 #include "util/Utf.h"
+#include "volumes/BackupBootRecord.h"
 #include "volumes/BootRecord.h"
 #include "volumes/Partition.h"
 #include "volumes/PartitionTable.h"
@@ -7,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -19,14 +22,42 @@ constexpr char16_t kMicrosoftReserved[] = u"Microsoft reserved partition";
 
 int readError(readWriteInterface& reader) { return reader.lastError() != 0 ? reader.lastError() : EIO; }
 
-void append(Partition& partition, std::string fileSystem, std::string sizeText, std::uint64_t startSector)
+void append(Partition& partition, std::string fileSystem, std::string sizeText, std::uint64_t startSector,
+            std::string note = {})
 {
     VolumeRecord record;
     record.fileSystem = std::move(fileSystem);
     record.volumeName = std::to_string(partition.volumeList.size());
     record.sizeText = std::move(sizeText);
     record.startSector = static_cast<std::int64_t>(startSector);
+    record.note = std::move(note);
     partition.volumeList.push_back(record);
+}
+
+bool recognised(BootRecordKind kind) { return kind != BootRecordKind::None && kind != BootRecordKind::UnknownFat; }
+
+// What the volume's first sectors say it is; when they say nothing (wiped,
+// unreadable, a broken parameter block), what a backup copy of its boot
+// record says. `note` tells the user which copy it was.
+struct Named {
+    BootRecord record;
+    std::string note;
+};
+
+Named nameVolume(readWriteInterface& reader, const IdentifiedVolume& first, std::uint64_t start, std::uint64_t length)
+{
+    if (recognised(first.record.kind))
+        return {first.record, {}};
+    BackupIdentification copy = identifyByBackup(reader, start, length);
+    if (!copy.found())
+        return {first.record, {}};
+    return {copy.record, "named by its " + copy.describe()};
+}
+
+void reportNote(JobReporter& reporter, const Partition& partition, const std::string& note)
+{
+    if (!note.empty())
+        reporter.setStatusText("Volume " + std::to_string(partition.volumeList.size() - 1) + ": " + note + ".");
 }
 
 // ---- GPT ----------------------------------------------------------------
@@ -79,7 +110,10 @@ int scanGpt(readWriteInterface& reader, Partition& partition, JobReporter& repor
         IdentifiedVolume volume = identifyVolumeAt(reader, entry.startingLba);
         if (!volume.readOk)
             return readError(reader);
-        const BootRecord& r = volume.record;
+        const std::uint64_t length = entry.endingLba >= entry.startingLba ? entry.endingLba - entry.startingLba + 1 : 0;
+        const Named named = nameVolume(reader, volume, entry.startingLba, length);
+        const BootRecord& r = named.record;
+        const std::size_t before = partition.volumeList.size();
         std::uint64_t mebibytes = r.sizeBytes / 1048576;
         std::uint64_t spanMebibytes = entry.endingLba > entry.startingLba ? (entry.endingLba - entry.startingLba) / 2048 : 0;
         switch (r.kind) {
@@ -119,6 +153,10 @@ int scanGpt(readWriteInterface& reader, Partition& partition, JobReporter& repor
             append(partition, utf16ToUtf8(entry.partitionName), std::to_string(spanMebibytes), entry.startingLba);
             break;
         }
+        if (partition.volumeList.size() > before && !named.note.empty()) {
+            partition.volumeList.back().note = named.note;
+            reportNote(reporter, partition, named.note);
+        }
         if (partition.stopRequested.load())
             return 0;
     }
@@ -133,33 +171,38 @@ struct Label {
     std::string status; // empty: none shown
 };
 
-// The type code is only a hint: what the volume's first sectors say wins,
-// and the type decides only when nothing there is recognised.
-Label labelMbrEntry(readWriteInterface& reader, Partition& partition, const MbrEntry& entry, std::uint64_t start,
-                    bool logical)
+// The label and status text of a volume whose boot record was recognised.
+std::optional<Label> labelOfRecord(Partition& partition, BootRecordKind kind, bool logical)
 {
-    auto ntfs = [&] {
+    switch (kind) {
+    case BootRecordKind::Ntfs:
         ++partition.ntfsCount;
         return Label{"NTFS", logical ? "found NTFS..." : "found NTFS " + std::to_string(partition.ntfsCount) + "..."};
-    };
-    IdentifiedVolume volume = identifyVolumeAt(reader, start);
-    switch (volume.record.kind) {
-    case BootRecordKind::Ntfs: return ntfs();
-    case BootRecordKind::Exfat: return {"FAT64", "found FAT64..."};
-    case BootRecordKind::Fat32: return {"FAT32", "found FAT 32..."};
-    case BootRecordKind::Fat16: return {"FAT16", "found FAT 16..."};
-    case BootRecordKind::Fat12: return {"FAT12", ""};
-    case BootRecordKind::Ext: return {"extX", logical ? "found extx..." : "found ext2..."};
-    case BootRecordKind::HfsPlus: return {"HFS+", "found HFS+..."};
+    case BootRecordKind::Exfat: return Label{"FAT64", "found FAT64..."};
+    case BootRecordKind::Fat32: return Label{"FAT32", "found FAT 32..."};
+    case BootRecordKind::Fat16: return Label{"FAT16", "found FAT 16..."};
+    case BootRecordKind::Fat12: return Label{"FAT12", ""};
+    case BootRecordKind::Ext: return Label{"extX", logical ? "found extx..." : "found ext2..."};
+    case BootRecordKind::HfsPlus: return Label{"HFS+", "found HFS+..."};
     case BootRecordKind::UnknownFat:
     case BootRecordKind::None: break;
     }
+    return std::nullopt;
+}
+
+// The type code is only a hint: what the volume's first sectors (or, when
+// they are gone, a backup copy of its boot record) say wins, and the type
+// decides only when nothing is recognised.
+Label labelMbrEntry(Partition& partition, const MbrEntry& entry, BootRecordKind kind, bool logical)
+{
+    if (auto label = labelOfRecord(partition, kind, logical))
+        return *label;
     switch (entry.partitionType) {
     case 0x01: return {"FAT12", ""};
     case 0x04:
     case 0x06:
     case 0x0E: return {"FAT16", "found FAT 16..."};
-    case 0x07: return ntfs();
+    case 0x07: return *labelOfRecord(partition, BootRecordKind::Ntfs, logical);
     case 0x0B:
     case 0x0C: return {"FAT32", "found FAT 32..."};
     case 0x42:
@@ -175,10 +218,12 @@ Label labelMbrEntry(readWriteInterface& reader, Partition& partition, const MbrE
 void appendMbrEntry(readWriteInterface& reader, Partition& partition, JobReporter& reporter, const MbrEntry& entry,
                     std::uint64_t start, bool logical)
 {
-    Label label = labelMbrEntry(reader, partition, entry, start, logical);
+    const Named named = nameVolume(reader, identifyVolumeAt(reader, start), start, entry.sectorCount);
+    Label label = labelMbrEntry(partition, entry, named.record.kind, logical);
     if (!label.status.empty())
         reporter.setStatusText(label.status);
-    append(partition, label.fileSystem, sizeTextWide(entry.sectorCount / 2048), start);
+    append(partition, label.fileSystem, sizeTextWide(entry.sectorCount / 2048), start, named.note);
+    reportNote(reporter, partition, named.note);
 }
 
 // Follows the chain of extended boot records. Logical partitions start
@@ -237,15 +282,71 @@ int scanMbr(readWriteInterface& reader, Partition& partition, JobReporter& repor
     return 0;
 }
 
+// ---- no partition table --------------------------------------------------
+
+// An MBR that describes at least one partition.
+bool mbrHasPartitions(std::span<const std::uint8_t> sector0)
+{
+    MbrTable mbr = MbrTable::parse(sector0);
+    if (!mbr.signatureOk)
+        return false;
+    for (const MbrEntry& entry : mbr.entries)
+        if (entry.partitionType != 0 && entry.startingLba != 0 && entry.sectorCount != 0)
+            return true;
+    return false;
+}
+
+// A disk formatted whole, without a partition table (a Linux guest's data
+// disk, a WSL disk, a superfloppy): its file system starts at sector 0. A
+// FAT or NTFS boot sector ends in 0x55AA too and its boot code may look
+// like partition entries, so a boot record in sector 0 decides first; an ext
+// superblock or HFS+ header at byte 1024 counts only when sector 0 holds no
+// partition table and sector 1 no GPT header.
+// The volume may be larger than the disk: an image cut short still shows
+// what it holds.
+std::optional<BootRecord> wholeDiskVolume(std::span<const std::uint8_t> head)
+{
+    auto fits = [](const BootRecord& r) { return r.sizeBytes >= 512; };
+    BootRecord boot = identifyBootSector(head.first(512));
+    if (recognised(boot.kind) && fits(boot))
+        return boot;
+    if (mbrHasPartitions(head.first(512)) || ByteReader(head).matches(512, "EFI PART"))
+        return std::nullopt;
+    BootRecord hfs = identifyHfsPlusHeader(head.subspan(1024, 512));
+    if (hfs.kind != BootRecordKind::None && fits(hfs))
+        return hfs;
+    BootRecord ext = identifyExtSuperblock(head.subspan(1024, 512));
+    if (ext.kind != BootRecordKind::None && fits(ext))
+        return ext;
+    return std::nullopt;
+}
+
+void appendWholeDisk(Partition& partition, JobReporter& reporter, const BootRecord& record)
+{
+    Label label = *labelOfRecord(partition, record.kind, false);
+    if (!label.status.empty())
+        reporter.setStatusText(label.status);
+    append(partition, label.fileSystem, sizeTextWide(record.sizeBytes / 1048576), 0,
+           "whole disk, no partition table");
+    reportNote(reporter, partition, partition.volumeList.back().note);
+}
+
 } // namespace
 
 int scanPartitionTable(readWriteInterface& reader, Partition& partition, JobReporter& reporter)
 {
     reader.baseOffset = 0;
-    std::array<std::uint8_t, 1024> head{};
+    std::array<std::uint8_t, 1536> head{};
     bool ok = reader.seek(0, 0) && reader.read(head.data(), 1024);
+    if (ok && reader.seek(0, 0) && reader.read(head.data(), 1536)) {
+        if (auto whole = wholeDiskVolume(head)) {
+            appendWholeDisk(partition, reporter, *whole);
+            reporter.setProgressPos(1000);
+            return 0;
+        }
+    }
     if (ok && partition.gptMode)
-        return scanGpt(reader, partition, reporter, std::span<const std::uint8_t>(head).subspan(512));
+        return scanGpt(reader, partition, reporter, std::span<const std::uint8_t>(head).subspan(512, 512));
     return scanMbr(reader, partition, reporter);
 }
 

@@ -14,6 +14,9 @@ struct VolumeRecord {
     std::string volumeName;
     std::string sizeText; // MiB as shown, e.g. "8192   MB"
     std::int64_t startSector = 0;
+    // How the volume was found when its first sector did not say so plainly
+    // (a backup boot record, a disk without a partition table); empty otherwise.
+    std::string note{};
 };
 
 } // namespace qis

@@ -21,6 +21,7 @@ struct VolumesCase {
 std::ostream& operator<<(std::ostream& os, const VolumesCase& c) { return os << c.name; }
 
 const char kHeading[] = "VOLUME  FILE_SYSTEM  VOLUME_SIZE  START_SECTOR\n";
+const char kHeadingWithNotes[] = "VOLUME  FILE_SYSTEM  VOLUME_SIZE  START_SECTOR  NOTE\n";
 const char kClosing[] = "Finished Scanning.\nSelect volume and click next button...\n";
 const char kSearchClosing[] = "Scanned Partitions\npopulated partitions....\n";
 
@@ -55,17 +56,19 @@ const VolumesCase kCases[] = {
      "2       FAT64        8  MB        108544\n"
      "3       extX         16  MB       124928\n",
      "Scanning partition.....\nfound NTFS 1...\nfound FAT 32...\nfound FAT 64...\nfound extX...\n"},
-    // Every copy of a boot record, except the ext superblock backups.
+    // Every copy of a boot record, named as the copy of its volume, except
+    // the ext superblock backups.
     {"SearchWithoutSkipping", "zeroed-table.img", {"--deep", "--no-skip"},
      "0       NTFS         15   MB      2048\n"
-     "1       NTFS         15   MB      34815\n"
+     "1       NTFS         15   MB      34815         backup boot sector of volume 0\n"
      "2       FAT32        36  MB       34816\n"
-     "3       FAT32        36  MB       34822\n"
+     "3       FAT32        36  MB       34822         backup boot sector of volume 2\n"
      "4       FAT64        8  MB        108544\n"
-     "5       FAT64        8  MB        108556\n"
+     "5       FAT64        8  MB        108556        backup boot sector of volume 4\n"
      "6       extX         16  MB       124928\n",
-     "Scanning partition.....\nfound NTFS 1...\nfound NTFS 2...\nfound FAT 32...\nfound FAT 32...\n"
-     "found FAT 64...\nfound FAT 64...\nfound extX...\n"},
+     "Scanning partition.....\nfound NTFS 1...\nfound NTFS 2...\nVolume 1: backup boot sector of volume 0.\n"
+     "found FAT 32...\nfound FAT 32...\nVolume 3: backup boot sector of volume 2.\n"
+     "found FAT 64...\nfound FAT 64...\nVolume 5: backup boot sector of volume 4.\nfound extX...\n"},
     {"SearchFromASector", "zeroed-table.img", {"--deep", "--start-sector", "34816"},
      "0       FAT32        36  MB       34816\n"
      "1       FAT64        8  MB        108544\n"
@@ -85,7 +88,8 @@ TEST_P(VolumesOnFixtures, ListsTheVolumesTheToolsReport)
     args.insert(args.end(), c.options.begin(), c.options.end());
     auto r = test::runQsalvage(args);
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, std::string(kHeading) + c.table);
+    const bool notes = std::string(c.table).find("  backup") != std::string::npos;
+    EXPECT_EQ(r.out, std::string(notes ? kHeadingWithNotes : kHeading) + c.table);
     bool deep = std::find(c.options.begin(), c.options.end(), "--deep") != c.options.end();
     EXPECT_EQ(r.err, std::string(c.status) + (deep ? kSearchClosing : "") + kClosing);
 }
