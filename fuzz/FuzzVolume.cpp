@@ -1,7 +1,8 @@
 // A volume as the input, read by the parser its label picks (NTFS, FAT16,
 // FAT32, exFAT, ext, HFS+) in one of the recovery modes the target allows:
 // the scan (with the searches of a damaged volume), the tree walk, the
-// texts of every entry, and the contents of the first files.
+// texts of every entry with how much of a deleted one is left, and the
+// contents of the first files.
 
 #include "FuzzImage.h"
 
@@ -48,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t saved = 0;
     qis::walkTree(view, [&](qis::EntryHandle e, const std::vector<std::u16string>&) {
         (void)view.describe(e);
+        (void)view.recoverability(e);
         if (!view.isFolder(e) && saved++ < 64) {
             qis::MemorySink sink(1 << 20);
             view.saveEntry(e, sink);
