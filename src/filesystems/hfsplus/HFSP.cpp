@@ -237,8 +237,16 @@ bool HFSP::scanCatalogNodes(JobContext& job)
             auto node = std::span<const std::uint8_t>(window).subspan(at, catalogNodeSize);
             NodeDescriptor d = NodeDescriptor::parse(node);
             std::uint16_t record0 = static_cast<std::uint16_t>((node[catalogNodeSize - 2] << 8) | node[catalogNodeSize - 1]);
-            if (d.kind != kLeafNode || d.height == 0 || record0 != 14 || d.numRecords == 0 || d.numRecords > 999)
+            if (d.kind != kLeafNode || d.height == 0 || d.numRecords == 0 || d.numRecords > 999)
                 continue;
+            // Record 0 starts right after the descriptor, unless it was
+            // deleted where it lay: then the first record the table names
+            // comes later, and a deleted one still starts at 14.
+            if (record0 != 14) {
+                auto loose = record0 > 14 ? looseCatalogRecords(node, 1) : std::vector<LooseRecord>{};
+                if (loose.empty() || loose.front().offset != 14)
+                    continue;
+            }
             if (catalogNodes.size() >= kMaxNodes)
                 break;
             catalogNodes.push_back(

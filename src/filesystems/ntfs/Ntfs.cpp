@@ -238,7 +238,10 @@ void ntfs::parseRecordBytes(std::span<std::uint8_t> record, std::uint64_t index)
     }
     NtfsEntryRecord& named = entryList[target];
     named.name = chosen->name;
-    named.recordFlags = header.flags;
+    // The base record's own flags once it was read; until then its
+    // extension's, which it was freed (or kept) together with.
+    if (target > index)
+        named.recordFlags = header.flags;
     named.nameSize = chosen->allocatedSize;
     named.parentIndex = chosen->parentRecord();
     if (!searching_)
