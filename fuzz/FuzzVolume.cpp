@@ -1,7 +1,8 @@
 // A volume as the input, read by the parser its label picks (NTFS, FAT16,
 // FAT32, exFAT, ext, HFS+) in one of the recovery modes the target allows:
 // the scan (with the searches of a damaged volume), the tree walk, the
-// texts of every entry, and the contents of the first files.
+// texts of every entry with how much of a deleted one is left, and the
+// contents of the first files.
 
 #include "FuzzImage.h"
 

@@ -51,6 +51,18 @@ dd if="$out/undelete-ext.tmp" of="$out/ext/undelete-ext4" bs=512 skip=30720 coun
 rm -f "$out/undelete-ext.tmp"
 # The HFS+ volume behind the Apple partition map of hfsplus.img (sector 128).
 xz -dc "$data/hfsplus.img.xz" | tail -c +$((128 * 512 + 1)) | head -c $((1024 * 1024)) > "$out/hfsplus/hfsplus" || true
+# The HFS+ volume with deleted catalog records: its first MiB holds the
+# whole catalog, deleted records in the leaf nodes included.
+if [[ -f "$data/undelete-hfsplus.img.xz" ]]; then
+    xz -dc "$data/undelete-hfsplus.img.xz" | tail -c +$((688 * 512 + 1)) | head -c $((1024 * 1024)) \
+        > "$out/hfsplus/undelete-hfsplus" || true
+fi
+# The NTFS volume ntfs-3g deleted from: MFT (with a deleted file's freed
+# extension records), $Bitmap and the first files' clusters.
+if [[ -f "$data/undelete-ntfs.img.xz" ]]; then
+    xz -dc "$data/undelete-ntfs.img.xz" | tail -c +$((2048 * 512 + 1)) | head -c $((2 * 1024 * 1024)) \
+        > "$out/ntfs/undelete-ntfs" || true
+fi
 # The FAT16 fixture's volume up to its first files (2 KiB clusters; the
 # FATs and the root region take the first 200 KiB or so).
 xz -dc "$data/fat16.vhdx.xz" > "$out/fat16.vhdx.tmp"

@@ -21,6 +21,10 @@ constexpr std::uint64_t kCopyPiece = 1u << 20;
 constexpr std::size_t kMaxNodes = 16u << 20;
 // Overflow records one fork may chain through; each adds at least a block.
 constexpr std::size_t kMaxOverflowSteps = 1u << 20;
+// Deleted records kept, in all and from one node (a 32 KiB node has room
+// for a few hundred).
+constexpr std::size_t kMaxLeftovers = 1u << 20;
+constexpr std::size_t kMaxLooseInNode = 1024;
 
 std::optional<UnixTime> hfsTime(std::uint32_t date)
 {
@@ -149,7 +153,7 @@ bool HFSP::readNodes(const std::vector<Extent>& extents, std::uint16_t nodeSize,
             NodeDescriptor d = NodeDescriptor::parse(node);
             if (!d.plausible())
                 continue;
-            nodes.push_back({k0 + i, d.kind, d.height, d.numRecords, recordOffsets(node, d.numRecords)});
+            nodes.push_back({k0 + i, d.kind, d.height, d.numRecords, recordOffsets(node, d.numRecords), d.fLink});
         }
     }
     stopRequested.store(false);
@@ -196,6 +200,7 @@ bool HFSP::readCatalogNodes(JobContext& job)
     if (!h)
         return false;
     catalogNodeSize = h->nodeSize;
+    firstLeafNode_ = h->firstLeafNode;
     return readNodes(catalogExtents_, catalogNodeSize, catalogNodes, true, job);
 }
 
@@ -232,11 +237,20 @@ bool HFSP::scanCatalogNodes(JobContext& job)
             auto node = std::span<const std::uint8_t>(window).subspan(at, catalogNodeSize);
             NodeDescriptor d = NodeDescriptor::parse(node);
             std::uint16_t record0 = static_cast<std::uint16_t>((node[catalogNodeSize - 2] << 8) | node[catalogNodeSize - 1]);
-            if (d.kind != kLeafNode || d.height == 0 || record0 != 14 || d.numRecords == 0 || d.numRecords > 999)
+            if (d.kind != kLeafNode || d.height == 0 || d.numRecords == 0 || d.numRecords > 999)
                 continue;
+            // Record 0 starts right after the descriptor, unless it was
+            // deleted where it lay: then the first record the table names
+            // comes later, and a deleted one still starts at 14.
+            if (record0 != 14) {
+                auto loose = record0 > 14 ? looseCatalogRecords(node, 1) : std::vector<LooseRecord>{};
+                if (loose.empty() || loose.front().offset != 14)
+                    continue;
+            }
             if (catalogNodes.size() >= kMaxNodes)
                 break;
-            catalogNodes.push_back({base + at, d.kind, d.height, d.numRecords, recordOffsets(node, d.numRecords)});
+            catalogNodes.push_back(
+                {base + at, d.kind, d.height, d.numRecords, recordOffsets(node, d.numRecords), d.fLink});
         }
     }
     stopRequested.store(false);
@@ -250,11 +264,63 @@ bool HFSP::readNode(const NodeInfo& node, std::span<std::uint8_t> out)
     return readFork(catalogExtents_, node.node * catalogNodeSize, out);
 }
 
+std::vector<bool> HFSP::linkedLeaves() const
+{
+    std::vector<bool> linked(catalogNodes.size(), !absolutePositions ? false : true);
+    // Deep mode finds nodes by where they lie, with no tree to follow: all
+    // of them count.
+    if (absolutePositions)
+        return linked;
+    std::map<std::uint64_t, std::size_t> byNumber;
+    for (std::size_t i = 0; i < catalogNodes.size(); ++i)
+        if (catalogNodes[i].kind == kLeafNode)
+            byNumber.emplace(catalogNodes[i].node, i);
+    // The leaves in order, first to last. A chain that leads anywhere but to
+    // a leaf is damaged: then no node can be told unlinked, and all count.
+    std::size_t steps = 0;
+    for (std::uint64_t n = firstLeafNode_; n != 0 && steps <= catalogNodes.size(); ++steps) {
+        auto it = byNumber.find(n);
+        if (it == byNumber.end() || linked[it->second])
+            return std::vector<bool>(catalogNodes.size(), true);
+        linked[it->second] = true;
+        n = catalogNodes[it->second].fLink;
+    }
+    if (steps == 0)
+        return std::vector<bool>(catalogNodes.size(), true);
+    return linked;
+}
+
 void HFSP::readCatalogRecords(JobContext& job)
 {
     entryMap.clear();
     job.reporter().setProgressRange(0, progressValue(catalogNodes.size()));
+    const std::vector<bool> linked = linkedLeaves();
     std::vector<std::uint8_t> node(catalogNodeSize);
+    auto entryOf = [](const CatalogRecord& record, std::uint64_t position, std::size_t offset) {
+        HfsEntry e;
+        e.type = record.type;
+        e.parentId = record.parentId;
+        e.nodeId = record.id;
+        e.name = record.name;
+        e.recordNode = position;
+        e.recordOffset = static_cast<std::uint32_t>(offset);
+        e.createDate = record.createDate;
+        e.contentModDate = record.contentModDate;
+        e.attributeModDate = record.attributeModDate;
+        e.accessDate = record.accessDate;
+        e.fileMode = record.fileMode;
+        if (record.type == 2) {
+            e.size = record.dataFork.logicalSize;
+            e.totalBlocks = record.dataFork.totalBlocks;
+            for (const Extent& x : record.dataFork.extents)
+                if (x.startBlock != 0 && x.blockCount != 0)
+                    e.extents.push_back(x);
+        }
+        return e;
+    };
+    // Records of deleted files and folders, kept until every live record is
+    // in: a file counts as deleted only when the live catalog lacks its ID.
+    std::vector<HfsEntry> leftovers;
     for (std::size_t i = 0; i < catalogNodes.size(); ++i) {
         const NodeInfo& n = catalogNodes[i];
         if (n.kind != kLeafNode)
@@ -266,29 +332,24 @@ void HFSP::readCatalogRecords(JobContext& job)
         std::uint64_t position = absolutePositions ? n.node : n.node * catalogNodeSize;
         for (std::uint16_t offset : n.offsets) {
             auto record = CatalogRecord::parse(node, offset);
-            if (!record || entryMap.count(record->id))
+            if (!record)
                 continue;
-            HfsEntry e;
-            e.type = record->type;
-            e.parentId = record->parentId;
-            e.nodeId = record->id;
-            e.name = std::move(record->name);
-            e.recordNode = position;
-            e.recordOffset = offset;
-            e.createDate = record->createDate;
-            e.contentModDate = record->contentModDate;
-            e.attributeModDate = record->attributeModDate;
-            e.accessDate = record->accessDate;
-            e.fileMode = record->fileMode;
-            if (record->type == 2) {
-                e.size = record->dataFork.logicalSize;
-                e.totalBlocks = record->dataFork.totalBlocks;
-                for (const Extent& x : record->dataFork.extents)
-                    if (x.startBlock != 0 && x.blockCount != 0)
-                        e.extents.push_back(x);
+            if (!linked[i]) {
+                if (leftovers.size() < kMaxLeftovers)
+                    leftovers.push_back(entryOf(*record, position, offset));
+                continue;
             }
-            entryMap.emplace(e.nodeId, std::move(e));
+            if (entryMap.count(record->id))
+                continue;
+            entryMap.emplace(record->id, entryOf(*record, position, offset));
         }
+        for (LooseRecord& loose : looseCatalogRecords(node, kMaxLooseInNode))
+            if (leftovers.size() < kMaxLeftovers)
+                leftovers.push_back(entryOf(loose.record, position, loose.offset));
+    }
+    for (HfsEntry& e : leftovers) {
+        e.deleted = true;
+        entryMap.emplace(e.nodeId, std::move(e)); // the first copy of an ID met wins
     }
     stopRequested.store(false);
 }
@@ -329,6 +390,7 @@ void HFSP::linkEntries(JobContext& job)
         stopRequested.store(false);
         return;
     }
+    adoptOrphans();
     // Standard mode. The first child starts the list, the second goes in
     // front of it, every later one at the end.
     std::map<std::int64_t, std::pair<std::size_t, std::int64_t>> lists; // parent → (children, last)
@@ -434,11 +496,7 @@ bool HFSP::saveEntryContents(std::int64_t key, DataSink& out)
         return false;
     if (e->isFolder() || e->size == 0)
         return true;
-    ForkData fork;
-    fork.totalBlocks = e->totalBlocks;
-    for (std::size_t i = 0; i < e->extents.size() && i < fork.extents.size(); ++i)
-        fork.extents[i] = e->extents[i];
-    std::vector<Extent> extents = forkExtents(e->nodeId, fork);
+    std::vector<Extent> extents = entryExtents(*e);
     std::uint64_t remaining = e->size;
     bool complete = true;
     std::vector<std::uint8_t> piece;
@@ -457,6 +515,17 @@ bool HFSP::saveEntryContents(std::int64_t key, DataSink& out)
             std::uint64_t n = std::min(kCopyPiece, length - at);
             piece.resize(static_cast<std::size_t>(n));
             complete = readVolumeBytes(*reader, std::uint64_t{x.startBlock} * blockSize + at, piece) && complete;
+            if (e->deleted) {
+                // Pieces are whole blocks but for the last.
+                const std::uint64_t first = x.startBlock + at / blockSize;
+                for (std::uint64_t b = 0; b * blockSize < n; ++b)
+                    if (anyBlockInUse(first + b, 1)) {
+                        const std::uint64_t from = b * blockSize;
+                        std::fill_n(piece.begin() + static_cast<std::ptrdiff_t>(from),
+                                    static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, n - from)), 0);
+                        complete = false;
+                    }
+            }
             if (!out.write(piece))
                 return false;
             at += n;
@@ -465,6 +534,104 @@ bool HFSP::saveEntryContents(std::int64_t key, DataSink& out)
     }
     // Extents that could not be found leave the file shorter than its size.
     return complete && remaining == 0;
+}
+
+std::vector<Extent> HFSP::entryExtents(const HfsEntry& e) const
+{
+    ForkData fork;
+    fork.totalBlocks = e.totalBlocks;
+    for (std::size_t i = 0; i < e.extents.size() && i < fork.extents.size(); ++i)
+        fork.extents[i] = e.extents[i];
+    // A deleted file's overflow records went with it: only a live file's
+    // are looked up, lest another file's be taken for its own.
+    if (e.deleted) {
+        std::vector<Extent> own;
+        for (const Extent& x : fork.extents)
+            if (x.blockCount != 0)
+                own.push_back(x);
+        return own;
+    }
+    return forkExtents(e.nodeId, fork);
+}
+
+void HFSP::adoptOrphans()
+{
+    std::vector<std::int64_t> lost;
+    for (const auto& [key, e] : entryMap) {
+        if (!e.deleted)
+            continue;
+        auto parent = entryMap.find(static_cast<std::int64_t>(e.parentId));
+        if (parent == entryMap.end() || !parent->second.isFolder())
+            lost.push_back(key);
+    }
+    if (lost.empty() || entryMap.empty())
+        return;
+    orphanKey = entryMap.rbegin()->first + 1;
+    HfsEntry orphan;
+    orphan.type = 1;
+    orphan.nodeId = static_cast<std::uint32_t>(orphanKey);
+    orphan.parentId = kRootFolderId;
+    orphan.name = u"ORPHAN_ENTRY";
+    entryMap.emplace(orphanKey, std::move(orphan));
+    for (std::int64_t key : lost)
+        entryMap.at(key).parentId = static_cast<std::uint32_t>(orphanKey);
+}
+
+bool HFSP::anyBlockInUse(std::uint64_t block, std::uint64_t count)
+{
+    constexpr std::uint64_t kPiece = 64u << 10;
+    if (!allocationRead_) {
+        allocationRead_ = true;
+        allocationExtents_ = forkExtents(kAllocationFileId, header.allocationFile);
+    }
+    // Blocks past what the allocation file holds, or past the volume, are
+    // no file's to have.
+    const std::uint64_t bitmapBytes = std::min(header.allocationFile.logicalSize,
+                                               checkedMul(blocksIn(allocationExtents_), blockSize).value_or(UINT64_MAX));
+    const std::uint64_t known = std::min(bitmapBytes < (UINT64_MAX >> 3) ? bitmapBytes * 8 : UINT64_MAX, volumeBlocks());
+    if (block >= known || count > known - block)
+        return true;
+    const std::vector<std::uint8_t>* piece = nullptr;
+    std::uint64_t pieceIndex = UINT64_MAX;
+    for (std::uint64_t b = block; b < block + count; ++b) {
+        const std::uint64_t byte = b / 8;
+        if (byte / kPiece != pieceIndex) {
+            pieceIndex = byte / kPiece;
+            auto [it, added] = allocationPieces_.try_emplace(pieceIndex);
+            if (added) {
+                it->second.assign(static_cast<std::size_t>(std::min(kPiece, bitmapBytes - pieceIndex * kPiece)), 0xFF);
+                readFork(allocationExtents_, pieceIndex * kPiece, it->second);
+            }
+            piece = &it->second;
+        }
+        // The most significant bit of each byte is the lowest block.
+        if ((*piece)[static_cast<std::size_t>(byte % kPiece)] & (0x80u >> (b % 8)))
+            return true;
+    }
+    return false;
+}
+
+Recoverability HFSP::recoverability(std::int64_t key)
+{
+    const HfsEntry* e = entry(key);
+    if (!e || !e->deleted)
+        return Recoverability::Live;
+    if (e->isFolder() || e->size == 0)
+        return Recoverability::Whole;
+    // The blocks its size needs, through its own extents; no file needs
+    // more than the volume has.
+    std::uint64_t needed = e->size / blockSize + (e->size % blockSize != 0);
+    if (needed > volumeBlocks())
+        return Recoverability::PartlyOverwritten;
+    for (const Extent& x : entryExtents(*e)) {
+        if (needed == 0)
+            break;
+        const std::uint64_t n = std::min<std::uint64_t>(x.blockCount, needed);
+        if (anyBlockInUse(x.startBlock, n))
+            return Recoverability::PartlyOverwritten;
+        needed -= n;
+    }
+    return needed == 0 ? Recoverability::Whole : Recoverability::PartlyOverwritten;
 }
 
 } // namespace qis

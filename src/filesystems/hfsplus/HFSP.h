@@ -58,8 +58,14 @@ public:
     [[nodiscard]] std::vector<std::int64_t> topLevelEntries() const;
     [[nodiscard]] const HfsEntry* entry(std::int64_t key) const;
     EntryDetails describeEntry(std::int64_t key) const;
-    // Writes the file's data fork, following its overflow extents.
+    // Writes the file's data fork, following its overflow extents. Blocks
+    // of a deleted file that the allocation file now gives to another are
+    // written as zeros, and the file counts as incomplete.
     bool saveEntryContents(std::int64_t key, DataSink& out);
+    // Live, or for a deleted file whole when every block its extents map
+    // (up to its size) is free in the allocation file, else partly
+    // overwritten.
+    Recoverability recoverability(std::int64_t key);
 
 private:
     // The extents of a special file's fork: the header's eight, then its
@@ -73,7 +79,19 @@ private:
     // Allocation blocks of the volume: the header's count, no more than the volume list's size.
     [[nodiscard]] std::uint64_t volumeBlocks() const;
 
+    // Which leaf nodes the live tree links, by their place in catalogNodes.
+    [[nodiscard]] std::vector<bool> linkedLeaves() const;
+    // Deleted entries whose folder is nowhere go under ORPHAN_ENTRY.
+    void adoptOrphans();
+    // The allocation file, a piece at a time as blocks are asked about.
+    [[nodiscard]] bool anyBlockInUse(std::uint64_t block, std::uint64_t count);
+    [[nodiscard]] std::vector<hfsdisk::Extent> entryExtents(const HfsEntry& e) const;
+
     std::vector<hfsdisk::Extent> catalogExtents_;
+    std::uint32_t firstLeafNode_ = 0;
+    std::vector<hfsdisk::Extent> allocationExtents_;
+    bool allocationRead_ = false;
+    std::map<std::uint64_t, std::vector<std::uint8_t>> allocationPieces_;
 };
 
 // "-Owner:X-Owner:W-Owner:R-OX-OW-OR-GX-GW-GR", the mode bits set in that order.

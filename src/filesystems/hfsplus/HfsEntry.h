@@ -25,6 +25,10 @@ struct HfsEntry {
     std::vector<hfsdisk::Extent> extents; // data fork extents with a start block
     std::uint32_t createDate = 0, contentModDate = 0, attributeModDate = 0, accessDate = 0;
     std::uint16_t fileMode = 0;
+    // Found outside the live catalog: in a leaf node's free space, at an
+    // offset the node's table no longer names, or in a leaf node the tree
+    // no longer links.
+    bool deleted = false;
 
     [[nodiscard]] bool isFolder() const { return type == 1; }
     [[nodiscard]] bool isSymlink() const { return type == 2 && (fileMode & 0xF000) == 0xA000; }
@@ -38,6 +42,7 @@ struct NodeInfo {
     std::uint8_t height = 0;
     std::uint16_t numRecords = 0;
     std::vector<std::uint16_t> offsets;
+    std::uint32_t fLink = 0; // the next node at the same level
 };
 
 } // namespace qis

@@ -3,6 +3,8 @@
 #include "util/ByteReader.h"
 #include "util/CheckedMath.h"
 
+#include <algorithm>
+
 namespace qis::hfsdisk {
 
 ForkData ForkData::parse(std::span<const std::uint8_t> bytes)
@@ -23,6 +25,8 @@ VolumeHeader VolumeHeader::parse(std::span<const std::uint8_t> bytes)
     h.signatureOk = r.u8(0) == 'H' && (r.u8(1) == '+' || r.u8(1) == 'X');
     h.blockSize = r.u32be(0x28);
     h.totalBlocks = r.u32be(0x2C);
+    if (r.has(0x70, 80))
+        h.allocationFile = ForkData::parse(bytes.subspan(0x70, 80));
     if (r.has(0xC0, 80))
         h.extentsFile = ForkData::parse(bytes.subspan(0xC0, 80));
     if (r.has(0x110, 80))
@@ -102,6 +106,80 @@ std::optional<CatalogRecord> CatalogRecord::parse(std::span<const std::uint8_t> 
     if (!r.ok() || c.id == 0)
         return std::nullopt;
     return c;
+}
+
+namespace {
+
+// Bytes a catalog folder and file record's data take.
+constexpr std::size_t kFolderRecordSize = 88;
+constexpr std::size_t kFileRecordSize = 248;
+
+// The length of the folder or file record at `at` (key and data) when it
+// has exactly the shape the catalog gives one, else 0.
+std::size_t catalogRecordLength(std::span<const std::uint8_t> bytes, std::size_t at)
+{
+    ByteReader r(bytes);
+    const std::uint16_t keyLength = r.u16be(at);
+    const std::uint16_t nameLength = r.u16be(at + 6);
+    // A catalog key is its parent ID and its name, nothing more.
+    if (!r.ok() || nameLength == 0 || nameLength > 255 || keyLength != 6u + 2u * nameLength)
+        return 0;
+    const std::size_t data = at + 2 + keyLength;
+    const std::uint16_t type = r.u16be(data);
+    const std::size_t length = type == 1 ? kFolderRecordSize : type == 2 ? kFileRecordSize : 0;
+    return length == 0 || !r.has(data, length) || !r.ok() ? 0 : 2 + keyLength + length;
+}
+
+// The length of any record the table names: a folder or file record, or a
+// thread record (its parent ID and name after the key); 0 when it is none.
+std::size_t tableRecordLength(std::span<const std::uint8_t> bytes, std::size_t at)
+{
+    if (std::size_t length = catalogRecordLength(bytes, at))
+        return length;
+    ByteReader r(bytes);
+    const std::size_t data = at + 2 + r.u16be(at);
+    const std::uint16_t type = r.u16be(data);
+    if (!r.ok() || (type != 3 && type != 4))
+        return 0;
+    const std::size_t length = 2 + r.u16be(at) + 10 + 2 * std::size_t{r.u16be(data + 8)};
+    return r.ok() && r.has(at, length) ? length : 0;
+}
+
+} // namespace
+
+std::vector<LooseRecord> looseCatalogRecords(std::span<const std::uint8_t> node, std::size_t limit)
+{
+    std::vector<LooseRecord> found;
+    const NodeDescriptor d = NodeDescriptor::parse(node);
+    if (node.size() < 64 || d.kind != kLeafNode)
+        return found;
+    // The table grows down from the node's end; records never reach into it.
+    const std::size_t tableBytes = 2 * (std::size_t{d.numRecords} + 1);
+    if (tableBytes + 14 > node.size())
+        return found;
+    const std::size_t tableStart = node.size() - tableBytes;
+    std::vector<bool> named(node.size(), false);
+    for (std::uint16_t at : recordOffsets(node, d.numRecords))
+        named[at] = true;
+    const auto records = node.first(tableStart);
+    for (std::size_t at = 14; at + 8 <= tableStart && found.size() < limit;) {
+        if (named[at]) {
+            // A live record, thread records too, is passed over whole.
+            at += std::max<std::size_t>(2, tableRecordLength(records, at));
+            continue;
+        }
+        const std::size_t length = catalogRecordLength(records, at);
+        if (length == 0) {
+            at += 2; // records start on even offsets
+            continue;
+        }
+        auto record = CatalogRecord::parse(records, at);
+        if (record && record->id >= kFirstUserId && record->parentId != 0 && record->id != record->parentId)
+            found.push_back({at, std::move(*record)});
+        // Nothing is searched for inside a record found.
+        at += length;
+    }
+    return found;
 }
 
 std::optional<OverflowRecord> OverflowRecord::parse(std::span<const std::uint8_t> node, std::size_t offset)

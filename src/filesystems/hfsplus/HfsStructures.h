@@ -12,6 +12,8 @@ namespace qis::hfsdisk {
 inline constexpr std::uint32_t kRootFolderId = 2;
 inline constexpr std::uint32_t kExtentsFileId = 3;
 inline constexpr std::uint32_t kCatalogFileId = 4;
+inline constexpr std::uint32_t kAllocationFileId = 6;
+inline constexpr std::uint32_t kFirstUserId = 16;
 inline constexpr std::int64_t kHfsEpochToUnix = 2082844800; // 1904-01-01 to 1970-01-01
 inline constexpr std::int8_t kLeafNode = -1;
 
@@ -32,7 +34,7 @@ struct VolumeHeader {
     bool signatureOk = false; // "H+" or "HX"
     std::uint32_t blockSize = 0;
     std::uint32_t totalBlocks = 0;
-    ForkData extentsFile, catalogFile;
+    ForkData allocationFile, extentsFile, catalogFile;
     static VolumeHeader parse(std::span<const std::uint8_t> bytes);
 };
 
@@ -71,6 +73,17 @@ struct CatalogRecord {
     // nullopt for thread records and anything that does not fit the node.
     static std::optional<CatalogRecord> parse(std::span<const std::uint8_t> node, std::size_t offset);
 };
+
+// Folder and file records of a catalog leaf node that its offset table no
+// longer names: those left in the free space behind the last record, and
+// those whose offsets were taken out of the table. Each is found where a
+// key and a record of the exact shape a catalog writes start on an even
+// offset and end before the table; at most `limit` of them.
+struct LooseRecord {
+    std::size_t offset = 0;
+    CatalogRecord record;
+};
+std::vector<LooseRecord> looseCatalogRecords(std::span<const std::uint8_t> node, std::size_t limit);
 
 // An extents overflow record: more extents of a file's fork from startBlock on.
 struct OverflowRecord {

@@ -47,6 +47,17 @@ bool HfsVolumeView::isFolder(EntryHandle entry) const
     return e && e->isFolder();
 }
 
+bool HfsVolumeView::isDeleted(EntryHandle entry) const
+{
+    const HfsEntry* e = find(entry);
+    return e && e->deleted;
+}
+
+Recoverability HfsVolumeView::recoverability(EntryHandle entry)
+{
+    return find(entry) ? volume_.recoverability(static_cast<std::int64_t>(entry)) : Recoverability::Live;
+}
+
 EntryDetails HfsVolumeView::describe(EntryHandle entry)
 {
     return find(entry) ? volume_.describeEntry(static_cast<std::int64_t>(entry)) : EntryDetails{};

@@ -16,7 +16,8 @@ public:
     [[nodiscard]] EntryHandle nextSibling(EntryHandle entry) const override;
     [[nodiscard]] std::u16string name(EntryHandle entry) const override;
     [[nodiscard]] bool isFolder(EntryHandle entry) const override;
-    [[nodiscard]] bool isDeleted(EntryHandle) const override { return false; }
+    [[nodiscard]] bool isDeleted(EntryHandle entry) const override;
+    Recoverability recoverability(EntryHandle entry) override;
     EntryDetails describe(EntryHandle entry) override;
     bool saveEntry(EntryHandle entry, DataSink& out) override;
     void rename(EntryHandle entry, std::u16string name) override;

@@ -186,6 +186,8 @@ void ntfs::parseRecordBytes(std::span<std::uint8_t> record, std::uint64_t index)
     RecordHeader header = RecordHeader::parse(record);
     if (!header.signatureOk)
         return;
+    e.sequence = header.sequenceNumber;
+    e.recordFlags = header.flags;
 
     // The record is named by a Win32 or POSIX name when it has one; a DOS
     // 8.3 name only stands in when there is no other. Name and parent come
@@ -202,6 +204,10 @@ void ntfs::parseRecordBytes(std::span<std::uint8_t> record, std::uint64_t index)
         if (!chosen || (chosen->nameSpace == kNamespaceDos && value->nameSpace != kNamespaceDos))
             chosen = std::move(value);
     }
+    // A file deleted with an attribute list may have had its name taken out
+    // of the extension record that held it; the bytes are still there.
+    if (!chosen && header.baseRecord != 0 && (header.flags & kRecordInUse) == 0)
+        chosen = removedFileName(record);
     if (!chosen)
         return;
     // An extension record is part of its base record's file: its name (moved
@@ -221,13 +227,21 @@ void ntfs::parseRecordBytes(std::span<std::uint8_t> record, std::uint64_t index)
         target = header.baseRecord;
         if (target >= entryList.size() || target == index || entryList[target].name)
             return;
+        // A freed extension names only the file it was made for: its base
+        // record as it was then (same sequence), or freed since (one on).
+        if ((header.flags & kRecordInUse) == 0 && target < index &&
+            !sameOrFreedSince(header.baseSequence, entryList[target].sequence, entryList[target].isDeleted()))
+            return;
         e.typeMark = 0;
         if (chosen->flags & kFileNameHasIndex)
             entryList[target].typeMark = 'D';
     }
     NtfsEntryRecord& named = entryList[target];
     named.name = chosen->name;
-    named.recordFlags = header.flags;
+    // The base record's own flags once it was read; until then its
+    // extension's, which it was freed (or kept) together with.
+    if (target > index)
+        named.recordFlags = header.flags;
     named.nameSize = chosen->allocatedSize;
     named.parentIndex = chosen->parentRecord();
     if (!searching_)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filesystems/VolumeParser.h"
 #include "filesystems/ntfs/NtfsEntryRecord.h"
 #include "filesystems/ntfs/NtfsStructures.h"
 #include "images/readWriteInterface.h"
@@ -93,12 +94,20 @@ public:
         std::uint64_t initializedSize = 0;
         std::uint16_t compressionUnit = 0;
         std::uint16_t flags = 0; // attribute flags: 0x0001 compressed, 0x4000 encrypted
+        // A piece of the runs is in an extension record that is gone or
+        // now another file's: zeros stand in for it.
+        bool missingPieces = false;
     };
     DataStream dataStream(std::uint64_t index);
 
     // Writes the record's contents to `out` (a folder writes nothing) and
     // returns whether every byte could be read; unreadable clusters are zeros.
     bool saveEntry(std::uint64_t index, DataSink& out);
+
+    // How much of a record's data a save brings back: for a deleted file,
+    // whether every cluster its runs map up to its size is still free in
+    // $Bitmap. Judged once per record.
+    Recoverability recoverability(std::uint64_t index);
 
 private:
     std::uint64_t listedVolumeSize() const;
@@ -148,6 +157,19 @@ private:
     // Drops the records that have no name, keeping the table's order.
     void dropUnnamedRecords();
     std::unordered_map<std::uint64_t, std::uint64_t> offsetByNumber_;
+
+    // The cluster bitmap, found once and read a piece at a time on demand.
+    enum class BitmapState : std::uint8_t { NotRead, Read, Missing };
+    BitmapState bitmapState_ = BitmapState::NotRead;
+    std::vector<ntfsdisk::DataRun> bitmapRuns_;
+    std::uint64_t bitmapBytes_ = 0;
+    std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> bitmapPieces_;
+    std::unordered_map<std::uint64_t, Recoverability> recoverabilityOf_;
+    bool loadClusterBitmap();
+    const std::vector<std::uint8_t>& bitmapPiece(std::uint64_t piece);
+    // True when any of the clusters is in use, or lies past the bitmap.
+    bool anyClusterInUse(std::uint64_t lcn, std::uint64_t count);
+    Recoverability judgeRecoverability(std::uint64_t index);
     std::unordered_map<std::uint64_t, std::uint64_t> numberOfPosition_;
 };
 

@@ -17,6 +17,7 @@ struct NtfsEntryRecord {
     std::uint64_t parentIndex = 0;
     std::uint64_t nameSize = 0; // allocated size from the $FILE_NAME taken
     std::uint16_t recordFlags = 0;
+    std::uint16_t sequence = 0; // the record's own sequence number (bumped when it is freed)
     char typeMark = 0; // 'D' for a folder
     std::uint64_t selfIndex = 0;
     std::uint8_t isOrphan = 0;

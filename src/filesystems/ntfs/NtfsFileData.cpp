@@ -66,59 +66,93 @@ ntfs::DataStream ntfs::dataStream(std::uint64_t index)
         return stream;
     std::array<std::uint8_t, kRecordSize> record{};
     readRecordFixed(entryList[index].recordOffset, record);
-    if (!RecordHeader::parse(record).signatureOk)
+    const RecordHeader base = RecordHeader::parse(record);
+    if (!base.signatureOk)
         return stream;
+    const bool baseFreed = (base.flags & kRecordInUse) == 0;
+    // The record's MFT number: its table position, unless a search put it
+    // where it was found (and then only if its number is known).
+    std::optional<std::uint64_t> baseNumber;
+    if (auto n = numberOfPosition_.find(index); n != numberOfPosition_.end())
+        baseNumber = n->second;
+    else if (!searching_ && offsetByNumber_.empty())
+        baseNumber = index;
 
     std::map<std::uint64_t, Piece> pieces;
-    std::vector<std::uint64_t> extensions;
+    std::vector<AttributeListEntry> listed;
     for (const AttributeHeader& a : walkAttributes(record)) {
         if (a.type != kAttrAttributeList)
             continue;
         // The list names the records holding each attribute; a long list is
-        // itself non-resident.
+        // itself non-resident. When a file is deleted its list may be cut
+        // short without being written again, so for a freed record the
+        // entries behind the list's end are read too, as far as they go on
+        // in order; each still has to lead to a record of this file.
         std::vector<std::uint8_t> list;
         if (a.nonResident == 0) {
             auto value = residentValue(record, a);
-            list.assign(value.begin(), value.end());
+            std::size_t length = value.size();
+            if (baseFreed && a.valueOffset <= a.length)
+                length = a.length - a.valueOffset;
+            list.assign(record.begin() + static_cast<std::ptrdiff_t>(a.offset + a.valueOffset),
+                        record.begin() + static_cast<std::ptrdiff_t>(a.offset + a.valueOffset + length));
         } else {
             for (const DataRun& run : ntfsdisk::decodeRunList(record, a)) {
                 auto bytes = checkedMul(run.length, bytesPerCluster);
-                if (!bytes || run.sparse || list.size() + *bytes > (1u << 20))
+                auto at = checkedMul(run.lcn, bytesPerCluster);
+                if (!bytes || !at || run.sparse || list.size() + *bytes > (1u << 20))
                     break;
                 std::vector<std::uint8_t> part(static_cast<std::size_t>(*bytes));
-                if (reader->seek(static_cast<std::int64_t>(run.lcn * bytesPerCluster), 0))
-                    reader->read(part.data(), static_cast<std::uint32_t>(part.size()));
+                readVolumeBytes(*reader, *at, part);
                 list.insert(list.end(), part.begin(), part.end());
             }
-            list.resize(std::min<std::size_t>(list.size(), a.dataSize));
+            if (!baseFreed)
+                list.resize(std::min<std::size_t>(list.size(), a.dataSize));
         }
-        ByteReader r(list);
-        for (std::size_t at = 0; r.has(at, 26) && extensions.size() < kMaxListedRecords;) {
-            std::uint32_t type = r.u32le(at + 0x00);
-            std::uint16_t length = r.u16le(at + 0x04);
-            std::uint8_t nameLength = r.u8(at + 0x06);
-            if (type == kAttrEnd || length < 26)
-                break;
-            if (type == kAttrData && nameLength == 0)
-                extensions.push_back(r.u64le(at + 0x10) & 0xFFFFFFFFFFFFull);
-            at += length;
-        }
+        listed = parseAttributeList(list, kMaxListedRecords, baseFreed);
         break;
     }
 
     collectPieces(record, stream, pieces, true);
-    std::set<std::uint64_t> visited = {numberOfPosition_.count(index) ? numberOfPosition_.at(index) : index};
-    for (std::uint64_t ext : extensions) {
-        auto at = recordOffsetOf(ext);
-        if (!at || !visited.insert(ext).second)
+    std::set<std::uint64_t> visited;
+    if (baseNumber)
+        visited.insert(*baseNumber);
+    for (const AttributeListEntry& l : listed) {
+        if (l.type != kAttrData || l.nameLength != 0 || !visited.insert(l.recordNumber).second)
             continue;
+        auto at = recordOffsetOf(l.recordNumber);
         std::array<std::uint8_t, kRecordSize> extension{};
-        readRecordFixed(*at, extension);
-        if (RecordHeader::parse(extension).signatureOk)
-            collectPieces(extension, stream, pieces, false);
+        if (at)
+            readRecordFixed(*at, extension);
+        const RecordHeader h = RecordHeader::parse(extension);
+        // An extension record is this file's while it names this record as
+        // its base and carries the sequence numbers the two had when it was
+        // made; freed together with the base, both have moved on by one. A
+        // record used again since belongs to another file.
+        const bool freedToo = baseFreed && (h.flags & kRecordInUse) == 0;
+        const bool ours = h.signatureOk && (!baseNumber || h.baseRecord == *baseNumber) &&
+                          (l.sequence == 0 || sameOrFreedSince(l.sequence, h.sequenceNumber, freedToo)) &&
+                          (h.baseSequence == 0 || sameOrFreedSince(h.baseSequence, base.sequenceNumber, baseFreed));
+        if (!ours) {
+            stream.missingPieces = true;
+            continue;
+        }
+        collectPieces(extension, stream, pieces, false);
     }
-    for (auto& [vcn, piece] : pieces)
-        stream.runs.insert(stream.runs.end(), piece.runs.begin(), piece.runs.end());
+    // Pieces follow each other by VCN; one that was not found leaves a gap
+    // of zeros, so that the pieces after it stay where they belong.
+    std::uint64_t vcn = 0;
+    for (auto& [start, piece] : pieces) {
+        if (start > vcn) {
+            stream.runs.push_back({0, start - vcn, true});
+            stream.missingPieces = true;
+            vcn = start;
+        }
+        for (const DataRun& run : piece.runs) {
+            stream.runs.push_back(run);
+            vcn += run.length;
+        }
+    }
     return stream;
 }
 
@@ -131,9 +165,10 @@ bool ntfs::saveEntry(std::uint64_t index, DataSink& out)
         return true;
     if (stream.resident)
         return out.write(stream.value);
+    // Zeros stand in for pieces whose records were lost (see dataStream).
+    bool complete = !stream.missingPieces;
 
     const std::uint64_t cluster = bytesPerCluster ? bytesPerCluster : 4096;
-    bool complete = true;
     std::uint64_t remaining = stream.dataSize;
     std::uint64_t initialized = stream.initializedSize;
     std::vector<std::uint8_t> buffer;
@@ -148,6 +183,9 @@ bool ntfs::saveEntry(std::uint64_t index, DataSink& out)
     };
     // Sectors the reader cannot deliver are written as zeros, so the rest of
     // the file stays where it belongs; the sectors read around them are kept.
+    // A deleted file's clusters that the bitmap now gives to another file
+    // hold that file's data, not this one's: they are written as zeros.
+    const bool deleted = entryList[index].isDeleted() && loadClusterBitmap();
     auto readClusters = [&](std::uint64_t lcn, std::uint64_t count, std::uint8_t* into) {
         auto at = checkedMul(lcn, cluster);
         std::span<std::uint8_t> bytes(into, static_cast<std::size_t>(count * cluster));
@@ -156,6 +194,12 @@ bool ntfs::saveEntry(std::uint64_t index, DataSink& out)
             complete = false;
         } else if (!readVolumeBytes(*reader, *at, bytes)) {
             complete = false;
+        }
+        if (deleted && anyClusterInUse(lcn, count)) {
+            complete = false;
+            for (std::uint64_t c = 0; c < count; ++c)
+                if (anyClusterInUse(lcn + c, 1))
+                    std::fill_n(into + c * cluster, cluster, 0);
         }
     };
 

@@ -45,8 +45,10 @@ RecordHeader RecordHeader::parse(std::span<const std::uint8_t> record)
     h.updateSequenceOffset = r.u16le(0x04);
     h.updateSequenceCount = r.u16le(0x06);
     h.firstAttributeOffset = r.u16le(0x14);
+    h.sequenceNumber = r.u16le(0x10);
     h.flags = r.u16le(0x16);
     h.baseRecord = r.u64le(0x20) & 0xFFFFFFFFFFFFull;
+    h.baseSequence = r.u16le(0x26);
     if (h.updateSequenceOffset >= 0x30 && r.has(0x2C, 4))
         h.recordNumber = r.u32le(0x2C);
     return h;
@@ -213,6 +215,54 @@ std::optional<StandardInformation> StandardInformation::parse(std::span<const st
     s.accessTime = r.u64le(0x18);
     s.fileAttributes = r.u32le(0x20);
     return s;
+}
+
+std::optional<FileNameValue> removedFileName(std::span<const std::uint8_t> record)
+{
+    ByteReader r(record);
+    std::size_t at = r.u16le(0x14);
+    for (const AttributeHeader& a : walkAttributes(record))
+        at = a.offset + a.length;
+    // The end marker stands where the removed attribute started; its
+    // resident header goes on behind the marker's eight bytes.
+    if (!r.has(at, 0x18) || r.u32le(at) != kAttrEnd)
+        return std::nullopt;
+    const std::uint8_t nonResident = r.u8(at + 0x08);
+    const std::uint8_t nameLength = r.u8(at + 0x09);
+    const std::uint32_t valueLength = r.u32le(at + 0x10);
+    const std::uint16_t valueOffset = r.u16le(at + 0x14);
+    if (nonResident != 0 || nameLength != 0 || valueOffset != 0x18 || valueLength < 0x42 ||
+        !r.has(at + valueOffset, valueLength))
+        return std::nullopt;
+    auto value = FileNameValue::parse(record.subspan(at + valueOffset, valueLength));
+    // A $FILE_NAME's value is exactly its fixed part and its name.
+    if (!value || value->name.empty() || valueLength != 0x42u + 2u * value->nameLength)
+        return std::nullopt;
+    return value;
+}
+
+std::vector<AttributeListEntry> parseAttributeList(std::span<const std::uint8_t> list, std::size_t limit,
+                                                   bool sortedOnly)
+{
+    std::vector<AttributeListEntry> entries;
+    ByteReader r(list);
+    for (std::size_t at = 0; entries.size() < limit && r.has(at, 0x1A);) {
+        AttributeListEntry e;
+        e.type = r.u32le(at + 0x00);
+        e.length = r.u16le(at + 0x04);
+        if (e.type == kAttrEnd || e.type == 0 || e.length < 0x1A || !r.has(at, e.length))
+            break;
+        if (sortedOnly && !entries.empty() && e.type < entries.back().type)
+            break;
+        e.nameLength = r.u8(at + 0x06);
+        e.startingVcn = r.u64le(at + 0x08);
+        const std::uint64_t reference = r.u64le(at + 0x10);
+        e.recordNumber = reference & 0xFFFFFFFFFFFFull;
+        e.sequence = static_cast<std::uint16_t>(reference >> 48);
+        entries.push_back(e);
+        at += e.length;
+    }
+    return entries;
 }
 
 } // namespace qis::ntfsdisk

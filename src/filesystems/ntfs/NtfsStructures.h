@@ -40,13 +40,26 @@ struct RecordHeader {
     std::uint16_t updateSequenceOffset = 0; // 0x04
     std::uint16_t updateSequenceCount = 0;  // 0x06
     std::uint16_t firstAttributeOffset = 0; // 0x14
+    std::uint16_t sequenceNumber = 0;       // 0x10 bumped each time the record is freed
     std::uint16_t flags = 0;                // 0x16
     std::uint64_t baseRecord = 0;           // 0x20 base record reference (0: this is a base record)
+    std::uint16_t baseSequence = 0;         // 0x26 the base record's sequence number when this one was made
     // 0x2C: the record's own MFT number, kept by NTFS 3.1 records (whose
     // update sequence starts at 0x30 or later); absent in older ones.
     std::optional<std::uint32_t> recordNumber;
     static RecordHeader parse(std::span<const std::uint8_t> record);
 };
+
+// Whether a record whose sequence number is `now` is still the one a
+// reference made when it was `then` names: the same number, or, once the
+// record was freed (which moves the number on, past 0), the next one.
+inline bool sameOrFreedSince(std::uint16_t then, std::uint16_t now, bool freed)
+{
+    if (now == then)
+        return true;
+    const std::uint16_t next = static_cast<std::uint16_t>(then + 1) == 0 ? 1 : static_cast<std::uint16_t>(then + 1);
+    return freed && now == next;
+}
 
 // Puts each 512-byte stride's last two bytes back from the update sequence
 // array. Entries that would fall outside the record or the array are left
@@ -117,6 +130,30 @@ struct FileNameValue {
     [[nodiscard]] std::uint64_t parentRecord() const { return parentReference & 0xFFFFFFFFFFFFull; }
     static std::optional<FileNameValue> parse(std::span<const std::uint8_t> value);
 };
+
+// A $FILE_NAME taken out of a record after the record was freed: removing
+// the last attribute moves the end marker onto its type and length, and the
+// rest of it (the value included) stays behind the marker. Used only for
+// records that are no longer in use; nullopt unless the bytes behind the
+// marker are a whole resident $FILE_NAME.
+std::optional<FileNameValue> removedFileName(std::span<const std::uint8_t> record);
+
+// One entry of an $ATTRIBUTE_LIST: which record holds (part of) an attribute.
+struct AttributeListEntry {
+    std::uint32_t type = 0;          // 0x00
+    std::uint16_t length = 0;        // 0x04
+    std::uint8_t nameLength = 0;     // 0x06
+    std::uint64_t startingVcn = 0;   // 0x08
+    std::uint64_t recordNumber = 0;  // 0x10, low 48 bits
+    std::uint16_t sequence = 0;      // 0x16
+};
+
+// The entries of a list, in order, up to `limit` of them; the walk ends at
+// the end marker, an entry shorter than its fixed part, or one that runs
+// past the bytes. With `sortedOnly` it also ends where the types stop
+// rising (what lies behind a list that was cut short).
+std::vector<AttributeListEntry> parseAttributeList(std::span<const std::uint8_t> list, std::size_t limit,
+                                                   bool sortedOnly = false);
 
 struct StandardInformation {
     std::uint64_t creationTime = 0;     // 0x00

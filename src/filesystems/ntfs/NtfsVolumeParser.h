@@ -17,6 +17,7 @@ public:
     [[nodiscard]] bool isFolder(EntryHandle entry) const override;
     [[nodiscard]] bool isDeleted(EntryHandle entry) const override;
     EntryDetails describe(EntryHandle entry) override;
+    Recoverability recoverability(EntryHandle entry) override { return parser_.recoverability(entry); }
     [[nodiscard]] std::u16string outputName(EntryHandle entry) const override;
     [[nodiscard]] bool skipOnSave(EntryHandle entry) const override;
     bool saveEntry(EntryHandle entry, DataSink& out) override;

@@ -117,5 +117,103 @@ TEST(NtfsAttributes, WalkStopsAtDamage)
     EXPECT_EQ(walkAttributes(r).size(), 2u);
 }
 
+// A record whose only attribute, a $FILE_NAME, was taken out after the record
+// was freed: the end marker over its type and length, the rest behind.
+std::vector<std::uint8_t> freedExtensionRecord(const std::u16string& name)
+{
+    std::vector<std::uint8_t> r(1024, 0);
+    auto put16 = [&](std::size_t at, std::uint16_t v) {
+        r[at] = static_cast<std::uint8_t>(v);
+        r[at + 1] = static_cast<std::uint8_t>(v >> 8);
+    };
+    auto put32 = [&](std::size_t at, std::uint32_t v) {
+        put16(at, static_cast<std::uint16_t>(v));
+        put16(at + 2, static_cast<std::uint16_t>(v >> 16));
+    };
+    r[0x14] = 0x38;
+    put32(0x38, kAttrEnd);
+    put32(0x48, static_cast<std::uint32_t>(0x42 + 2 * name.size())); // value length
+    put16(0x4C, 0x18);                                                // value offset
+    put32(0x50, 66);                                                  // parent record 66
+    r[0x50 + 0x40] = static_cast<std::uint8_t>(name.size());
+    for (std::size_t i = 0; i < name.size(); ++i)
+        put16(0x50 + 0x42 + 2 * i, name[i]);
+    return r;
+}
+
+TEST(NtfsRemovedFileName, ReadsOnlyAWholeFileNameBehindTheEndMarker)
+{
+    auto r = freedExtensionRecord(u"attrlist.txt");
+    auto name = removedFileName(r);
+    ASSERT_TRUE(name);
+    EXPECT_EQ(name->name, u"attrlist.txt");
+    EXPECT_EQ(name->parentRecord(), 66u);
+
+    struct Damage {
+        const char* what;
+        std::size_t at;
+        std::uint8_t value;
+    };
+    for (const Damage& d : {Damage{"no end marker", 0x38, 0x30}, Damage{"non-resident", 0x40, 1},
+                            Damage{"named attribute", 0x41, 4}, Damage{"value elsewhere", 0x4C, 0x20},
+                            Damage{"value longer than the name", 0x48, 0x62},
+                            Damage{"name longer than the value", 0x50 + 0x40, 40}}) {
+        auto bad = freedExtensionRecord(u"attrlist.txt");
+        bad[d.at] = d.value;
+        EXPECT_FALSE(removedFileName(bad)) << d.what;
+    }
+    // A name that would run past the record.
+    auto edge = freedExtensionRecord(u"x");
+    edge[0x14] = 0xF0;
+    edge[0x15] = 0x03; // the marker at 0x3F0: the value would leave the record
+    std::copy(edge.begin() + 0x38, edge.begin() + 0x38 + 16, edge.begin() + 0x3F0);
+    EXPECT_FALSE(removedFileName(edge));
+}
+
+TEST(NtfsAttributeList, EntriesEndAtDamageAndBehindACutShortList)
+{
+    std::vector<std::uint8_t> list;
+    auto entry = [&](std::uint32_t type, std::uint16_t length, std::uint64_t vcn, std::uint64_t record,
+                     std::uint16_t sequence) {
+        std::vector<std::uint8_t> e(length, 0);
+        for (int i = 0; i < 4; ++i)
+            e[i] = static_cast<std::uint8_t>(type >> (8 * i));
+        e[4] = static_cast<std::uint8_t>(length);
+        e[5] = static_cast<std::uint8_t>(length >> 8);
+        const std::uint64_t reference = record | (std::uint64_t{sequence} << 48);
+        for (int i = 0; i < 8; ++i) {
+            e[8 + i] = static_cast<std::uint8_t>(vcn >> (8 * i));
+            e[16 + i] = static_cast<std::uint8_t>(reference >> (8 * i));
+        }
+        list.insert(list.end(), e.begin(), e.end());
+    };
+    entry(kAttrStandardInformation, 32, 0, 80, 1);
+    entry(kAttrData, 32, 0, 80, 1);
+    entry(kAttrData, 32, 215, 90, 1);
+    entry(kAttrFileName, 32, 0, 89, 1); // out of order: what a cut-short list leaves behind
+    auto all = parseAttributeList(list, 100);
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(all[2].recordNumber, 90u);
+    EXPECT_EQ(all[2].sequence, 1u);
+    EXPECT_EQ(all[2].startingVcn, 215u);
+    EXPECT_EQ(parseAttributeList(list, 100, true).size(), 3u);
+    EXPECT_EQ(parseAttributeList(list, 2).size(), 2u);
+    list[32 + 4] = 8; // shorter than an entry's fixed part
+    EXPECT_EQ(parseAttributeList(list, 100).size(), 1u);
+    list[32 + 4] = 0xFF;
+    list[32 + 5] = 0xFF; // past the list
+    EXPECT_EQ(parseAttributeList(list, 100).size(), 1u);
+}
+
+TEST(NtfsSequence, AFreedRecordMovesOnByOneSkippingZero)
+{
+    EXPECT_TRUE(sameOrFreedSince(5, 5, false));
+    EXPECT_FALSE(sameOrFreedSince(5, 6, false));
+    EXPECT_TRUE(sameOrFreedSince(5, 6, true));
+    EXPECT_FALSE(sameOrFreedSince(5, 7, true));
+    EXPECT_TRUE(sameOrFreedSince(0xFFFF, 1, true));
+    EXPECT_FALSE(sameOrFreedSince(0xFFFF, 0, true));
+}
+
 } // namespace
 } // namespace qis
