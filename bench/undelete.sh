@@ -41,7 +41,9 @@ data=$repo_root/tests/data
 
 # The volumes: label, fixture, qsalvage's volume options, the volume's first
 # sector (for tsk_recover -o), and how the deleted files are read from the
-# fixture's manifest (an adapter below).
+# fixture's manifest (an adapter below). The HFS+ fixture's deletions were
+# made at the byte level (no tool here deletes from HFS+); the others by the
+# file systems' own tools.
 volumes=(
     "fat16|undelete-fat.img|--volume 0|2048|fat fat16"
     "fat32|undelete-fat.img|--volume 1|34816|fat fat32"
@@ -49,6 +51,8 @@ volumes=(
     "ext2|undelete-ext.img|--start-sector 2048 --fs extX --size-mb 6|2048|ext ext2"
     "ext3|undelete-ext.img|--start-sector 16384 --fs extX --size-mb 6|16384|ext ext3"
     "ext4|undelete-ext.img|--start-sector 30720 --fs extX --size-mb 6|30720|ext ext4"
+    "ntfs|undelete-ntfs.img|--volume 0|2048|kinds -"
+    "hfsplus|undelete-hfsplus.img|--start-sector 688 --fs HFS+ --size-mb 5|688|kinds -"
 )
 
 # deleted_files ADAPTER ARG MANIFEST : prints "sha256<TAB>path" for every
@@ -62,6 +66,8 @@ deleted_files() {
     ext) # index fs path state how size sha256 inode recoverability
         grep -v '^#' "$manifest" |
             awk -F'\t' -v fs="$arg" '$2 == fs && $4 == "deleted" && $6 > 0 { print $7 "\t" $3 }' ;;
+    kinds) # kind state record size sha256 recoverability path
+        grep -v '^#' "$manifest" | awk -F'\t' '$1 == "file" && $2 == "deleted" && $4 > 0 { print $5 "\t" $7 }' ;;
     *) die "no manifest adapter $adapter" ;;
     esac
 }
