@@ -361,15 +361,10 @@ void HFSP::linkEntries(JobContext& job)
     if (absolutePositions && !entryMap.empty()) {
         // Deep mode: the folders side by side under ORPHAN_ENTRY, each file
         // under the folder with the nearest lower node ID.
-        orphanKey = entryMap.rbegin()->first + 1;
-        if (entryMap.rbegin()->first > 1) {
-            HfsEntry orphan;
-            orphan.type = 1;
-            orphan.nodeId = static_cast<std::uint32_t>(orphanKey);
-            orphan.parentId = kRootFolderId;
-            orphan.name = u"ORPHAN_ENTRY";
-            entryMap.emplace(orphanKey, std::move(orphan));
-        }
+        if (entryMap.rbegin()->first > 1)
+            addOrphanFolder();
+        else
+            orphanKey = entryMap.rbegin()->first + 1;
         HfsEntry* orphans = entryMap.count(orphanKey) ? &entryMap.at(orphanKey) : nullptr;
         HfsEntry* current = orphans;
         for (auto& [key, e] : entryMap) {
@@ -554,6 +549,17 @@ std::vector<Extent> HFSP::entryExtents(const HfsEntry& e) const
     return forkExtents(e.nodeId, fork);
 }
 
+void HFSP::addOrphanFolder()
+{
+    orphanKey = entryMap.rbegin()->first + 1;
+    HfsEntry orphan;
+    orphan.type = 1;
+    orphan.nodeId = static_cast<std::uint32_t>(orphanKey);
+    orphan.parentId = kRootFolderId;
+    orphan.name = u"ORPHAN_ENTRY";
+    entryMap.emplace(orphanKey, std::move(orphan));
+}
+
 void HFSP::adoptOrphans()
 {
     std::vector<std::int64_t> lost;
@@ -566,13 +572,7 @@ void HFSP::adoptOrphans()
     }
     if (lost.empty() || entryMap.empty())
         return;
-    orphanKey = entryMap.rbegin()->first + 1;
-    HfsEntry orphan;
-    orphan.type = 1;
-    orphan.nodeId = static_cast<std::uint32_t>(orphanKey);
-    orphan.parentId = kRootFolderId;
-    orphan.name = u"ORPHAN_ENTRY";
-    entryMap.emplace(orphanKey, std::move(orphan));
+    addOrphanFolder();
     for (std::int64_t key : lost)
         entryMap.at(key).parentId = static_cast<std::uint32_t>(orphanKey);
 }

@@ -83,6 +83,8 @@ private:
     [[nodiscard]] std::vector<bool> linkedLeaves() const;
     // Deleted entries whose folder is nowhere go under ORPHAN_ENTRY.
     void adoptOrphans();
+    // ORPHAN_ENTRY, keyed after every entry found, under the root.
+    void addOrphanFolder();
     // The allocation file, a piece at a time as blocks are asked about.
     [[nodiscard]] bool anyBlockInUse(std::uint64_t block, std::uint64_t count);
     [[nodiscard]] std::vector<hfsdisk::Extent> entryExtents(const HfsEntry& e) const;
