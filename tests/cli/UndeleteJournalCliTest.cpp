@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 
 namespace qis {
 namespace {
@@ -138,6 +139,49 @@ TEST(UndeleteJournalCli, WithoutTheJournalTheKernelsDeletionsLeaveNothingToList)
         auto listed = test::parseJsonListing(r.out);
         for (const auto& m : journalManifest(v.manifestVolume))
             EXPECT_EQ(listed.count(m.path), m.deleted ? 0u : 1u) << m.path;
+    }
+}
+
+TEST(UndeleteJournalCli, TheSlackFixturesKernelDeletionsAndOrphanGetTheirFilesAndNamesBack)
+{
+    // undelete-ext.img (make-undelete-ext-fixtures.sh): on its ext3 and ext4
+    // volumes Kernel/k1.txt and k2.txt were removed through the driver
+    // (names wiped, maps cleared), and Lost/lost.txt lost its name with its
+    // folder. The journal still holds the blocks that name and map them.
+    struct Case {
+        const char* what;
+        int volume;
+        const char* startSector;
+    };
+    for (const Case& c : {Case{"ext3", 1, "16384"}, Case{"ext4", 2, "30720"}}) {
+        SCOPED_TRACE(c.what);
+        std::map<std::string, std::string> expected; // path -> sha256 before deletion
+        std::ifstream in(std::string(QIS_TEST_DATA_DIR) + "/undelete-ext.manifest.txt");
+        for (std::string line; std::getline(in, line);) {
+            std::vector<std::string> f = test::tabFields(line);
+            if (f.size() >= 9 && f[0] == std::to_string(c.volume) && (f[4] == "kernel-rm" || f[4] == "orphan"))
+                expected[f[4] == "orphan" ? "Lost/lost.txt" : f[2]] = f[6];
+        }
+        ASSERT_EQ(expected.size(), 3u);
+        const std::vector<std::string> volume = {test::fixture("undelete-ext.img").string(), "--start-sector",
+                                                 c.startSector, "--fs", "extX", "--size-mb", "6"};
+        std::vector<std::string> list = {"list"}, save = {"save"};
+        list.insert(list.end(), volume.begin(), volume.end());
+        list.push_back("--json");
+        auto r = test::runQsalvage(list);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        auto listed = test::parseJsonListing(r.out);
+        test::TempDir dir;
+        save.insert(save.end(), volume.begin(), volume.end());
+        save.insert(save.end(), {"--output", (dir / "out").string()});
+        auto s = test::runQsalvage(save);
+        ASSERT_EQ(s.exitCode, 0) << s.err;
+        for (const auto& [path, sha] : expected) {
+            ASSERT_EQ(listed.count(path), 1u) << path;
+            EXPECT_TRUE(listed.at(path).deleted) << path;
+            EXPECT_EQ(listed.at(path).recoverability, "whole") << path;
+            EXPECT_EQ(test::fileSha256(dir / "out" / path), sha) << path;
+        }
     }
 }
 
