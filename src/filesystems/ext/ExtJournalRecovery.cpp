@@ -19,6 +19,7 @@ using namespace extdisk;
 namespace {
 
 constexpr std::size_t kGenerationOffset = 0x64;
+constexpr std::uint64_t kMaxCachedBytes = 16u << 20;
 
 // The volume as it was at one transaction, for the blocks the journal
 // kept: a read is taken from the volume and every block with a journal
@@ -133,13 +134,29 @@ std::vector<ExtJournalRecovery::InodeCopy> ExtJournalRecovery::inodeCopies(std::
     std::size_t offset = 0;
     if (!inodeLocation(number, block, offset))
         return copies;
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(sb_.blockSize()));
-    for (const JournalCopy& c : journal_.copiesOf(block)) {
-        if (!journal_.readCopy(c, bytes))
-            continue;
-        auto record = std::span<const std::uint8_t>(bytes).subspan(offset, sb_.inodeSize);
-        copies.push_back({Inode::parse(record), ByteReader(record).u32le(kGenerationOffset), c.sequence});
+    if (block != cachedBlock_) {
+        cachedBlock_ = block;
+        cachedCopies_.clear();
+        std::span<const JournalCopy> found = journal_.copiesOf(block);
+        // Past this many the copies are read for each inode rather than kept.
+        const std::size_t keep = std::min<std::size_t>(found.size(), kMaxCachedBytes / sb_.blockSize());
+        for (const JournalCopy& c : found.first(keep)) {
+            std::vector<std::uint8_t> bytes(static_cast<std::size_t>(sb_.blockSize()));
+            if (journal_.readCopy(c, bytes))
+                cachedCopies_.emplace_back(c.sequence, std::move(bytes));
+        }
     }
+    auto add = [&](std::uint32_t sequence, std::span<const std::uint8_t> bytes) {
+        auto record = bytes.subspan(offset, sb_.inodeSize);
+        copies.push_back({Inode::parse(record), ByteReader(record).u32le(kGenerationOffset), sequence});
+    };
+    for (const auto& [sequence, bytes] : cachedCopies_)
+        add(sequence, bytes);
+    std::span<const JournalCopy> found = journal_.copiesOf(block);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(sb_.blockSize()));
+    for (std::size_t i = std::min<std::size_t>(found.size(), kMaxCachedBytes / sb_.blockSize()); i < found.size(); ++i)
+        if (journal_.readCopy(found[i], bytes))
+            add(found[i].sequence, bytes);
     return copies;
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qis::extjournal {
@@ -64,6 +65,11 @@ private:
     // Copies of the inode, newest first.
     std::vector<InodeCopy> inodeCopies(std::uint32_t number);
     std::vector<extdisk::BlockRun> runsAt(const extdisk::Inode& inode, std::uint32_t sequence, bool* complete);
+
+    // The copies of the inode-table block read last: names come in inode
+    // order, so the inodes of one block are looked at one after another.
+    std::uint64_t cachedBlock_ = UINT64_MAX;
+    std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> cachedCopies_;
 
     readWriteInterface& reader_;
     const extdisk::Superblock& sb_;
