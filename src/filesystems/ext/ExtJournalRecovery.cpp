@@ -193,7 +193,7 @@ std::vector<JournalEntry> ExtJournalRecovery::findRemoved(const std::vector<std:
     }
     std::unordered_map<std::uint32_t, JournalEntry> found;
     std::vector<JournalEntry> reusedFound;
-    std::size_t blocksRead = 0;
+    std::size_t blocksRead = 0, copiesRead = 0, namesLooked = 0;
     std::vector<std::uint8_t> block(static_cast<std::size_t>(sb_.blockSize()));
     while (!queue.empty() && found.size() < kMaxEntries) {
         Folder folder = std::move(queue.front());
@@ -210,6 +210,8 @@ std::vector<JournalEntry> ExtJournalRecovery::findRemoved(const std::vector<std:
                 for (const JournalCopy& copy : journal_.copiesOf(run.physical + k)) {
                     if (stop && stop())
                         return {};
+                    if (++copiesRead > kMaxCopyReads)
+                        break;
                     if (!journal_.readCopy(copy, block))
                         continue;
                     for (const DirectoryEntry& d : directoryEntries(block, sb_.hasFileType())) {
@@ -220,10 +222,12 @@ std::vector<JournalEntry> ExtJournalRecovery::findRemoved(const std::vector<std:
                             continue;
                         auto key = std::make_pair(d.inode, std::move(name));
                         auto it = names.find(key);
-                        if (it == names.end())
-                            names.emplace(std::move(key), copy.sequence);
-                        else if (JournalIndex::newer(copy.sequence, it->second))
+                        if (it == names.end()) {
+                            if (names.size() < kMaxEntries)
+                                names.emplace(std::move(key), copy.sequence);
+                        } else if (JournalIndex::newer(copy.sequence, it->second)) {
                             it->second = copy.sequence;
+                        }
                     }
                 }
             }
@@ -231,7 +235,7 @@ std::vector<JournalEntry> ExtJournalRecovery::findRemoved(const std::vector<std:
         for (auto& [key, nameSequence] : names) {
             const std::uint32_t number = key.first;
             const Name name{key.second, nameSequence};
-            if (found.size() >= kMaxEntries)
+            if (found.size() >= kMaxEntries || ++namesLooked > kMaxCopyReads)
                 break;
             Inode current;
             std::uint32_t generation = 0;

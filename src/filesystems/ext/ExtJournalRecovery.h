@@ -53,6 +53,10 @@ public:
 
     static constexpr std::size_t kMaxEntries = 1u << 16;
     static constexpr std::size_t kMaxFolderBlocks = 1u << 16;
+    // Journal copies of folder blocks read, and names looked up, in all: a
+    // journal of nothing but copies of folders cannot make the walk read
+    // without end.
+    static constexpr std::size_t kMaxCopyReads = 1u << 18;
 
 private:
     struct InodeCopy {
