@@ -6,7 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 data="$here/../tests/data"
 out=${1:?usage: make-seeds.sh OUTPUT_DIR}
-mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition,lznt1,mftrecord,carve,ntfs,fat16,fat32,exfat,ext,hfsplus}
+mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition,lznt1,mftrecord,carve,extjournal,ntfs,fat16,fat32,exfat,ext,hfsplus}
 seed() { # fixture, folder, bytes
     xz -dc "$data/$1.xz" | head -c "$3" > "$out/$2/$1" || true
 }
@@ -49,6 +49,24 @@ xz -dc "$data/undelete-ext.img.xz" > "$out/undelete-ext.tmp"
 dd if="$out/undelete-ext.tmp" of="$out/ext/undelete-ext2" bs=512 skip=2048 count=2048 status=none
 dd if="$out/undelete-ext.tmp" of="$out/ext/undelete-ext4" bs=512 skip=30720 count=2048 status=none
 rm -f "$out/undelete-ext.tmp"
+# The journals of the journal-undelete fixture's ext3 (1 KiB blocks, 8-byte
+# tags) and ext4 (4 KiB blocks, 16-byte tags) volumes, as debugfs reads the
+# journal file out, cut to their first 256 blocks: superblock and the first
+# transactions.
+if [[ -f "$data/undelete-journal.img.xz" ]]; then
+    xz -dc "$data/undelete-journal.img.xz" > "$out/journal.img.tmp"
+    for v in "3 2048 16384" "4 18432 32768"; do
+        read -r ext start sectors <<<"$v"
+        dd if="$out/journal.img.tmp" of="$out/journal.vol.tmp" bs=512 skip="$start" count="$sectors" status=none
+        debugfs -R "dump <8> $out/journal.tmp" "$out/journal.vol.tmp" >/dev/null 2>&1 || true
+        if [[ -f "$out/journal.tmp" ]]; then
+            bs=$(( ext == 3 ? 1024 : 4096 ))
+            head -c $((256 * bs)) "$out/journal.tmp" > "$out/extjournal/ext$ext-journal"
+        fi
+        rm -f "$out/journal.vol.tmp" "$out/journal.tmp"
+    done
+    rm -f "$out/journal.img.tmp"
+fi
 # The HFS+ volume behind the Apple partition map of hfsplus.img (sector 128).
 xz -dc "$data/hfsplus.img.xz" | tail -c +$((128 * 512 + 1)) | head -c $((1024 * 1024)) > "$out/hfsplus/hfsplus" || true
 # The HFS+ volume with deleted catalog records: its first MiB holds the

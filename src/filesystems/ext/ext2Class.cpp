@@ -560,6 +560,7 @@ void ext2Class::readDirectories(JobContext& job)
                                     [](const ExtEntry& a, const ExtEntry& b) { return a.inodeIndex == b.inodeIndex; }),
                         deletedInodes.end());
     std::erase_if(deletedInodes, [this](const ExtEntry& e) { return inodeEntry(e.inodeIndex + 1) != nullptr; });
+    addJournalEntries(job);
     const auto n = progressValue(inodeList.size());
     job.reporter().setProgressRange(0, n);
     char text[96];
@@ -799,7 +800,7 @@ Recoverability ext2Class::recoverabilityOf(std::int64_t position)
             if (!blocksHeld)
                 taken = [this](std::uint64_t b) { return blockInUse(b); };
             std::uint64_t free = 0, lost = 0;
-            for (const BlockRun& run : collectBlocks(*reader, *superblock, inode, &mapped, taken))
+            for (const BlockRun& run : entryBlocks(*e, inode, &mapped, taken))
                 if (!run.unwritten)
                     for (std::uint64_t b = 0; b < run.count; ++b)
                         (taken && taken(run.physical + b) ? lost : free) += 1;
@@ -838,7 +839,7 @@ bool ext2Class::saveEntryContents(std::int64_t position, DataSink& out)
     BlockTest taken;
     if (!blocksHeld)
         taken = [this](std::uint64_t b) { return blockInUse(b); };
-    std::vector<BlockRun> runs = collectBlocks(*reader, *superblock, inode, &mapped, taken);
+    std::vector<BlockRun> runs = entryBlocks(*e, inode, &mapped, taken);
     if (taken)
         runs = splitTakenRuns(runs, taken);
     complete = complete && mapped;

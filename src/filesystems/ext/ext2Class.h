@@ -1,13 +1,16 @@
 #pragma once
 
 #include "filesystems/VolumeParser.h"
+#include "filesystems/ext/ExtBlockMap.h"
 #include "filesystems/ext/ExtEntry.h"
+#include "filesystems/ext/ExtJournal.h"
 #include "filesystems/ext/ExtStructures.h"
 #include "images/readWriteInterface.h"
 #include "jobs/JobRunner.h"
 #include "util/DataSink.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -109,12 +112,23 @@ private:
     std::uint32_t keepInodeCopy(const extdisk::Inode& inode, bool blocksStillHeld);
     // The inode as the entry is saved from: its kept copy, or the table's.
     bool entryInode(const ExtEntry& e, extdisk::Inode& inode, bool& blocksHeld);
+    // Where the entry's inode says its data lies; a copy taken from the
+    // journal has its map blocks read as the journal held them then.
+    std::vector<extdisk::BlockRun> entryBlocks(const ExtEntry& e, const extdisk::Inode& inode, bool* mapped,
+                                               const BlockTest& taken);
+    // Removed files and folders whose inodes the kernel cleared, from older
+    // copies of folder and inode-table blocks in the journal (ext3, ext4):
+    // offered as deleted inodes with the names those copies give.
+    void addJournalEntries(JobContext& job);
+    std::unique_ptr<extjournal::ExtJournal> journal_;
     // Whether the group's inode bitmap marks the inode allocated (true when
     // it cannot be read: the inode's own fields decide then).
     bool inodeAllocated(std::uint64_t inodeNumber);
     struct InodeCopy {
         extdisk::Inode inode;
         bool blocksStillHeld = false;
+        bool fromJournal = false;
+        std::uint32_t journalSequence = 0; // of the transaction the copy comes from
     };
     std::vector<InodeCopy> inodeCopies_;
     std::vector<ExtEntry> extraNames_; // further names of inodes that have one already
