@@ -41,7 +41,8 @@ data=$repo_root/tests/data
 
 # The volumes: label, fixture, qsalvage's volume options, the volume's first
 # sector (for tsk_recover -o), and how the deleted files are read from the
-# fixture's manifest (an adapter below). The HFS+ fixture's deletions were
+# fixture's manifest (an adapter below). On the journal fixture the kernel
+# deleted every file, so only older copies in the journal lead to them. The HFS+ fixture's deletions were
 # made at the byte level (no tool here deletes from HFS+); the others by the
 # file systems' own tools.
 volumes=(
@@ -51,6 +52,8 @@ volumes=(
     "ext2|undelete-ext.img|--start-sector 2048 --fs extX --size-mb 6|2048|ext ext2"
     "ext3|undelete-ext.img|--start-sector 16384 --fs extX --size-mb 6|16384|ext ext3"
     "ext4|undelete-ext.img|--start-sector 30720 --fs extX --size-mb 6|30720|ext ext4"
+    "ext3-journal|undelete-journal.img|--volume 0|2048|journal 1"
+    "ext4-journal|undelete-journal.img|--volume 1|18432|journal 2"
     "ntfs|undelete-ntfs.img|--volume 0|2048|kinds -"
     "hfsplus|undelete-hfsplus.img|--start-sector 688 --fs HFS+ --size-mb 5|688|kinds -"
 )
@@ -66,6 +69,9 @@ deleted_files() {
     ext) # index fs path state how size sha256 inode recoverability
         grep -v '^#' "$manifest" |
             awk -F'\t' -v fs="$arg" '$2 == fs && $4 == "deleted" && $6 > 0 { print $7 "\t" $3 }' ;;
+    journal) # volume path state size sha256 (paths from "/")
+        grep -v '^#' "$manifest" |
+            awk -F'\t' -v v="$arg" '$1 == v && $3 == "deleted" && $4 > 0 { print $5 "\t" substr($2, 2) }' ;;
     kinds) # kind state record size sha256 recoverability path
         grep -v '^#' "$manifest" | awk -F'\t' '$1 == "file" && $2 == "deleted" && $4 > 0 { print $5 "\t" $7 }' ;;
     *) die "no manifest adapter $adapter" ;;
@@ -98,7 +104,7 @@ EOF
 
 declare -A images
 missed=()
-printf '%-8s %8s | %-22s %8s | %-22s %8s\n' "" deleted "qsalvage at path/any" seconds "tsk_recover at path/any" seconds
+printf '%-12s %8s | %-22s %8s | %-22s %8s\n' "" deleted "qsalvage at path/any" seconds "tsk_recover at path/any" seconds
 for row in "${volumes[@]}"; do
     IFS='|' read -r label fixture options start adapter <<<"$row"
     if [[ -z ${images[$fixture]:-} ]]; then
@@ -123,7 +129,7 @@ for row in "${volumes[@]}"; do
     t_seconds=$run_seconds
     read -r q_path q_any < <(count_back "$work/$label.deleted" "$outputs/q-$label")
     read -r t_path t_any < <(count_back "$work/$label.deleted" "$outputs/t-$label")
-    printf '%-8s %8d | %10d %11d %8s | %10d %11d %8s\n' "$label" "$total" "$q_path" "$q_any" "$q_seconds" \
+    printf '%-12s %8d | %10d %11d %8s | %10d %11d %8s\n' "$label" "$total" "$q_path" "$q_any" "$q_seconds" \
         "$t_path" "$t_any" "$t_seconds"
     (( q_any >= t_any )) || missed+=("$label")
 done
