@@ -252,23 +252,23 @@ void ext2Class::readInodeTables(JobContext& job)
     }
 }
 
-ExtEntry* ext2Class::inodeEntry(std::uint64_t inodeNumber)
+namespace {
+
+// The entry of an inode in a list kept in inode order; nullptr when absent.
+ExtEntry* findByInode(std::vector<ExtEntry>& list, std::uint64_t inodeNumber)
 {
     if (inodeNumber == 0)
         return nullptr;
-    auto it = std::lower_bound(inodeList.begin(), inodeList.end(), inodeNumber - 1,
+    auto it = std::lower_bound(list.begin(), list.end(), inodeNumber - 1,
                                [](const ExtEntry& e, std::uint64_t index) { return e.inodeIndex < index; });
-    return it != inodeList.end() && it->inodeIndex == inodeNumber - 1 ? &*it : nullptr;
+    return it != list.end() && it->inodeIndex == inodeNumber - 1 ? &*it : nullptr;
 }
 
-ExtEntry* ext2Class::deletedEntry(std::uint64_t inodeNumber)
-{
-    if (inodeNumber == 0)
-        return nullptr;
-    auto it = std::lower_bound(deletedInodes.begin(), deletedInodes.end(), inodeNumber - 1,
-                               [](const ExtEntry& e, std::uint64_t index) { return e.inodeIndex < index; });
-    return it != deletedInodes.end() && it->inodeIndex == inodeNumber - 1 ? &*it : nullptr;
-}
+} // namespace
+
+ExtEntry* ext2Class::inodeEntry(std::uint64_t inodeNumber) { return findByInode(inodeList, inodeNumber); }
+
+ExtEntry* ext2Class::deletedEntry(std::uint64_t inodeNumber) { return findByInode(deletedInodes, inodeNumber); }
 
 std::uint32_t ext2Class::keepInodeCopy(const Inode& inode, bool blocksStillHeld)
 {
