@@ -579,36 +579,23 @@ void HFSP::adoptOrphans()
 
 bool HFSP::anyBlockInUse(std::uint64_t block, std::uint64_t count)
 {
-    constexpr std::uint64_t kPiece = 64u << 10;
     if (!allocationRead_) {
         allocationRead_ = true;
         allocationExtents_ = forkExtents(kAllocationFileId, header.allocationFile);
-    }
-    // Blocks past what the allocation file holds, or past the volume, are
-    // no file's to have.
-    const std::uint64_t bitmapBytes = std::min(header.allocationFile.logicalSize,
-                                               checkedMul(blocksIn(allocationExtents_), blockSize).value_or(UINT64_MAX));
-    const std::uint64_t known = std::min(bitmapBytes < (UINT64_MAX >> 3) ? bitmapBytes * 8 : UINT64_MAX, volumeBlocks());
-    if (block >= known || count > known - block)
-        return true;
-    const std::vector<std::uint8_t>* piece = nullptr;
-    std::uint64_t pieceIndex = UINT64_MAX;
-    for (std::uint64_t b = block; b < block + count; ++b) {
-        const std::uint64_t byte = b / 8;
-        if (byte / kPiece != pieceIndex) {
-            pieceIndex = byte / kPiece;
-            auto [it, added] = allocationPieces_.try_emplace(pieceIndex);
-            if (added) {
-                it->second.assign(static_cast<std::size_t>(std::min(kPiece, bitmapBytes - pieceIndex * kPiece)), 0xFF);
-                readFork(allocationExtents_, pieceIndex * kPiece, it->second);
-            }
-            piece = &it->second;
-        }
+        const std::uint64_t bitmapBytes = std::min(
+            header.allocationFile.logicalSize, checkedMul(blocksIn(allocationExtents_), blockSize).value_or(UINT64_MAX));
         // The most significant bit of each byte is the lowest block.
-        if ((*piece)[static_cast<std::size_t>(byte % kPiece)] & (0x80u >> (b % 8)))
-            return true;
+        allocation_ = AllocationBitmap(bitmapBytes, AllocationBitmap::BitOrder::HighBitFirst,
+                                       [this](std::uint64_t at, std::span<std::uint8_t> out) {
+                                           readFork(allocationExtents_, at, out);
+                                       });
     }
-    return false;
+    // Blocks past the volume are no file's to have (those past the
+    // allocation file the bitmap refuses itself).
+    const std::uint64_t blocks = volumeBlocks();
+    if (block >= blocks || count > blocks - block)
+        return true;
+    return allocation_.anyInUse(block, count);
 }
 
 Recoverability HFSP::recoverability(std::int64_t key)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filesystems/AllocationBitmap.h"
 #include "filesystems/VolumeParser.h"
 #include "filesystems/hfsplus/HfsEntry.h"
 #include "filesystems/hfsplus/HfsStructures.h"
@@ -93,7 +94,7 @@ private:
     std::uint32_t firstLeafNode_ = 0;
     std::vector<hfsdisk::Extent> allocationExtents_;
     bool allocationRead_ = false;
-    std::map<std::uint64_t, std::vector<std::uint8_t>> allocationPieces_;
+    AllocationBitmap allocation_;
 };
 
 // "-Owner:X-Owner:W-Owner:R-OX-OW-OR-GX-GW-GR", the mode bits set in that order.

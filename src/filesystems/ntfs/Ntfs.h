@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filesystems/AllocationBitmap.h"
 #include "filesystems/VolumeParser.h"
 #include "filesystems/ntfs/NtfsEntryRecord.h"
 #include "filesystems/ntfs/NtfsStructures.h"
@@ -163,12 +164,10 @@ private:
     BitmapState bitmapState_ = BitmapState::NotRead;
     std::vector<ntfsdisk::DataRun> bitmapRuns_;
     std::uint64_t bitmapBytes_ = 0;
-    std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> bitmapPieces_;
+    AllocationBitmap clusterBitmap_;
     std::unordered_map<std::uint64_t, Recoverability> recoverabilityOf_;
     bool loadClusterBitmap();
-    const std::vector<std::uint8_t>& bitmapPiece(std::uint64_t piece);
-    // True when any of the clusters is in use, or lies past the bitmap.
-    bool anyClusterInUse(std::uint64_t lcn, std::uint64_t count);
+    void readBitmapBytes(std::uint64_t offset, std::span<std::uint8_t> out);
     Recoverability judgeRecoverability(std::uint64_t index);
     std::unordered_map<std::uint64_t, std::uint64_t> numberOfPosition_;
 };

@@ -195,10 +195,10 @@ bool ntfs::saveEntry(std::uint64_t index, DataSink& out)
         } else if (!readVolumeBytes(*reader, *at, bytes)) {
             complete = false;
         }
-        if (deleted && anyClusterInUse(lcn, count)) {
+        if (deleted && clusterBitmap_.anyInUse(lcn, count)) {
             complete = false;
             for (std::uint64_t c = 0; c < count; ++c)
-                if (anyClusterInUse(lcn + c, 1))
+                if (clusterBitmap_.anyInUse(lcn + c, 1))
                     std::fill_n(into + c * cluster, cluster, 0);
         }
     };

@@ -13,10 +13,6 @@ using namespace ntfsdisk;
 
 namespace {
 
-// The bitmap is read a piece at a time, each piece once: a listing asks
-// about clusters all over the volume, and a large volume's bitmap runs to
-// tens of MiB.
-constexpr std::uint64_t kBitmapPiece = 64u << 10;
 constexpr std::uint64_t kBitmapRecord = 6;
 
 } // namespace
@@ -46,21 +42,16 @@ bool ntfs::loadClusterBitmap()
         return false;
     bitmapRuns_ = ntfsdisk::decodeRunList(record, *data);
     bitmapBytes_ = data->dataSize;
+    clusterBitmap_ = AllocationBitmap(bitmapBytes_, AllocationBitmap::BitOrder::LowBitFirst,
+                                      [this](std::uint64_t at, std::span<std::uint8_t> out) { readBitmapBytes(at, out); });
     bitmapState_ = BitmapState::Read;
     return true;
 }
 
-const std::vector<std::uint8_t>& ntfs::bitmapPiece(std::uint64_t piece)
+void ntfs::readBitmapBytes(std::uint64_t begin, std::span<std::uint8_t> bytes)
 {
-    auto [it, added] = bitmapPieces_.try_emplace(piece);
-    if (!added)
-        return it->second;
     const std::uint64_t cluster = bytesPerCluster ? bytesPerCluster : 4096;
-    const std::uint64_t begin = piece * kBitmapPiece;
-    std::vector<std::uint8_t>& bytes = it->second;
-    bytes.assign(static_cast<std::size_t>(std::min(kBitmapPiece, bitmapBytes_ - begin)), 0xFF);
-    // Through the runs to the piece's bytes; what cannot be read counts as
-    // in use, so a cluster is called free only when the bitmap says so.
+    // Through the runs to the bytes asked for.
     std::uint64_t vcn = 0;
     for (const DataRun& run : bitmapRuns_) {
         auto runStart = checkedMul(vcn, cluster);
@@ -75,45 +66,13 @@ const std::vector<std::uint8_t>& ntfs::bitmapPiece(std::uint64_t piece)
             auto disk = runDisk ? checkedAdd(*runDisk, from - *runStart) : std::nullopt;
             if (disk)
                 readVolumeBytes(*reader, *disk,
-                                std::span(bytes).subspan(static_cast<std::size_t>(from - begin),
-                                                         static_cast<std::size_t>(to - from)));
+                                bytes.subspan(static_cast<std::size_t>(from - begin),
+                                              static_cast<std::size_t>(to - from)));
         }
         if (runEnd >= begin + bytes.size())
             break;
         vcn += run.length;
     }
-    return bytes;
-}
-
-bool ntfs::anyClusterInUse(std::uint64_t lcn, std::uint64_t count)
-{
-    // Clusters past the bitmap are no file's to have.
-    auto last = checkedAdd(lcn, count);
-    if (!last || ceilDiv(*last, 8) > bitmapBytes_)
-        return true;
-    while (count > 0) {
-        const std::uint64_t byte = lcn / 8;
-        const std::vector<std::uint8_t>& piece = bitmapPiece(byte / kBitmapPiece);
-        std::uint64_t at = byte % kBitmapPiece;
-        // Whole bytes at a time where the range covers them.
-        if (lcn % 8 == 0 && count >= 8) {
-            while (count >= 8 && at < piece.size()) {
-                if (piece[static_cast<std::size_t>(at)] != 0)
-                    return true;
-                ++at;
-                lcn += 8;
-                count -= 8;
-            }
-            continue;
-        }
-        if (at >= piece.size())
-            return true;
-        if (piece[static_cast<std::size_t>(at)] & (1u << (lcn % 8)))
-            return true;
-        ++lcn;
-        --count;
-    }
-    return false;
 }
 
 Recoverability ntfs::recoverability(std::uint64_t index)
@@ -158,7 +117,7 @@ Recoverability ntfs::judgeRecoverability(std::uint64_t index)
         const std::uint64_t n = std::min(run.length, needed - vcn);
         if (!run.sparse) {
             mapped += n;
-            if (mapped > volumeClusters || anyClusterInUse(run.lcn, n))
+            if (mapped > volumeClusters || clusterBitmap_.anyInUse(run.lcn, n))
                 return Recoverability::PartlyOverwritten;
         }
         vcn += n;
