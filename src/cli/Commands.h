@@ -8,6 +8,11 @@ namespace qis::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+// The job ended, but some files are incomplete (unreadable or overwritten
+// parts written as zeros) or guessed: what was saved is not all there was.
+inline constexpr int kExitIncomplete = 3;
+// Stopped by Ctrl-C or a stop request before the end, as shells expect.
+inline constexpr int kExitStopped = 130;
 
 int runInfo(const std::vector<std::string>& words);
 int runExport(const std::vector<std::string>& words);
