@@ -2,7 +2,7 @@
 // FAT32, exFAT, ext, HFS+) in one of the recovery modes the target allows:
 // the scan (with the searches of a damaged volume), the tree walk, the
 // texts of every entry with how much of a deleted one is left, and the
-// contents of the first files.
+// contents of the first files (a deleted one's other readings too).
 
 #include "FuzzImage.h"
 
@@ -53,6 +53,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!view.isFolder(e) && saved++ < 64) {
             qis::MemorySink sink(1 << 20);
             view.saveEntry(e, sink);
+            // A deleted file's other readings (past other deleted files).
+            for (std::size_t reading = 1; reading < 3 && view.isDeleted(e); ++reading) {
+                qis::MemorySink other(1 << 20);
+                if (!view.saveGuess(e, reading, other))
+                    break;
+            }
         }
     });
     return 0;

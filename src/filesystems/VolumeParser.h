@@ -75,6 +75,14 @@ public:
     // Writes the entry's contents; false when some of it could not be read
     // (what could be read is written, the rest as zeros).
     virtual bool saveEntry(EntryHandle entry, DataSink& out) = 0;
+    // Reading `reading` of a guessed entry's data: 0 is saveEntry's, the
+    // later ones other likely clusters for it, tried when the first does not
+    // make a whole file of its kind. nullopt when there is no such reading;
+    // else whether all of it could be read, as saveEntry says.
+    virtual std::optional<bool> saveGuess(EntryHandle entry, std::size_t reading, DataSink& out)
+    {
+        return reading == 0 ? std::optional<bool>(saveEntry(entry, out)) : std::nullopt;
+    }
     // Gives the entry another name for the rest of the parser's life.
     virtual void rename(EntryHandle entry, std::u16string name) = 0;
 };

@@ -112,10 +112,10 @@ bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std
     }
     StopAwareSink sink(out, job, stop_);
     const Recoverability recoverability = parser_.recoverability(file);
-    std::optional<GuessedFileCheck> guess;
+    std::optional<GuessedSave> guess;
     if (recoverability == Recoverability::Guessed)
-        guess.emplace(sink, parser_.outputName(file));
-    bool complete = guess ? parser_.saveEntry(file, *guess) : parser_.saveEntry(file, sink);
+        guess = saveGuessed(parser_, file, sink);
+    bool complete = guess ? guess->complete : parser_.saveEntry(file, sink);
     if (sink.stopped()) {
         // Part of a file is not left looking like the whole of it.
         out.discard();
@@ -129,8 +129,15 @@ bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std
     if (recoverability != Recoverability::Live)
         ++totals.deleted[static_cast<std::size_t>(recoverability)];
     if (guess) {
-        switch (guess->verdict()) {
-        case GuessVerdict::Holds: ++totals.guessesHolding; break;
+        switch (guess->verdict) {
+        case GuessVerdict::Holds:
+            ++totals.guessesHolding;
+            if (guess->reading != 0) {
+                ++totals.guessesPieced;
+                reporter.setStatusText("saving File  " + shownPath + "/" + out.name() +
+                                       ": read on past another deleted file's clusters, where it makes a whole file");
+            }
+            break;
         case GuessVerdict::Broken:
             ++totals.guessesBroken;
             reporter.setStatusText("saving File  " + shownPath + "/" + out.name() +

@@ -35,6 +35,9 @@ public:
         // whole file of their kind, or not.
         std::uint64_t guessesHolding = 0;
         std::uint64_t guessesBroken = 0;
+        // Of those holding, the ones whole only when read past another
+        // deleted file's clusters (the file was written around them).
+        std::uint64_t guessesPieced = 0;
     };
 
     // Files below a folder, at any depth (the top level when entry is kNoEntry).

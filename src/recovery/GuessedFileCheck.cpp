@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace qis {
 namespace {
@@ -49,6 +50,31 @@ private:
     std::uint64_t at_ = 0;
 };
 
+// A reading kept to be checked; one past the limit is given up.
+struct KeptBytes : DataSink {
+    bool write(std::span<const std::uint8_t> data) override
+    {
+        if (!room(data.size()))
+            return false;
+        bytes.insert(bytes.end(), data.begin(), data.end());
+        return true;
+    }
+    bool skip(std::uint64_t n) override
+    {
+        if (!room(n))
+            return false;
+        bytes.resize(bytes.size() + static_cast<std::size_t>(n), 0);
+        return true;
+    }
+    bool room(std::uint64_t n)
+    {
+        overflowed = overflowed || n > kMaxChecked - bytes.size();
+        return !overflowed;
+    }
+    std::vector<std::uint8_t> bytes;
+    bool overflowed = false;
+};
+
 } // namespace
 
 GuessVerdict checkGuessedBytes(const std::u16string& name, std::span<const std::uint8_t> bytes)
@@ -63,41 +89,31 @@ GuessVerdict checkGuessedBytes(const std::u16string& name, std::span<const std::
     return length && *length <= bytes.size() ? GuessVerdict::Holds : GuessVerdict::Broken;
 }
 
-GuessedFileCheck::GuessedFileCheck(DataSink& out, const std::u16string& name)
-    : out_(out), extension_(extensionOf(name)), checked_(carve::hasValidator(extension_))
+GuessedSave saveGuessed(VolumeParser& parser, EntryHandle file, DataSink& out)
 {
-}
-
-void GuessedFileCheck::keep(std::span<const std::uint8_t> data, std::uint64_t zeros)
-{
-    if (!checked_)
-        return;
-    if (zeros > kMaxChecked || data.size() + zeros > kMaxChecked - bytes_.size()) {
-        checked_ = false;
-        bytes_ = {};
-        return;
+    const std::u16string name = parser.outputName(file);
+    if (!carve::hasValidator(extensionOf(name)))
+        return {parser.saveEntry(file, out), GuessVerdict::Unchecked, 0};
+    GuessVerdict first = GuessVerdict::Unchecked;
+    for (std::size_t reading = 0;; ++reading) {
+        KeptBytes bytes;
+        auto complete = parser.saveGuess(file, reading, bytes);
+        if (!complete)
+            break;
+        // A reading too large to keep is not checked: the file is saved as
+        // the parser reads it first.
+        const GuessVerdict verdict = bytes.overflowed ? GuessVerdict::Unchecked : checkGuessedBytes(name, bytes.bytes);
+        if (verdict == GuessVerdict::Holds) {
+            const bool written = out.write(bytes.bytes);
+            return {*complete && written, GuessVerdict::Holds, reading};
+        }
+        if (reading == 0)
+            first = verdict;
+        if (first == GuessVerdict::Unchecked)
+            break;
     }
-    bytes_.insert(bytes_.end(), data.begin(), data.end());
-    bytes_.resize(bytes_.size() + static_cast<std::size_t>(zeros), 0);
-}
-
-bool GuessedFileCheck::write(std::span<const std::uint8_t> data)
-{
-    keep(data, 0);
-    return out_.write(data);
-}
-
-bool GuessedFileCheck::skip(std::uint64_t bytes)
-{
-    keep({}, bytes);
-    return out_.skip(bytes);
-}
-
-GuessVerdict GuessedFileCheck::verdict() const
-{
-    if (!checked_)
-        return GuessVerdict::Unchecked;
-    return checkGuessedBytes(u"." + extension_, bytes_);
+    // No other reading holds: the first is the likeliest still.
+    return {parser.saveEntry(file, out), first, 0};
 }
 
 } // namespace qis

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filesystems/VolumeParser.h"
 #include "util/DataSink.h"
 
 #include <cstdint>
@@ -20,24 +21,21 @@ enum class GuessVerdict {
     Broken,    // not a whole file of its kind: the guess took wrong clusters
 };
 
-// Passes every byte on to `out` and keeps a copy (up to a limit) to check.
-class GuessedFileCheck : public DataSink {
-public:
-    GuessedFileCheck(DataSink& out, const std::u16string& name);
-    bool write(std::span<const std::uint8_t> data) override;
-    bool skip(std::uint64_t bytes) override;
-    // The verdict on what was written so far.
-    [[nodiscard]] GuessVerdict verdict() const;
-
-private:
-    void keep(std::span<const std::uint8_t> data, std::uint64_t zeros);
-    DataSink& out_;
-    std::u16string extension_;
-    bool checked_ = false; // a validator knows the kind and the bytes still fit
-    std::vector<std::uint8_t> bytes_;
+struct GuessedSave {
+    bool complete = false;  // as VolumeParser::saveEntry says of the reading written
+    GuessVerdict verdict = GuessVerdict::Unchecked;
+    std::size_t reading = 0; // which of the parser's readings was written (0: its first)
 };
 
-// The same verdict for bytes in memory, by the file name's extension.
+// Writes a guessed file to `out`: the parser's first reading of its
+// clusters, unless that does not make a whole file of the kind its name
+// says and a later reading does (the file went on past another deleted
+// file's clusters). Readings are checked in memory, so only a file whose
+// kind the carver validates and that fits the check's limit is read more
+// than once.
+GuessedSave saveGuessed(VolumeParser& parser, EntryHandle file, DataSink& out);
+
+// The verdict on bytes in memory, by the file name's extension.
 GuessVerdict checkGuessedBytes(const std::u16string& name, std::span<const std::uint8_t> bytes);
 
 } // namespace qis

@@ -38,8 +38,12 @@ std::string saveTotalsText(const FolderSave::Totals& totals)
     if (!deleted.empty())
         deleted += '.';
     if (totals.guessesHolding + totals.guessesBroken != 0)
-        deleted += " Guessed files checked against their format: " + std::to_string(totals.guessesHolding) +
-                   " whole, " + std::to_string(totals.guessesBroken) + " not (parts of other files in them).";
+        deleted += " Guessed files checked against their format: " + std::to_string(totals.guessesHolding) + " whole" +
+                   (totals.guessesPieced == 0
+                        ? std::string()
+                        : " (" + std::to_string(totals.guessesPieced) +
+                              " of them read on past another deleted file's clusters)") +
+                   ", " + std::to_string(totals.guessesBroken) + " not (parts of other files in them).";
     return std::to_string(totals.files) + " files: " +
            std::to_string(totals.files - totals.failed - totals.skipped) + " written, " +
            std::to_string(totals.incomplete) + " with unreadable parts (zeros), " + std::to_string(totals.failed) +

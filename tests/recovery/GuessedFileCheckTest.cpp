@@ -1,6 +1,7 @@
 // A deleted file read by a guess is checked against its own format: a guess
 // that took another file's clusters is told from one that holds together,
-// and the bytes reach the output unchanged either way.
+// and where the parser has other readings of its clusters, the first that
+// makes a whole file is the one written.
 
 #include "recovery/GuessedFileCheck.h"
 
@@ -46,24 +47,62 @@ TEST(GuessedFileCheck, AGuessIsJudgedByTheFormatItsNameSays)
         EXPECT_EQ(checkGuessedBytes(c.name, bytesOf(c.bytes)), c.verdict) << c.what;
 }
 
-TEST(GuessedFileCheck, TheSavedBytesPassThroughUnchangedWhileTheyAreChecked)
-{
-    MemorySink saved(1 << 20);
-    GuessedFileCheck check(saved, u"photo.png");
-    const auto bytes = bytesOf(kPng);
-    ASSERT_TRUE(check.write(std::span(bytes).first(100)));
-    ASSERT_TRUE(check.write(std::span(bytes).subspan(100)));
-    ASSERT_TRUE(check.skip(50));
-    std::vector<std::uint8_t> expected = bytes;
-    expected.resize(expected.size() + 50, 0);
-    EXPECT_EQ(saved.bytes, expected);
-    EXPECT_EQ(check.verdict(), GuessVerdict::Holds);
+// One deleted file the parser can read several ways, as a FAT parser reads
+// a guessed file again passing over another deleted file's clusters.
+class ReadingsParser : public VolumeParser {
+public:
+    ReadingsParser(std::u16string name, std::vector<std::string> readings)
+        : name_(std::move(name)), readings_(std::move(readings))
+    {
+    }
+    std::vector<EntryHandle> topLevel() const override { return {1}; }
+    EntryHandle firstChild(EntryHandle) const override { return kNoEntry; }
+    EntryHandle nextSibling(EntryHandle) const override { return kNoEntry; }
+    std::u16string name(EntryHandle) const override { return name_; }
+    bool isFolder(EntryHandle) const override { return false; }
+    bool isDeleted(EntryHandle) const override { return true; }
+    EntryDetails describe(EntryHandle) override { return {}; }
+    bool saveEntry(EntryHandle entry, DataSink& out) override { return *saveGuess(entry, 0, out); }
+    std::optional<bool> saveGuess(EntryHandle, std::size_t reading, DataSink& out) override
+    {
+        if (reading >= readings_.size())
+            return std::nullopt;
+        out.write(bytesOf(readings_[reading]));
+        return true;
+    }
+    void rename(EntryHandle, std::u16string) override {}
 
-    MemorySink text(1 << 20);
-    GuessedFileCheck unchecked(text, u"notes.txt");
-    ASSERT_TRUE(unchecked.write(bytes));
-    EXPECT_EQ(text.bytes, bytes);
-    EXPECT_EQ(unchecked.verdict(), GuessVerdict::Unchecked);
+private:
+    std::u16string name_;
+    std::vector<std::string> readings_;
+};
+
+TEST(GuessedFileCheck, TheFirstReadingThatMakesAWholeFileIsWritten)
+{
+    std::string broken = kPng;
+    broken.replace(512, 200, std::string(200, 'x'));
+    struct Case {
+        const char* what;
+        std::u16string name;
+        std::vector<std::string> readings;
+        std::string written;
+        GuessVerdict verdict;
+        std::size_t reading;
+    } cases[] = {
+        {"the first holds", u"photo.png", {kPng, broken}, kPng, GuessVerdict::Holds, 0},
+        {"a later one holds", u"photo.png", {broken, broken + "y", kPng}, kPng, GuessVerdict::Holds, 2},
+        {"none holds: the first is kept", u"photo.png", {broken, broken + "y"}, broken, GuessVerdict::Broken, 0},
+        {"no validator: read once", u"notes.txt", {"words", "other"}, "words", GuessVerdict::Unchecked, 0},
+    };
+    for (const Case& c : cases) {
+        ReadingsParser parser(c.name, c.readings);
+        MemorySink out(1 << 20);
+        GuessedSave saved = saveGuessed(parser, 1, out);
+        EXPECT_EQ(out.bytes, bytesOf(c.written)) << c.what;
+        EXPECT_EQ(saved.verdict, c.verdict) << c.what;
+        EXPECT_EQ(saved.reading, c.reading) << c.what;
+        EXPECT_TRUE(saved.complete) << c.what;
+    }
 }
 
 } // namespace

@@ -74,11 +74,14 @@ std::string shellQuote(const std::string& word)
     return q + "'";
 }
 
-// Makes `target` with `command` (which writes to the shell variable $T) unless it exists.
-static void makeOnce(const fs::path& target, const std::string& command)
+// Makes `target` with `command` (which writes to the shell variable $T)
+// unless it exists and is newer than `source`, the file it is made from (a
+// fixture made again must not be hidden by its old copy in the cache).
+static void makeOnce(const fs::path& target, const std::string& command, const fs::path& source = {})
 {
     std::lock_guard lock(cache().mutex);
-    if (fs::exists(target))
+    std::error_code ec;
+    if (fs::exists(target) && (source.empty() || fs::last_write_time(target, ec) >= fs::last_write_time(source, ec)))
         return;
     fs::path partial = target.string() + ".part" + std::to_string(::getpid());
     mustRun("T=" + shellQuote(partial) + "; " + command);
@@ -92,7 +95,7 @@ fs::path fixture(const std::string& name)
         throw std::runtime_error("missing fixture " + source.string());
     fs::path target = cache().dir / name;
     // Decompressed sparse, so a 6 GiB disk of holes stays small.
-    makeOnce(target, "xz -dc " + shellQuote(source) + " | cp --sparse=always /dev/stdin \"$T\"");
+    makeOnce(target, "xz -dc " + shellQuote(source) + " | cp --sparse=always /dev/stdin \"$T\"", source);
     return target;
 }
 
@@ -108,7 +111,7 @@ fs::path qemuRawReference(const fs::path& image, const std::string& qemuFormat)
     if (image.parent_path() != cache().dir)
         throw std::runtime_error("references are made for unchanged fixtures only: " + image.string());
     fs::path target = cache().dir / (image.filename().string() + "." + qemuFormat + ".raw");
-    makeOnce(target, "qemu-img convert -f " + qemuFormat + " -O raw " + shellQuote(image) + " \"$T\"");
+    makeOnce(target, "qemu-img convert -f " + qemuFormat + " -O raw " + shellQuote(image) + " \"$T\"", image);
     return target;
 }
 
@@ -122,7 +125,7 @@ fs::path damagedRawCopy(const std::string& name, const std::string& qemuFormat,
     for (auto [first, count] : zeroedSectors)
         command += " && dd if=/dev/zero of=\"$T\" bs=512 seek=" + std::to_string(first) +
                    " count=" + std::to_string(count) + " conv=notrunc status=none";
-    makeOnce(target, command);
+    makeOnce(target, command, raw);
     return target;
 }
 

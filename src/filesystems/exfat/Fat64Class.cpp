@@ -129,6 +129,7 @@ void Fat64Class::resetFreeClusters()
     bitmapLength_ = 0;
     freeClusters_.reset();
     freeClustersRead_ = false;
+    otherDeletedRuns_.reset();
 }
 
 const FreeClusters* Fat64Class::freeClusters()
@@ -303,6 +304,46 @@ EntryDetails Fat64Class::describeEntry(std::uint32_t index) const
 
 bool Fat64Class::saveEntryContents(std::uint32_t index, DataSink& out)
 {
+    return saveContents(index, {}, out);
+}
+
+std::optional<bool> Fat64Class::saveGuessedContents(std::uint32_t index, std::size_t reading, DataSink& out)
+{
+    if (reading == 0)
+        return saveEntryContents(index, out);
+    if (index >= entryList.size() || clusterBytes == 0 || isDriveFormatted)
+        return std::nullopt;
+    const ExfatEntryRecord& r = entryList[index];
+    const FreeClusters* free = freeClusters();
+    if (!r.isDeleted() || r.isFolder() || r.validDataLength == 0 || !fat.isCluster(r.firstCluster) || free == nullptr ||
+        deletedLayout(r) != DeletedClusters::Layout::Guessed)
+        return std::nullopt;
+    const std::uint64_t count = ceilDiv(r.validDataLength, clusterBytes);
+    auto skip = otherDeletedRuns(*free).passOver(r.firstCluster, lastGuessedCluster(*free, r.firstCluster, count),
+                                                 reading);
+    if (!skip)
+        return std::nullopt;
+    return saveContents(index, *skip, out);
+}
+
+const OtherDeletedRuns& Fat64Class::otherDeletedRuns(const FreeClusters& free)
+{
+    // Built after the scan, when every deleted entry is known.
+    if (otherDeletedRuns_ && otherDeletedRunsOf_ == entryList.size())
+        return *otherDeletedRuns_;
+    OtherDeletedRuns runs;
+    for (const ExfatEntryRecord& r : entryList)
+        if (r.isDeleted() && fat.isCluster(r.firstCluster) && free.isFree(r.firstCluster))
+            runs.add(r.firstCluster, std::max<std::uint64_t>(1, ceilDiv(r.isFolder() ? r.dataLength : r.validDataLength,
+                                                                        clusterBytes)));
+    runs.finish();
+    otherDeletedRuns_ = std::move(runs);
+    otherDeletedRunsOf_ = entryList.size();
+    return *otherDeletedRuns_;
+}
+
+bool Fat64Class::saveContents(std::uint32_t index, std::span<const ClusterRun> passOver, DataSink& out)
+{
     if (index >= entryList.size())
         return false;
     const ExfatEntryRecord& r = entryList[index];
@@ -318,7 +359,7 @@ bool Fat64Class::saveEntryContents(std::uint32_t index, DataSink& out)
     const FreeClusters* free = deleted && !isDriveFormatted ? freeClusters() : nullptr;
     CopyResult copied;
     if (free != nullptr) {
-        DeletedClusters runs(*free, deletedLayout(r), r.firstCluster, ceilDiv(valid, clusterBytes));
+        DeletedClusters runs(*free, deletedLayout(r), r.firstCluster, ceilDiv(valid, clusterBytes), passOver);
         copied = copyRuns(*reader, heapPosition, clusterBytes, runs, valid, out);
     } else {
         // One run of clusters is known from the entry alone; a deleted file

@@ -6,6 +6,7 @@
 #include "filesystems/fatfamily/ClusterCopy.h"
 #include "filesystems/fatfamily/FatTable.h"
 #include "filesystems/fatfamily/FreeClusters.h"
+#include "filesystems/fatfamily/OtherDeletedRuns.h"
 #include "images/readWriteInterface.h"
 #include "jobs/JobRunner.h"
 #include "util/DataSink.h"
@@ -95,6 +96,9 @@ public:
     // chain was freed is read from clusters guessed the way FAT16 and
     // FAT32 guess them, free ones in a row from its first.
     bool saveEntryContents(std::uint32_t index, DataSink& out);
+    // Another reading of a deleted file's guessed clusters (see
+    // VolumeParser::saveGuess): passing over other deleted files' clusters.
+    std::optional<bool> saveGuessedContents(std::uint32_t index, std::size_t reading, DataSink& out);
     // How much of a deleted entry a save gets back (Live for a live one).
     Recoverability entryRecoverability(std::uint32_t index);
     // The clusters the allocation bitmap says are free, read on first use;
@@ -125,6 +129,8 @@ private:
         return r.noFatChain() ? DeletedClusters::Layout::OneRun : DeletedClusters::Layout::Guessed;
     }
     void resetFreeClusters();
+    bool saveContents(std::uint32_t index, std::span<const ClusterRun> passOver, DataSink& out);
+    const OtherDeletedRuns& otherDeletedRuns(const FreeClusters& free);
     void parseDirectory(std::uint32_t index, const Subfolder& where, std::size_t depth, JobContext& job);
     void parseEntries(std::span<const std::uint8_t> bytes, std::uint32_t parent, std::vector<Subfolder>& subfolders);
     void enterSubfolders(const std::vector<Subfolder>& subfolders, std::size_t depth, JobContext& job);
@@ -138,6 +144,8 @@ private:
     std::uint64_t bitmapLength_ = 0;
     std::optional<FreeClusters> freeClusters_;
     bool freeClustersRead_ = false;
+    std::optional<OtherDeletedRuns> otherDeletedRuns_;
+    std::size_t otherDeletedRunsOf_ = 0; // entries when it was built
     std::vector<Subfolder> deletedFolders_;
     bool enteringDeleted_ = false;
     bool bootUnreadable_ = false;

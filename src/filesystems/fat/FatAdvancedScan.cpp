@@ -171,6 +171,7 @@ void FatVolume::buildFromCandidates(JobContext& job)
     entryList.clear();
     visitedClusters.clear();
     freeClusters_.reset(); // the chosen FAT, and below the clusters the volume holds
+    otherDeletedRuns_.reset();
     if (clusterBytes == 0)
         return;
     // Where cluster 2 is: what the boot sector says when it is intact and

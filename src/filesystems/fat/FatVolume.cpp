@@ -58,6 +58,7 @@ void FatVolume::loadFat()
     std::uint64_t fatBytes = bpb->fatSectors() * bpb->bytesPerSector;
     fat = FatTable(*reader, fatOffset, fatBytes, flavour_.entryBytes, flavour_.entryMask, bpb->clusterCount());
     freeClusters_.reset();
+    otherDeletedRuns_.reset();
 }
 
 const FreeClusters& FatVolume::freeClusters()
@@ -323,6 +324,47 @@ EntryDetails FatVolume::describeEntry(std::uint32_t index) const
 
 bool FatVolume::saveEntryContents(std::uint32_t index, DataSink& out)
 {
+    return saveContents(index, {}, out);
+}
+
+std::optional<bool> FatVolume::saveGuessedContents(std::uint32_t index, std::size_t reading, DataSink& out)
+{
+    if (reading == 0)
+        return saveEntryContents(index, out);
+    if (index >= entryList.size() || isFolder(index) || clusterBytes == 0 || isDriveFormatted)
+        return std::nullopt;
+    const FatEntryRecord& r = entryList[index];
+    if (!r.isDeleted || r.fileSize == 0 || !fat.isCluster(r.firstCluster()))
+        return std::nullopt;
+    const std::uint64_t count = ceilDiv(r.fileSize, clusterBytes);
+    auto skip = otherDeletedRuns().passOver(r.firstCluster(), lastGuessedCluster(freeClusters(), r.firstCluster(), count),
+                                            reading);
+    if (!skip)
+        return std::nullopt;
+    return saveContents(index, *skip, out);
+}
+
+const OtherDeletedRuns& FatVolume::otherDeletedRuns()
+{
+    // Built after the scan, when every deleted entry is known; a later scan
+    // (advanced mode) makes it again.
+    if (otherDeletedRuns_ && otherDeletedRunsOf_ == entryList.size())
+        return *otherDeletedRuns_;
+    const FreeClusters& free = freeClusters();
+    OtherDeletedRuns runs;
+    for (std::uint32_t i = 0; i < entryList.size(); ++i) {
+        const FatEntryRecord& r = entryList[i];
+        if (r.isDeleted && fat.isCluster(r.firstCluster()) && free.isFree(r.firstCluster()))
+            runs.add(r.firstCluster(), isFolder(i) ? 1 : ceilDiv(r.fileSize, clusterBytes));
+    }
+    runs.finish();
+    otherDeletedRuns_ = std::move(runs);
+    otherDeletedRunsOf_ = entryList.size();
+    return *otherDeletedRuns_;
+}
+
+bool FatVolume::saveContents(std::uint32_t index, std::span<const ClusterRun> passOver, DataSink& out)
+{
     if (index >= entryList.size() || isFolder(index) || clusterBytes == 0)
         return index < entryList.size();
     const FatEntryRecord& r = entryList[index];
@@ -337,7 +379,8 @@ bool FatVolume::saveEntryContents(std::uint32_t index, DataSink& out)
     }
     CopyResult copied;
     if (r.isDeleted && !isDriveFormatted) {
-        DeletedClusters runs(freeClusters(), DeletedClusters::Layout::Guessed, c, ceilDiv(remaining, clusterBytes));
+        DeletedClusters runs(freeClusters(), DeletedClusters::Layout::Guessed, c, ceilDiv(remaining, clusterBytes),
+                             passOver);
         copied = copyRuns(*reader, dataRegionOffset, clusterBytes, runs, remaining, out);
     } else {
         ClusterSpan span = fileClusters(fat, dataRegionOffset, clusterBytes, isDriveFormatted);

@@ -6,6 +6,7 @@
 #include "filesystems/fat/FatStructures.h"
 #include "filesystems/fatfamily/FatTable.h"
 #include "filesystems/fatfamily/FreeClusters.h"
+#include "filesystems/fatfamily/OtherDeletedRuns.h"
 #include "images/readWriteInterface.h"
 #include "jobs/JobRunner.h"
 #include "util/DataSink.h"
@@ -91,6 +92,9 @@ public:
     // A deleted file's chain was cleared with its entry, so its clusters are
     // guessed: its first, then the free ones after it.
     bool saveEntryContents(std::uint32_t index, DataSink& out);
+    // Another reading of a deleted file's guessed clusters (see
+    // VolumeParser::saveGuess): passing over other deleted files' clusters.
+    std::optional<bool> saveGuessedContents(std::uint32_t index, std::size_t reading, DataSink& out);
     // How much of a deleted entry that guess gets back (Live for a live one).
     Recoverability entryRecoverability(std::uint32_t index);
     // The clusters free in the FAT now, read from the table on first use.
@@ -147,8 +151,12 @@ protected:
     std::unordered_set<std::uint32_t> visitedClusters;
     // Made again whenever the FAT or its cluster count changes.
     std::optional<FreeClusters> freeClusters_;
+    std::optional<OtherDeletedRuns> otherDeletedRuns_;
+    std::size_t otherDeletedRunsOf_ = 0; // entries when it was built
 
 private:
+    bool saveContents(std::uint32_t index, std::span<const ClusterRun> passOver, DataSink& out);
+    const OtherDeletedRuns& otherDeletedRuns();
     std::u16string nameOf(const fatdisk::DirectorySlot& slot, const std::vector<fatdisk::LongNamePart>& parts) const;
     // The cluster a deleted folder's directory goes on in, guessed as its
     // data is (the next free cluster), or FatTable::kEnd when `bytes`, the

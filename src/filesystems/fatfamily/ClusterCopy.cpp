@@ -55,9 +55,10 @@ CopyResult copyClusters(readWriteInterface& reader, const FatTable& fat, const C
     return result;
 }
 
-DeletedClusters::DeletedClusters(const FreeClusters& free, Layout layout, std::uint64_t first, std::uint64_t count)
+DeletedClusters::DeletedClusters(const FreeClusters& free, Layout layout, std::uint64_t first, std::uint64_t count,
+                                 std::span<const ClusterRun> passOver)
     : free_(free), layout_(layout), first_(first), at_(first), left_(count),
-      end_(count > UINT64_MAX - first ? UINT64_MAX : first + count)
+      end_(count > UINT64_MAX - first ? UINT64_MAX : first + count), passOver_(passOver)
 {
 }
 
@@ -76,10 +77,30 @@ std::optional<ClusterRun> DeletedClusters::next()
         run.lost = true;
         run.count = 1;
     } else {
+        // The next free cluster outside the runs passed over (never the
+        // file's own first); those runs lie ahead in order, so each is
+        // dropped once behind.
         run.first = free_.nextFree(at_);
+        auto ends = [](const ClusterRun& r) { return r.count > UINT64_MAX - r.first ? UINT64_MAX : r.first + r.count; };
+        while (!passOver_.empty() && run.first < limit && run.first != first_) {
+            const ClusterRun& skip = passOver_.front();
+            if (ends(skip) <= run.first) {
+                passOver_ = passOver_.subspan(1);
+            } else if (skip.first <= run.first) {
+                run.first = free_.nextFree(ends(skip));
+                passOver_ = passOver_.subspan(1);
+            } else {
+                break;
+            }
+        }
         if (run.first >= limit)
             return std::nullopt;
         run.count = free_.nextUsed(run.first) - run.first;
+        for (const ClusterRun& skip : passOver_)
+            if (skip.first > run.first) {
+                run.count = std::min(run.count, skip.first - run.first);
+                break;
+            }
     }
     run.count = std::min(run.count, left_);
     left_ -= run.count;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 
 namespace qis {
 
@@ -62,7 +63,11 @@ public:
     };
 
     // `count` clusters from `first`, which must be a cluster of the volume.
-    DeletedClusters(const FreeClusters& free, Layout layout, std::uint64_t first, std::uint64_t count);
+    // A guess passes over the clusters of `passOver` (runs sorted by their
+    // first cluster, lost ignored) as it passes over clusters in use: the
+    // runs of other deleted files, when the first guess ran into them.
+    DeletedClusters(const FreeClusters& free, Layout layout, std::uint64_t first, std::uint64_t count,
+                    std::span<const ClusterRun> passOver = {});
 
     // The next run, or nullopt once `count` clusters are given or the
     // volume ends. Each call moves forward, so a file takes at most `count`
@@ -82,6 +87,7 @@ private:
     std::uint64_t at_;
     std::uint64_t left_;
     std::uint64_t end_; // OneRun: one past the run's last cluster
+    std::span<const ClusterRun> passOver_;
 };
 
 // Writes `bytes` bytes of a deleted file from the runs `runs` gives, lost

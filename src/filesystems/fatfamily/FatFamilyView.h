@@ -55,6 +55,12 @@ public:
     {
         return valid(entry) && volume_.saveEntryContents(static_cast<std::uint32_t>(entry), out);
     }
+    std::optional<bool> saveGuess(EntryHandle entry, std::size_t reading, DataSink& out) override
+    {
+        if (!valid(entry))
+            return std::nullopt;
+        return volume_.saveGuessedContents(static_cast<std::uint32_t>(entry), reading, out);
+    }
     void rename(EntryHandle entry, std::u16string name) override
     {
         if (valid(entry))

@@ -58,9 +58,10 @@ TEST(DeletedClusters, GuessedRunsPassOverClustersInUseAndARunMarksThemLost)
     for (unsigned c : {5u, 6u, 10u})
         bitmap[(c - 2) / 8] |= static_cast<std::uint8_t>(1u << ((c - 2) % 8));
     auto map = FreeClusters::fromBitmap(bitmap, 20);
-    auto runs = [&](DeletedClusters::Layout layout, std::uint64_t first, std::uint64_t count) {
+    auto runs = [&](DeletedClusters::Layout layout, std::uint64_t first, std::uint64_t count,
+                    std::vector<ClusterRun> passOver = {}) {
         std::vector<std::tuple<std::uint64_t, std::uint64_t, bool>> out;
-        DeletedClusters d(map, layout, first, count);
+        DeletedClusters d(map, layout, first, count, passOver);
         while (auto r = d.next())
             out.emplace_back(r->first, r->count, r->lost);
         return out;
@@ -71,6 +72,10 @@ TEST(DeletedClusters, GuessedRunsPassOverClustersInUseAndARunMarksThemLost)
     EXPECT_EQ(runs(L::Guessed, 5, 3), (R{{5, 1, true}, {7, 2, false}}));
     // The volume ends first: fewer clusters than asked for.
     EXPECT_EQ(runs(L::Guessed, 19, 10), (R{{19, 3, false}}));
+    // Other deleted files' runs are passed over like clusters in use: one
+    // inside a free stretch, one that begins where a stretch begins, one
+    // already behind.
+    EXPECT_EQ(runs(L::Guessed, 3, 6, {{1, 3}, {8, 2}, {11, 1}}), (R{{3, 2, false}, {7, 1, false}, {12, 3, false}}));
     EXPECT_EQ(runs(L::OneRun, 4, 4), (R{{4, 1, false}, {5, 2, true}, {7, 1, false}}));
     EXPECT_EQ(runs(L::OneRun, 20, 5), (R{{20, 2, false}}));
 
