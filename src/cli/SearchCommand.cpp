@@ -3,6 +3,7 @@
 #include "cli/Interrupt.h"
 #include "cli/ScannedVolume.h"
 #include "cli/VolumeSelection.h"
+#include "recovery/NameSearch.h"
 #include "recovery/SearchJob.h"
 
 #include <cstdio>
@@ -19,6 +20,11 @@ int runSearch(const std::vector<std::string>& words)
     if (args.positional().size() != 2)
         return usageError("search takes one IMAGE, a volume and one PATTERN");
     const std::string pattern = args.positional()[1];
+    // A pattern that cannot match is a mistake on the command line: said
+    // before the image is opened and scanned, not after.
+    std::string why;
+    if (!pattern.empty() && !NameSearch::compile(pattern, &why))
+        return usageError("the search pattern \"" + pattern + "\" is not a regular expression: " + why);
 
     CliReporter reporter;
     int exitCode = kExitOk;
