@@ -39,8 +39,8 @@ public:
 // Reads the partition table (GPT when gptMode, else MBR and its chain of
 // extended boot records) and appends a record per partition. A partition
 // that starts past the disk's last sector, or lies mostly past it, gets a
-// `problem`; one that only ends past it, a note. An MBR or extended boot
-// record without its 0x55AA signature is not read as a table. Returns 0, or
+// `problem`; one that only ends past it, a note. The entries of an MBR or
+// extended boot record without its 0x55AA signature get a problem too. Returns 0, or
 // the error number of a failed table read.
 int scanPartitionTable(readWriteInterface& reader, Partition& partition, JobReporter& reporter);
 

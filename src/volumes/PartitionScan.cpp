@@ -43,7 +43,7 @@ void flagVolumesBeyondDisk(std::vector<VolumeRecord>& volumes, std::size_t from,
 {
     for (std::size_t i = from; i < volumes.size() && diskSectors > 0; ++i) {
         VolumeRecord& v = volumes[i];
-        if (v.sectorCount == 0 || v.startSector < 0)
+        if (v.sectorCount == 0 || v.startSector < 0 || !v.problem.empty())
             continue;
         const auto start = static_cast<std::uint64_t>(v.startSector);
         const std::string disk = " (the disk has " + std::to_string(diskSectors) + " sectors)";
@@ -204,6 +204,20 @@ int scanGpt(readWriteInterface& reader, Partition& partition, JobReporter& repor
 
 // ---- MBR ----------------------------------------------------------------
 
+// A sector without the boot-record signature 0x55AA is no boot record: its
+// bytes at 446 are not a table (random data lists nonsense volumes). Its
+// rows stay in the list, as the volume page shows them, but none is
+// offered for reading.
+void distrustUnsigned(Partition& partition, std::size_t from, const std::string& where)
+{
+    if (from >= partition.volumeList.size())
+        return;
+    for (std::size_t i = from; i < partition.volumeList.size(); ++i)
+        partition.volumeList[i].problem = "is listed by " + where + ", which has no 0x55AA boot-record signature";
+    partition.tableProblems.push_back("The partition table in " + where +
+                                      " has no 0x55AA boot-record signature; its entries are listed but not read.");
+}
+
 struct Label {
     const char* fileSystem;
     std::string status; // empty: none shown
@@ -279,11 +293,7 @@ int scanExtended(readWriteInterface& reader, Partition& partition, JobReporter& 
         if (!reader.seek(static_cast<std::int64_t>(at * 512), 0) || !reader.read(sector.data(), 512))
             return readError(reader);
         MbrTable ebr = MbrTable::parse(sector);
-        if (!ebr.signatureOk) {
-            partition.tableProblems.push_back("The extended boot record at sector " + std::to_string(at) +
-                                              " has no 0x55AA signature; the chain of logical partitions ends there.");
-            break;
-        }
+        const std::size_t before = partition.volumeList.size();
         const MbrEntry* link = nullptr;
         for (const MbrEntry& entry : ebr.entries) {
             if (entry.partitionType == 0)
@@ -295,6 +305,8 @@ int scanExtended(readWriteInterface& reader, Partition& partition, JobReporter& 
             }
             appendMbrEntry(reader, partition, reporter, entry, entry.startingLba + linkOffset + extBase, true);
         }
+        if (!ebr.signatureOk)
+            distrustUnsigned(partition, before, "the extended boot record at sector " + std::to_string(at));
         if (!link)
             break;
         linkOffset = link->startingLba;
@@ -310,13 +322,7 @@ int scanMbr(readWriteInterface& reader, Partition& partition, JobReporter& repor
         return readError(reader);
     }
     MbrTable mbr = MbrTable::parse(sector);
-    // Without the signature, sector 0 is no boot record: its bytes at 446
-    // are not a table, and believing them lists nonsense volumes.
-    if (!mbr.signatureOk) {
-        partition.tableProblems.emplace_back(
-            "Sector 0 has no boot-record signature (0x55AA); it is not read as a partition table.");
-        return 0;
-    }
+    const std::size_t before = partition.volumeList.size();
     // Every used entry counts: a deleted partition leaves an empty slot
     // between live ones, and primaries may follow the extended entry.
     for (const MbrEntry& entry : mbr.entries) {
@@ -329,6 +335,8 @@ int scanMbr(readWriteInterface& reader, Partition& partition, JobReporter& repor
         }
         appendMbrEntry(reader, partition, reporter, entry, entry.startingLba, false);
     }
+    if (!mbr.signatureOk)
+        distrustUnsigned(partition, before, "sector 0");
     return 0;
 }
 
