@@ -46,6 +46,21 @@ std::string listedName(std::string_view name)
     return out;
 }
 
+std::string listedJoinedPath(std::string_view path)
+{
+    std::string out;
+    for (std::size_t start = 0; start <= path.size();) {
+        std::size_t slash = path.find('/', start);
+        if (slash == std::string_view::npos)
+            slash = path.size();
+        if (start > 0)
+            out += '/';
+        out += listedName(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+    return out;
+}
+
 std::vector<std::string> listedPathParts(std::string_view path)
 {
     std::vector<std::string> parts;

@@ -13,6 +13,11 @@ namespace qis::cli {
 // shows what is there instead of obeying it.
 std::string listedName(std::string_view utf8Name);
 
+// A path already joined with "/" (a search hit's), each part escaped as
+// listedName does: control characters no longer reach the terminal, though
+// a "/" inside a name cannot be told from one between names.
+std::string listedJoinedPath(std::string_view path);
+
 // A tree path as `save --path` takes it: split at each "/" that is not
 // escaped, each part with the escapes of listedName undone (a backslash
 // that starts none of them stands for itself). Empty parts are dropped.

@@ -1,6 +1,7 @@
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
+#include "cli/ListedName.h"
 #include "cli/ScannedVolume.h"
 #include "cli/VolumeSelection.h"
 #include "recovery/NameSearch.h"
@@ -44,7 +45,7 @@ int runSearch(const std::vector<std::string>& words)
                     if (json)
                         std::printf("%s\n  %s", first ? "" : ",", entryJson(view, hit.entry, hit.path).c_str());
                     else
-                        std::printf("%s\n", entryLine(view, hit.entry, hit.path).c_str());
+                        std::printf("%s\n", entryLine(view, hit.entry, listedJoinedPath(hit.path)).c_str());
                     first = false;
                 }))
                 exitCode = kExitFailure;
