@@ -13,6 +13,21 @@ seed() { # fixture, folder, bytes
 seed numbered-1m.vhdx vhdx $((4 * 1024 * 1024 + 64 * 1024))
 seed numbered-default.vhdx vhdx $((3 * 1024 * 1024 + 64 * 1024))
 seed numbered-dynamic.vhd vhd $((64 * 1024))
+# Damaged block tables: block 0's entry given a state the format does not
+# define, and marked present at file offset 0.
+python3 - "$out/vhdx/numbered-1m.vhdx" <<'PY'
+import struct, sys
+path = sys.argv[1]
+data = bytearray(open(path, 'rb').read())
+table = 192 * 1024
+count = struct.unpack_from('<I', data, table + 8)[0]
+bat = next(struct.unpack_from('<Q', data, table + 16 + 32 * i + 16)[0] for i in range(min(count, 2047))
+           if data[table + 16 + 32 * i:table + 20 + 32 * i] == bytes.fromhex('6677c22d'))
+for name, entry in (('bat-undefined-state', (8 << 20) | 4), ('bat-zero-offset', 6)):
+    damaged = bytearray(data)
+    struct.pack_into('<Q', damaged, bat, entry)
+    open(path.replace('numbered-1m', name), 'wb').write(damaged)
+PY
 seed numbered.vdi vdi $((1024 * 1024 + 4096))
 seed numbered.vmdk vmdk $((256 * 1024))
 # A fixed VHD keeps its footer at the end: take the footer alone and with a sector.

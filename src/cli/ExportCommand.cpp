@@ -1,6 +1,7 @@
 #include "cli/Arguments.h"
 #include "cli/CliReporter.h"
 #include "cli/Commands.h"
+#include "cli/ImageOpening.h"
 #include "cli/Interrupt.h"
 #include "volumes/DiskExport.h"
 
@@ -17,6 +18,8 @@ int runExport(const std::vector<std::string>& words)
     if (args.positional().size() != 1 || !args.value("--output"))
         return usageError("export takes one IMAGE and --output PATH");
 
+    if (!imageOpens(args.positional()[0]))
+        return kExitFailure;
     WizardState state;
     state.imagePath = args.positional()[0];
     state.imageFormat = detectImageFormat(state.imagePath);
@@ -41,11 +44,17 @@ int runExport(const std::vector<std::string>& words)
         runner.join();
     }
     reporter.finish();
+    for (const std::string& d : result.damage)
+        std::fprintf(stderr, "%s: %s\n", state.imagePath.c_str(), d.c_str());
 
     switch (result.outcome) {
     case DiskExport::Outcome::Completed:
         std::printf("%s\n", output.c_str());
-        return kExitOk;
+        if (result.unreadableBytes == 0)
+            return kExitOk;
+        std::fprintf(stderr, "%llu bytes of the disk were unreadable and are zeros in %s.\n",
+                     static_cast<unsigned long long>(result.unreadableBytes), output.c_str());
+        return kExitIncomplete;
     case DiskExport::Outcome::Stopped:
         std::fprintf(stderr, "Stopped: %s holds the first %llu of %llu bytes.\n", result.writtenTo.c_str(),
                      static_cast<unsigned long long>(result.bytesWritten),

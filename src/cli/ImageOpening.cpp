@@ -2,16 +2,42 @@
 
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 
 namespace qis::cli {
 
+bool imageOpens(const std::filesystem::path& path)
+{
+    ImageFile file;
+    if (file.open(path))
+        return true;
+    std::fprintf(stderr, "qsalvage: cannot open %s: %s\n", path.c_str(),
+                 openFailureReason(path, file.lastError()).c_str());
+    return false;
+}
+
+void printImageDamage(const std::filesystem::path& path, const readWriteInterface& reader)
+{
+    for (const std::string& warning : reader.damage)
+        std::fprintf(stderr, "qsalvage: %s: %s\n", path.c_str(), warning.c_str());
+    if (reader.unreadableBytes > 0)
+        std::fprintf(stderr, "qsalvage: %s: %llu bytes of the virtual disk are unreadable and read as zeros.\n",
+                     path.c_str(), static_cast<unsigned long long>(reader.unreadableBytes));
+}
+
 bool openImage(WizardState& state, const std::string& path)
 {
+    // The reader's own message is the one the wizard shows ("Invalid
+    // handle ..."); the command line says which file and why.
+    if (!imageOpens(path))
+        return false;
     state.imagePath = path;
     state.imageFormat = detectImageFormat(state.imagePath);
     std::string message;
-    if (state.openFreshReader(&message))
+    if (state.openFreshReader(&message)) {
+        printImageDamage(state.imagePath, *state.currentReader);
         return true;
+    }
     std::fprintf(stderr, "%s\n", message.empty() ? ("Cannot open " + path).c_str() : message.c_str());
     return false;
 }

@@ -2,9 +2,18 @@
 
 #include "images/WizardState.h"
 
+#include <filesystem>
 #include <string>
 
 namespace qis::cli {
+
+// True when the file can be opened as an image; else prints its path and
+// the reason (the system's, or what kind of file it is) and returns false.
+bool imageOpens(const std::filesystem::path& path);
+
+// Prints what the reader found damaged in the image and how many bytes of
+// the virtual disk cannot be read (they read as zeros).
+void printImageDamage(const std::filesystem::path& path, const readWriteInterface& reader);
 
 // Opens the image named on the command line with the reader its signatures
 // call for; on failure prints the reader's message and returns false.

@@ -1,5 +1,6 @@
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
+#include "cli/ImageOpening.h"
 #include "cli/Json.h"
 #include "images/ImageInformation.h"
 
@@ -18,6 +19,8 @@ int runInfo(const std::vector<std::string>& words)
         return usageError("info takes one IMAGE");
     std::filesystem::path image = args.positional()[0];
 
+    if (!imageOpens(image))
+        return kExitFailure;
     ImageFormat format = detectImageFormat(image);
     ImageInformation info = readImageInformation(image, format);
     if (!info.ok) {
@@ -31,11 +34,16 @@ int runInfo(const std::vector<std::string>& words)
     if (args.flag("--json")) {
         std::printf("{\"format\": %s, \"fileFormatVersion\": %s, \"sizeOfHdd\": %s, \"sectorPerTrack\": %s, "
                     "\"head\": %s, \"cylinder\": %s, \"virtualSize\": %" PRIu64 ", \"diskSectorCount\": %" PRIu64
-                    ", \"imageLength\": %" PRIu64 ", \"blockSize\": %" PRIu64 ", \"differencing\": %s, \"messages\": [",
+                    ", \"imageLength\": %" PRIu64 ", \"blockSize\": %" PRIu64 ", \"differencing\": %s, \"unreadableBytes\": %" PRIu64
+                    ", \"damage\": [",
                     jsonString(formatName(format)).c_str(), jsonString(info.fileFormatVersion).c_str(),
                     jsonString(info.sizeOfHdd).c_str(), jsonString(info.sectorPerTrack).c_str(),
                     jsonString(info.head).c_str(), jsonString(info.cylinder).c_str(), virtualSize,
-                    info.diskSectorCount, info.imageLength, info.blockSize, info.differencing ? "true" : "false");
+                    info.diskSectorCount, info.imageLength, info.blockSize, info.differencing ? "true" : "false",
+                    info.unreadableBytes);
+        for (std::size_t i = 0; i < info.damage.size(); ++i)
+            std::printf("%s%s", i ? ", " : "", jsonString(info.damage[i]).c_str());
+        std::printf("], \"messages\": [");
         for (std::size_t i = 0; i < info.messages.size(); ++i)
             std::printf("%s%s", i ? ", " : "", jsonString(info.messages[i]).c_str());
         std::printf("]}\n");
@@ -53,6 +61,10 @@ int runInfo(const std::vector<std::string>& words)
     if (info.blockSize)
         std::printf("Block size: %" PRIu64 " bytes\n", info.blockSize);
     std::printf("Image file: %" PRIu64 " bytes\n", info.imageLength);
+    for (const auto& d : info.damage)
+        std::printf("Damage: %s\n", d.c_str());
+    if (info.unreadableBytes > 0)
+        std::printf("Unreadable: %" PRIu64 " bytes of the virtual disk (read as zeros)\n", info.unreadableBytes);
     return kExitOk;
 }
 

@@ -1,5 +1,6 @@
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
+#include "cli/ListedName.h"
 #include "cli/ScannedVolume.h"
 #include "cli/VolumeSelection.h"
 #include "filesystems/EntryWalk.h"
@@ -11,13 +12,16 @@ namespace {
 
 // The UTF-8 path of the entry a depth-first walk has reached: the walk's
 // ancestors are the same as at the last visit, so only the entry's own
-// name is looked up.
+// name is looked up. Plain text escapes each name (listedName); JSON
+// escapes the whole string itself.
 class TreePathText {
 public:
+    explicit TreePathText(bool escaped) : escaped_(escaped) {}
+
     const std::string& of(const VolumeParser& parser, EntryHandle e, std::size_t depth)
     {
         parts_.resize(depth + 1);
-        parts_.back() = parser.nameUtf8(e);
+        parts_.back() = escaped_ ? listedName(parser.nameUtf8(e)) : parser.nameUtf8(e);
         joined_.clear();
         for (const auto& part : parts_) {
             if (!joined_.empty())
@@ -28,6 +32,7 @@ public:
     }
 
 private:
+    bool escaped_;
     std::vector<std::string> parts_;
     std::string joined_;
 };
@@ -54,7 +59,7 @@ int runList(const std::vector<std::string>& words)
     bool first = true;
     if (json)
         std::printf("[");
-    TreePathText text;
+    TreePathText text(!json);
     std::string out;
     walkTreeEntries(*scanned->parser, [&](EntryHandle e, std::size_t depth) {
         const std::string& p = text.of(*scanned->parser, e, depth);

@@ -2,6 +2,7 @@
 #include "cli/CliReporter.h"
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
+#include "cli/ListedName.h"
 #include "cli/ScannedVolume.h"
 #include "cli/VolumeSelection.h"
 #include "recovery/SelectionSave.h"
@@ -12,29 +13,12 @@
 namespace qis::cli {
 namespace {
 
-std::vector<std::string> splitTreePath(const std::string& path)
-{
-    std::vector<std::string> parts;
-    std::string part;
-    for (char c : path) {
-        if (c == '/') {
-            if (!part.empty())
-                parts.push_back(part);
-            part.clear();
-        } else {
-            part += c;
-        }
-    }
-    if (!part.empty())
-        parts.push_back(part);
-    return parts;
-}
-
-// The entry at a tree path as `list` prints it ("Documents/notes"), kNoEntry
+// The entry at a tree path as `list` prints it ("Documents/notes", names
+// escaped as listedName writes them), kNoEntry
 // for the whole volume (an empty path), nullopt when there is none.
 std::optional<EntryHandle> findTreePath(const VolumeParser& parser, const std::string& path)
 {
-    std::vector<std::string> parts = splitTreePath(path);
+    std::vector<std::string> parts = listedPathParts(path);
     if (parts.empty())
         return kNoEntry;
     std::vector<EntryHandle> level = parser.topLevel();
@@ -42,7 +26,7 @@ std::optional<EntryHandle> findTreePath(const VolumeParser& parser, const std::s
     for (std::size_t i = 0; i < parts.size(); ++i) {
         found = kNoEntry;
         for (EntryHandle e : level)
-            if (utf16ToUtf8(parser.name(e)) == parts[i]) {
+            if (parser.nameUtf8(e) == parts[i]) {
                 found = e;
                 break;
             }

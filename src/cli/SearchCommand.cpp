@@ -1,8 +1,10 @@
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
+#include "cli/ListedName.h"
 #include "cli/ScannedVolume.h"
 #include "cli/VolumeSelection.h"
+#include "recovery/NameSearch.h"
 #include "recovery/SearchJob.h"
 
 #include <cstdio>
@@ -19,6 +21,11 @@ int runSearch(const std::vector<std::string>& words)
     if (args.positional().size() != 2)
         return usageError("search takes one IMAGE, a volume and one PATTERN");
     const std::string pattern = args.positional()[1];
+    // A pattern that cannot match is a mistake on the command line: said
+    // before the image is opened and scanned, not after.
+    std::string why;
+    if (!pattern.empty() && !NameSearch::compile(pattern, &why))
+        return usageError("the search pattern \"" + pattern + "\" is not a regular expression: " + why);
 
     CliReporter reporter;
     int exitCode = kExitOk;
@@ -38,7 +45,7 @@ int runSearch(const std::vector<std::string>& words)
                     if (json)
                         std::printf("%s\n  %s", first ? "" : ",", entryJson(view, hit.entry, hit.path).c_str());
                     else
-                        std::printf("%s\n", entryLine(view, hit.entry, hit.path).c_str());
+                        std::printf("%s\n", entryLine(view, hit.entry, listedJoinedPath(hit.path)).c_str());
                     first = false;
                 }))
                 exitCode = kExitFailure;

@@ -51,7 +51,13 @@ std::optional<VolumeRecord> selectVolume(const Arguments& args, WizardState& sta
                      static_cast<long long>(wanted), partition.volumeList.size());
         return std::nullopt;
     }
-    return partition.volumeList[static_cast<std::size_t>(wanted)];
+    const VolumeRecord& chosen = partition.volumeList[static_cast<std::size_t>(wanted)];
+    if (!chosen.problem.empty()) {
+        std::fprintf(stderr, "Volume %lld cannot be read: it %s.\n", static_cast<long long>(wanted),
+                     chosen.problem.c_str());
+        return std::nullopt;
+    }
+    return chosen;
 }
 
 } // namespace qis::cli

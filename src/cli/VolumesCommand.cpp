@@ -13,6 +13,14 @@
 namespace qis::cli {
 namespace {
 
+// The note column: how the volume was found, and why it cannot be read.
+std::string noteText(const VolumeRecord& v)
+{
+    if (v.problem.empty())
+        return v.note;
+    return v.note + (v.note.empty() ? "" : "; ") + "not readable: " + v.problem;
+}
+
 void printTable(const std::vector<VolumeRecord>& volumes)
 {
     const char* headings[] = {"VOLUME", "FILE_SYSTEM", "VOLUME_SIZE", "START_SECTOR", "NOTE"};
@@ -23,7 +31,7 @@ void printTable(const std::vector<VolumeRecord>& volumes)
         width[1] = std::max(width[1], volumes[i].fileSystem.size());
         width[2] = std::max(width[2], volumes[i].sizeText.size());
         width[3] = std::max(width[3], std::to_string(volumes[i].startSector).size());
-        notes = notes || !volumes[i].note.empty();
+        notes = notes || !noteText(volumes[i]).empty();
     }
     // The note column (how a volume was found when its first sector did not
     // say) is there only when some volume has one.
@@ -39,7 +47,7 @@ void printTable(const std::vector<VolumeRecord>& volumes)
     line(headings[0], headings[1], headings[2], headings[3], notes ? headings[4] : "");
     for (std::size_t i = 0; i < volumes.size(); ++i)
         line(std::to_string(i), volumes[i].fileSystem, volumes[i].sizeText, std::to_string(volumes[i].startSector),
-             volumes[i].note);
+             noteText(volumes[i]));
 }
 
 void printJson(const std::vector<VolumeRecord>& volumes)
@@ -51,6 +59,8 @@ void printJson(const std::vector<VolumeRecord>& volumes)
                     static_cast<long long>(volumes[i].startSector));
         if (!volumes[i].note.empty())
             std::printf(", \"note\": %s", jsonString(volumes[i].note).c_str());
+        if (!volumes[i].problem.empty())
+            std::printf(", \"readable\": false, \"problem\": %s", jsonString(volumes[i].problem).c_str());
         std::printf("}");
     }
     std::printf("%s]\n", volumes.empty() ? "" : "\n");
@@ -63,7 +73,7 @@ void noteAmbiguousVolumes(readWriteInterface& reader, const std::vector<VolumeRe
 {
     for (std::size_t i = 0; i < volumes.size(); ++i) {
         const VolumeRecord& v = volumes[i];
-        if (v.startSector < 0)
+        if (v.startSector < 0 || !v.problem.empty())
             continue;
         auto accepted = probeFileSystems(reader, static_cast<std::uint64_t>(v.startSector));
         if (accepted.size() < 2)
@@ -126,6 +136,8 @@ int runVolumes(const std::vector<std::string>& words)
     reporter.setStatusText("Finished Scanning.");
     reporter.setStatusText("Select volume and click next button...");
     reporter.finish();
+    for (const std::string& problem : partition.tableProblems)
+        std::fprintf(stderr, "%s\n", problem.c_str());
     noteAmbiguousVolumes(*state.currentReader, partition.volumeList);
 
     if (args.flag("--json"))

@@ -23,6 +23,9 @@ struct ImageInformation {
     std::uint64_t imageLength = 0;
     std::uint64_t blockSize = 0; // bytes per block or grain, 0 when not blocked
     bool differencing = false;
+    // What a reader would find damaged and read past (see readWriteInterface).
+    std::uint64_t unreadableBytes = 0;
+    std::vector<std::string> damage;
 };
 
 // What a field shows when the format has no such value.

@@ -55,6 +55,14 @@ public:
     // Size of the virtual disk in sectors, from the format's virtual-size field.
     std::uint64_t diskSectorCount = 0;
 
+    // Bytes of the virtual disk that the image says are there but that
+    // cannot be read (a damaged block table entry); they read as zeros. Set
+    // by open, so a whole-disk copy knows it is not whole before it starts.
+    std::uint64_t unreadableBytes = 0;
+    // Damage open found and read past, one sentence each ("Both VHDX headers
+    // are damaged ..."), for the command line to show; empty when none.
+    std::vector<std::string> damage;
+
 protected:
     void showMessage(std::string_view text);
     int lastError_ = 0;

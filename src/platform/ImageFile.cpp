@@ -1,6 +1,7 @@
 #include "platform/ImageFile.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,20 +30,32 @@ ImageFile& ImageFile::operator=(ImageFile&& other) noexcept
 bool ImageFile::open(const std::filesystem::path& path)
 {
     close();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only a regular file or a block device is an image. Anything else is
+    // refused before it is opened, and the open does not wait: a FIFO would
+    // block an open (and every read) until some writer came along.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        lastError_ = errno;
+        return false;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+        lastError_ = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+        return false;
+    }
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         lastError_ = errno;
         return false;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        lastError_ = S_ISDIR(st.st_mode) ? EISDIR : errno;
-        // Block devices are images too (a raw disk); anything else is not.
-        if (!S_ISBLK(st.st_mode)) {
-            ::close(fd);
-            return false;
-        }
+    // Checked again on what was opened: the path may have changed meanwhile.
+    if (::fstat(fd, &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))) {
+        lastError_ = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+        ::close(fd);
+        return false;
     }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     fd_ = fd;
     if (S_ISBLK(st.st_mode)) {
         off_t end = ::lseek(fd, 0, SEEK_END);
@@ -85,6 +98,21 @@ std::size_t ImageFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buff
         done += static_cast<std::size_t>(n);
     }
     return done;
+}
+
+std::string openFailureReason(const std::filesystem::path& path, int error)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        const char* kind = S_ISDIR(st.st_mode)    ? "a folder"
+                           : S_ISFIFO(st.st_mode) ? "a FIFO (named pipe)"
+                           : S_ISSOCK(st.st_mode) ? "a socket"
+                           : S_ISCHR(st.st_mode)  ? "a character device"
+                                                  : nullptr;
+        if (kind)
+            return std::string("it is ") + kind + ", not a regular file or a block device";
+    }
+    return std::strerror(error != 0 ? error : EIO);
 }
 
 std::uint64_t fileLength(const std::filesystem::path& path)

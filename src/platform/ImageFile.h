@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string>
 
 namespace qis {
 
@@ -18,7 +19,9 @@ public:
     ImageFile(ImageFile&& other) noexcept;
     ImageFile& operator=(ImageFile&& other) noexcept;
 
-    // Opens an existing regular file; false (and lastError()) on failure.
+    // Opens an existing regular file or block device without waiting; false
+    // (and lastError()) on failure, and for anything else (FIFO, socket,
+    // character device, folder).
     [[nodiscard]] bool open(const std::filesystem::path& path);
     void close();
     [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
@@ -36,6 +39,11 @@ private:
     std::uint64_t size_ = 0;
     int lastError_ = 0;
 };
+
+// Why `path` could not be opened as an image, for the user: what it is when
+// it is not a regular file or a block device, else the system's text for
+// `error` (an errno).
+std::string openFailureReason(const std::filesystem::path& path, int error);
 
 // Length of a file in bytes, 0 when it cannot be read.
 std::uint64_t fileLength(const std::filesystem::path& path);

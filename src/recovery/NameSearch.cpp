@@ -52,11 +52,13 @@ std::wstring wideFromUtf8(const std::string& s)
 
 } // namespace
 
-std::optional<std::wregex> NameSearch::compile(const std::string& pattern)
+std::optional<std::wregex> NameSearch::compile(const std::string& pattern, std::string* why)
 {
     try {
         return std::wregex(wideFromUtf8(pattern), std::regex::ECMAScript | std::regex::icase);
-    } catch (const std::regex_error&) {
+    } catch (const std::regex_error& e) {
+        if (why)
+            *why = e.what();
         return std::nullopt;
     }
 }

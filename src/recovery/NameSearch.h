@@ -17,8 +17,9 @@ namespace qis {
 // through the parser's own links, expanded in the tree or not.
 class NameSearch {
 public:
-    // nullopt for a pattern the grammar rejects (such as "*.jpg").
-    static std::optional<std::wregex> compile(const std::string& pattern);
+    // nullopt for a pattern the grammar rejects (such as "*.jpg"), with the
+    // grammar's reason in `why` when given.
+    static std::optional<std::wregex> compile(const std::string& pattern, std::string* why = nullptr);
 
     struct Hit {
         EntryHandle entry = kNoEntry;

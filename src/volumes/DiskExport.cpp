@@ -136,6 +136,8 @@ DiskExport::Result DiskExport::run(WizardState& state, const std::filesystem::pa
     if (!state.currentReader->open(state.imagePath))
         return finish(Outcome::OpenFailed);
     readWriteInterface& reader = *state.currentReader;
+    result.unreadableBytes = reader.unreadableBytes;
+    result.damage = reader.damage;
 
     std::uint64_t sectors = reader.diskSectorCount != 0 ? reader.diskSectorCount : reader.imageLength / 512;
     const std::uint64_t total = sectors * 512;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace qis {
 
@@ -35,6 +36,10 @@ public:
         // The file holding what was written: the output when the export
         // completed, its partial name otherwise (empty when none was made).
         std::filesystem::path writtenTo;
+        // Bytes the reader could not read and wrote as zeros (a damaged block
+        // table): a completed export with some is not the whole disk.
+        std::uint64_t unreadableBytes = 0;
+        std::vector<std::string> damage; // what the reader read past, one sentence each
     };
 
     static constexpr std::uint32_t kPieceSize = 5242880;

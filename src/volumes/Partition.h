@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace qis {
@@ -29,10 +30,17 @@ public:
 
     // NTFS volumes appended so far, for "found NTFS %d...".
     int ntfsCount = 0;
+
+    // Why (part of) the partition table was not believed, e.g. a sector
+    // without its 0x55AA signature; empty when it all was.
+    std::vector<std::string> tableProblems;
 };
 
 // Reads the partition table (GPT when gptMode, else MBR and its chain of
-// extended boot records) and appends a record per partition. Returns 0, or
+// extended boot records) and appends a record per partition. A partition
+// that starts past the disk's last sector, or lies mostly past it, gets a
+// `problem`; one that only ends past it, a note. The entries of an MBR or
+// extended boot record without its 0x55AA signature get a problem too. Returns 0, or
 // the error number of a failed table read.
 int scanPartitionTable(readWriteInterface& reader, Partition& partition, JobReporter& reporter);
 

@@ -23,7 +23,7 @@ constexpr char16_t kMicrosoftReserved[] = u"Microsoft reserved partition";
 int readError(readWriteInterface& reader) { return reader.lastError() != 0 ? reader.lastError() : EIO; }
 
 void append(Partition& partition, std::string fileSystem, std::string sizeText, std::uint64_t startSector,
-            std::string note = {})
+            std::string note = {}, std::uint64_t sectorCount = 0)
 {
     VolumeRecord record;
     record.fileSystem = std::move(fileSystem);
@@ -31,7 +31,37 @@ void append(Partition& partition, std::string fileSystem, std::string sizeText, 
     record.sizeText = std::move(sizeText);
     record.startSector = static_cast<std::int64_t>(startSector);
     record.note = std::move(note);
+    record.sectorCount = sectorCount;
     partition.volumeList.push_back(record);
+}
+
+// A table entry is only a claim: one that points past the end of the disk
+// (a table from a larger disk, a cut-short image, random bytes read as a
+// table) describes nothing that can be read there. Mostly past it, the
+// volume is not offered; only its tail past it, it is read with a note.
+void flagVolumesBeyondDisk(std::vector<VolumeRecord>& volumes, std::size_t from, std::uint64_t diskSectors)
+{
+    for (std::size_t i = from; i < volumes.size() && diskSectors > 0; ++i) {
+        VolumeRecord& v = volumes[i];
+        if (v.sectorCount == 0 || v.startSector < 0 || !v.problem.empty())
+            continue;
+        const auto start = static_cast<std::uint64_t>(v.startSector);
+        const std::string disk = " (the disk has " + std::to_string(diskSectors) + " sectors)";
+        if (start >= diskSectors) {
+            v.problem = "starts beyond the end of the disk, at sector " + std::to_string(start) + disk;
+            continue;
+        }
+        const std::uint64_t inside = diskSectors - start;
+        if (v.sectorCount <= inside)
+            continue;
+        const std::uint64_t missing = v.sectorCount - inside;
+        const std::string what = "ends beyond the end of the disk: " + std::to_string(missing) + " of its " +
+                                 std::to_string(v.sectorCount) + " sectors lie past it" + disk;
+        if (missing > v.sectorCount / 2)
+            v.problem = what;
+        else
+            v.note += (v.note.empty() ? "" : "; ") + what;
+    }
 }
 
 bool recognised(BootRecordKind kind) { return kind != BootRecordKind::None && kind != BootRecordKind::UnknownFat; }
@@ -107,10 +137,16 @@ int scanGpt(readWriteInterface& reader, Partition& partition, JobReporter& repor
             continue;
         if (entry.partitionName == kMicrosoftReserved)
             continue;
+        const std::uint64_t length = entry.endingLba >= entry.startingLba ? entry.endingLba - entry.startingLba + 1 : 0;
+        if (reader.diskSectorCount != 0 && entry.startingLba >= reader.diskSectorCount) {
+            // Nothing to read there; listed by its table name and flagged.
+            append(partition, utf16ToUtf8(entry.partitionName), std::to_string(length / 2048), entry.startingLba, {},
+                   std::max<std::uint64_t>(length, 1));
+            continue;
+        }
         IdentifiedVolume volume = identifyVolumeAt(reader, entry.startingLba);
         if (!volume.readOk)
             return readError(reader);
-        const std::uint64_t length = entry.endingLba >= entry.startingLba ? entry.endingLba - entry.startingLba + 1 : 0;
         const Named named = nameVolume(reader, volume, entry.startingLba, length);
         const BootRecord& r = named.record;
         const std::size_t before = partition.volumeList.size();
@@ -153,6 +189,8 @@ int scanGpt(readWriteInterface& reader, Partition& partition, JobReporter& repor
             append(partition, utf16ToUtf8(entry.partitionName), std::to_string(spanMebibytes), entry.startingLba);
             break;
         }
+        if (partition.volumeList.size() > before)
+            partition.volumeList.back().sectorCount = length;
         if (partition.volumeList.size() > before && !named.note.empty()) {
             partition.volumeList.back().note = named.note;
             reportNote(reporter, partition, named.note);
@@ -165,6 +203,20 @@ int scanGpt(readWriteInterface& reader, Partition& partition, JobReporter& repor
 }
 
 // ---- MBR ----------------------------------------------------------------
+
+// A sector without the boot-record signature 0x55AA is no boot record: its
+// bytes at 446 are not a table (random data lists nonsense volumes). Its
+// rows stay in the list, as the volume page shows them, but none is
+// offered for reading.
+void distrustUnsigned(Partition& partition, std::size_t from, const std::string& where)
+{
+    if (from >= partition.volumeList.size())
+        return;
+    for (std::size_t i = from; i < partition.volumeList.size(); ++i)
+        partition.volumeList[i].problem = "is listed by " + where + ", which has no 0x55AA boot-record signature";
+    partition.tableProblems.push_back("The partition table in " + where +
+                                      " has no 0x55AA boot-record signature; its entries are listed but not read.");
+}
 
 struct Label {
     const char* fileSystem;
@@ -222,7 +274,7 @@ void appendMbrEntry(readWriteInterface& reader, Partition& partition, JobReporte
     Label label = labelMbrEntry(partition, entry, named.record.kind, logical);
     if (!label.status.empty())
         reporter.setStatusText(label.status);
-    append(partition, label.fileSystem, sizeTextWide(entry.sectorCount / 2048), start, named.note);
+    append(partition, label.fileSystem, sizeTextWide(entry.sectorCount / 2048), start, named.note, entry.sectorCount);
     reportNote(reporter, partition, named.note);
 }
 
@@ -241,6 +293,7 @@ int scanExtended(readWriteInterface& reader, Partition& partition, JobReporter& 
         if (!reader.seek(static_cast<std::int64_t>(at * 512), 0) || !reader.read(sector.data(), 512))
             return readError(reader);
         MbrTable ebr = MbrTable::parse(sector);
+        const std::size_t before = partition.volumeList.size();
         const MbrEntry* link = nullptr;
         for (const MbrEntry& entry : ebr.entries) {
             if (entry.partitionType == 0)
@@ -252,6 +305,8 @@ int scanExtended(readWriteInterface& reader, Partition& partition, JobReporter& 
             }
             appendMbrEntry(reader, partition, reporter, entry, entry.startingLba + linkOffset + extBase, true);
         }
+        if (!ebr.signatureOk)
+            distrustUnsigned(partition, before, "the extended boot record at sector " + std::to_string(at));
         if (!link)
             break;
         linkOffset = link->startingLba;
@@ -267,6 +322,7 @@ int scanMbr(readWriteInterface& reader, Partition& partition, JobReporter& repor
         return readError(reader);
     }
     MbrTable mbr = MbrTable::parse(sector);
+    const std::size_t before = partition.volumeList.size();
     // Every used entry counts: a deleted partition leaves an empty slot
     // between live ones, and primaries may follow the extended entry.
     for (const MbrEntry& entry : mbr.entries) {
@@ -279,6 +335,8 @@ int scanMbr(readWriteInterface& reader, Partition& partition, JobReporter& repor
         }
         appendMbrEntry(reader, partition, reporter, entry, entry.startingLba, false);
     }
+    if (!mbr.signatureOk)
+        distrustUnsigned(partition, before, "sector 0");
     return 0;
 }
 
@@ -345,9 +403,12 @@ int scanPartitionTable(readWriteInterface& reader, Partition& partition, JobRepo
             return 0;
         }
     }
-    if (ok && partition.gptMode)
-        return scanGpt(reader, partition, reporter, std::span<const std::uint8_t>(head).subspan(512, 512));
-    return scanMbr(reader, partition, reporter);
+    const std::size_t before = partition.volumeList.size();
+    int error = ok && partition.gptMode
+                    ? scanGpt(reader, partition, reporter, std::span<const std::uint8_t>(head).subspan(512, 512))
+                    : scanMbr(reader, partition, reporter);
+    flagVolumesBeyondDisk(partition.volumeList, before, reader.diskSectorCount);
+    return error;
 }
 
 bool isExfatVolume(readWriteInterface& reader, std::int64_t startSector)

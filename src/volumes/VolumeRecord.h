@@ -17,6 +17,13 @@ struct VolumeRecord {
     // How the volume was found when its first sector did not say so plainly
     // (a backup boot record, a disk without a partition table); empty otherwise.
     std::string note{};
+    // Length in sectors as the partition table gives it; 0 when no table
+    // said (a volume found by its boot record, or added by hand).
+    std::uint64_t sectorCount = 0;
+    // Why the volume as listed cannot be read ("starts beyond the end of
+    // the disk ..."); empty when it can. Such a volume is listed, so the
+    // table is shown as it is, but not offered for reading.
+    std::string problem{};
 };
 
 } // namespace qis

@@ -2,6 +2,8 @@
 
 namespace qis {
 
+using vhdx::VhdxBlockTable;
+
 bool FileReadSeekVHDX::open(std::filesystem::path path)
 {
     if (path.native().size() > 3 && !pathEndsWith(path, "vhdx")) {
@@ -24,7 +26,12 @@ bool FileReadSeekVHDX::open(std::filesystem::path path)
         showMessage(table.message());
         return false;
     }
-    blockTable = std::move(table).value();
+    VhdxBlockTable found = std::move(table).value();
+    blockTable = std::move(found.blocks);
+    unreadableBytes = found.unreadableBytes;
+    damage = std::move(found.damage);
+    if (layout_.headersDamaged)
+        damage.insert(damage.begin(), vhdx::kVhdxHeadersDamaged);
     sectorsPerBlock = layout_.blockSize / kSectorSize;
     diskSectorCount = layout_.virtualDiskSize / kSectorSize;
     return true;
@@ -41,7 +48,7 @@ std::optional<SectorRun> FileReadSeekVHDX::mapSector(std::uint64_t sector)
     std::uint64_t entry = blockTable[block];
     SectorRun run;
     run.sectors = sectorsPerBlock - k;
-    run.present = entry != 0;
+    run.present = entry != 0 && entry != vhdx::kUnreadableBlock;
     run.fileOffset = (entry + k) * kSectorSize;
     return run;
 }

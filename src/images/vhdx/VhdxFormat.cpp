@@ -34,6 +34,12 @@ ImageInformation vhdxInformation(const std::filesystem::path& path)
     info.differencing = layout.hasParent();
     if (info.differencing)
         info.messages.emplace_back("This is a differencing VHDX.");
+    if (layout.headersDamaged)
+        info.damage.emplace_back(vhdx::kVhdxHeadersDamaged);
+    if (auto table = vhdx::readVhdxBlockTable(file, layout)) {
+        info.unreadableBytes = table.value().unreadableBytes;
+        info.damage.insert(info.damage.end(), table.value().damage.begin(), table.value().damage.end());
+    }
     info.ok = true;
     return info;
 }

@@ -17,12 +17,14 @@ std::vector<std::uint8_t> readBytes(ImageFile& file, std::uint64_t offset, std::
     return buffer;
 }
 
-std::uint16_t currentHeaderVersion(ImageFile& file)
+// The current header's version; `damaged` when neither copy is valid.
+std::uint16_t currentHeaderVersion(ImageFile& file, bool& damaged)
 {
     Header h1 = Header::parse(readBytes(file, kHeader1Offset, kHeaderSize));
     Header h2 = Header::parse(readBytes(file, kHeader2Offset, kHeaderSize));
     bool v1 = h1.signatureOk && h1.checksumOk;
     bool v2 = h2.signatureOk && h2.checksumOk;
+    damaged = !v1 && !v2;
     if (v2 && (!v1 || h2.sequenceNumber > h1.sequenceNumber))
         return h2.version;
     return h1.version;
@@ -71,7 +73,7 @@ bool hasFileIdentifier(ImageFile& file)
 Parsed<VhdxLayout> readVhdxLayout(ImageFile& file)
 {
     VhdxLayout layout;
-    layout.version = currentHeaderVersion(file);
+    layout.version = currentHeaderVersion(file, layout.headersDamaged);
 
     RegionTable t1 = RegionTable::parse(readBytes(file, kRegionTable1Offset, kRegionTableSize));
     RegionTable t2 = RegionTable::parse(readBytes(file, kRegionTable2Offset, kRegionTableSize));
@@ -141,20 +143,22 @@ Parsed<VhdxLayout> readVhdxLayout(ImageFile& file)
     if (layout.logicalSectorSize != 512 && layout.logicalSectorSize != 4096)
         return damaged("The VHDX logical sector size (" + std::to_string(layout.logicalSectorSize) +
                        " bytes) is damaged.");
+    // Without its size the disk has no extent: taking the file's length or
+    // the table's would pass off a guess as the disk.
+    if (layout.virtualDiskSize == 0)
+        return damaged("The VHDX virtual disk size is 0 (its metadata item is damaged or missing), so the disk's "
+                       "size is unknown.");
     layout.chunkRatio = ((1ull << 23) * layout.logicalSectorSize) / layout.blockSize;
     return layout;
 }
 
-Parsed<std::vector<std::uint64_t>> readVhdxBlockTable(ImageFile& file, const VhdxLayout& layout)
+Parsed<VhdxBlockTable> readVhdxBlockTable(ImageFile& file, const VhdxLayout& layout)
 {
     const std::uint64_t ratio = layout.chunkRatio;
     std::uint64_t entries = ceilDiv(layout.batLength, 8);
-    std::uint64_t payloadBlocks = 0;
-    if (layout.virtualDiskSize > 0) {
-        payloadBlocks = ceilDiv(layout.virtualDiskSize, layout.blockSize);
-        // Payload entries are interleaved with one sector-bitmap entry per chunk.
-        entries = std::min(entries, payloadBlocks + payloadBlocks / ratio + 1);
-    }
+    const std::uint64_t payloadBlocks = ceilDiv(layout.virtualDiskSize, layout.blockSize);
+    // Payload entries are interleaved with one sector-bitmap entry per chunk.
+    entries = std::min(entries, payloadBlocks + payloadBlocks / ratio + 1);
     if (layout.batOffset < file.size())
         entries = std::min(entries, (file.size() - layout.batOffset) / 8);
     else
@@ -163,32 +167,54 @@ Parsed<std::vector<std::uint64_t>> readVhdxBlockTable(ImageFile& file, const Vhd
     if (entries * 8 > kMaxTableBytes)
         return ParseError{ParseFailure::Unsupported, "The VHDX block allocation table is too large to load."};
 
-    std::vector<std::uint64_t> table;
-    table.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(entries, payloadBlocks ? payloadBlocks : entries)));
+    VhdxBlockTable result;
+    std::vector<std::uint64_t>& table = result.blocks;
+    table.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(entries, payloadBlocks)));
     constexpr std::size_t kWindow = 1 << 20;
     std::vector<std::uint8_t> window;
     std::uint64_t counter = 0;
-    for (std::uint64_t first = 0; first < entries; first += kWindow / 8) {
+    for (std::uint64_t first = 0; first < entries && table.size() < payloadBlocks; first += kWindow / 8) {
         std::uint64_t n = std::min<std::uint64_t>(kWindow / 8, entries - first);
         window.assign(static_cast<std::size_t>(n * 8), 0);
         std::size_t got = file.readAt(layout.batOffset + first * 8, window);
         ByteReader r(std::span<const std::uint8_t>(window).first(got));
-        for (std::uint64_t i = 0; i < n; ++i) {
+        for (std::uint64_t i = 0; i < n && table.size() < payloadBlocks; ++i) {
             std::uint64_t raw = r.u64le(static_cast<std::size_t>(i * 8));
             if (++counter > ratio) {
                 counter = 0; // the sector-bitmap entry that closes every chunk
                 continue;
             }
-            std::uint64_t state = raw & 7;
-            std::uint64_t offsetMb = raw >> 20;
-            bool inFile = (state == kPayloadFullyPresent || state == kPayloadPartiallyPresent) && offsetMb != 0 &&
-                          offsetMb < (1ull << 43);
-            table.push_back(inFile ? offsetMb * 2048 : 0);
+            const std::uint64_t state = raw & 7;
+            const std::uint64_t offsetMb = raw >> 20;
+            // States 0 to 3 (not present, undefined, zero, unmapped) have no
+            // data in this file and read as zeros; 4 and 5 mean nothing for a
+            // payload block, so what the block held is unknown.
+            if (state == kPayloadFullyPresent || state == kPayloadPartiallyPresent) {
+                if (offsetMb != 0 && offsetMb < (1ull << 43)) {
+                    table.push_back(offsetMb * 2048);
+                    continue;
+                }
+                ++result.missingOffsets;
+            } else if (state == 4 || state == 5) {
+                ++result.undefinedStates;
+            } else {
+                table.push_back(0);
+                continue;
+            }
+            const std::uint64_t start = table.size() * std::uint64_t{layout.blockSize};
+            result.unreadableBytes += std::min<std::uint64_t>(layout.blockSize, layout.virtualDiskSize - start);
+            table.push_back(kUnreadableBlock);
         }
     }
-    if (payloadBlocks > 0 && table.size() > payloadBlocks)
-        table.resize(static_cast<std::size_t>(payloadBlocks));
-    return table;
+    if (result.undefinedStates > 0)
+        result.damage.push_back(std::to_string(result.undefinedStates) +
+                                " VHDX block allocation table entries have a state the format does not define; "
+                                "those blocks read as zeros.");
+    if (result.missingOffsets > 0)
+        result.damage.push_back(std::to_string(result.missingOffsets) +
+                                " VHDX block allocation table entries mark a block present without a usable file "
+                                "offset; those blocks read as zeros.");
+    return result;
 }
 
 } // namespace qis::vhdx

@@ -27,18 +27,39 @@ struct VhdxLayout {
     std::uint64_t fileParametersAt = 0;
     std::uint64_t virtualDiskSizeAt = 0;
     std::uint64_t logicalSectorSizeAt = 0;
+    // Neither header has its signature and checksum: the version is a guess,
+    // though the region table still locates the data.
+    bool headersDamaged = false;
 
     [[nodiscard]] bool hasParent() const { return (fileParameterFlags & 2u) != 0; }
 };
+
+inline constexpr char kVhdxHeadersDamaged[] =
+    "Both VHDX headers are damaged (signature or checksum); the disk is read through its region table.";
 
 // Reads the structures that locate the data. Damage that leaves the disk
 // unreadable (no usable region table, block size or sector size) is a
 // failure with a message; everything else is taken as found.
 Parsed<VhdxLayout> readVhdxLayout(ImageFile& file);
 
-// The payload-block table: for each virtual block, its file position in
-// 512-byte units, 0 when the block is not in the file. Sector-bitmap entries
-// are dropped. Fails when the table would not fit in memory.
-Parsed<std::vector<std::uint64_t>> readVhdxBlockTable(ImageFile& file, const VhdxLayout& layout);
+// A block-table value for a block the table says is in the file but whose
+// entry cannot say where (an undefined state, a zero or impossible offset).
+inline constexpr std::uint64_t kUnreadableBlock = ~std::uint64_t{0};
+
+struct VhdxBlockTable {
+    // For each virtual block, its file position in 512-byte units, 0 when
+    // the block is not in the file (it reads as zeros), kUnreadableBlock when
+    // its entry is damaged. Sector-bitmap entries are dropped.
+    std::vector<std::uint64_t> blocks;
+    std::uint64_t undefinedStates = 0; // entries whose state the format does not define
+    std::uint64_t missingOffsets = 0;  // present blocks at offset 0 or beyond any file
+    // Bytes of the virtual disk in the damaged blocks.
+    std::uint64_t unreadableBytes = 0;
+    // One sentence per kind of damage found, for the user.
+    std::vector<std::string> damage;
+};
+
+// Reads the block table. Fails when it would not fit in memory.
+Parsed<VhdxBlockTable> readVhdxBlockTable(ImageFile& file, const VhdxLayout& layout);
 
 } // namespace qis::vhdx
