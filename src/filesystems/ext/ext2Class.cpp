@@ -202,8 +202,15 @@ void ext2Class::readInodeTables(JobContext& job)
         job.reporter().setProgressPos(g);
         const GroupDescriptor& d = descriptors[static_cast<std::size_t>(g - 1)];
         std::uint64_t used = usedInodes(d);
-        if (d.inodeTable == 0 || d.inodeTable >= sb.blocksCount)
+        if (d.inodeTable == 0 || d.inodeTable >= sb.blocksCount) {
+            if (used != 0)
+                problems.add("Group " + std::to_string(g - 1) + "'s descriptor places its inode table at block " +
+                                 std::to_string(d.inodeTable) + ", outside the volume's " +
+                                 std::to_string(sb.blocksCount) + " blocks: its " + std::to_string(used) +
+                                 " inodes could not be read.",
+                             FurtherMode::BackupSuperblock);
             continue;
+        }
         const std::uint64_t first = static_cast<std::uint64_t>(g - 1) * sb.inodesPerGroup;
         if (first >= sb.inodesCount)
             break;
@@ -215,8 +222,10 @@ void ext2Class::readInodeTables(JobContext& job)
             std::uint64_t count = std::min(perChunk, used - i0);
             chunk.resize(static_cast<std::size_t>(count * sb.inodeSize));
             // An unreadable table gives no entries; the others keep their numbers.
-            if (!readVolumeBytes(*reader, d.inodeTable * B + i0 * sb.inodeSize, chunk))
+            if (!readVolumeBytes(*reader, d.inodeTable * B + i0 * sb.inodeSize, chunk)) {
+                problems.add("Part of group " + std::to_string(g - 1) + "'s inode table could not be read.");
                 continue;
+            }
             for (std::uint64_t i = 0; i < count; ++i) {
                 std::uint64_t number = first + i0 + i + 1;
                 if (number > sb.inodesCount)
@@ -708,6 +717,7 @@ void ext2Class::linkEntries(JobContext& job)
 
 bool ext2Class::runScan(JobContext& job)
 {
+    problems.clear();
     attachVolume();
     if (!findSuperblock(job) || !readGroupDescriptors())
         return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filesystems/ScanProblems.h"
 #include "filesystems/VolumeParser.h"
 #include "filesystems/ext/ExtBlockMap.h"
 #include "filesystems/ext/ExtEntry.h"
@@ -36,6 +37,8 @@ public:
     std::string volumeSizeText; // MiB as the volume list shows it
     std::uint64_t volumeSize = 0;
     std::atomic<bool> stopRequested{false};
+    // What the scan could not read: the tree it leaves is partial.
+    ScanProblems problems;
 
     std::optional<extdisk::Superblock> superblock;
     std::uint64_t superblockOffset = 0;

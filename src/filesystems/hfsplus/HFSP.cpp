@@ -330,7 +330,9 @@ void HFSP::readCatalogRecords(JobContext& job)
         job.reporter().setProgressPos(static_cast<std::int32_t>(i));
         readNode(n, node);
         std::uint64_t position = absolutePositions ? n.node : n.node * catalogNodeSize;
+        std::size_t decoded = 0;
         for (std::uint16_t offset : n.offsets) {
+            decoded += holdsCatalogRecord(node, offset) ? 1 : 0;
             auto record = CatalogRecord::parse(node, offset);
             if (!record)
                 continue;
@@ -343,6 +345,13 @@ void HFSP::readCatalogRecords(JobContext& job)
                 continue;
             entryMap.emplace(record->id, entryOf(*record, position, offset));
         }
+        // A record the offset table names that is none is damaged: the
+        // search below may find it only as a leftover, listed as deleted.
+        if (decoded < n.numRecords && linked[i])
+            problems.add("Catalog node " + std::to_string(n.node) + ": " + std::to_string(n.numRecords - decoded) +
+                         " of its " + std::to_string(n.numRecords) +
+                         " records could not be decoded (their offsets or keys are damaged); what a search of "
+                         "the node finds of them is listed as deleted, under ORPHAN_ENTRY when its folder is lost.");
         for (LooseRecord& loose : looseCatalogRecords(node, kMaxLooseInNode))
             if (leftovers.size() < kMaxLeftovers)
                 leftovers.push_back(entryOf(loose.record, position, loose.offset));
@@ -426,6 +435,7 @@ void HFSP::linkEntries(JobContext& job)
 
 bool HFSP::runScan(JobContext& job)
 {
+    problems.clear();
     attachVolume();
     if (!readVolumeHeader()) {
         job.reporter().setStatusText("Scanning process Aborted....");

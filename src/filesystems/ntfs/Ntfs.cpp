@@ -467,18 +467,35 @@ std::vector<std::uint64_t> ntfs::topLevelEntries() const
     return top;
 }
 
-void ntfs::runScan(JobContext& job)
+bool ntfs::runScan(JobContext& job)
 {
+    problems.clear();
     attachVolume();
     readBootSector();
+    const bool bootIsNtfs = BootSector::parse(bootSector).signatureOk;
     if (scanMode == 3) {
         deepScan(job);
+        // Neither a boot sector nor a single record: not an NTFS volume.
+        if (!bootIsNtfs && foundRecords() == 0)
+            return false;
     } else {
         job.reporter().setStatusText(" ParsingBasedOnMFT is going on....");
-        locateMft(job);
+        const bool located = locateMft(job);
+        if (!bootIsNtfs && !located) {
+            if (foundRecords() == 0 && !stopRequested.load())
+                return false;
+            problems.add("There is no NTFS boot sector, and no record of the MFT itself was found: only the " +
+                             std::to_string(foundRecords()) + " records met on the way are listed.",
+                         FurtherMode::Deep);
+        } else if (mftRuns.empty()) {
+            problems.add("Neither the MFT's own record nor its copy in $MFTMirr gives the MFT's runs: no "
+                         "record of the MFT could be read.",
+                         FurtherMode::Deep);
+        }
         readMftRecords(job);
     }
     parseAllRecords(job);
+    return true;
 }
 
 void ntfs::runAdvancedScan(JobContext& job, std::size_t choice, unsigned sectorsPerCluster)

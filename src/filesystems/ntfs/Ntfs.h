@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filesystems/ScanProblems.h"
 #include "filesystems/AllocationBitmap.h"
 #include "filesystems/VolumeParser.h"
 #include "filesystems/ntfs/NtfsEntryRecord.h"
@@ -39,6 +40,8 @@ public:
     std::uint64_t rootIndex = 0;
     int scanMode = 1; // 1 standard, 2 advanced, 3 deep
     std::atomic<bool> stopRequested{false};
+    // What the scan could not read: the tree it leaves is partial.
+    ScanProblems problems;
 
     // Copies of the MFT's first record found by the candidate search, and
     // whether the first-record search still looks for the MFT by name (only
@@ -78,7 +81,8 @@ public:
     bool useCandidate(std::size_t choice);
 
     // The scan of the mode (standard or deep) from attach to linked tree.
-    void runScan(JobContext& job);
+    // False when the volume holds neither an NTFS boot sector nor an MFT record.
+    bool runScan(JobContext& job);
     // The advanced scan: the MFT from a candidate found by findMftCandidates,
     // read with clusters of sectorsPerCluster × 512 bytes (0 keeps the
     // boot sector's).
@@ -143,7 +147,9 @@ private:
     std::uint64_t searchSize() const;
 
     std::vector<std::uint64_t> lastChild_; // append point of each chain
-    bool searching_ = false;                // the table comes from a search, not the MFT
+    bool searching_ = false; // the table comes from a search, not the MFT
+    // Records a search found (its table starts with a placeholder at position 0).
+    [[nodiscard]] std::size_t foundRecords() const { return entryList.empty() ? 0 : entryList.size() - 1; }
     // Names met in extension records during a search, by base record number.
     struct ExtensionName {
         std::u16string name;
