@@ -1,5 +1,7 @@
 #include "filesystems/hfsplus/HFSP.h"
 
+#include "filesystems/ParentLinks.h"
+
 #include "filesystems/DisplayText.h"
 #include "images/VolumeBytes.h"
 #include "filesystems/VolumeSweep.h"
@@ -579,6 +581,25 @@ void HFSP::adoptOrphans()
         auto parent = entryMap.find(static_cast<std::int64_t>(e.parentId));
         if (parent == entryMap.end() || !parent->second.isFolder())
             lost.push_back(key);
+    }
+    // A folder that is its own ancestor through damaged parent IDs: the
+    // loop is cut there, and it goes where lost entries go.
+    std::vector<std::int64_t> keys;
+    keys.reserve(entryMap.size());
+    for (const auto& [key, e] : entryMap)
+        keys.push_back(key);
+    auto parentOf = [&](std::size_t i) {
+        const auto parentKey = static_cast<std::int64_t>(entryMap.at(keys[i]).parentId);
+        auto at = std::lower_bound(keys.begin(), keys.end(), parentKey);
+        if (parentKey == keys[i] || at == keys.end() || *at != parentKey || !entryMap.at(parentKey).isFolder())
+            return keys.size();
+        return static_cast<std::size_t>(at - keys.begin());
+    };
+    for (std::size_t i : parentLoops(keys.size(), parentOf)) {
+        lost.push_back(keys[i]);
+        problems.add("Folder " + utf16ToUtf8(entryMap.at(keys[i]).name) + " (catalog node ID " +
+                     std::to_string(keys[i]) +
+                     ") is its own ancestor through damaged parent IDs: it is listed under ORPHAN_ENTRY.");
     }
     if (lost.empty() || entryMap.empty())
         return;

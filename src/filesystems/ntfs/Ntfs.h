@@ -119,6 +119,10 @@ private:
     bool readBackupBootSector();
     void linkRecord(std::uint64_t index);
     void addRootAndOrphans();
+    // A folder that is its own ancestor leaves its parent's chain and
+    // becomes an orphan, so it and what it holds stay in the tree.
+    void cutParentLoops();
+    void unlinkFromParent(std::uint64_t index);
     void relinkDeep();
 
     // Where a record of the given MFT number is on the volume: its table
