@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 
 namespace qis {
@@ -19,6 +21,7 @@ struct Damaged {
     std::vector<std::string> damage; // tests/fixtures/damage-volume.py
     int exitCode;                    // 1: nothing could be read; 3: the tree is partial
     const char* further;             // where the message sends the user
+    friend void PrintTo(const Damaged& p, std::ostream* os) { *os << p.name; }
 };
 
 const test::FixtureVolume kNtfs{"undelete-ntfs.img", 2048, "NTFS", 16};

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace qis {
 namespace {
 
@@ -19,6 +21,7 @@ struct Loop {
     const char* name;
     test::FixtureVolume volume;
     std::string a, b; // two folders made each other's parent
+    friend void PrintTo(const Loop& p, std::ostream* os) { *os << p.name; }
 };
 
 const Loop kLoops[] = {
@@ -75,6 +78,7 @@ struct Oversized {
     test::FixtureVolume volume;
     std::vector<std::string> damage; // the file's recorded size set far beyond the volume
     const char* path;
+    friend void PrintTo(const Oversized& p, std::ostream* os) { *os << p.name; }
 };
 
 const Oversized kOversized[] = {

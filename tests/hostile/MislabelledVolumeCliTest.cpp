@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace qis {
 namespace {
 
@@ -14,6 +16,7 @@ struct Mislabelled {
     test::FixtureVolume volume; // a real volume of another kind, under the wrong label
     std::vector<std::string> mode;
     const char* refusal;
+    friend void PrintTo(const Mislabelled& p, std::ostream* os) { *os << p.name; }
 };
 
 // mbr-mixed.img: NTFS at 2048, FAT16 at 34816, FAT32 at 59392, exFAT at
