@@ -150,6 +150,7 @@ damage ntfs undelete-ntfs undelete-ntfs-loop ntfs-loop Docs Frag
 damage ntfs undelete-ntfs undelete-ntfs-oversize ntfs-size report.txt
 damage ext undelete-ext2 undelete-ext2-inode-table ext-inode-table
 damage ext undelete-ext2 undelete-ext2-oversize ext-size 24
+damage ext undelete-ext2 undelete-ext2-dotdot ext-dotdot
 damage fat16 fat16 fat16-reserved fat-reserved
 damage hfsplus hfsplus hfsplus-offsets hfs-offsets
 damage hfsplus hfsplus hfsplus-loop hfs-loop Documents notes

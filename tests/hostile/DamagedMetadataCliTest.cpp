@@ -21,6 +21,7 @@ struct Damaged {
     std::vector<std::string> damage; // tests/fixtures/damage-volume.py
     int exitCode;                    // 1: nothing could be read; 3: the tree is partial
     const char* further;             // where the message sends the user
+    const char* stillListed = "";    // a path the partial tree still shows
     friend void PrintTo(const Damaged& p, std::ostream* os) { *os << p.name; }
 };
 
@@ -34,6 +35,7 @@ const Damaged kDamaged[] = {
     {"ExtInodeTablePastTheVolume", kExt2, {"ext-inode-table"}, 1, "backup superblock"},
     {"FatReservedSectorsPastTheVolume", kFat16, {"fat-reserved"}, 1, "--mode advanced"},
     {"HfsPlusRecordOffsetsOutOfTheNode", kHfsPlus, {"hfs-offsets"}, 3, "could not be decoded"},
+    {"ExtRootDotDotHidesTheRoot", kExt2, {"ext-dotdot"}, 3, "unused space", "Keep/small.txt"},
 };
 
 class DamagedMetadata : public ::testing::TestWithParam<Damaged> {};
@@ -56,6 +58,9 @@ TEST_P(DamagedMetadata, IsReportedAndEndsIncomplete)
     // The same entries as the text listing, in their usual shape inside the object.
     const auto listed = static_cast<std::size_t>(std::count(text.out.begin(), text.out.end(), '\n'));
     EXPECT_EQ(test::parseJsonListing(json.out).size(), listed);
+
+    if (*d.stillListed)
+        EXPECT_NE(text.out.find(std::string(" ") + d.stillListed + "\n"), std::string::npos) << text.out;
 
     auto save = test::onVolume("save", image, d.volume, {"--output", (dir / "out").string()});
     EXPECT_EQ(save.exitCode, d.exitCode) << save.err;

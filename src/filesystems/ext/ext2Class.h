@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 #include <string>
 #include <vector>
@@ -111,6 +112,8 @@ private:
     void readDeletedFolders(JobContext& job);
     void placeOrphans(JobContext& job);
     ExtEntry* inodeEntry(std::uint64_t inodeNumber);
+    // Names the folders and files in use that no live directory entry named.
+    void nameUnnamedLiveInodes();
     ExtEntry* deletedEntry(std::uint64_t inodeNumber);
     std::uint32_t keepInodeCopy(const extdisk::Inode& inode, bool blocksStillHeld);
     // The inode as the entry is saved from: its kept copy, or the table's.
@@ -135,6 +138,8 @@ private:
     };
     std::vector<InodeCopy> inodeCopies_;
     std::vector<ExtEntry> extraNames_; // further names of inodes that have one already
+    // Names of inodes in use found in directory slack, by inode: name and parent key.
+    std::unordered_map<std::uint32_t, std::pair<std::string, std::int64_t>> slackNames_;
     std::unordered_set<std::uint64_t> directoryBlocksSeen_;
     std::vector<std::uint32_t> pendingFolders_;  // deleted folders named, by inode number
     std::set<std::string> deletedNamesSeen_; // parent, inode and name of each deleted name listed
