@@ -42,8 +42,8 @@ TEST_P(ParentLoops, KeepEverySubtreeUnderOrphanEntry)
         test::onVolume("list", test::damagedVolume(l.volume, {}, dir), l.volume, {"--json"}).out);
     const std::string damage = std::string(l.volume.fileSystem) == "NTFS" ? "ntfs-loop" : "hfs-loop";
     test::TempDir damagedDir;
-    auto r = test::onVolume("list", test::damagedVolume(l.volume, {damage, l.a, l.b}, damagedDir), l.volume,
-                            {"--json"});
+    auto r =
+        test::onVolume("list", test::damagedVolume(l.volume, {damage, l.a, l.b}, damagedDir), l.volume, {"--json"});
     EXPECT_EQ(r.exitCode, 3) << r.err;
     auto damaged = test::parseJsonListing(r.out);
     std::size_t inLoop = 0;

@@ -24,7 +24,9 @@ struct Mislabelled {
 const Mislabelled kMislabelled[] = {
     {"NtfsOnFat16", {"mbr-mixed.img", 34816, "NTFS", 12}, {}, "No NTFS boot sector or MFT record was found"},
     {"NtfsOnExt2", {"mbr-mixed.img", 153600, "NTFS", 8}, {}, "No NTFS boot sector or MFT record was found"},
-    {"NtfsDeepOnFat32", {"mbr-mixed.img", 59392, "NTFS", 36}, {"--mode", "deep"},
+    {"NtfsDeepOnFat32",
+     {"mbr-mixed.img", 59392, "NTFS", 36},
+     {"--mode", "deep"},
      "No NTFS boot sector or MFT record was found"},
     {"NtfsOnHfsPlus", {"hfsplus.img", 128, "NTFS", 2}, {}, "No NTFS boot sector or MFT record was found"},
     {"Fat16OnNtfs", {"mbr-mixed.img", 2048, "FAT16", 16}, {}, "Selected Drive is not in Fat16 Format"},

@@ -23,9 +23,8 @@ std::filesystem::path damagedVolume(const FixtureVolume& volume, const std::vect
 CommandResult onVolume(const std::string& command, const std::filesystem::path& image, const FixtureVolume& volume,
                        const std::vector<std::string>& extra)
 {
-    std::vector<std::string> words{command,        image.string(),     "--start-sector",
-                                   std::to_string(volume.startSector), "--fs",
-                                   volume.fileSystem, "--size-mb",      std::to_string(volume.sizeMb)};
+    std::vector<std::string> words{command, image.string(),    "--start-sector", std::to_string(volume.startSector),
+                                   "--fs",  volume.fileSystem, "--size-mb",      std::to_string(volume.sizeMb)};
     words.insert(words.end(), extra.begin(), extra.end());
     return runQsalvage(words);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "filesystems/VolumeParser.h"
 #include "filesystems/VolumeBoundSink.h"
+#include "filesystems/VolumeParser.h"
 #include "filesystems/VolumeSweep.h"
 #include "filesystems/fatfamily/TableLinks.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "filesystems/ScanProblems.h"
 #include "filesystems/AllocationBitmap.h"
+#include "filesystems/ScanProblems.h"
 #include "filesystems/VolumeParser.h"
 #include "filesystems/hfsplus/HfsEntry.h"
 #include "filesystems/hfsplus/HfsStructures.h"

@@ -403,8 +403,8 @@ void ntfs::unlinkFromParent(std::uint64_t index)
     NtfsEntryRecord& parent = entryList[e.parentIndex];
     std::int64_t previous = 0;
     std::size_t steps = 0;
-    for (std::int64_t c = parent.firstChild; c > 0 && static_cast<std::uint64_t>(c) < entryList.size() &&
-                                             steps++ < entryList.size();
+    for (std::int64_t c = parent.firstChild;
+         c > 0 && static_cast<std::uint64_t>(c) < entryList.size() && steps++ < entryList.size();
          previous = c, c = entryList[static_cast<std::size_t>(c)].nextSibling) {
         if (static_cast<std::uint64_t>(c) != index)
             continue;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "filesystems/ScanProblems.h"
 #include "filesystems/AllocationBitmap.h"
+#include "filesystems/ScanProblems.h"
 #include "filesystems/VolumeParser.h"
 #include "filesystems/ntfs/NtfsEntryRecord.h"
 #include "filesystems/ntfs/NtfsStructures.h"
@@ -151,7 +151,7 @@ private:
     std::uint64_t searchSize() const;
 
     std::vector<std::uint64_t> lastChild_; // append point of each chain
-    bool searching_ = false; // the table comes from a search, not the MFT
+    bool searching_ = false;               // the table comes from a search, not the MFT
     // Records a search found (its table starts with a placeholder at position 0).
     [[nodiscard]] std::size_t foundRecords() const { return entryList.empty() ? 0 : entryList.size() - 1; }
     // Names met in extension records during a search, by base record number.
