@@ -148,3 +148,24 @@ if [[ -f "$data/carve.img.xz" ]]; then
 fi
 # A sector holding a small PNG, for a quick first find.
 printf '\0\211PNG\r\n\032\n\0\0\0\rIHDR\0\0\0\1\0\0\0\1\010\002\0\0\0\0\0\0\0\0\0\0\0IEND\256B`\202' > "$out/carve/tiny-png"
+# The same volumes with one field damaged as tests/hostile damages them:
+# a zeroed MFT, folders that are each other's parent, sizes far beyond the
+# volume, an inode table past the end, an absurd reserved-sector count,
+# catalog record offsets outside their node. Cut back to the seed's size
+# where the damage lies beyond it.
+damage() { # seed folder, seed, new name, damage...
+    local from="$out/$1/$2" to="$out/$1/$3"
+    [[ -f "$from" ]] || return 0
+    cp "$from" "$to"
+    python3 "$here/../tests/fixtures/damage-volume.py" "$to" 0 "${@:4}" >/dev/null 2>&1 || { rm -f "$to"; return 0; }
+    truncate -s "$(stat -c %s "$from")" "$to"
+}
+damage ntfs undelete-ntfs undelete-ntfs-zero-mft ntfs-zero-mft
+damage ntfs undelete-ntfs undelete-ntfs-loop ntfs-loop Docs Frag
+damage ntfs undelete-ntfs undelete-ntfs-oversize ntfs-size report.txt
+damage ext undelete-ext2 undelete-ext2-inode-table ext-inode-table
+damage ext undelete-ext2 undelete-ext2-oversize ext-size 24
+damage ext undelete-ext2 undelete-ext2-dotdot ext-dotdot
+damage fat16 fat16 fat16-reserved fat-reserved
+damage hfsplus hfsplus hfsplus-offsets hfs-offsets
+damage hfsplus hfsplus hfsplus-loop hfs-loop Documents notes

@@ -58,7 +58,7 @@ int runList(const std::vector<std::string>& words)
     bool json = args.flag("--json");
     bool first = true;
     if (json)
-        std::printf("[");
+        std::printf("%s", listJsonHead(*scanned).c_str());
     TreePathText text(!json);
     std::string out;
     walkTreeEntries(*scanned->parser, [&](EntryHandle e, std::size_t depth) {
@@ -78,8 +78,8 @@ int runList(const std::vector<std::string>& words)
     });
     std::fwrite(out.data(), 1, out.size(), stdout);
     if (json)
-        std::printf("%s]\n", first ? "" : "\n");
-    return kExitOk;
+        std::printf("%s%s\n", first ? "" : "\n", listJsonTail(*scanned).c_str());
+    return scanned->scanExit;
 }
 
 } // namespace qis::cli

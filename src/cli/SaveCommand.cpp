@@ -82,7 +82,8 @@ int runSave(const std::vector<std::string>& words)
         runner.join();
     }
     reporter.finish();
-    return exitCode;
+    // What the scan could not read was not saved either.
+    return exitCode == kExitOk ? scanned->scanExit : exitCode;
 }
 
 } // namespace qis::cli

@@ -6,6 +6,7 @@
 #include "cli/Json.h"
 #include "cli/VolumeSelection.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
@@ -30,6 +31,41 @@ bool number(const Arguments& args, const char* name, std::uint64_t& out, std::ui
         return false;
     }
     return true;
+}
+
+const char* furtherText(FurtherMode further)
+{
+    switch (further) {
+    case FurtherMode::Advanced:
+        return "qsalvage candidates shows the layouts found on the volume, and --mode advanced reads it with them.";
+    case FurtherMode::Deep: return "--mode deep searches the whole volume for what is left of its records.";
+    case FurtherMode::BackupSuperblock:
+        return "A backup superblock, one block group in, keeps its own copy of the group descriptors "
+               "(e2fsck -b reads the volume with it).";
+    case FurtherMode::None: break;
+    }
+    return nullptr;
+}
+
+// Says on stderr what the scan could not read, and how far the tree goes.
+int reportProblems(const ScannedVolume& scanned)
+{
+    const auto& problems = scanned.problems().list();
+    if (problems.empty())
+        return kExitOk;
+    const bool nothing = scanned.parser->topLevel().empty();
+    std::fprintf(stderr, nothing ? "The scan stopped early and could read nothing of this volume:\n"
+                                 : "The scan stopped early: the tree below is partial.\n");
+    std::vector<FurtherMode> said;
+    for (const ScanProblem& p : problems)
+        std::fprintf(stderr, "  %s\n", p.what.c_str());
+    for (const ScanProblem& p : problems)
+        if (const char* further = furtherText(p.further);
+            further && std::find(said.begin(), said.end(), p.further) == said.end()) {
+            said.push_back(p.further);
+            std::fprintf(stderr, "%s\n", further);
+        }
+    return nothing ? kExitFailure : kExitIncomplete;
 }
 
 } // namespace
@@ -108,9 +144,26 @@ std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& re
                                  "layouts found on it, and --mode advanced reads the volume with them.\n");
         return nullptr;
     }
+    scanned->scanExit = reportProblems(*scanned);
     exitCode = kExitOk;
     return scanned;
 }
+
+std::string listJsonHead(const ScannedVolume& scanned)
+{
+    const auto& problems = scanned.problems().list();
+    if (problems.empty())
+        return "[";
+    std::string out = "{\"complete\": false, \"problems\": [";
+    for (std::size_t i = 0; i < problems.size(); ++i) {
+        out += i ? ", " : "";
+        appendJsonString(out, problems[i].what);
+    }
+    out += "], \"entries\": [";
+    return out;
+}
+
+std::string listJsonTail(const ScannedVolume& scanned) { return scanned.problems().empty() ? "]" : "]}"; }
 
 std::string entryJson(VolumeParser& parser, EntryHandle entry, const std::string& path)
 {

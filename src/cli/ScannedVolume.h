@@ -2,6 +2,7 @@
 
 #include "cli/Arguments.h"
 #include "cli/CliReporter.h"
+#include "cli/Commands.h"
 #include "filesystems/VolumeParser.h"
 #include "filesystems/VolumeScan.h"
 #include "images/WizardState.h"
@@ -20,6 +21,10 @@ struct ScannedVolume {
     ScanOptions options;
     std::unique_ptr<VolumeScan> scan;
     VolumeParser* parser = nullptr; // the scan's view of the parsed table
+    // kExitOk when the scan read the volume whole; kExitIncomplete when it
+    // stopped short but listed something; kExitFailure when it read nothing.
+    int scanExit = kExitOk;
+    [[nodiscard]] const ScanProblems& problems() const { return scan->problems(); }
 };
 
 // The scan options the command line gives (--formatted, --mode, and the
@@ -36,6 +41,12 @@ std::unique_ptr<ScannedVolume> prepareScan(const Arguments& args, int& exitCode,
 // scan as a job (Ctrl-C stops it and keeps what was found). On failure
 // prints why, sets exitCode and returns null.
 std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& reporter, int& exitCode);
+
+// The opening of `list --json`: a plain array for a volume read whole; for
+// one the scan read only in part an object that says so, with the
+// problems, before the same entries.
+std::string listJsonHead(const ScannedVolume& scanned);
+std::string listJsonTail(const ScannedVolume& scanned);
 
 // One entry as `list --json` and `search --json` print it.
 std::string entryJson(VolumeParser& parser, EntryHandle entry, const std::string& path);

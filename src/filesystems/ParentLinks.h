@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -30,6 +31,35 @@ void linkByParentIndex(std::vector<Record>& records, std::uint32_t none, Progres
         lastChild[parent] = static_cast<std::uint32_t>(i);
         progress(i, n);
     }
+}
+
+// Where parent links go round in a loop (a folder that is, through its
+// parents, its own ancestor): such a folder and everything under it is
+// never reached from the root, so a tree would lose it silently. Following
+// `parentOf` from every entry, each loop is named once, by the entry at
+// which the walk came back into it; that entry is where the loop is cut.
+// `parentOf(i)` gives `count` for an entry with no parent (the root, a
+// missing or self-naming parent). Linear in the entries.
+template <typename ParentOf>
+std::vector<std::size_t> parentLoops(std::size_t count, ParentOf&& parentOf)
+{
+    enum : std::uint8_t { Unseen, OnWalk, Done };
+    std::vector<std::uint8_t> state(count, Unseen);
+    std::vector<std::size_t> loops, walk;
+    for (std::size_t start = 0; start < count; ++start) {
+        walk.clear();
+        std::size_t i = start;
+        while (i < count && state[i] == Unseen) {
+            state[i] = OnWalk;
+            walk.push_back(i);
+            i = parentOf(i);
+        }
+        if (i < count && state[i] == OnWalk)
+            loops.push_back(i);
+        for (std::size_t w : walk)
+            state[w] = Done;
+    }
+    return loops;
 }
 
 // The chain of a record's children, in order, guarded against a chain

@@ -20,6 +20,7 @@ public:
     }
     std::atomic<bool>& stopRequested() override { return parser_.stopRequested; }
     VolumeParser& view() override { return view_; }
+    [[nodiscard]] const ScanProblems& problems() const override { return parser_.problems; }
 
 protected:
     Parser parser_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filesystems/AdvancedChoices.h"
+#include "filesystems/ScanProblems.h"
 #include "filesystems/VolumeParser.h"
 #include "images/readWriteInterface.h"
 #include "jobs/JobRunner.h"
@@ -38,6 +39,8 @@ public:
     virtual bool run(JobContext& job) = 0;
     virtual std::atomic<bool>& stopRequested() = 0;
     virtual VolumeParser& view() = 0;
+    // What the last run could not read (empty when it read the volume whole).
+    [[nodiscard]] virtual const ScanProblems& problems() const = 0;
     // The advanced mode's searches with their status texts (the first step
     // of run() in that mode); null when the volume has no advanced mode.
     virtual const AdvancedChoices* findCandidates(JobContext&) { return nullptr; }

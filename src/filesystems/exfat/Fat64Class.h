@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filesystems/ScanProblems.h"
 #include "filesystems/VolumeParser.h"
 #include "filesystems/exfat/ExfatEntryRecord.h"
 #include "filesystems/exfat/ExfatStructures.h"
@@ -33,6 +34,8 @@ public:
     std::string volumeSizeText; // MiB as the volume list shows it
     bool isDriveFormatted = false;
     std::atomic<bool> stopRequested{false};
+    // What the scan could not read: the tree it leaves is partial.
+    ScanProblems problems;
 
     std::array<std::uint8_t, 512> bootSector{};
     std::optional<exfatdisk::ExfatBootSector> boot;

@@ -21,6 +21,7 @@ std::optional<Superblock> Superblock::parse(std::span<const std::uint8_t> bytes)
     s.inodesPerGroup = r.u32le(0x28);
     std::uint32_t revision = r.u32le(0x4C);
     s.inodeSize = revision == 0 ? 128 : r.u16le(0x58);
+    s.firstInode = revision == 0 ? 11 : r.u32le(0x54); // s_first_ino
     s.featureCompat = r.u32le(0x5C);
     s.featureIncompat = r.u32le(0x60);
     s.featureRoCompat = r.u32le(0x64);

@@ -27,6 +27,7 @@ struct Superblock {
     std::uint32_t blocksPerGroup = 0;
     std::uint32_t inodesPerGroup = 0;
     std::uint16_t inodeSize = 128;
+    std::uint32_t firstInode = 11; // the first inode not reserved for the file system's own use
     std::uint32_t featureCompat = 0, featureIncompat = 0, featureRoCompat = 0;
     std::uint16_t descriptorSize = 32;
     std::uint16_t blockGroup = 0; // of this copy: 0 for the primary, the group of a backup

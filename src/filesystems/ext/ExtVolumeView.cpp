@@ -1,4 +1,5 @@
 #include "filesystems/ext/ExtVolumeView.h"
+#include "filesystems/VolumeBoundSink.h"
 
 #include "util/Utf.h"
 #include "util/Windows1252.h"
@@ -80,7 +81,9 @@ Recoverability ExtVolumeView::recoverability(EntryHandle entry)
 
 bool ExtVolumeView::saveEntry(EntryHandle entry, DataSink& out)
 {
-    return find(entry) && volume_.saveEntryContents(static_cast<std::int64_t>(entry), out);
+    return find(entry) && saveWithinVolume(out, volume_.volumeSize, [&](DataSink& bounded) {
+               return volume_.saveEntryContents(static_cast<std::int64_t>(entry), bounded);
+           });
 }
 
 void ExtVolumeView::rename(EntryHandle entry, std::u16string name)

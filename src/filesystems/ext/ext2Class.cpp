@@ -202,8 +202,15 @@ void ext2Class::readInodeTables(JobContext& job)
         job.reporter().setProgressPos(g);
         const GroupDescriptor& d = descriptors[static_cast<std::size_t>(g - 1)];
         std::uint64_t used = usedInodes(d);
-        if (d.inodeTable == 0 || d.inodeTable >= sb.blocksCount)
+        if (d.inodeTable == 0 || d.inodeTable >= sb.blocksCount) {
+            if (used != 0)
+                problems.add("Group " + std::to_string(g - 1) + "'s descriptor places its inode table at block " +
+                                 std::to_string(d.inodeTable) + ", outside the volume's " +
+                                 std::to_string(sb.blocksCount) + " blocks: its " + std::to_string(used) +
+                                 " inodes could not be read.",
+                             FurtherMode::BackupSuperblock);
             continue;
+        }
         const std::uint64_t first = static_cast<std::uint64_t>(g - 1) * sb.inodesPerGroup;
         if (first >= sb.inodesCount)
             break;
@@ -215,8 +222,10 @@ void ext2Class::readInodeTables(JobContext& job)
             std::uint64_t count = std::min(perChunk, used - i0);
             chunk.resize(static_cast<std::size_t>(count * sb.inodeSize));
             // An unreadable table gives no entries; the others keep their numbers.
-            if (!readVolumeBytes(*reader, d.inodeTable * B + i0 * sb.inodeSize, chunk))
+            if (!readVolumeBytes(*reader, d.inodeTable * B + i0 * sb.inodeSize, chunk)) {
+                problems.add("Part of group " + std::to_string(g - 1) + "'s inode table could not be read.");
                 continue;
+            }
             for (std::uint64_t i = 0; i < count; ++i) {
                 std::uint64_t number = first + i0 + i + 1;
                 if (number > sb.inodesCount)
@@ -444,8 +453,17 @@ void ext2Class::readFolderBlocks(const Inode& inode, std::int64_t parent, bool d
 void ext2Class::nameDeleted(const DirectoryEntry& d, std::int64_t parent)
 {
     const Superblock& sb = *superblock;
-    if (d.inode < kRootInode || d.inode > sb.inodesCount || inodeEntry(d.inode) != nullptr)
-        return; // the inode is in use again, by this file's other name or another file
+    if (d.inode < kRootInode || d.inode > sb.inodesCount)
+        return;
+    if (const ExtEntry* live = inodeEntry(d.inode)) {
+        // The inode is in use again, by this file's other name or another
+        // file. Kept for an inode that no live entry names in the end: a
+        // damaged record length before a live entry hides it in this slack.
+        std::string name(d.name.begin(), d.name.end());
+        if (name != "." && name != ".." && !name.empty() && typeAgrees(d.fileType, live->mode))
+            slackNames_.try_emplace(d.inode, std::move(name), parent);
+        return;
+    }
     std::string name(d.name.begin(), d.name.end());
     if (name == "." || name == "..")
         return;
@@ -545,9 +563,42 @@ void ext2Class::placeOrphans(JobContext& job)
             place(e);
 }
 
+void ext2Class::nameUnnamedLiveInodes()
+{
+    // A folder or file in use that no directory entry names would vanish
+    // from the tree with everything under it (a single damaged record
+    // length hides every entry after it in its block). The name left in
+    // the block's unused space places it; without one it is listed under
+    // ORPHAN_ENTRY by number, as e2fsck names what it finds.
+    std::size_t placed = 0, orphaned = 0;
+    for (ExtEntry& e : inodeList) {
+        const std::uint64_t number = e.inodeIndex + std::uint64_t{1};
+        if (e.named || number < superblock->firstInode || !isListedType(e.mode))
+            continue;
+        e.named = true;
+        if (auto slack = slackNames_.find(static_cast<std::uint32_t>(number)); slack != slackNames_.end()) {
+            e.name = slack->second.first;
+            e.parentKey = slack->second.second;
+            ++placed;
+        } else {
+            e.name = "#" + std::to_string(number);
+            e.parentKey = orphanKey;
+            ++orphaned;
+        }
+    }
+    slackNames_.clear();
+    if (placed != 0)
+        problems.add(std::to_string(placed) + " folders and files in use that no directory entry names (a damaged "
+                     "entry hides them) were placed by the names left in their folder's unused space.");
+    if (orphaned != 0)
+        problems.add(std::to_string(orphaned) + " folders and files in use that no directory entry names are listed "
+                     "under ORPHAN_ENTRY by inode number.");
+}
+
 void ext2Class::readDirectories(JobContext& job)
 {
     extraNames_.clear();
+    slackNames_.clear();
     directoryBlocksSeen_.clear();
     pendingFolders_.clear();
     deletedNamesSeen_.clear();
@@ -586,6 +637,7 @@ void ext2Class::readDirectories(JobContext& job)
             }
         }
     }
+    nameUnnamedLiveInodes();
     readDeletedFolders(job);
     if (!stopRequested.load())
         placeOrphans(job);
@@ -634,6 +686,7 @@ void ext2Class::buildEntryMap(JobContext& job)
     for (ExtEntry& e : inodeList) {
         if (!e.named)
             continue;
+        anyOrphan = anyOrphan || e.parentKey == orphanKey;
         e.key = static_cast<std::int64_t>(e.inodeIndex);
         if (!rootPlaced && e.key >= kRootKey) {
             entryMap.push_back(root);
@@ -708,6 +761,7 @@ void ext2Class::linkEntries(JobContext& job)
 
 bool ext2Class::runScan(JobContext& job)
 {
+    problems.clear();
     attachVolume();
     if (!findSuperblock(job) || !readGroupDescriptors())
         return false;

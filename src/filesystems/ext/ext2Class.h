@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filesystems/ScanProblems.h"
 #include "filesystems/VolumeParser.h"
 #include "filesystems/ext/ExtBlockMap.h"
 #include "filesystems/ext/ExtEntry.h"
@@ -14,8 +15,9 @@
 #include <mutex>
 #include <optional>
 #include <set>
-#include <unordered_set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace qis {
@@ -36,6 +38,8 @@ public:
     std::string volumeSizeText; // MiB as the volume list shows it
     std::uint64_t volumeSize = 0;
     std::atomic<bool> stopRequested{false};
+    // What the scan could not read: the tree it leaves is partial.
+    ScanProblems problems;
 
     std::optional<extdisk::Superblock> superblock;
     std::uint64_t superblockOffset = 0;
@@ -108,6 +112,8 @@ private:
     void readDeletedFolders(JobContext& job);
     void placeOrphans(JobContext& job);
     ExtEntry* inodeEntry(std::uint64_t inodeNumber);
+    // Names the folders and files in use that no live directory entry named.
+    void nameUnnamedLiveInodes();
     ExtEntry* deletedEntry(std::uint64_t inodeNumber);
     std::uint32_t keepInodeCopy(const extdisk::Inode& inode, bool blocksStillHeld);
     // The inode as the entry is saved from: its kept copy, or the table's.
@@ -132,6 +138,8 @@ private:
     };
     std::vector<InodeCopy> inodeCopies_;
     std::vector<ExtEntry> extraNames_; // further names of inodes that have one already
+    // Names of inodes in use found in directory slack, by inode: name and parent key.
+    std::unordered_map<std::uint32_t, std::pair<std::string, std::int64_t>> slackNames_;
     std::unordered_set<std::uint64_t> directoryBlocksSeen_;
     std::vector<std::uint32_t> pendingFolders_;  // deleted folders named, by inode number
     std::set<std::string> deletedNamesSeen_; // parent, inode and name of each deleted name listed

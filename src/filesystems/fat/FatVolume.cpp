@@ -266,14 +266,31 @@ std::vector<std::uint32_t> FatVolume::topLevelEntries() const
     return childrenOf(entryList, 0, kNoRecord);
 }
 
+void FatVolume::checkLayout()
+{
+    // The boot sector's counts place the FATs, the root and the data; when
+    // they put the data at or past the volume's end no cluster can be read,
+    // and a tree read from there would only look empty.
+    const std::uint64_t dataStart = bpb->firstDataSector();
+    if (dataStart < bpb->totalSectors)
+        return;
+    problems.add("The boot sector places the data region at sector " + std::to_string(dataStart) + " (" +
+                     std::to_string(bpb->reservedSectors) + " reserved sectors, " + std::to_string(bpb->fatCount) +
+                     " FATs of " + std::to_string(bpb->fatSectors()) + " sectors), past the volume's " +
+                     std::to_string(bpb->totalSectors) + " sectors: no folder or file could be read.",
+                 FurtherMode::Advanced);
+}
+
 bool FatVolume::runScan(JobContext& job)
 {
+    problems.clear();
     attachVolume();
     if (!checkBootSector()) {
         job.reporter().showMessage(flavour_.notThisFormat);
         return false;
     }
     loadFat();
+    checkLayout();
     entryList.clear();
     visitedClusters.clear();
     deletedFolders_.clear();

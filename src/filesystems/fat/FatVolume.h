@@ -1,9 +1,10 @@
 #pragma once
 
+#include "filesystems/ScanProblems.h"
 #include "filesystems/VolumeParser.h"
 #include "filesystems/fat/FatEntryRecord.h"
-#include "filesystems/fatfamily/FatRecoveryScans.h"
 #include "filesystems/fat/FatStructures.h"
+#include "filesystems/fatfamily/FatRecoveryScans.h"
 #include "filesystems/fatfamily/FatTable.h"
 #include "filesystems/fatfamily/FreeClusters.h"
 #include "filesystems/fatfamily/OtherDeletedRuns.h"
@@ -39,6 +40,8 @@ public:
     // their first cluster only and files from consecutive clusters.
     bool isDriveFormatted = false;
     std::atomic<bool> stopRequested{false};
+    // What the scan could not read: the tree it leaves is partial.
+    ScanProblems problems;
 
     std::array<std::uint8_t, 512> bootSector{};
     std::optional<FatBpb> bpb;
@@ -78,6 +81,8 @@ public:
     // Reads sector 0 and keeps it when it is a boot sector of this kind.
     virtual bool checkBootSector() = 0;
     void loadFat();
+    // Notes a boot sector whose counts leave no data region inside the volume.
+    void checkLayout();
     // The whole standard scan as a job; false (with the message shown) when
     // the volume is not of this kind.
     bool runScan(JobContext& job);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "filesystems/VolumeBoundSink.h"
 #include "filesystems/VolumeParser.h"
+#include "filesystems/VolumeSweep.h"
 #include "filesystems/fatfamily/TableLinks.h"
 
 #include <string>
@@ -53,7 +55,12 @@ public:
     [[nodiscard]] std::u16string outputName(EntryHandle entry) const override { return trimBlanks(name(entry)); }
     bool saveEntry(EntryHandle entry, DataSink& out) override
     {
-        return valid(entry) && volume_.saveEntryContents(static_cast<std::uint32_t>(entry), out);
+        // The standard scan takes the volume's size from the list only when it needs it.
+        const std::uint64_t volumeBytes =
+            volume_.volumeSize != 0 ? volume_.volumeSize : volumeReachFromSizeText(volume_.volumeSizeText);
+        return valid(entry) && saveWithinVolume(out, volumeBytes, [&](DataSink& bounded) {
+                   return volume_.saveEntryContents(static_cast<std::uint32_t>(entry), bounded);
+               });
     }
     std::optional<bool> saveGuess(EntryHandle entry, std::size_t reading, DataSink& out) override
     {

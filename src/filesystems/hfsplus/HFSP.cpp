@@ -1,5 +1,7 @@
 #include "filesystems/hfsplus/HFSP.h"
 
+#include "filesystems/ParentLinks.h"
+
 #include "filesystems/DisplayText.h"
 #include "images/VolumeBytes.h"
 #include "filesystems/VolumeSweep.h"
@@ -330,7 +332,9 @@ void HFSP::readCatalogRecords(JobContext& job)
         job.reporter().setProgressPos(static_cast<std::int32_t>(i));
         readNode(n, node);
         std::uint64_t position = absolutePositions ? n.node : n.node * catalogNodeSize;
+        std::size_t decoded = 0;
         for (std::uint16_t offset : n.offsets) {
+            decoded += holdsCatalogRecord(node, offset) ? 1 : 0;
             auto record = CatalogRecord::parse(node, offset);
             if (!record)
                 continue;
@@ -343,6 +347,13 @@ void HFSP::readCatalogRecords(JobContext& job)
                 continue;
             entryMap.emplace(record->id, entryOf(*record, position, offset));
         }
+        // A record the offset table names that is none is damaged: the
+        // search below may find it only as a leftover, listed as deleted.
+        if (decoded < n.numRecords && linked[i])
+            problems.add("Catalog node " + std::to_string(n.node) + ": " + std::to_string(n.numRecords - decoded) +
+                         " of its " + std::to_string(n.numRecords) +
+                         " records could not be decoded (their offsets or keys are damaged); what a search of "
+                         "the node finds of them is listed as deleted, under ORPHAN_ENTRY when its folder is lost.");
         for (LooseRecord& loose : looseCatalogRecords(node, kMaxLooseInNode))
             if (leftovers.size() < kMaxLeftovers)
                 leftovers.push_back(entryOf(loose.record, position, loose.offset));
@@ -426,6 +437,7 @@ void HFSP::linkEntries(JobContext& job)
 
 bool HFSP::runScan(JobContext& job)
 {
+    problems.clear();
     attachVolume();
     if (!readVolumeHeader()) {
         job.reporter().setStatusText("Scanning process Aborted....");
@@ -569,6 +581,25 @@ void HFSP::adoptOrphans()
         auto parent = entryMap.find(static_cast<std::int64_t>(e.parentId));
         if (parent == entryMap.end() || !parent->second.isFolder())
             lost.push_back(key);
+    }
+    // A folder that is its own ancestor through damaged parent IDs: the
+    // loop is cut there, and it goes where lost entries go.
+    std::vector<std::int64_t> keys;
+    keys.reserve(entryMap.size());
+    for (const auto& [key, e] : entryMap)
+        keys.push_back(key);
+    auto parentOf = [&](std::size_t i) {
+        const auto parentKey = static_cast<std::int64_t>(entryMap.at(keys[i]).parentId);
+        auto at = std::lower_bound(keys.begin(), keys.end(), parentKey);
+        if (parentKey == keys[i] || at == keys.end() || *at != parentKey || !entryMap.at(parentKey).isFolder())
+            return keys.size();
+        return static_cast<std::size_t>(at - keys.begin());
+    };
+    for (std::size_t i : parentLoops(keys.size(), parentOf)) {
+        lost.push_back(keys[i]);
+        problems.add("Folder " + utf16ToUtf8(entryMap.at(keys[i]).name) + " (catalog node ID " +
+                     std::to_string(keys[i]) +
+                     ") is its own ancestor through damaged parent IDs: it is listed under ORPHAN_ENTRY.");
     }
     if (lost.empty() || entryMap.empty())
         return;

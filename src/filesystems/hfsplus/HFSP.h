@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filesystems/AllocationBitmap.h"
+#include "filesystems/ScanProblems.h"
 #include "filesystems/VolumeParser.h"
 #include "filesystems/hfsplus/HfsEntry.h"
 #include "filesystems/hfsplus/HfsStructures.h"
@@ -32,6 +33,8 @@ public:
     std::uint64_t volumeSize = 0;
     bool deepMode = false;
     std::atomic<bool> stopRequested{false};
+    // What the scan could not read: the tree it leaves is partial.
+    ScanProblems problems;
 
     hfsdisk::VolumeHeader header;
     std::uint64_t blockSize = 0;

@@ -147,6 +147,11 @@ std::size_t tableRecordLength(std::span<const std::uint8_t> bytes, std::size_t a
 
 } // namespace
 
+bool holdsCatalogRecord(std::span<const std::uint8_t> node, std::size_t offset)
+{
+    return tableRecordLength(node, offset) != 0;
+}
+
 std::vector<LooseRecord> looseCatalogRecords(std::span<const std::uint8_t> node, std::size_t limit)
 {
     std::vector<LooseRecord> found;

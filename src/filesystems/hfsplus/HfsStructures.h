@@ -74,6 +74,10 @@ struct CatalogRecord {
     static std::optional<CatalogRecord> parse(std::span<const std::uint8_t> node, std::size_t offset);
 };
 
+// True when a whole folder, file or thread record starts at `offset`: a
+// record the node's offset table names but that is not one is damaged.
+bool holdsCatalogRecord(std::span<const std::uint8_t> node, std::size_t offset);
+
 // Folder and file records of a catalog leaf node that its offset table no
 // longer names: those left in the free space behind the last record, and
 // those whose offsets were taken out of the table. Each is found where a

@@ -1,4 +1,5 @@
 #include "filesystems/hfsplus/HfsVolumeView.h"
+#include "filesystems/VolumeBoundSink.h"
 
 namespace qis {
 
@@ -65,7 +66,9 @@ EntryDetails HfsVolumeView::describe(EntryHandle entry)
 
 bool HfsVolumeView::saveEntry(EntryHandle entry, DataSink& out)
 {
-    return find(entry) && volume_.saveEntryContents(static_cast<std::int64_t>(entry), out);
+    return find(entry) && saveWithinVolume(out, volume_.volumeSize, [&](DataSink& bounded) {
+               return volume_.saveEntryContents(static_cast<std::int64_t>(entry), bounded);
+           });
 }
 
 void HfsVolumeView::rename(EntryHandle entry, std::u16string name)

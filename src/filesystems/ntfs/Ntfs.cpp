@@ -1,5 +1,7 @@
 #include "filesystems/ntfs/Ntfs.h"
 
+#include "filesystems/ParentLinks.h"
+
 #include "images/VolumeBytes.h"
 #include "filesystems/VolumeSweep.h"
 #include "util/CheckedMath.h"
@@ -370,7 +372,50 @@ void ntfs::addRootAndOrphans()
         o.recordFlags = kRecordInUse;
         linkIntoParent(static_cast<std::uint64_t>(orphanIndex));
     }
+    if (scanMode != 3)
+        cutParentLoops();
     linkOrphans();
+}
+
+void ntfs::cutParentLoops()
+{
+    const std::size_t n = entryList.size();
+    auto parentOf = [&](std::size_t i) {
+        const NtfsEntryRecord& e = entryList[i];
+        const std::uint64_t p = e.parentIndex;
+        if (i == rootIndex || e.isOrphan || p >= n || p == i || !entryList[p].isFolder())
+            return n;
+        return static_cast<std::size_t>(p);
+    };
+    for (std::size_t loop : parentLoops(n, parentOf)) {
+        NtfsEntryRecord& e = entryList[loop];
+        unlinkFromParent(loop);
+        e.isOrphan = 1;
+        problems.add("Folder " + utf16ToUtf8(e.name.value_or(u"")) + " (record " + std::to_string(loop) +
+                     ") is its own ancestor through damaged parent references: it is listed under " +
+                     utf16ToUtf8(kOrphanName) + ".");
+    }
+}
+
+void ntfs::unlinkFromParent(std::uint64_t index)
+{
+    NtfsEntryRecord& e = entryList[index];
+    NtfsEntryRecord& parent = entryList[e.parentIndex];
+    std::int64_t previous = 0;
+    std::size_t steps = 0;
+    for (std::int64_t c = parent.firstChild;
+         c > 0 && static_cast<std::uint64_t>(c) < entryList.size() && steps++ < entryList.size();
+         previous = c, c = entryList[static_cast<std::size_t>(c)].nextSibling) {
+        if (static_cast<std::uint64_t>(c) != index)
+            continue;
+        if (previous > 0)
+            entryList[static_cast<std::size_t>(previous)].nextSibling = e.nextSibling;
+        else
+            parent.firstChild = e.nextSibling > 0 ? e.nextSibling : 0;
+        if (e.parentIndex < lastChild_.size() && lastChild_[e.parentIndex] == index)
+            lastChild_[e.parentIndex] = static_cast<std::uint64_t>(previous);
+        return;
+    }
 }
 
 void ntfs::linkOrphans()
@@ -467,18 +512,35 @@ std::vector<std::uint64_t> ntfs::topLevelEntries() const
     return top;
 }
 
-void ntfs::runScan(JobContext& job)
+bool ntfs::runScan(JobContext& job)
 {
+    problems.clear();
     attachVolume();
     readBootSector();
+    const bool bootIsNtfs = BootSector::parse(bootSector).signatureOk;
     if (scanMode == 3) {
         deepScan(job);
+        // Neither a boot sector nor a single record: not an NTFS volume.
+        if (!bootIsNtfs && foundRecords() == 0)
+            return false;
     } else {
         job.reporter().setStatusText(" ParsingBasedOnMFT is going on....");
-        locateMft(job);
+        const bool located = locateMft(job);
+        if (!bootIsNtfs && !located) {
+            if (foundRecords() == 0 && !stopRequested.load())
+                return false;
+            problems.add("There is no NTFS boot sector, and no record of the MFT itself was found: only the " +
+                             std::to_string(foundRecords()) + " records met on the way are listed.",
+                         FurtherMode::Deep);
+        } else if (mftRuns.empty()) {
+            problems.add("Neither the MFT's own record nor its copy in $MFTMirr gives the MFT's runs: no "
+                         "record of the MFT could be read.",
+                         FurtherMode::Deep);
+        }
         readMftRecords(job);
     }
     parseAllRecords(job);
+    return true;
 }
 
 void ntfs::runAdvancedScan(JobContext& job, std::size_t choice, unsigned sectorsPerCluster)

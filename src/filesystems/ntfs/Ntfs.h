@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filesystems/AllocationBitmap.h"
+#include "filesystems/ScanProblems.h"
 #include "filesystems/VolumeParser.h"
 #include "filesystems/ntfs/NtfsEntryRecord.h"
 #include "filesystems/ntfs/NtfsStructures.h"
@@ -39,6 +40,8 @@ public:
     std::uint64_t rootIndex = 0;
     int scanMode = 1; // 1 standard, 2 advanced, 3 deep
     std::atomic<bool> stopRequested{false};
+    // What the scan could not read: the tree it leaves is partial.
+    ScanProblems problems;
 
     // Copies of the MFT's first record found by the candidate search, and
     // whether the first-record search still looks for the MFT by name (only
@@ -78,7 +81,8 @@ public:
     bool useCandidate(std::size_t choice);
 
     // The scan of the mode (standard or deep) from attach to linked tree.
-    void runScan(JobContext& job);
+    // False when the volume holds neither an NTFS boot sector nor an MFT record.
+    bool runScan(JobContext& job);
     // The advanced scan: the MFT from a candidate found by findMftCandidates,
     // read with clusters of sectorsPerCluster × 512 bytes (0 keeps the
     // boot sector's).
@@ -115,6 +119,10 @@ private:
     bool readBackupBootSector();
     void linkRecord(std::uint64_t index);
     void addRootAndOrphans();
+    // A folder that is its own ancestor leaves its parent's chain and
+    // becomes an orphan, so it and what it holds stay in the tree.
+    void cutParentLoops();
+    void unlinkFromParent(std::uint64_t index);
     void relinkDeep();
 
     // Where a record of the given MFT number is on the volume: its table
@@ -143,7 +151,9 @@ private:
     std::uint64_t searchSize() const;
 
     std::vector<std::uint64_t> lastChild_; // append point of each chain
-    bool searching_ = false;                // the table comes from a search, not the MFT
+    bool searching_ = false;               // the table comes from a search, not the MFT
+    // Records a search found (its table starts with a placeholder at position 0).
+    [[nodiscard]] std::size_t foundRecords() const { return entryList.empty() ? 0 : entryList.size() - 1; }
     // Names met in extension records during a search, by base record number.
     struct ExtensionName {
         std::u16string name;

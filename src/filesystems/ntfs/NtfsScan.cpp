@@ -23,8 +23,9 @@ public:
             if (!choices_)
                 findCandidates(job);
             parser_.runAdvancedScan(job, options_.candidate, chosenClusterSize(*choices_, options_));
-        } else {
-            parser_.runScan(job);
+        } else if (!parser_.runScan(job)) {
+            job.reporter().showMessage("No NTFS boot sector or MFT record was found on this volume.");
+            return false;
         }
         job.reporter().showMessage("Scanning process completed.");
         job.reporter().setStatusText("Processing done...");

@@ -1,4 +1,5 @@
 #include "filesystems/ntfs/NtfsVolumeParser.h"
+#include "filesystems/VolumeBoundSink.h"
 
 #include "filesystems/DisplayText.h"
 
@@ -53,7 +54,11 @@ std::u16string NtfsVolumeParser::outputName(EntryHandle entry) const
 
 bool NtfsVolumeParser::skipOnSave(EntryHandle entry) const { return name(entry) == u"$BadClus"; }
 
-bool NtfsVolumeParser::saveEntry(EntryHandle entry, DataSink& out) { return parser_.saveEntry(entry, out); }
+bool NtfsVolumeParser::saveEntry(EntryHandle entry, DataSink& out)
+{
+    return saveWithinVolume(out, parser_.volumeSize,
+                            [&](DataSink& bounded) { return parser_.saveEntry(entry, bounded); });
+}
 
 void NtfsVolumeParser::rename(EntryHandle entry, std::u16string name)
 {
