@@ -20,6 +20,7 @@ struct ScannedVolume {
     ScanOptions options;
     std::unique_ptr<VolumeScan> scan;
     VolumeParser* parser = nullptr; // the scan's view of the parsed table
+    bool interrupted = false;       // Ctrl-C cut the scan short
 };
 
 // The scan options the command line gives (--formatted, --mode, and the
