@@ -157,7 +157,7 @@ DiskExport::Result DiskExport::run(WizardState& state, const std::filesystem::pa
     // The output is made first, so a folder that cannot take it (read-only,
     // missing, not allowed) says so instead of looking like a full disk.
     if (!out.createNew(partial))
-        return fail(Outcome::CannotCreate, "Disk Image file cannot be created", partial, out.lastError());
+        return fail(Outcome::CannotCreate, "File cannot be Created", partial, out.lastError());
     auto removePartial = [&] {
         out.close();
         std::filesystem::remove(partial, ec);
