@@ -45,6 +45,16 @@ void appendList(std::string& out, const std::vector<AdvancedChoices::Choice>& li
     out += ']';
 }
 
+// The candidates are printed all the same, but a search cut short may have
+// missed the likeliest.
+int stoppedExit(bool interrupted)
+{
+    if (!interrupted)
+        return kExitOk;
+    std::fprintf(stderr, "Stopped: the search did not reach the end of the volume.\n");
+    return kExitStopped;
+}
+
 } // namespace
 
 int runCandidates(const std::vector<std::string>& words)
@@ -63,6 +73,7 @@ int runCandidates(const std::vector<std::string>& words)
     auto& scan = scanned->scan;
     const VolumeRecord* volume = &scanned->volume;
     const AdvancedChoices* choices = nullptr;
+    bool interrupted = false;
     {
         CliReporter reporter;
         StopOnInterrupt interrupt(scan->stopRequested());
@@ -70,6 +81,7 @@ int runCandidates(const std::vector<std::string>& words)
         runner.start([&](JobContext& job) { choices = scan->findCandidates(job); });
         runner.join();
         reporter.finish();
+        interrupted = interrupt.interrupted();
     }
     if (!choices) {
         std::fprintf(stderr, "No candidate search exists for %s volumes.\n", volume->fileSystem.c_str());
@@ -90,14 +102,14 @@ int runCandidates(const std::vector<std::string>& words)
         appendJsonString(out, c.message);
         out += "}\n";
         std::fputs(out.c_str(), stdout);
-        return kExitOk;
+        return stoppedExit(interrupted);
     }
     printList(c.candidateLabel.c_str(), c.candidates, true, c);
     printList(c.clusterSizeIsShift ? "Sector Per Cluster : (shift: 2^N sectors per cluster)" : "Sector Per Cluster :",
               c.clusterSizes, false, c);
     if (!c.heaps.empty() || c.clusterSizeIsShift)
         printList("Heap Offset :", c.heaps, true, c);
-    return kExitOk;
+    return stoppedExit(interrupted);
 }
 
 } // namespace qis::cli

@@ -16,8 +16,34 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace qis::cli {
+namespace {
+
+// The search's page: the engine ends with its own "done.." box, which the
+// raw recovery page shows even after Stop; on the command line it is only
+// said when the search did reach the end.
+class SearchReporter : public JobReporter {
+public:
+    SearchReporter(CliReporter& inner, const myJpg& engine) : inner_(inner), engine_(engine) {}
+    void setStatusText(std::string_view text) override { inner_.setStatusText(text); }
+    void setDetailText(std::string_view text) override { inner_.setDetailText(text); }
+    void setProgressRange(std::int32_t low, std::int32_t high) override { inner_.setProgressRange(low, high); }
+    void setProgressPos(std::int32_t position) override { inner_.setProgressPos(position); }
+    MessageResult showMessage(std::string_view text, MessageIcon icon, MessageButtons buttons) override
+    {
+        if (engine_.scanStopped && text == "done..")
+            return MessageResult::Ok;
+        return inner_.showMessage(text, icon, buttons);
+    }
+
+private:
+    CliReporter& inner_;
+    const myJpg& engine_;
+};
+
+} // namespace
 
 int runCarve(const std::vector<std::string>& words)
 {
@@ -51,6 +77,15 @@ int runCarve(const std::vector<std::string>& words)
         return kExitFailure;
     }
 
+    // A folder that cannot take the files is refused before the volume is searched.
+    int error = 0;
+    auto root = OutputFolder::open(*output, &error);
+    if (!root) {
+        std::fprintf(stderr, "The output folder %s cannot be made or written to: %s\n", output->c_str(),
+                     std::strerror(error));
+        return kExitFailure;
+    }
+
     WizardState state;
     if (!openImage(state, args.positional()[0]))
         return kExitFailure;
@@ -71,8 +106,9 @@ int runCarve(const std::vector<std::string>& words)
     engine.validateLengths = !args.flag("--no-validation");
     {
         CliReporter reporter;
+        SearchReporter page(reporter, engine);
         StopOnInterrupt interrupt(engine.rawStopRequested);
-        JobRunner runner(reporter);
+        JobRunner runner(page);
         runner.start([&](JobContext& job) { engine.carveVolume(job, nullptr); });
         runner.join();
         reporter.finish();
@@ -83,11 +119,6 @@ int runCarve(const std::vector<std::string>& words)
     auto wanted = [&](const std::u16string& category) {
         return chosen.empty() || std::find(chosen.begin(), chosen.end(), utf16ToUtf8(category)) != chosen.end();
     };
-    auto root = OutputFolder::open(*output);
-    if (!root) {
-        std::fprintf(stderr, "Cannot create or open the output folder %s\n", output->c_str());
-        return kExitFailure;
-    }
     CarvedSaveResult saved;
     {
         // Ctrl-C during the save ends it between files: what is written is whole.
@@ -99,10 +130,13 @@ int runCarve(const std::vector<std::string>& words)
                                     engine.rawStopRequested, job);
         });
         runner.join();
+        // A Ctrl-C between the search and the first file still stops the save.
+        saved.stopped = saved.stopped || interrupt.interrupted();
         reporter.finish();
     }
     const std::vector<std::string>& savedAs = saved.savedAs;
     const std::size_t failed = saved.failed;
+    const bool complete = !engine.scanStopped && !saved.stopped;
 
     // The counts per category in the order the signatures name them.
     std::vector<std::u16string> order;
@@ -110,7 +144,7 @@ int runCarve(const std::vector<std::string>& words)
         if (std::find(order.begin(), order.end(), t.category) == order.end())
             order.push_back(t.category);
     if (args.flag("--json")) {
-        std::string out = "{\"categories\": [";
+        std::string out = complete ? "{\"complete\": true,\n \"categories\": [" : "{\"complete\": false,\n \"categories\": [";
         for (std::size_t i = 0; i < order.size(); ++i) {
             out += i ? ", {\"name\": " : "{\"name\": ";
             appendJsonString(out, utf16ToUtf8(order[i]));
@@ -139,11 +173,25 @@ int runCarve(const std::vector<std::string>& words)
             std::printf("%s (%llu)\n", utf16ToUtf8(category).c_str(),
                         static_cast<unsigned long long>(engine.categoryCounts[category]));
     }
-    if (failed != 0)
-        std::fprintf(stderr, "%zu carved files could not be written.\n", failed);
+    if (failed != 0) {
+        std::fprintf(stderr, "%zu carved files could not be written:\n", failed);
+        for (const std::string& line : saved.failures)
+            std::fprintf(stderr, "  %s/%s\n", output->c_str(), line.c_str());
+    }
+    if (saved.incomplete != 0)
+        std::fprintf(stderr, "%zu carved files hold zeros where the image could not be read.\n", saved.incomplete);
+    if (engine.scanStopped)
+        std::fprintf(stderr, "Stopped: the search ended at byte %llu of %llu; the %zu files found before it%s.\n",
+                     static_cast<unsigned long long>(engine.scannedBytes),
+                     static_cast<unsigned long long>(engine.scanSize), engine.carvedFiles.size(),
+                     saved.stopped ? " were being saved" : " were saved");
     if (saved.stopped)
         std::fprintf(stderr, "Stopped: %zu carved files were written, each of them whole.\n", saved.written);
-    return failed != 0 || saved.stopped ? kExitFailure : kExitOk;
+    if (!complete)
+        return kExitStopped;
+    if (failed != 0)
+        return kExitFailure;
+    return saved.incomplete != 0 ? kExitIncomplete : kExitOk;
 }
 
 } // namespace qis::cli

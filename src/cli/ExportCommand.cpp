@@ -60,8 +60,9 @@ int runExport(const std::vector<std::string>& words)
                      static_cast<unsigned long long>(result.bytesWritten),
                      static_cast<unsigned long long>(result.totalBytes));
         std::printf("%s\n", result.writtenTo.c_str());
-        return kExitFailure;
+        return kExitStopped;
     default:
+        // The reason, with the file it concerns, was the job's last status.
         return kExitFailure;
     }
 }

@@ -6,9 +6,11 @@ namespace qis::cli {
 namespace {
 
 std::atomic<std::atomic<bool>*> gFlag{nullptr};
+std::atomic<bool> gInterrupted{false};
 
 extern "C" void onInterrupt(int)
 {
+    gInterrupted.store(true);
     if (auto* flag = gFlag.load())
         flag->store(true);
     std::signal(SIGINT, SIG_DFL);
@@ -18,6 +20,7 @@ extern "C" void onInterrupt(int)
 
 StopOnInterrupt::StopOnInterrupt(std::atomic<bool>& flag)
 {
+    gInterrupted.store(false);
     gFlag.store(&flag);
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
@@ -29,5 +32,7 @@ StopOnInterrupt::~StopOnInterrupt()
     std::signal(SIGTERM, SIG_DFL);
     gFlag.store(nullptr);
 }
+
+bool StopOnInterrupt::interrupted() const { return gInterrupted.load(); }
 
 } // namespace qis::cli

@@ -12,6 +12,10 @@ public:
     ~StopOnInterrupt();
     StopOnInterrupt(const StopOnInterrupt&) = delete;
     StopOnInterrupt& operator=(const StopOnInterrupt&) = delete;
+
+    // Ctrl-C (or SIGTERM) came while this was alive. Kept apart from the
+    // flag, which a job may clear once it has seen it.
+    [[nodiscard]] bool interrupted() const;
 };
 
 } // namespace qis::cli

@@ -9,6 +9,7 @@
 #include "util/Utf.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace qis::cli {
 namespace {
@@ -40,6 +41,23 @@ std::optional<EntryHandle> findTreePath(const VolumeParser& parser, const std::s
     return found;
 }
 
+int saveExitCode(const SelectionSaveResult& saved)
+{
+    const FolderSave::Totals& t = saved.totals;
+    if (t.stopSeen) {
+        std::fprintf(stderr, "Stopped: %llu of the %llu files were written.\n",
+                     static_cast<unsigned long long>(t.files - t.failed - t.skipped),
+                     static_cast<unsigned long long>(saved.filesChosen));
+        return kExitStopped;
+    }
+    if (t.failed != 0)
+        return kExitFailure;
+    const auto deleted = [&](Recoverability r) { return t.deleted[static_cast<std::size_t>(r)]; };
+    if (t.incomplete != 0 || deleted(Recoverability::Guessed) != 0 || deleted(Recoverability::PartlyOverwritten) != 0)
+        return kExitIncomplete;
+    return kExitOk;
+}
+
 } // namespace
 
 int runSave(const std::vector<std::string>& words)
@@ -53,37 +71,50 @@ int runSave(const std::vector<std::string>& words)
         return usageError("save takes one IMAGE, a volume and --output DIR");
     std::filesystem::path outputPath = *args.value("--output");
 
+    // A folder that cannot take the files is refused before the volume is read.
+    int error = 0;
+    auto output = OutputFolder::open(outputPath, &error);
+    if (!output) {
+        std::fprintf(stderr, "The output folder %s cannot be made or written to: %s\n", outputPath.c_str(),
+                     std::strerror(error));
+        return kExitFailure;
+    }
+
     CliReporter reporter;
     int exitCode = kExitOk;
     auto scanned = scanVolume(args, reporter, exitCode);
     if (!scanned)
         return exitCode;
+    if (scanned->interrupted) {
+        // A listing cut short would save some files and silently leave out the rest.
+        reporter.finish();
+        std::fprintf(stderr, "Stopped while the volume was read: nothing was saved.\n");
+        return kExitStopped;
+    }
     VolumeParser& view = *scanned->parser;
     auto target = findTreePath(view, args.value("--path").value_or(""));
     if (!target) {
         std::fprintf(stderr, "There is no %s on this volume.\n", args.value("--path")->c_str());
         return kExitFailure;
     }
-    auto output = OutputFolder::open(outputPath);
-    if (!output) {
-        std::fprintf(stderr, "Select output folder\n");
-        return kExitFailure;
-    }
-
     std::atomic<bool> saveStopRequested{false};
+    SelectionSaveResult saved;
+    bool interrupted = false;
     {
         StopOnInterrupt interrupt(saveStopRequested);
         JobRunner runner(reporter);
         runner.start([&](JobContext& job) {
-            auto saved = saveSelection(view, *target, *output, outputPath.string(), saveStopRequested, job);
-            if (saved.totals.failed)
-                exitCode = kExitFailure;
+            saved = saveSelection(view, *target, *output, outputPath.string(), saveStopRequested, job);
         });
         runner.join();
+        interrupted = interrupt.interrupted();
     }
     reporter.finish();
+    // A Ctrl-C the save had no file left to see still means it was stopped.
+    saved.totals.stopSeen = saved.totals.stopSeen || interrupted;
+    const int code = saveExitCode(saved);
     // What the scan could not read was not saved either.
-    return exitCode == kExitOk ? scanned->scanExit : exitCode;
+    return code == kExitOk ? scanned->scanExit : code;
 }
 
 } // namespace qis::cli

@@ -137,6 +137,7 @@ std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& re
         JobRunner runner(reporter);
         runner.start([&](JobContext& job) { scanned->parser = runVolumeScan(*scanned->scan, job); });
         runner.join();
+        scanned->interrupted = interrupt.interrupted();
     }
     if (!scanned->parser) {
         if (scanned->options.mode == 1 && scanned->scan->findsCandidates())

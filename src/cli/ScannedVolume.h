@@ -25,6 +25,7 @@ struct ScannedVolume {
     // stopped short but listed something; kExitFailure when it read nothing.
     int scanExit = kExitOk;
     [[nodiscard]] const ScanProblems& problems() const { return scan->problems(); }
+    bool interrupted = false;       // Ctrl-C cut the scan short
 };
 
 // The scan options the command line gives (--formatted, --mode, and the

@@ -119,6 +119,7 @@ int runVolumes(const std::vector<std::string>& words)
         return kExitFailure;
 
     CliReporter reporter(stderr, true);
+    bool interrupted = false;
     if (deep) {
         StopOnInterrupt interrupt(partition.stopRequested);
         JobRunner runner(reporter);
@@ -128,6 +129,7 @@ int runVolumes(const std::vector<std::string>& words)
             job.reporter().showMessage("populated partitions....");
         });
         runner.join();
+        interrupted = interrupt.interrupted();
     } else {
         reporter.setProgressRange(0, 1000);
         scanPartitionTable(*state.currentReader, partition, reporter);
@@ -144,6 +146,12 @@ int runVolumes(const std::vector<std::string>& words)
         printJson(partition.volumeList);
     else
         printTable(partition.volumeList);
+    // What was found is printed all the same, but a search cut short is
+    // not the whole disk's answer.
+    if (interrupted) {
+        std::fprintf(stderr, "Stopped: the search for boot records did not reach the end of the disk.\n");
+        return kExitStopped;
+    }
     return kExitOk;
 }
 

@@ -1,11 +1,15 @@
 #include "cli/Commands.h"
 
+#include <csignal>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv)
 {
     using namespace qis::cli;
+    // A file-size limit (ulimit -f) is a write that fails, reported with the
+    // file it concerns, not a killed process that leaves a file cut short.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc < 2)
         return usageError("no command given");
     std::string command = argv[1];

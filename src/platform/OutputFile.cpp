@@ -1,6 +1,7 @@
 #include "platform/OutputFile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -60,6 +61,20 @@ bool OutputFile::close()
         return false;
     }
     return true;
+}
+
+int renameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A file system without RENAME_NOREPLACE: a hard link fails when the
+    // name exists, and the old name goes only once the new one is in place.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return errno;
+    ::unlink(from.c_str());
+    return 0;
 }
 
 std::optional<std::uint64_t> freeSpace(const std::filesystem::path& folder)

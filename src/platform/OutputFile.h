@@ -29,6 +29,11 @@ private:
     int lastError_ = 0;
 };
 
+// Gives `from` the name `to` unless something already has that name, in
+// one step, so a file that appeared there meanwhile is never replaced.
+// Returns 0 or the errno (EEXIST when `to` exists).
+int renameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // Bytes free for an unprivileged writer in the folder, nullopt when the
 // folder cannot be examined.
 std::optional<std::uint64_t> freeSpace(const std::filesystem::path& folder);

@@ -33,28 +33,52 @@ OutputFolder& OutputFolder::operator=(OutputFolder&& other) noexcept
     return *this;
 }
 
-std::optional<OutputFolder> OutputFolder::open(const std::filesystem::path& path)
+std::optional<OutputFolder> OutputFolder::open(const std::filesystem::path& path, int* error)
 {
     std::error_code ec;
     std::filesystem::create_directories(path, ec);
     OutputFolder folder;
     folder.fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder.fd_ < 0)
+    if (folder.fd_ < 0) {
+        // The reason the folder could not be made says more than "not there".
+        if (error)
+            *error = errno == ENOENT && ec ? ec.value() : errno;
         return std::nullopt;
+    }
+    // A folder that cannot take files is refused now, not after a long scan.
+    if (::faccessat(folder.fd_, ".", W_OK | X_OK, AT_EACCESS) != 0) {
+        if (error)
+            *error = errno;
+        return std::nullopt;
+    }
     return folder;
 }
 
-std::optional<OutputFolder> OutputFolder::subfolder(const std::string& name) const
+std::optional<OutputFolder> OutputFolder::subfolder(const std::string& name, std::string* madeName, int* error) const
 {
-    if (fd_ < 0)
-        return std::nullopt;
-    if (::mkdirat(fd_, name.c_str(), 0755) != 0 && errno != EEXIST)
-        return std::nullopt;
-    OutputFolder sub;
-    sub.fd_ = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (sub.fd_ < 0)
-        return std::nullopt;
-    return sub;
+    int why = EBADF;
+    for (unsigned n = 0; fd_ >= 0 && n <= kMaxNumberedNames; ++n) {
+        std::string candidate = n == 0 ? name : numberedName(name, n);
+        if (::mkdirat(fd_, candidate.c_str(), 0755) != 0 && errno != EEXIST) {
+            why = errno;
+            break;
+        }
+        OutputFolder sub;
+        sub.fd_ = ::openat(fd_, candidate.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub.fd_ >= 0) {
+            if (madeName)
+                *madeName = candidate;
+            return sub;
+        }
+        why = errno;
+        // A file of that name (ENOTDIR) or a symbolic link (ELOOP, or
+        // ENOTDIR for a link to a file): the folder goes beside it.
+        if (why != ENOTDIR && why != ELOOP)
+            break;
+    }
+    if (error)
+        *error = why;
+    return std::nullopt;
 }
 
 SavedFile::~SavedFile() { close(); }
@@ -62,6 +86,7 @@ SavedFile::~SavedFile() { close(); }
 bool SavedFile::create(const OutputFolder& folder, const std::string& name)
 {
     close();
+    lastError_ = 0;
     for (unsigned n = 0; n <= kMaxNumberedNames; ++n) {
         std::string candidate = n == 0 ? name : numberedName(name, n);
         fd_ = ::openat(folder.fd_, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
@@ -69,11 +94,19 @@ bool SavedFile::create(const OutputFolder& folder, const std::string& name)
             name_ = candidate;
             folderFd_ = folder.fd_;
             offset_ = 0;
+            lastError_ = 0;
             return true;
         }
         if (errno != EEXIST)
-            return false;
+            return fail(errno);
     }
+    return fail(EEXIST);
+}
+
+bool SavedFile::fail(int error)
+{
+    if (lastError_ == 0)
+        lastError_ = error;
     return false;
 }
 
@@ -85,8 +118,10 @@ bool SavedFile::write(std::span<const std::uint8_t> data)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return false;
+            return fail(errno);
         }
+        if (n == 0)
+            return fail(ENOSPC);
         done += static_cast<std::size_t>(n);
         offset_ += static_cast<std::uint64_t>(n);
     }
@@ -97,7 +132,7 @@ bool SavedFile::skip(std::uint64_t bytes)
 {
     offset_ += bytes;
     // The length covers the hole even when nothing is written after it.
-    return ::ftruncate(fd_, static_cast<off_t>(offset_)) == 0;
+    return ::ftruncate(fd_, static_cast<off_t>(offset_)) == 0 || fail(errno);
 }
 
 void SavedFile::setTimes(const std::optional<UnixTime>& access, const std::optional<UnixTime>& modification)
@@ -118,15 +153,17 @@ bool SavedFile::close()
         return true;
     int rc = ::close(fd_);
     fd_ = -1;
-    return rc == 0;
+    // Some file systems report a full disk only when the file is closed.
+    return rc == 0 || fail(errno);
 }
 
 void SavedFile::discard()
 {
-    if (fd_ < 0)
+    if (name_.empty() || folderFd_ < 0)
         return;
     close();
     ::unlinkat(folderFd_, name_.c_str(), 0);
+    folderFd_ = -1;
 }
 
 } // namespace qis

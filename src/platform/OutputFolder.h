@@ -23,12 +23,17 @@ public:
     OutputFolder(const OutputFolder&) = delete;
     OutputFolder& operator=(const OutputFolder&) = delete;
 
-    // Opens an existing folder (made if missing).
-    static std::optional<OutputFolder> open(const std::filesystem::path& path);
+    // Opens an existing folder (made if missing); on failure `error`, when
+    // given, gets the errno that says why.
+    static std::optional<OutputFolder> open(const std::filesystem::path& path, int* error = nullptr);
 
     // The sub-folder `name` (one safe component), made if missing; an
-    // existing real folder is reused.
-    std::optional<OutputFolder> subfolder(const std::string& name) const;
+    // existing real folder is reused. Where a file or a symbolic link has
+    // the name, the folder is made beside it as "name (1)", "name (2)", ...
+    // (never through the link). `madeName` gets the name used; on failure
+    // `error` gets the errno.
+    std::optional<OutputFolder> subfolder(const std::string& name, std::string* madeName = nullptr,
+                                          int* error = nullptr) const;
 
     [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
 
@@ -55,13 +60,20 @@ public:
     // time that cannot be set does not fail the file.
     void setTimes(const std::optional<UnixTime>& access, const std::optional<UnixTime>& modification);
     bool close();
-    // Closes and removes the file: a save that was stopped part-way must not
-    // leave a file that looks whole. The folder it was made in must still be open.
+    // Closes (if still open) and removes the file: a save that was stopped
+    // or failed part-way must not leave a file that looks whole. The folder
+    // it was made in must still be open.
     void discard();
     [[nodiscard]] std::uint64_t written() const { return offset_; }
+    // errno of the first failure to create, write or close the file; 0
+    // while none failed. A failure here is the output's, never the image's.
+    [[nodiscard]] int lastError() const { return lastError_; }
 
 private:
+    bool fail(int error);
+
     int fd_ = -1;
+    int lastError_ = 0;
     int folderFd_ = -1; // not owned
     std::uint64_t offset_ = 0;
     std::string name_;

@@ -5,6 +5,7 @@
 #include "jobs/StopAwareSink.h"
 #include "recovery/GuessedFileCheck.h"
 
+#include <cstring>
 #include <optional>
 
 namespace qis {
@@ -60,20 +61,45 @@ void FolderSave::walk(EntryHandle folder, const OutputFolder& into, const std::s
                       Totals& totals, std::size_t depth)
 {
     for (EntryHandle c : children(folder)) {
-        if (job.stopSeen(stop_))
+        if (job.stopSeen(stop_)) {
+            totals.stopSeen = true;
             return;
+        }
         if (!visited_->insert(c).second)
             continue; // a loop in damaged links
         job.reporter().setProgressPos(progressValue(totals.files));
         if (parser_.isFolder(c)) {
             std::string name = outputComponent(parser_.outputName(c));
-            auto sub = into.subfolder(name);
-            if (sub && depth + 1 < kMaxTreeDepth)
-                walk(c, *sub, shownPath + "/" + name, job, totals, depth + 1);
+            std::string made;
+            int error = 0;
+            auto sub = into.subfolder(name, &made, &error);
+            if (!sub) {
+                // Its files are not written either, and the totals say so.
+                fail(totals, countFiles(c), shownPath + "/" + name + "/", error);
+                continue;
+            }
+            if (made != name) {
+                ++totals.renamed;
+                job.reporter().setStatusText("saving Folder  " + shownPath + "/" + name + " as " + made +
+                                             " (a file or link of that name is there already)");
+            }
+            if (depth + 1 < kMaxTreeDepth)
+                walk(c, *sub, shownPath + "/" + made, job, totals, depth + 1);
             continue;
         }
         writeFile(c, into, shownPath, job, totals);
     }
+}
+
+void FolderSave::fail(Totals& totals, std::uint64_t files, const std::string& what, int error)
+{
+    totals.files += files;
+    totals.failed += files;
+    if (totals.failures.size() >= kMaxNamedFailures)
+        ++totals.failuresLeftOut;
+    else
+        totals.failures.push_back(what + ": " + std::strerror(error) +
+                                  (what.ends_with('/') ? " (" + std::to_string(files) + " files in it not written)" : ""));
 }
 
 bool FolderSave::saveFile(EntryHandle file, const OutputFolder& into, const std::string& shownPath, JobContext& job,
@@ -101,7 +127,8 @@ bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std
     }
     SavedFile out;
     if (!out.create(into, name)) {
-        ++totals.failed;
+        --totals.files;
+        fail(totals, 1, shownPath + "/" + name, out.lastError());
         reporter.setDetailText("");
         return false;
     }
@@ -121,6 +148,19 @@ bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std
         out.discard();
         --totals.files;
         ++totals.stopped;
+        totals.stopSeen = true;
+        reporter.setDetailText("");
+        return false;
+    }
+    out.setTimes(details.access, details.modification);
+    if (out.lastError() != 0 || !out.close()) {
+        // The output could not take it (a full disk): the zeros or the cut
+        // it would leave are the output's fault, not the image's, and a
+        // file cut short is not left looking whole.
+        const int error = out.lastError();
+        out.discard();
+        --totals.files;
+        fail(totals, 1, shownPath + "/" + out.name(), error);
         reporter.setDetailText("");
         return false;
     }
@@ -146,8 +186,6 @@ bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std
         case GuessVerdict::Unchecked: break;
         }
     }
-    out.setTimes(details.access, details.modification);
-    out.close();
     lastSavedName_ = out.name();
     reporter.setDetailText("");
     return complete;

@@ -24,10 +24,11 @@ public:
     struct Totals {
         std::uint64_t files = 0;      // files visited
         std::uint64_t incomplete = 0; // written, but part of the data could not be read
-        std::uint64_t failed = 0;     // not written at all
+        std::uint64_t failed = 0;     // not written at all (nothing of them is left)
         std::uint64_t renamed = 0;    // written under a numbered name beside a namesake
         std::uint64_t skipped = 0;    // named but not written by design ($BadClus)
         std::uint64_t stopped = 0;    // begun when Stop came, and removed again
+        bool stopSeen = false;        // Stop ended the save before its last file
         // Deleted files written, by how much of them was still there
         // (indexed by Recoverability; Live stays 0).
         std::array<std::uint64_t, kRecoverabilityCount> deleted{};
@@ -38,7 +39,12 @@ public:
         // Of those holding, the ones whole only when read past another
         // deleted file's clusters (the file was written around them).
         std::uint64_t guessesPieced = 0;
+        // "Documents/report.txt: No space left on device", one line per
+        // file or folder that was not written, the first kMaxNamedFailures.
+        std::vector<std::string> failures;
+        std::uint64_t failuresLeftOut = 0; // lines past the first kMaxNamedFailures
     };
+    static constexpr std::size_t kMaxNamedFailures = 20;
 
     // Files below a folder, at any depth (the top level when entry is kNoEntry).
     std::uint64_t countFiles(EntryHandle folder);
@@ -61,6 +67,7 @@ private:
     bool writeFile(EntryHandle file, const OutputFolder& into, const std::string& shownPath, JobContext& job,
                    Totals& totals);
     std::vector<EntryHandle> children(EntryHandle folder) const;
+    void fail(Totals& totals, std::uint64_t files, const std::string& what, int error);
     void walk(EntryHandle folder, const OutputFolder& into, const std::string& shownPath, JobContext& job,
               Totals& totals, std::size_t depth);
 

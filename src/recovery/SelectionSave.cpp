@@ -9,9 +9,11 @@ SelectionSaveResult saveSelection(VolumeParser& parser, EntryHandle target, cons
     SelectionSaveResult result;
     FolderSave save(parser, saveStopRequested);
     if (target != kNoEntry && !parser.isFolder(target)) {
+        result.filesChosen = 1;
         save.saveFile(target, into, shownPath, job, result.totals);
     } else {
         const std::uint64_t n = save.countFiles(target);
+        result.filesChosen = n;
         job.reporter().setProgressRange(0, progressValue(n));
         auto answer = job.reporter().showMessage("number of files found inside this folder = " + std::to_string(n) +
                                                      " .do u want to continue dumping these files..?",
@@ -23,8 +25,12 @@ SelectionSaveResult saveSelection(VolumeParser& parser, EntryHandle target, cons
         result.totals = save.saveFolderContents(target, into, shownPath, job);
         job.reporter().setProgressPos(progressValue(n));
     }
-    job.reporter().showMessage("Saving process done.");
+    // "done" only where it is true: not after a Stop, not when files are missing.
+    if (!result.totals.stopSeen && result.totals.failed == 0)
+        job.reporter().showMessage("Saving process done.");
     job.reporter().showMessage(saveTotalsText(result.totals));
+    if (result.totals.failed != 0)
+        job.reporter().showMessage(notWrittenText(result.totals));
     return result;
 }
 
@@ -51,6 +57,22 @@ std::string saveTotalsText(const FolderSave::Totals& totals)
            std::to_string(totals.renamed) + " renamed beside a namesake." +
            (totals.stopped ? " " + std::to_string(totals.stopped) + " begun when Stop came, and removed." : "") +
            deleted;
+}
+
+} // namespace qis
+
+namespace qis {
+
+std::string notWrittenText(const FolderSave::Totals& totals)
+{
+    if (totals.failed == 0)
+        return {};
+    std::string text = "Not written (" + std::to_string(totals.failed) + " files):";
+    for (const std::string& line : totals.failures)
+        text += "\n  " + line;
+    if (totals.failuresLeftOut != 0)
+        text += "\n  and " + std::to_string(totals.failuresLeftOut) + " more";
+    return text;
 }
 
 } // namespace qis

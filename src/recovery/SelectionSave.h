@@ -17,6 +17,7 @@ namespace qis {
 struct SelectionSaveResult {
     FolderSave::Totals totals;
     bool answered = true;
+    std::uint64_t filesChosen = 0; // the files below the chosen entry (1 for a file)
 };
 
 SelectionSaveResult saveSelection(VolumeParser& parser, EntryHandle target, const OutputFolder& into,
@@ -25,5 +26,9 @@ SelectionSaveResult saveSelection(VolumeParser& parser, EntryHandle target, cons
 
 // The line that says what became of the files of one save.
 std::string saveTotalsText(const FolderSave::Totals& totals);
+
+// "Not written: ..." with a line per file or folder the output could not
+// take and why; empty when every file was written.
+std::string notWrittenText(const FolderSave::Totals& totals);
 
 } // namespace qis

@@ -293,10 +293,15 @@ void RawRecoveryDialog::saveChecked()
         if (saved.stopped)
             job.reporter().showMessage("Saving stopped: " + std::to_string(saved.written) +
                                        " carved files were written, each of them whole.");
-        else
+        else if (saved.failed == 0)
             job.reporter().showMessage("Saving process done.");
-        if (saved.failed)
-            job.reporter().showMessage(std::to_string(saved.failed) + " carved files could not be written.");
+        if (saved.failed) {
+            // Which files, and why: the output's reason, not the image's.
+            std::string text = std::to_string(saved.failed) + " carved files could not be written:";
+            for (const std::string& line : saved.failures)
+                text += "\n  " + line;
+            job.reporter().showMessage(text);
+        }
         QMetaObject::invokeMethod(this, [this] {
             jobs->runner().join();
             backButton()->setEnabled(true);

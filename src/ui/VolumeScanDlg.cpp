@@ -449,8 +449,11 @@ void VolumeScanDlg::quickSave(QTreeWidgetItem* item)
         FolderSave saver(*parser_, saveStopRequested_);
         FolderSave::Totals totals;
         saver.saveFile(entry, *into, folder, job, totals);
-        if (totals.failed || totals.incomplete || totals.stopped)
+        if (totals.failed || totals.incomplete || totals.stopped) {
             job.reporter().showMessage(saveTotalsText(totals));
+            if (totals.failed)
+                job.reporter().showMessage(notWrittenText(totals));
+        }
         else if (sayWhere)
             job.reporter().showMessage("file is dumped in path  :  " + folder + "/" + saver.lastSavedName() + "   ");
     }, nullptr);

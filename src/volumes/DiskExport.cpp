@@ -3,6 +3,7 @@
 #include "platform/OutputFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -143,24 +144,41 @@ DiskExport::Result DiskExport::run(WizardState& state, const std::filesystem::pa
     const std::uint64_t total = sectors * 512;
     result.totalBytes = total;
 
-    // The free-space check looks at the folder instead of reserving the size
-    // in a scratch file, which would truncate a file already at that path.
+    OutputFile out;
+    const std::filesystem::path partial = partialExportPath(output);
+    // Every failure names the file and the system's reason; the page's own
+    // message comes first, the reason goes in the status line.
+    auto fail = [&](Outcome outcome, const std::string& message, const std::filesystem::path& file, int error) {
+        reporter.showMessage(message);
+        reporter.setStatusText(file.string() + ": " + std::strerror(error));
+        return finish(outcome);
+    };
+    std::error_code ec;
+    if (std::filesystem::exists(output, ec))
+        return fail(Outcome::CannotCreate, "Disk Image file cannot be created", output, EEXIST);
+    // The output is made first, so a folder that cannot take it (read-only,
+    // missing, not allowed) says so instead of looking like a full disk.
+    if (!out.createNew(partial))
+        return fail(Outcome::CannotCreate, "File cannot be Created", partial, out.lastError());
+    auto removePartial = [&] {
+        out.close();
+        std::filesystem::remove(partial, ec);
+    };
+    // The free-space check looks at the folder instead of reserving the size,
+    // which costs the whole size at once on a file system without holes.
     std::filesystem::path folder = output.parent_path().empty() ? "." : output.parent_path();
     auto space = freeSpace(folder);
     if (!space) {
-        reporter.showMessage("File cannot be Created");
-        return finish(Outcome::CannotCreate);
+        const int error = errno;
+        removePartial();
+        return fail(Outcome::CannotCreate, "File cannot be Created", folder, error);
     }
     if (*space < total) {
+        removePartial();
         reporter.showMessage("Insufficient Disk Space in saving Location");
+        reporter.setStatusText(partial.string() + ": " + std::to_string(total) + " bytes do not fit in the " +
+                               std::to_string(*space) + " bytes free there");
         return finish(Outcome::NoSpace);
-    }
-    OutputFile out;
-    const std::filesystem::path partial = partialExportPath(output);
-    std::error_code ec;
-    if (std::filesystem::exists(output, ec) || !out.createNew(partial)) {
-        reporter.showMessage("Disk Image file cannot be created");
-        return finish(Outcome::CannotCreate);
     }
 
     // The bar counts sectors; past 2^31 of them it counts in larger steps.
@@ -188,10 +206,6 @@ DiskExport::Result DiskExport::run(WizardState& state, const std::filesystem::pa
             return false;
         bool written = pendingWrite.get();
         if (!written) {
-            if (out.lastError() == ENOSPC)
-                reporter.showMessage("Insufficient Disk Space in saving Location");
-            else
-                reporter.showMessage("Error " + std::to_string(out.lastError()) + " while writing in File");
             outcome = Outcome::WriteFailed;
             return true;
         }
@@ -217,7 +231,13 @@ DiskExport::Result DiskExport::run(WizardState& state, const std::filesystem::pa
         if (finishPiece())
             break;
         if (!readOk) {
-            reporter.setStatusText("Exit with error number " + std::to_string(reader.lastError()));
+            // A reader that fails on the image's own structure has no system
+            // error to give; the byte where it failed says where to look.
+            const int error = reader.lastError();
+            reporter.setStatusText("Exit with error number " + std::to_string(error) + ": " + state.imagePath.string() +
+                                   " could not be read at disk byte " + std::to_string(piece.at) +
+                                   (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) +
+                                   "; the first " + std::to_string(done) + " bytes are in " + partial.string());
             outcome = Outcome::ReadFailed;
             break;
         }
@@ -229,30 +249,37 @@ DiskExport::Result DiskExport::run(WizardState& state, const std::filesystem::pa
         finishPiece();
     else if (pendingWrite.valid())
         pendingWrite.get(); // a piece read after Stop or a failure: not counted
-    // Holes at the end only exist once the length is set.
-    if (!out.setLength(done) && outcome == Outcome::Completed) {
-        reporter.showMessage("Error " + std::to_string(out.lastError()) + " while writing in File");
+    // Holes at the end only exist once the length is set; it also cuts off
+    // a piece written after Stop, which is not counted.
+    if (outcome != Outcome::WriteFailed && !out.setLength(done) && outcome == Outcome::Completed)
         outcome = Outcome::WriteFailed;
-    }
-    out.close();
+    if (!out.close() && outcome == Outcome::Completed)
+        outcome = Outcome::WriteFailed;
     result.writtenTo = partial;
-    // Only a whole disk takes the output's name; the rename does not
-    // replace a file that appeared there meanwhile.
-    if (outcome == Outcome::Completed) {
-        if (std::filesystem::exists(output, ec)) {
-            reporter.showMessage("Disk Image file cannot be created");
-            outcome = Outcome::CannotCreate;
-        } else {
-            std::filesystem::rename(partial, output, ec);
-            if (ec) {
-                reporter.showMessage("Error " + std::to_string(ec.value()) + " while writing in File");
-                outcome = Outcome::WriteFailed;
-            } else {
-                result.writtenTo = output;
-            }
-        }
+    if (outcome == Outcome::WriteFailed) {
+        // A disk cut short by the output is of no use and holds the space
+        // the user needs to try again: it is removed.
+        const int error = out.lastError();
+        std::filesystem::remove(partial, ec);
+        result.writtenTo.clear();
+        reporter.showMessage(error == ENOSPC ? std::string("Insufficient Disk Space in saving Location")
+                                             : "Error " + std::to_string(error) + " while writing in File");
+        reporter.setStatusText(partial.string() + ": " + std::strerror(error) + " (removed)");
+        return finish(outcome);
     }
-    reporter.setStatusText("Image Saved, click next to continue recovery proess.");
+    // Only a whole disk takes the output's name, and never over a file that
+    // appeared there meanwhile: the rename itself refuses to replace.
+    if (outcome == Outcome::Completed) {
+        if (const int error = renameWithoutReplacing(partial, output); error != 0) {
+            reporter.showMessage("Disk Image file cannot be created");
+            reporter.setStatusText(output.string() + ": " + std::strerror(error) + "; the whole disk is in " +
+                                   partial.string());
+            return finish(Outcome::CannotCreate);
+        }
+        result.writtenTo = output;
+    }
+    if (outcome == Outcome::Completed || outcome == Outcome::Stopped)
+        reporter.setStatusText("Image Saved, click next to continue recovery proess.");
     return finish(outcome);
 }
 

@@ -112,7 +112,8 @@ TEST_P(DamagedFatVolumes, AdvancedModeSavesEveryLiveFileByteForByte)
     test::TempDir dir;
     auto out = dir / "out";
     auto r = run({"save", "--mode", "advanced", "--output", out.string()});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // 3: saved, and some deleted files are guessed or hold zeros.
+    ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
     test::expectLiveFilesSaved(manifest, out);
 }
 

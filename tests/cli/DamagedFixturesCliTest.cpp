@@ -193,7 +193,8 @@ TEST_P(DamagedFatFixture, AdvancedModeWithTheFirstChoicesBringsBackTheIntactVolu
     test::expectListingMatchesManifest(golden, test::parseJsonListing(list.out), {"ORPHAN ENTRY"});
     test::TempDir dir;
     auto save = run({"save", "--mode", "advanced", "--output", (dir / "out").string()});
-    ASSERT_EQ(save.exitCode, 0) << save.err;
+    // 3: saved, and some deleted files are guessed or hold zeros.
+    ASSERT_TRUE(save.exitCode == 0 || save.exitCode == 3) << save.err;
     test::expectLiveFilesSaved(golden, dir / "out");
 }
 

@@ -91,12 +91,13 @@ TEST_P(DamagedNtfsVolumes, WithoutABootSectorFilesAreSavedWithTheClusterSizeTheM
 {
     test::TempDir dir;
     auto intact = dir / "intact", damaged = dir / "damaged";
-    ASSERT_EQ(
+    const int intactExit =
         test::runQsalvage({"save", test::fixture(GetParam().image).string(), "--volume", "0", "--output", intact.string()})
-            .exitCode,
-        0);
+            .exitCode;
+    // 3: saved, and some deleted files hold zeros.
+    ASSERT_TRUE(intactExit == 0 || intactExit == 3) << intactExit;
     auto r = run(withoutBootSectors(), {"save", "--output", damaged.string()});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(r.exitCode, intactExit) << r.err;
     std::size_t files = 0;
     for (const auto& e : std::filesystem::recursive_directory_iterator(intact)) {
         // $Boot's contents are what was zeroed.

@@ -47,7 +47,8 @@ TEST_P(FatFixtureVolumes, SaveWritesLiveFilesWholeAndDeletedOnesFromTheirFreeClu
     test::TempDir dir;
     auto out = dir / "out";
     auto r = run({"save", "--output", out.string()});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // 3: saved, and some deleted files are guessed or hold zeros.
+    ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
     int deletedWhole = 0;
     for (const auto& m : manifest.entries) {
         auto path = out / test::shownPath(manifest, m.path);
@@ -87,7 +88,8 @@ TEST_P(FatFixtureVolumes, FormattedModeBringsBackDeletedFilesStoredInOneRun)
     test::TempDir dir;
     auto out = dir / "out";
     auto r = run({"save", "--formatted", "--path", "Deleted", "--output", out.string()});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // 3: saved, and some deleted files are guessed or hold zeros.
+    ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
     int whole = 0;
     for (const auto& m : manifest.entries) {
         if (m.kind != "file" || m.path.rfind("Deleted/", 0) != 0)

@@ -1,5 +1,5 @@
 // Ctrl-C during a long job stops it like the Stop button: the process
-// still ends normally and keeps or prints what it had.
+// still ends normally, keeps or prints what it had, and exits 130.
 
 #include "support/Fixtures.h"
 #include "volumes/DiskExport.h"
@@ -81,7 +81,7 @@ TEST(InterruptCli, CtrlCStopsAnExportAndKeepsWhatWasWritten)
     readUntil(child.err, " MB of ");
     ::kill(child.pid, SIGINT);
     std::string err = readRest(child.err);
-    EXPECT_EQ(waitExit(child.pid), 1) << err;
+    EXPECT_EQ(waitExit(child.pid), 130) << err;
     EXPECT_NE(err.find("Stopped: "), std::string::npos) << err;
     EXPECT_NE(err.find("Image Saved, click next to continue recovery proess."), std::string::npos) << err;
     EXPECT_FALSE(std::filesystem::exists(out)) << "a stopped export keeps its partial name";
@@ -99,8 +99,9 @@ TEST(InterruptCli, CtrlCDuringASearchStillPrintsTheTable)
     readUntil(child.err, "Scanning partition.....");
     ::kill(child.pid, SIGINT);
     std::string err = readRest(child.err);
-    EXPECT_EQ(waitExit(child.pid), 0) << err;
+    EXPECT_EQ(waitExit(child.pid), 130) << err;
     EXPECT_NE(err.find("Scanned Partitions"), std::string::npos) << err;
+    EXPECT_NE(err.find("Stopped: the search for boot records did not reach the end"), std::string::npos) << err;
     auto table = test::readWholeFile(dir / "stdout");
     EXPECT_EQ(std::string(table.begin(), table.end()).rfind("VOLUME  FILE_SYSTEM", 0), 0u);
 }

@@ -28,7 +28,8 @@ TEST_P(NtfsFixture, SaveWritesLiveAndIntactDeletedFilesByteForByte)
     test::TempDir dir;
     auto out = dir / "out";
     auto r = test::runQsalvage({"save", test::fixture(name + ".vhdx").string(), "--volume", "0", "--output", out.string()});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // 3: saved, and some deleted files are guessed or hold zeros.
+    ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
     EXPECT_GT(test::expectSavedAsNtfsManifest(out, name + ".manifest.txt"), 5);
 }
 

@@ -60,7 +60,8 @@ TEST_P(SampleFatVolumes, SaveWritesLiveAndDeletedFilesByteForByte)
     auto out = dir / "out";
     auto r = test::runQsalvage(
         {"save", test::fixture("sample.vhdx").string(), "--gpt", "--volume", v.index, "--output", out.string()});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // 3: saved, and some deleted files are guessed or hold zeros.
+    ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
     for (const auto& e : test::sampleManifest(v.partition)) {
         auto path = out / e.path;
         if (e.kind == "dir") {
@@ -83,7 +84,8 @@ TEST_P(SampleFatVolumes, FormattedModeReadsDeletedFilesFromConsecutiveClusters)
     auto out = dir / "out";
     auto r = test::runQsalvage({"save", test::fixture("sample.vhdx").string(), "--gpt", "--volume", v.index,
                                 "--formatted", "--output", out.string()});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // 3: saved, and some deleted files are guessed or hold zeros.
+    ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
     int deleted = 0;
     for (const auto& e : test::sampleManifest(v.partition)) {
         if (e.kind == "dir")

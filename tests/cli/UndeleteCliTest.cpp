@@ -59,7 +59,8 @@ TEST_P(Undelete, SaveBringsBackDeletedFilesWholeAndTheOverwrittenOneWithZeros)
     test::TempDir dir;
     auto out = dir / "out";
     auto r = run("save", {"--output", out.string()});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // 3: saved, and some deleted files are guessed or hold zeros.
+    ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
     std::size_t whole = 0, overwritten = 0;
     for (const auto& m : manifest) {
         if (m.kind != "file")

@@ -140,7 +140,8 @@ TEST_P(UndeleteExt, SaveBringsBackWhatIsLeftAndZerosWhatIsTaken)
     test::TempDir dir;
     auto out = dir / "out";
     auto r = run("save", {"--output", out.string()});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // 3: saved, and some deleted files are guessed or hold zeros.
+    ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
     // The partly reused file alone comes back with parts missing.
     EXPECT_NE(r.err.find(" 1 with unreadable parts"), std::string::npos) << r.err;
     int whole = 0;
@@ -167,7 +168,8 @@ TEST_P(UndeleteExt, PartlyReusedFileKeepsItsFreeBlocksAndZerosTheTakenOnes)
     test::TempDir dir;
     auto out = dir / "out";
     auto r = run("save", {"--path", it->path, "--output", out.string()});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // 3: saved, and some deleted files are guessed or hold zeros.
+    ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
     auto saved = test::readWholeFile(out / std::filesystem::path(it->path).filename());
     ASSERT_EQ(saved.size(), it->size);
     // The source: every KiB starts with a line naming the file and the KiB.

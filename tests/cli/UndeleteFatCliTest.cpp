@@ -96,7 +96,8 @@ TEST_P(UndeleteFat, SaveBringsBackEveryDeletedFileStoredInOneRunNotTakenSince)
     test::TempDir dir;
     auto out = dir / "out";
     auto r = run({"save", "--output", out.string()});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // 3: saved, and some deleted files are guessed or hold zeros.
+    ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
     std::map<std::string, int> counts;
     int exact = 0, inDeletedFolder = 0;
     for (const auto& m : manifest) {

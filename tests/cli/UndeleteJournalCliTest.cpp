@@ -90,7 +90,8 @@ TEST(UndeleteJournalCli, SaveBringsDeletedFilesBackByteForByteAndRefusesBlocksGi
         test::TempDir dir;
         auto out = dir / "out";
         auto r = test::runQsalvage({"save", image, "--volume", v.cliVolume, "--output", out.string()});
-        ASSERT_EQ(r.exitCode, 0) << r.err;
+        // 3: saved, and some deleted files are guessed or hold zeros.
+        ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
         std::size_t deleted = 0, exact = 0;
         for (const auto& m : journalManifest(v.manifestVolume)) {
             auto saved = out / m.path;
@@ -175,7 +176,8 @@ TEST(UndeleteJournalCli, TheSlackFixturesKernelDeletionsAndOrphanGetTheirFilesAn
         save.insert(save.end(), volume.begin(), volume.end());
         save.insert(save.end(), {"--output", (dir / "out").string()});
         auto s = test::runQsalvage(save);
-        ASSERT_EQ(s.exitCode, 0) << s.err;
+        // 3: saved, and some deleted files are guessed or hold zeros.
+        ASSERT_TRUE(s.exitCode == 0 || s.exitCode == 3) << s.err;
         for (const auto& [path, sha] : expected) {
             ASSERT_EQ(listed.count(path), 1u) << path;
             EXPECT_TRUE(listed.at(path).deleted) << path;

@@ -73,7 +73,8 @@ std::map<std::string, std::string> commandLineSave(const Route& route, const std
     if (route.bootSectorSearch)
         words.push_back("--deep");
     words.insert(words.end(), extra.begin(), extra.end());
-    if (test::runQsalvage(words).exitCode != 0)
+    // 3: saved, with some files incomplete or guessed (deleted ones).
+    if (const int code = test::runQsalvage(words).exitCode; code != 0 && code != 3)
         return {};
     return filesBelow(folder);
 }

@@ -6,27 +6,38 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <map>
 
 namespace qis {
 namespace {
 
+constexpr std::size_t kMaxNamedFailures = 20;
+
 // Copies one carved file out of the disk; false when a piece could not be
-// read (it is written as zeros) or written, or Stop came first.
-bool writeCarved(readWriteInterface& reader, const CarvedFile& f, DataSink& out)
+// written or Stop came first. `whole` turns false when a piece could not be
+// read (it is written as zeros).
+bool writeCarved(readWriteInterface& reader, const CarvedFile& f, DataSink& out, bool& whole)
 {
     constexpr std::uint64_t kPiece = 1u << 20;
     std::vector<std::uint8_t> piece;
-    bool ok = true;
+    whole = true;
     for (std::uint64_t done = 0; done < static_cast<std::uint64_t>(f.length);) {
         const std::uint64_t n = std::min(kPiece, static_cast<std::uint64_t>(f.length) - done);
         piece.assign(static_cast<std::size_t>(n), 0);
-        ok = readVolumeBytes(reader, f.start + done, piece) && ok;
+        whole = readVolumeBytes(reader, f.start + done, piece) && whole;
         if (!out.write(piece))
             return false;
         done += n;
     }
-    return ok;
+    return true;
+}
+
+void noteFailure(CarvedSaveResult& result, std::size_t files, const std::string& what, int error)
+{
+    result.failed += files;
+    if (result.failures.size() < kMaxNamedFailures)
+        result.failures.push_back(what + ": " + std::strerror(error));
 }
 
 } // namespace
@@ -45,6 +56,7 @@ CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader
     JobReporter& reporter = job.reporter();
     reporter.setProgressRange(0, progressValue(chosen.size()));
     std::map<std::u16string, OutputFolder> folders;
+    std::map<std::u16string, std::string> folderNames;
     for (std::size_t done = 0; done < chosen.size(); ++done) {
         if (job.stopSeen(stop)) {
             result.stopped = true;
@@ -55,33 +67,44 @@ CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader
         const std::u16string& category = engine.categoryOf(i);
         auto folder = folders.find(category);
         if (folder == folders.end()) {
-            auto made = root.subfolder(outputComponent(category));
-            if (!made) {
-                ++result.failed;
+            // A file or link of the category's name gets the folder beside it.
+            std::string made;
+            int error = 0;
+            auto sub = root.subfolder(outputComponent(category), &made, &error);
+            if (!sub) {
+                noteFailure(result, 1, outputComponent(category) + "/" + outputComponent(engine.fileName(i)), error);
                 continue;
             }
-            folder = folders.emplace(category, std::move(*made)).first;
+            folder = folders.emplace(category, std::move(*sub)).first;
+            folderNames[category] = made;
         }
+        const std::string& folderName = folderNames[category];
         const std::string name = outputComponent(engine.fileName(i));
-        reporter.setStatusText("saving File  " + outputComponent(category) + "/" + name);
+        reporter.setStatusText("saving File  " + folderName + "/" + name);
         SavedFile out;
         if (!out.create(folder->second, name)) {
-            ++result.failed;
+            noteFailure(result, 1, folderName + "/" + name, out.lastError());
             continue;
         }
         StopAwareSink sink(out, job, stop);
-        const bool whole = writeCarved(reader, engine.carvedFiles[i], sink);
+        bool whole = true;
+        writeCarved(reader, engine.carvedFiles[i], sink, whole);
         if (sink.stopped()) {
             // Part of a file is not left looking like the whole of it.
             out.discard();
             result.stopped = true;
             break;
         }
-        if (!out.close() || !whole) {
-            ++result.failed;
+        if (out.lastError() != 0 || !out.close()) {
+            // The output could not take it: nothing cut short stays behind.
+            const int error = out.lastError();
+            out.discard();
+            noteFailure(result, 1, folderName + "/" + out.name(), error);
             continue;
         }
-        result.savedAs[i] = outputComponent(category) + "/" + out.name();
+        if (!whole)
+            ++result.incomplete;
+        result.savedAs[i] = folderName + "/" + out.name();
         ++result.written;
     }
     if (!result.stopped)

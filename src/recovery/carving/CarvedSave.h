@@ -17,7 +17,13 @@ struct CarvedSaveResult {
     // was not wanted or could not be written.
     std::vector<std::string> savedAs;
     std::size_t written = 0;
+    // Written, but a piece could not be read from the image (zeros there).
+    std::size_t incomplete = 0;
+    // Not written: the output could not take them; nothing of them is left.
     std::size_t failed = 0;
+    // "Pictures/1024 .jpg: No space left on device", one per file or folder
+    // not written, the first twenty.
+    std::vector<std::string> failures;
     // Stop was seen before every wanted file was written.
     bool stopped = false;
 };

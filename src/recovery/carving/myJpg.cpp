@@ -174,8 +174,10 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
         const std::uint64_t w = pos / kWindowBytes;
         if (w != loaded) {
             job.reporter().setProgressPos(progressValue(w));
-            if (job.stopSeen(rawStopRequested))
+            if (job.stopSeen(rawStopRequested)) {
+                stopped = true;
                 break;
+            }
             windowLength = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowBytes + kLookahead, scanSize - w * kWindowBytes));
             std::fill(window.begin(), window.end(), 0);
             readVolumeBytes(*reader, w * kWindowBytes, std::span(window).first(windowLength));
@@ -276,6 +278,8 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
         }
         pos += kSector;
     }
+    scanStopped = stopped;
+    scannedBytes = std::min(pos, scanSize);
     addLeftOverStarts(tree);
     job.reporter().setProgressPos(progressValue(windows));
     job.reporter().showMessage("done..");

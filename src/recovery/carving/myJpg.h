@@ -89,6 +89,10 @@ public:
     readWriteInterface* reader = nullptr;
     std::uint64_t scanSize = 0; // bytes from the reader's offset 0
     std::atomic<bool> rawStopRequested{false};
+    // How the last scan ended: Stop cut it short after `scannedBytes` of
+    // `scanSize` (the files found up to there are kept all the same).
+    bool scanStopped = false;
+    std::uint64_t scannedBytes = 0;
     // Work out lengths from the files' own structure where the extension is
     // one the carver knows; off, the signatures alone decide.
     bool validateLengths = true;
