@@ -66,7 +66,7 @@ int runCarve(const std::vector<std::string>& words)
     for (const std::string& file : args.values("--signatures")) {
         std::string message;
         if (!loadSignatureFile(file, engine, message)) {
-            std::fprintf(stderr, "%s: %s\n", file.c_str(), message.c_str());
+            std::fprintf(stderr, "%s: %s\n", file.c_str(), withReason(message, file).c_str());
             return kExitFailure;
         }
     }

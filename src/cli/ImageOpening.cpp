@@ -1,5 +1,7 @@
 #include "cli/ImageOpening.h"
 
+#include "platform/ImageFile.h"
+
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -50,6 +52,14 @@ bool parseSector(const std::string& option, const std::string& text, std::int64_
         return false;
     }
     return true;
+}
+
+std::string withReason(const std::string& message, const std::filesystem::path& path)
+{
+    const std::string reason = readFailureReason(path);
+    if (reason.empty())
+        return message;
+    return !message.empty() && message.back() == '.' ? message + " (" + reason + ")" : message + ": " + reason;
 }
 
 } // namespace qis::cli

@@ -11,6 +11,10 @@ namespace qis::cli {
 // the reason (the system's, or what kind of file it is) and returns false.
 bool imageOpens(const std::filesystem::path& path);
 
+// `message` about a file the user named, followed by the system's reason
+// when the file cannot be read at all.
+std::string withReason(const std::string& message, const std::filesystem::path& path);
+
 // Prints what the reader found damaged in the image and how many bytes of
 // the virtual disk cannot be read (they read as zeros).
 void printImageDamage(const std::filesystem::path& path, const readWriteInterface& reader);

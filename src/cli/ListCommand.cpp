@@ -79,6 +79,10 @@ int runList(const std::vector<std::string>& words)
     std::fwrite(out.data(), 1, out.size(), stdout);
     if (json)
         std::printf("%s%s\n", first ? "" : "\n", listJsonTail(*scanned).c_str());
+    if (scanned->interrupted) {
+        std::fprintf(stderr, "Stopped while the volume was read: what was found before is listed.\n");
+        return kExitStopped;
+    }
     return scanned->scanExit;
 }
 

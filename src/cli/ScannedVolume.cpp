@@ -150,21 +150,37 @@ std::unique_ptr<ScannedVolume> scanVolume(const Arguments& args, CliReporter& re
     return scanned;
 }
 
+namespace {
+
+// Why a listing is not the whole volume: what the scan could not read, and
+// a stop before its end.
+std::vector<std::string> incompleteBecause(const ScannedVolume& scanned)
+{
+    std::vector<std::string> why;
+    for (const ScanProblem& p : scanned.problems().list())
+        why.push_back(p.what);
+    if (scanned.interrupted)
+        why.emplace_back("Stopped before the scan reached the end of the volume.");
+    return why;
+}
+
+} // namespace
+
 std::string listJsonHead(const ScannedVolume& scanned)
 {
-    const auto& problems = scanned.problems().list();
-    if (problems.empty())
+    const auto why = incompleteBecause(scanned);
+    if (why.empty())
         return "[";
     std::string out = "{\"complete\": false, \"problems\": [";
-    for (std::size_t i = 0; i < problems.size(); ++i) {
+    for (std::size_t i = 0; i < why.size(); ++i) {
         out += i ? ", " : "";
-        appendJsonString(out, problems[i].what);
+        appendJsonString(out, why[i]);
     }
     out += "], \"entries\": [";
     return out;
 }
 
-std::string listJsonTail(const ScannedVolume& scanned) { return scanned.problems().empty() ? "]" : "]}"; }
+std::string listJsonTail(const ScannedVolume& scanned) { return incompleteBecause(scanned).empty() ? "]" : "]}"; }
 
 std::string entryJson(VolumeParser& parser, EntryHandle entry, const std::string& path)
 {

@@ -37,6 +37,7 @@ int runSearch(const std::vector<std::string>& words)
     bool first = true;
     if (json)
         std::printf("[");
+    bool interrupted = scanned->interrupted;
     {
         StopOnInterrupt interrupt(scanned->scan->stopRequested());
         JobRunner runner(reporter);
@@ -51,11 +52,17 @@ int runSearch(const std::vector<std::string>& words)
                 exitCode = kExitFailure;
         });
         runner.join();
+        interrupted = interrupted || interrupt.interrupted();
     }
     if (json)
         std::printf("%s]\n", first ? "" : "\n");
     reporter.finish();
-    return exitCode;
+    if (interrupted) {
+        std::fprintf(stderr, "Stopped: what was found before is listed, the rest of the volume was not searched.\n");
+        return kExitStopped;
+    }
+    // A search of a volume read only in part may have missed names.
+    return exitCode == kExitOk ? scanned->scanExit : exitCode;
 }
 
 } // namespace qis::cli

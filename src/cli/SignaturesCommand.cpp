@@ -1,5 +1,6 @@
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
+#include "cli/ImageOpening.h"
 #include "cli/Json.h"
 #include "recovery/carving/SignatureEditor.h"
 #include "recovery/carving/SignatureFile.h"
@@ -51,7 +52,10 @@ int add(const std::vector<std::string>& words)
     f.category = field("--category");
     const std::string message = appendSignatureRecord(file, f);
     const bool written = message == "everything initialized well.....";
-    std::fprintf(written ? stdout : stderr, "%s\n", message.c_str());
+    if (written)
+        std::printf("%s\n", message.c_str());
+    else
+        std::fprintf(stderr, "%s: %s\n", file.c_str(), withReason(message, file).c_str());
     return written ? kExitOk : kExitFailure;
 }
 
@@ -65,7 +69,8 @@ int list(const std::vector<std::string>& words)
     std::vector<SignatureRecord> records;
     std::string message;
     if (!readSignatureFile(args.positional()[0], records, message)) {
-        std::fprintf(stderr, "%s\n", message.c_str());
+        std::fprintf(stderr, "%s: %s\n", args.positional()[0].c_str(),
+                     withReason(message, args.positional()[0]).c_str());
         return kExitFailure;
     }
     const bool json = args.flag("--json");

@@ -45,6 +45,10 @@ private:
 // `error` (an errno).
 std::string openFailureReason(const std::filesystem::path& path, int error);
 
+// Why the file at `path` cannot be read, found by looking at it again
+// (what it is, or the system's text for a failed open); empty when it can.
+std::string readFailureReason(const std::filesystem::path& path);
+
 // Length of a file in bytes, 0 when it cannot be read.
 std::uint64_t fileLength(const std::filesystem::path& path);
 

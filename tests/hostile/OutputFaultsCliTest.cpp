@@ -310,6 +310,16 @@ INSTANTIATE_TEST_SUITE_P(
     OutputFaults, CtrlC,
     ::testing::Values(
         StopCase{"SaveWhileTheVolumeIsRead", kSaveNtfs, "", true, "Stopped while the volume was read"},
+        StopCase{"ListWhileTheVolumeIsRead",
+                 {"list", "@sample.vhdx", "--gpt", "--volume", "0", "--json"},
+                 "",
+                 true,
+                 "Stopped while the volume was read"},
+        StopCase{"SearchWhileTheVolumeIsRead",
+                 {"search", "@sample.vhdx", "--gpt", "--volume", "0", "jpg$"},
+                 "",
+                 true,
+                 "Stopped: "},
         StopCase{"CarveDuringItsSearch",
                  {"carve", "@big-6g.vhdx", "--disk", "--json", "--output", "OUT"},
                  "",
@@ -370,7 +380,19 @@ INSTANTIATE_TEST_SUITE_P(
                  {"export", "@numbered.vdi", "--output", "FILE"},
                  1,
                  "not overwritten"},
-        ExitCase{"ExportUsage", {"export", "@numbered.vdi"}, 2, ""}),
+        ExitCase{"ExportUsage", {"export", "@numbered.vdi"}, 2, ""},
+        // The verbs that only read hold to the same meanings.
+        ExitCase{"InfoDone", {"info", kSample}, 0, ""},
+        ExitCase{"InfoNoImage", {"info", "OUT"}, 1, "No such file or directory"},
+        ExitCase{"InfoUsage", {"info"}, 2, ""},
+        ExitCase{"VolumesDone", {"volumes", kSample, "--gpt"}, 0, ""},
+        ExitCase{"ListDone", {"list", kSample, "--gpt", "--volume", "0"}, 0, ""},
+        ExitCase{"ListNoSuchVolume", {"list", kSample, "--gpt", "--volume", "9"}, 1, "There is no volume 9"},
+        ExitCase{"SearchDone", {"search", kSample, "--gpt", "--volume", "0", "jpg$"}, 0, ""},
+        ExitCase{"SearchBadPattern", {"search", kSample, "--gpt", "--volume", "0", "(jpg"}, 2, "(jpg"},
+        ExitCase{"CandidatesDone", {"candidates", kSample, "--gpt", "--volume", "1"}, 0, ""},
+        ExitCase{"SignaturesNoFile", {"signatures", "list", "OUT"}, 1, "No such file or directory"},
+        ExitCase{"SignaturesUsage", {"signatures", "list"}, 2, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -13,8 +13,12 @@ constexpr const char* kNotValid = "Please select a valid file..";
 bool readSignatureFile(const std::filesystem::path& path, std::vector<SignatureRecord>& records, std::string& message)
 {
     records.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // Only a regular file: a FIFO given by mistake would block the open.
+    std::error_code ec;
+    std::ifstream in;
+    if (std::filesystem::is_regular_file(path, ec))
+        in.open(path, std::ios::binary);
+    if (!in.is_open()) {
         message = "Cannot open the selected file";
         return false;
     }
