@@ -54,8 +54,10 @@ int add(const std::vector<std::string>& words)
     const bool written = message == "everything initialized well.....";
     if (written)
         std::printf("%s\n", message.c_str());
+    else if (const std::string told = withReason(message, file); told != message)
+        std::fprintf(stderr, "%s: %s\n", file.c_str(), told.c_str());
     else
-        std::fprintf(stderr, "%s: %s\n", file.c_str(), withReason(message, file).c_str());
+        std::fprintf(stderr, "%s\n", message.c_str()); // a field of the record, not the file
     return written ? kExitOk : kExitFailure;
 }
 
