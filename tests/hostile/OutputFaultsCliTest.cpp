@@ -4,6 +4,7 @@
 // cut short under a real name, never writes through a link, and its exit
 // code tells done (0), failed (1), usage (2), incomplete (3), stopped (130).
 
+#include "support/ChildProcess.h"
 #include "support/Fixtures.h"
 #include "volumes/DiskExport.h"
 
@@ -22,78 +23,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Child {
-    pid_t pid = -1;
-    int err = -1; // the read end of its stderr
-};
-
-// Starts qsalvage with stdout in a file and stderr in a pipe. `fileLimit`
-// (bytes) caps the size of any file it writes, as `ulimit -f` does.
-// `stallStderr` fills the pipe first, so its first line to stderr waits
-// until the test reads: the job is held at a known point.
-Child spawn(const std::vector<std::string>& args, const fs::path& stdoutFile, rlim_t fileLimit = RLIM_INFINITY,
-            bool stallStderr = false)
-{
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
-        return {};
-    if (stallStderr) {
-        const int size = ::fcntl(pipeFds[1], F_SETPIPE_SZ, 4096);
-        std::string filler(static_cast<std::size_t>(size > 0 ? size : 65536), ' ');
-        ::fcntl(pipeFds[1], F_SETFL, O_NONBLOCK);
-        while (::write(pipeFds[1], filler.data(), filler.size()) > 0) {
-        }
-        ::fcntl(pipeFds[1], F_SETFL, 0);
-    }
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int out = ::open(stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(out, 1);
-        ::dup2(pipeFds[1], 2);
-        ::close(pipeFds[0]);
-        struct rlimit limit = {fileLimit, fileLimit};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        std::vector<char*> argv;
-        std::string program = QIS_CLI_PATH;
-        argv.push_back(program.data());
-        std::vector<std::string> copy = args;
-        for (auto& a : copy)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    return {pid, pipeFds[0]};
-}
-
-std::string readUntil(int fd, const std::string& text)
-{
-    std::string got;
-    char c;
-    while (got.find(text) == std::string::npos && ::read(fd, &c, 1) == 1)
-        got += c;
-    return got;
-}
-
-std::string readRest(int fd)
-{
-    std::string got;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0)
-        got.append(buf, static_cast<std::size_t>(n));
-    ::close(fd);
-    return got;
-}
-
-// The exit code, or -signal when a signal ended it.
-int waitExit(pid_t pid)
-{
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-}
+using test::Child;
+using test::readRest;
+using test::readUntil;
+using test::waitExit;
 
 struct Finished {
     int exitCode;
@@ -102,7 +35,7 @@ struct Finished {
 
 Finished run(const std::vector<std::string>& args, const fs::path& scratch, rlim_t fileLimit = RLIM_INFINITY)
 {
-    Child child = spawn(args, scratch / "stdout", fileLimit);
+    Child child = test::spawnQsalvage(args, scratch / "stdout", fileLimit);
     std::string err = readRest(child.err);
     int code = waitExit(child.pid);
     auto out = test::readWholeFile(scratch / "stdout");
@@ -191,8 +124,9 @@ TEST_P(FullOutput, IsAWriteFailureThatLeavesNothingCutShort)
     EXPECT_NE(r.err.find(out.string() + "/"), std::string::npos) << "names the files: " << r.err;
     EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("Saving process done."), std::string::npos) << r.err;
-    if (r.err.find("with unreadable parts (zeros)") != std::string::npos)
+    if (r.err.find("with unreadable parts (zeros)") != std::string::npos) {
         EXPECT_NE(r.err.find(" 0 with unreadable parts (zeros)"), std::string::npos) << "the image is blamed: " << r.err;
+    }
     const auto whole = filesBelow(dir / "reference");
     const auto left = filesBelow(out);
     EXPECT_LT(left.size(), whole.size());
@@ -237,7 +171,7 @@ TEST(OutputFaultsCli, AFileAppearingMeanwhileIsNotReplacedByTheExport)
 {
     test::TempDir dir;
     const auto target = dir / "disk.img";
-    Child child = spawn(withOutput({"export", "@big-6g.vhdx", "--output", "OUT"}, target), dir / "stdout");
+    Child child = test::spawnQsalvage(withOutput({"export", "@big-6g.vhdx", "--output", "OUT"}, target), dir / "stdout");
     ASSERT_GT(child.pid, 0);
     readUntil(child.err, " MB of ");
     test::writeWholeFile(target, {'m', 'i', 'n', 'e'});
@@ -288,7 +222,7 @@ TEST_P(CtrlC, StopsWith130AndSaysHowFarItGot)
 {
     const StopCase& c = GetParam();
     test::TempDir dir;
-    Child child = spawn(withOutput(c.args, dir / "out"), dir / "stdout", RLIM_INFINITY, c.stall);
+    Child child = test::spawnQsalvage(withOutput(c.args, dir / "out"), dir / "stdout", RLIM_INFINITY, c.stall);
     ASSERT_GT(child.pid, 0);
     if (*c.waitFor)
         readUntil(child.err, c.waitFor);
@@ -302,8 +236,9 @@ TEST_P(CtrlC, StopsWith130AndSaysHowFarItGot)
     EXPECT_EQ(err.find("Saving process done."), std::string::npos) << err;
     auto out = test::readWholeFile(dir / "stdout");
     const std::string stdoutText(out.begin(), out.end());
-    if (stdoutText.starts_with("{"))
+    if (stdoutText.starts_with("{")) {
         EXPECT_NE(stdoutText.find("\"complete\": false"), std::string::npos) << stdoutText;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
