@@ -72,8 +72,9 @@ TEST_P(SampleFatVolumes, SaveWritesLiveAndDeletedFilesByteForByte)
         // Deleted files too: each lies in one run of clusters nothing has
         // taken since, read from the entry on exFAT and guessed on FAT32.
         EXPECT_EQ(test::fileSha256(path), e.sha256) << e.path;
-        if (e.kind == "file")
+        if (e.kind == "file") {
             EXPECT_EQ(test::fileMtimeIso(path), e.mtime) << e.path;
+        }
     }
 }
 

@@ -49,8 +49,9 @@ TEST_P(Undelete, ListShowsDeletedEntriesWithWhatIsLeftOfThem)
         EXPECT_EQ(it->second.type, m.kind) << m.path;
         EXPECT_EQ(it->second.deleted, m.deleted) << m.path;
         EXPECT_EQ(it->second.recoverability, m.deleted ? m.recoverability : "") << m.path;
-        if (m.kind == "file")
+        if (m.kind == "file") {
             EXPECT_EQ(it->second.size, m.size) << m.path;
+        }
     }
 }
 

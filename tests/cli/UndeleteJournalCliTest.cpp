@@ -61,9 +61,10 @@ TEST(UndeleteJournalCli, DeletedFilesAndFoldersAreListedUnderTheirNamesFromTheJo
             EXPECT_EQ(it->second.type, "file") << m.path;
             EXPECT_EQ(it->second.deleted, m.deleted) << m.path;
             EXPECT_EQ(it->second.size, m.size) << m.path;
-            if (m.deleted)
+            if (m.deleted) {
                 EXPECT_TRUE(it->second.recoverability == "whole" || it->second.recoverability == "partly overwritten")
                     << m.path << ": " << it->second.recoverability;
+            }
         }
         // The removed folders come back too, with what their blocks held.
         for (const char* folder : {"Docs", "Docs/Sub"}) {

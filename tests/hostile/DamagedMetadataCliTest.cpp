@@ -59,8 +59,9 @@ TEST_P(DamagedMetadata, IsReportedAndEndsIncomplete)
     const auto listed = static_cast<std::size_t>(std::count(text.out.begin(), text.out.end(), '\n'));
     EXPECT_EQ(test::parseJsonListing(json.out).size(), listed);
 
-    if (*d.stillListed)
+    if (*d.stillListed) {
         EXPECT_NE(text.out.find(std::string(" ") + d.stillListed + "\n"), std::string::npos) << text.out;
+    }
 
     auto save = test::onVolume("save", image, d.volume, {"--output", (dir / "out").string()});
     EXPECT_EQ(save.exitCode, d.exitCode) << save.err;
