@@ -173,11 +173,10 @@ int runCarve(const std::vector<std::string>& words)
             std::printf("%s (%llu)\n", utf16ToUtf8(category).c_str(),
                         static_cast<unsigned long long>(engine.categoryCounts[category]));
     }
-    if (failed != 0) {
-        std::fprintf(stderr, "%zu carved files could not be written:\n", failed);
-        for (const std::string& line : saved.failures)
-            std::fprintf(stderr, "  %s/%s\n", output->c_str(), line.c_str());
-    }
+    if (failed != 0)
+        std::fprintf(stderr, "%s\n",
+                     saved.failures.text(std::to_string(failed) + " carved files could not be written:", *output + "/")
+                         .c_str());
     if (saved.incomplete != 0)
         std::fprintf(stderr, "%zu carved files hold zeros where the image could not be read.\n", saved.incomplete);
     if (engine.scanStopped)

@@ -95,11 +95,7 @@ void FolderSave::fail(Totals& totals, std::uint64_t files, const std::string& wh
 {
     totals.files += files;
     totals.failed += files;
-    if (totals.failures.size() >= kMaxNamedFailures)
-        ++totals.failuresLeftOut;
-    else
-        totals.failures.push_back(what + ": " + std::strerror(error) +
-                                  (what.ends_with('/') ? " (" + std::to_string(files) + " files in it not written)" : ""));
+    totals.failures.note(what, error, files);
 }
 
 bool FolderSave::saveFile(EntryHandle file, const OutputFolder& into, const std::string& shownPath, JobContext& job,

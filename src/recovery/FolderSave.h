@@ -2,6 +2,7 @@
 
 #include "filesystems/VolumeParser.h"
 #include "platform/OutputFolder.h"
+#include "recovery/WriteFailures.h"
 #include "jobs/JobRunner.h"
 
 #include <array>
@@ -39,12 +40,10 @@ public:
         // Of those holding, the ones whole only when read past another
         // deleted file's clusters (the file was written around them).
         std::uint64_t guessesPieced = 0;
-        // "Documents/report.txt: No space left on device", one line per
-        // file or folder that was not written, the first kMaxNamedFailures.
-        std::vector<std::string> failures;
-        std::uint64_t failuresLeftOut = 0; // lines past the first kMaxNamedFailures
+        // "Documents/report.txt: No space left on device", per file or
+        // folder that was not written.
+        WriteFailures failures;
     };
-    static constexpr std::size_t kMaxNamedFailures = 20;
 
     // Files below a folder, at any depth (the top level when entry is kNoEntry).
     std::uint64_t countFiles(EntryHandle folder);

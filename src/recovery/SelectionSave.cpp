@@ -65,14 +65,7 @@ namespace qis {
 
 std::string notWrittenText(const FolderSave::Totals& totals)
 {
-    if (totals.failed == 0)
-        return {};
-    std::string text = "Not written (" + std::to_string(totals.failed) + " files):";
-    for (const std::string& line : totals.failures)
-        text += "\n  " + line;
-    if (totals.failuresLeftOut != 0)
-        text += "\n  and " + std::to_string(totals.failuresLeftOut) + " more";
-    return text;
+    return totals.failures.text("Not written (" + std::to_string(totals.failed) + " files):");
 }
 
 } // namespace qis

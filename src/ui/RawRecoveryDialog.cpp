@@ -297,10 +297,8 @@ void RawRecoveryDialog::saveChecked()
             job.reporter().showMessage("Saving process done.");
         if (saved.failed) {
             // Which files, and why: the output's reason, not the image's.
-            std::string text = std::to_string(saved.failed) + " carved files could not be written:";
-            for (const std::string& line : saved.failures)
-                text += "\n  " + line;
-            job.reporter().showMessage(text);
+            job.reporter().showMessage(
+                saved.failures.text(std::to_string(saved.failed) + " carved files could not be written:"));
         }
         QMetaObject::invokeMethod(this, [this] {
             jobs->runner().join();

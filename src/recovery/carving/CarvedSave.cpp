@@ -12,8 +12,6 @@
 namespace qis {
 namespace {
 
-constexpr std::size_t kMaxNamedFailures = 20;
-
 // Copies one carved file out of the disk; false when a piece could not be
 // written or Stop came first. `whole` turns false when a piece could not be
 // read (it is written as zeros).
@@ -36,8 +34,7 @@ bool writeCarved(readWriteInterface& reader, const CarvedFile& f, DataSink& out,
 void noteFailure(CarvedSaveResult& result, std::size_t files, const std::string& what, int error)
 {
     result.failed += files;
-    if (result.failures.size() < kMaxNamedFailures)
-        result.failures.push_back(what + ": " + std::strerror(error));
+    result.failures.note(what, error, files);
 }
 
 } // namespace

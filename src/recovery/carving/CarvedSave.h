@@ -3,6 +3,7 @@
 #include "images/readWriteInterface.h"
 #include "platform/OutputFolder.h"
 #include "jobs/JobRunner.h"
+#include "recovery/WriteFailures.h"
 #include "recovery/carving/myJpg.h"
 
 #include <atomic>
@@ -21,9 +22,9 @@ struct CarvedSaveResult {
     std::size_t incomplete = 0;
     // Not written: the output could not take them; nothing of them is left.
     std::size_t failed = 0;
-    // "Pictures/1024 .jpg: No space left on device", one per file or folder
-    // not written, the first twenty.
-    std::vector<std::string> failures;
+    // "Pictures/1024 .jpg: No space left on device", per file or folder
+    // not written.
+    WriteFailures failures;
     // Stop was seen before every wanted file was written.
     bool stopped = false;
 };
