@@ -55,18 +55,25 @@ public:
     [[nodiscard]] std::u16string outputName(EntryHandle entry) const override { return trimBlanks(name(entry)); }
     bool saveEntry(EntryHandle entry, DataSink& out) override
     {
-        // The standard scan takes the volume's size from the list only when it needs it.
-        const std::uint64_t volumeBytes =
-            volume_.volumeSize != 0 ? volume_.volumeSize : volumeReachFromSizeText(volume_.volumeSizeText);
-        return valid(entry) && saveWithinVolume(out, volumeBytes, [&](DataSink& bounded) {
-                   return volume_.saveEntryContents(static_cast<std::uint32_t>(entry), bounded);
-               });
+        auto whole = saveGuess(entry, 0, out);
+        return whole && *whole;
     }
+    // Every reading, the first too, is bounded by the volume's size.
     std::optional<bool> saveGuess(EntryHandle entry, std::size_t reading, DataSink& out) override
     {
         if (!valid(entry))
             return std::nullopt;
-        return volume_.saveGuessedContents(static_cast<std::uint32_t>(entry), reading, out);
+        // The standard scan takes the volume's size from the list only when it needs it.
+        const std::uint64_t volumeBytes =
+            volume_.volumeSize != 0 ? volume_.volumeSize : volumeReachFromSizeText(volume_.volumeSizeText);
+        std::optional<bool> read;
+        const bool whole = saveWithinVolume(out, volumeBytes, [&](DataSink& bounded) {
+            read = volume_.saveGuessedContents(static_cast<std::uint32_t>(entry), reading, bounded);
+            return read.value_or(false);
+        });
+        if (!read)
+            return std::nullopt;
+        return whole;
     }
     void rename(EntryHandle entry, std::u16string name) override
     {
