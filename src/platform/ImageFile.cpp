@@ -117,17 +117,9 @@ std::string openFailureReason(const std::filesystem::path& path, int error)
 
 std::string readFailureReason(const std::filesystem::path& path)
 {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return std::strerror(errno);
-    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
-        return openFailureReason(path, 0);
-    // Without O_NONBLOCK nothing here can wait: it is a regular file or a device.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::strerror(errno);
-    ::close(fd);
-    return {};
+    // Opened as an image is: never waiting on a FIFO, the same reasons.
+    ImageFile file;
+    return file.open(path) ? std::string() : openFailureReason(path, file.lastError());
 }
 
 std::uint64_t fileLength(const std::filesystem::path& path)
