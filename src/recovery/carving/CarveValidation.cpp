@@ -61,10 +61,16 @@ bool hasValidator(const std::u16string& extension) { return kindOf(extension) !=
 std::optional<Validated> validateFile(const std::u16string& extension, readWriteInterface& reader, std::uint64_t start,
                                       std::uint64_t limit)
 {
+    return validateFile(extension, reader, FileLayout{{start, limit}});
+}
+
+std::optional<Validated> validateFile(const std::u16string& extension, readWriteInterface& reader,
+                                      const FileLayout& layout)
+{
     const Kind* k = kindOf(extension);
-    if (k == nullptr || limit == 0)
+    if (k == nullptr || layoutLength(layout) == 0)
         return std::nullopt;
-    Source source(reader, start, limit);
+    Source source(reader, layout);
     Validated v;
     Length length = k->length ? k->length(source) : k->namedLength(source, v.extension);
     if (!length)

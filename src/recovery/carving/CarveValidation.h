@@ -1,6 +1,7 @@
 #pragma once
 
 #include "images/readWriteInterface.h"
+#include "recovery/carving/FileLayout.h"
 
 #include <cstdint>
 #include <optional>
@@ -26,6 +27,10 @@ struct Validated {
 };
 std::optional<Validated> validateFile(const std::u16string& extension, readWriteInterface& reader, std::uint64_t start,
                                       std::uint64_t limit);
+// The same for a file whose bytes lie in the layout's pieces, in order (the
+// limit is the layout's length).
+std::optional<Validated> validateFile(const std::u16string& extension, readWriteInterface& reader,
+                                      const FileLayout& layout);
 
 // Whether files with this extension (any case) are checked by their structure.
 bool hasValidator(const std::u16string& extension);

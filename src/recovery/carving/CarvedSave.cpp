@@ -18,12 +18,14 @@ namespace {
 bool writeCarved(readWriteInterface& reader, const CarvedFile& f, DataSink& out, bool& whole)
 {
     constexpr std::uint64_t kPiece = 1u << 20;
+    const carve::FileLayout layout = f.layout();
+    const std::uint64_t length = carve::layoutLength(layout);
     std::vector<std::uint8_t> piece;
     whole = true;
-    for (std::uint64_t done = 0; done < static_cast<std::uint64_t>(f.length);) {
-        const std::uint64_t n = std::min(kPiece, static_cast<std::uint64_t>(f.length) - done);
-        piece.assign(static_cast<std::size_t>(n), 0);
-        whole = readVolumeBytes(reader, f.start + done, piece) && whole;
+    for (std::uint64_t done = 0; done < length;) {
+        const std::uint64_t n = std::min(kPiece, length - done);
+        piece.resize(static_cast<std::size_t>(n));
+        whole = carve::readThroughLayout(reader, layout, done, piece) && whole;
         if (!out.write(piece))
             return false;
         done += n;

@@ -2,8 +2,10 @@
 
 #include "images/readWriteInterface.h"
 #include "jobs/JobRunner.h"
+#include "recovery/carving/FileLayout.h"
 #include "recovery/carving/SignatureRecord.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -51,6 +53,16 @@ struct CarvedFile {
     // The extension the contents showed, when it is not the type's (a ZIP
     // that is a spreadsheet: "xlsx"); empty otherwise.
     std::u16string extension;
+    // Where the bytes lie when they are not one run from `start` (the
+    // pieces' lengths add up to `length`); empty for a file in one piece.
+    carve::FileLayout pieces;
+
+    // The file's bytes as pieces, whichever way it is stored.
+    [[nodiscard]] carve::FileLayout layout() const
+    {
+        return pieces.empty() ? carve::FileLayout{{start, static_cast<std::uint64_t>(std::max<std::int64_t>(length, 0))}}
+                              : pieces;
+    }
 };
 
 // Where the carver shows what it finds: the GUI's tree, or nothing.

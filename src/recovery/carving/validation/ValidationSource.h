@@ -1,7 +1,7 @@
 #pragma once
 
-#include "images/VolumeBytes.h"
 #include "images/readWriteInterface.h"
+#include "recovery/carving/FileLayout.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -13,22 +13,29 @@
 namespace qis::carve::validation {
 
 // The candidate file's bytes, read from the disk a block at a time as the
-// validator asks for them, never past `limit`.
+// validator asks for them, never past `limit`: in one run from `start`, or
+// through a layout of pieces when the file's data is known to be interrupted.
 class Source {
 public:
     Source(readWriteInterface& reader, std::uint64_t start, std::uint64_t limit)
-        : reader_(reader), start_(start), limit_(limit)
+        : Source(reader, FileLayout{{start, limit}})
+    {
+    }
+    Source(readWriteInterface& reader, FileLayout layout)
+        : reader_(reader), layout_(std::move(layout)), limit_(layoutLength(layout_))
     {
     }
     [[nodiscard]] std::uint64_t limit() const { return limit_; }
     [[nodiscard]] bool has(std::uint64_t at, std::uint64_t n) const { return at <= limit_ && n <= limit_ - at; }
     std::uint8_t u8(std::uint64_t at)
     {
+        if (at >= limit_)
+            return 0;
         const std::uint64_t block = at / kBlock;
         if (block != loaded_) {
             const std::uint64_t from = block * kBlock;
             buffer_.assign(static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, limit_ - from)), 0);
-            readVolumeBytes(reader_, start_ + from, buffer_);
+            readThroughLayout(reader_, layout_, from, buffer_);
             loaded_ = block;
         }
         return buffer_[static_cast<std::size_t>(at % kBlock)];
@@ -86,7 +93,8 @@ public:
 private:
     static constexpr std::uint64_t kBlock = 65536;
     readWriteInterface& reader_;
-    std::uint64_t start_, limit_;
+    FileLayout layout_;
+    std::uint64_t limit_;
     std::uint64_t loaded_ = UINT64_MAX;
     std::vector<std::uint8_t> buffer_;
 };
