@@ -211,8 +211,8 @@ video = {"avi": ["-c:v", "mpeg4", "-q:v", "5", "-c:a", "libmp3lame"],
          "mpg": ["-c:v", "mpeg2video", "-q:v", "5", "-c:a", "mp2", "-f", "vob"]}
 for kind, codec in video.items():
     for i in range(3 if kind != "mp4" else 4):
-        secs = log_uniform(2, 12) if i < 3 else 25   # one longer clip, as phones make
-        v = "testsrc2=size=%s:rate=25:d=%d" % (rng.choice(["640x360", "854x480", "1280x720"]), secs)
+        secs = log_uniform(2, 8) if i < 3 else 15   # one longer clip, as phones make
+        v = "testsrc2=size=%s:rate=25:d=%d" % (rng.choice(["640x360", "854x480"]), secs)
         a = "anoisesrc=d=%d:c=pink:r=44100:a=0.1:s=%d" % (secs, seed + i)
         path = target(kind, i)
         calls.append(lambda v=v, a=a, codec=codec, path=path: run(
@@ -387,6 +387,15 @@ def fat_volume(v, start, img):
             run(["mcopy", "-i", img, filler("%d-%s.hole" % (v, kind), max(4096, size // 3 // 4096 * 4096)), "::/hole.tmp"])
             run(["mcopy", "-i", img, filler("%d-%s.wedge" % (v, kind), 16384), "::/%s.wdg" % rel])
             run(["mdel", "-i", img, "::/hole.tmp"])
+            # mtools takes the next free cluster from the FSInfo sector's
+            # hint, which points past the wedge; an unknown hint makes it
+            # search from the start, as after a check of the volume, and
+            # the hole is the first free run it finds.
+            with open(img, "r+b") as f:
+                f.seek(48)
+                fsinfo = struct.unpack("<H", f.read(2))[0]
+                f.seek(fsinfo * SECTOR + 492)
+                f.write(b"\xff\xff\xff\xff")
         run(["mcopy", "-i", img, src, "::/" + rel])
     for _, _, rel in plan[v]:
         if (v, rel) in deleted:
