@@ -85,6 +85,23 @@ note_load
 
 # -------------------------------------------------------------- the disk ----
 
+# Everything here goes into the cache key through `declare -f`, with the
+# program it runs, so a change to how the disk is made never reuses a disk
+# made the old way.
+build_disk() { # FOLDER : makes disk.raw and files.tsv there; sets made_files and made_bytes
+    mkdir "$work/stage"
+    read -r made_files made_bytes < <(python3 "$script_dir/carve-real-make.py" "$work/stage" \
+        "$1/disk.raw" "$1/files.tsv" "$VOLUME_MIB" "$SEED")
+    rm -rf -- "$work/stage"
+}
+
+# The versions of the tools that made the disk, for image.txt.
+describe_tools() {
+    echo "$(convert -version | head -n 1), ExifTool $(exiftool -ver), pandoc $(pandoc --version | head -n 1 | cut -d' ' -f2)," \
+        "Ghostscript $(gs --version), $(ffmpeg -version | head -n 1 | cut -d' ' -f1-3), SQLite $(sqlite3 --version | cut -d' ' -f1)," \
+        "$(mke2fs -V 2>&1 | head -n 1), $(dpkg-query -W -f 'dosfstools ${Version}' dosfstools 2>/dev/null || echo dosfstools), $(ntfs-3g --version 2>&1 | head -n 1)"
+}
+
 # Sets cached, raw, list, made_files, made_bytes and build_seconds; the
 # disk is built first unless it is cached or BENCH_REBUILD=1.
 cached_image() { # KEY
@@ -100,17 +117,12 @@ cached_image() { # KEY
         stage "building a disk of four $VOLUME_MIB MiB volumes (ext2, ext4, FAT32, NTFS) with files of every kind"
         build_t0=$EPOCHREALTIME
         cache_tmp=$(mktemp -d "$cache_dir/.carve-real-$key.XXXXXX")
-        mkdir "$work/stage"
-        read -r made_files made_bytes < <(python3 "$script_dir/carve-real-make.py" "$work/stage" \
-            "$cache_tmp/disk.raw" "$cache_tmp/files.tsv" "$VOLUME_MIB" "$SEED")
-        rm -rf -- "$work/stage"
+        build_disk "$cache_tmp"
         build_seconds=$(awk -v a="$build_t0" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')
         {
             echo "$params"
             echo "files=$made_files bytes=$made_bytes build_seconds=$build_seconds"
-            echo "$(convert -version | head -n 1), ExifTool $(exiftool -ver), pandoc $(pandoc --version | head -n 1 | cut -d' ' -f2)," \
-                "Ghostscript $(gs --version), $(ffmpeg -version | head -n 1 | cut -d' ' -f1-3), SQLite $(sqlite3 --version | cut -d' ' -f1)," \
-                "$(mke2fs -V 2>&1 | head -n 1), $(mkfs.fat --help 2>&1 | head -n 1), $(mkntfs --version 2>&1 | head -n 1)"
+            describe_tools
         } >"$cache_tmp/image.txt"
         # Renamed into place in one step, so a run that is stopped half-way, or
         # one running alongside, never finds a half-written disk.
@@ -127,7 +139,7 @@ cached_image() { # KEY
 }
 
 params="volume_mib=$VOLUME_MIB seed=$SEED"
-key=$( { echo "$params"; declare -f cached_image; cat "$script_dir/carve-real-make.py"; } | sha256sum | cut -c1-16)
+key=$( { echo "$params"; declare -f build_disk; cat "$script_dir/carve-real-make.py"; } | sha256sum | cut -c1-16)
 cached_image "$key"
 disk_mib=$(( $(stat -c %s "$raw") >> 20 ))
 
