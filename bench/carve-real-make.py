@@ -93,7 +93,10 @@ def target(kind, i):
 # ---- pictures: cut from a plasma fractal, as a camera's or an editor's
 W, H = 2400, 1800
 base = os.path.join(folder("src"), "base.mpc")
-run(["convert", "-seed", str(seed), "-size", "%dx%d" % (W, H), "plasma:fractal", "-blur", "0x1", base])
+# The grain is a sensor's: without it a photo compresses to a tenth of a
+# camera's sizes.
+run(["convert", "-seed", str(seed), "-size", "%dx%d" % (W, H), "plasma:fractal", "-blur", "0x1",
+     "-attenuate", "0.5", "+noise", "Gaussian", base])
 
 
 def crop(lo, hi):
@@ -153,6 +156,7 @@ note("pictures made")
 # ---- documents: pandoc writes DOCX, ODT and EPUB from Markdown with a
 # picture in it; Ghostscript writes PDF from PostScript pages.
 pics = [p for k, p in made if k == "png"]
+jpgs_for_pdf = [p for k, p in made if k == "jpg"]
 calls = []
 for kind in ("docx", "odt", "epub"):
     for i in range(3):
@@ -170,10 +174,17 @@ for kind in ("docx", "odt", "epub"):
         calls.append(lambda md=md, path=path: run(["pandoc", "--resource-path", stage, "-o", path, md]))
         made.append((kind, path))
 for i in range(4):
+    if i % 2:   # a scan: a photo on a page (Ghostscript's own viewjpeg.ps)
+        path = target("pdf", i)
+        calls.append(lambda src=jpgs_for_pdf[i], path=path: run(
+            ["gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=pdfwrite", "-sOutputFile=" + path,
+             "--permit-file-read=" + src, "viewjpeg.ps", "-c", "(%s) viewJPEG showpage" % src]))
+        made.append(("pdf", path))
+        continue
     size = rng.choice([10, 11, 12])
     font = "/Times-Roman findfont %d scalefont setfont" % size
     page, y = [font], 770
-    for _ in range(log_uniform(40, 900)):
+    for _ in range(log_uniform(200, 3000)):
         if y < 40:
             page += ["showpage", font]
             y = 770
@@ -343,8 +354,8 @@ for v, files in enumerate(plan):
     for i, (_, _, rel) in enumerate(files):
         if i % 3 == 1:
             deleted.add((v, rel))
-    big = sorted((f for f in files if f[0] in ("jpg", "zip", "pdf", "mp4", "docx", "png")
-                  and os.path.getsize(f[1]) > 256 * 1024), key=lambda f: -os.path.getsize(f[1]))
+    big = sorted((f for f in files if os.path.getsize(f[1]) > 128 * 1024),
+                 key=lambda f: (f[0] not in ("jpg", "zip", "pdf", "mp4", "docx", "png"), -os.path.getsize(f[1])))
     fragment[v] = {f[2] for f in big[:3]}
     # Those go first, while the volume is empty and its allocator takes
     # the lowest free blocks: the hole of the filler, then after it.

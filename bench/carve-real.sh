@@ -158,9 +158,13 @@ pr_into() { # FOLDER
     mkdir -p "$1"
     run_timed "$work/photorec.out" env -C "$1" TERM=dumb photorec /log /d "$1/recup" /cmd "$raw" "$PR_OPTS"
 }
+# Status 3 is a carve that ran to the end with some files cut short (one
+# running into the end of the disk, say): a result to count, not a failure.
 qs_into() { # FOLDER JSON
     mkdir -p "$1"
-    run_timed "$2" "$qsalvage" carve "$raw" --disk --output "$1" --json
+    # shellcheck disable=SC2016  # expanded by the inner bash
+    run_timed "$2" bash -c '"$@"; s=$?; exit $(( s == 3 ? 0 : s ))' carve \
+        "$qsalvage" carve "$raw" --disk --output "$1" --json
 }
 
 pr_version=$(photorec /version | awk '/^Version/ { print $2 }')
