@@ -13,9 +13,10 @@
 # Without an argument a Release build is made (and kept) in
 # $BENCH_BUILD_DIR, as for the other benchmarks (see bench/README.md).
 #
-# The disk is made by bench/carve-real-make.py and kept in $BENCH_CACHE_DIR
-# under a name derived from the knobs and from both scripts, with the list
-# of the files on it, so later runs with the same knobs skip the build.
+# The disk is made by bench/carve-real-make.py and kept in $BENCH_CACHE_DIR,
+# with the list of the files on it, under a name derived from the knobs and
+# from the code that builds it, so later runs with the same knobs skip the
+# build.
 #
 # Knobs (environment):
 #   BENCH_VOLUME_MIB   size of each of the four volumes in MiB   (default 90)
@@ -75,7 +76,7 @@ need_gnu_time
 
 whole_numbers BENCH_VOLUME_MIB BENCH_SEED BENCH_RUNS
 (( RUNS >= 1 )) || die "BENCH_RUNS must be at least 1"
-(( VOLUME_MIB >= 40 )) || die "BENCH_VOLUME_MIB must be at least 40 (FAT32 and the files need it)"
+(( VOLUME_MIB >= 80 )) || die "BENCH_VOLUME_MIB must be at least 80: the files of each volume need that much"
 
 resolve_qsalvage "${1:-}"
 
