@@ -195,8 +195,28 @@ for i in range(4):
     calls.append(lambda ps=ps, path=path: run(["gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=pdfwrite",
                                               "-sOutputFile=" + path, "-"], stdin=ps))
     made.append(("pdf", path))
+# XLSX by openpyxl, Debian's spreadsheet writer for Python, in whichever
+# interpreter has it.
+XLSX = """import sys, openpyxl
+wb = openpyxl.Workbook()
+rows, seed = int(sys.argv[2]), int(sys.argv[3])
+for n, ws in enumerate([wb.active, wb.create_sheet("Summary")]):
+    ws.title = ws.title if n else "Invoices"
+    ws.append(["id", "customer", "amount", "paid", "total"])
+    for i in range(1, (rows if n == 0 else rows // 20) + 1):
+        ws.append([i, "customer %d" % (i * 7919 % 1000), (i * seed % 100000) / 100.0, i % 3 == 0, "=C%d*1.19" % (i + 1)])
+wb.save(sys.argv[1])
+"""
+with_openpyxl = [p for p in (sys.executable, "/usr/bin/python3")
+                 if subprocess.run([p, "-c", "import openpyxl"], capture_output=True).returncode == 0]
+for i in range(3 if with_openpyxl else 0):
+    path = target("xlsx", i)
+    calls.append(lambda path=path, rows=log_uniform(500, 20000): run(
+        [with_openpyxl[0], "-c", XLSX, path, str(rows), str(seed % 9973)]))
+    made.append(("xlsx", path))
+if not with_openpyxl:
+    skipped.append("xlsx")
 parallel(calls)
-skipped.append("xlsx")
 note("documents made")
 
 # ---- audio and video: ffmpeg, from noise and a test picture with grain,
@@ -334,7 +354,8 @@ note("%d files of %d kinds made%s" % (len(made), len({k for k, _ in made}),
 FS = ["ext2", "ext4", "fat32", "ntfs"]
 FOLDERS = {"jpg": "DCIM", "png": "Pictures", "gif": "Pictures", "bmp": "Pictures", "tif": "Pictures",
            "ppm": "Pictures", "pgm": "Pictures", "psd": "Pictures", "webp": "Pictures", "ico": "Pictures",
-           "heic": "DCIM", "docx": "Documents", "odt": "Documents", "epub": "Documents", "pdf": "Documents",
+           "heic": "DCIM", "docx": "Documents", "xlsx": "Documents", "odt": "Documents", "epub": "Documents",
+           "pdf": "Documents",
            "wav": "Music", "mp3": "Music", "ogg": "Music", "flac": "Music", "m4a": "Music",
            "avi": "Videos", "mp4": "Videos", "mov": "Videos", "mkv": "Videos", "webm": "Videos", "mpg": "Videos",
            "sqlite": "Data", "zip": "Archives", "7z": "Archives", "xz": "Archives", "bz2": "Archives",

@@ -60,6 +60,9 @@ missing=()
 for t in "${tools[@]}"; do
     command -v "${t%%:*}" >/dev/null 2>&1 || missing+=("${t#*:}")
 done
+# The XLSX files are written by openpyxl, a Python module.
+python3 -c 'import openpyxl' 2>/dev/null || /usr/bin/python3 -c 'import openpyxl' 2>/dev/null ||
+    missing+=(python3-openpyxl)
 if (( ${#missing[@]} )); then
     mapfile -t missing < <(printf '%s\n' "${missing[@]}" | sort -u)
     if [[ $(id -u) -eq 0 ]] && command -v apt-get >/dev/null 2>&1; then
