@@ -49,6 +49,14 @@ std::uint64_t textRunEnd(Source& s, std::uint64_t from)
 
 namespace {
 
+// The text file at the start: its run, unless the run reaches the bound
+// without ending, which makes a prefix, not a whole file.
+Length wholeText(Source& s)
+{
+    const std::uint64_t end = textRunEnd(s, 0);
+    return end < kMaxTextRun ? Length(end) : std::nullopt;
+}
+
 bool isSpace(std::uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // The last byte of the run that is not white space, or nullopt for none.
@@ -150,7 +158,7 @@ public:
         if (!value(p, 0))
             return std::nullopt;
         space(p);
-        return textRunEnd(s_, 0) == p ? Length(p) : std::nullopt;
+        return wholeText(s_) == p ? Length(p) : std::nullopt;
     }
 
 private:
@@ -265,7 +273,10 @@ Length script(Source& s, std::u16string& kind)
 {
     if (!s.matches(0, "#!"))
         return std::nullopt;
-    const std::uint64_t end = textRunEnd(s, 0);
+    const auto whole = wholeText(s);
+    if (!whole)
+        return std::nullopt;
+    const std::uint64_t end = *whole;
     auto lineEnd = s.findByte('\n', 0);
     if (!lineEnd || *lineEnd >= end || *lineEnd > 256)
         return std::nullopt;
@@ -289,7 +300,10 @@ Length xml(Source& s, std::u16string& kind)
 {
     if (!s.matches(0, "<?xml") || !s.has(5, 1) || !isSpace(s.u8(5)))
         return std::nullopt;
-    const std::uint64_t end = textRunEnd(s, 0);
+    const auto whole = wholeText(s);
+    if (!whole)
+        return std::nullopt;
+    const std::uint64_t end = *whole;
     auto declared = s.find("?>", 5);
     // A document ends with its root element's end tag.
     if (!declared || *declared >= end || lastVisible(s, end) != '>')
@@ -333,7 +347,10 @@ Length html(Source& s)
 {
     if (!matchesAnyCase(s, 0, "<!doctype html") && !matchesAnyCase(s, 0, "<html"))
         return std::nullopt;
-    const std::uint64_t end = textRunEnd(s, 0);
+    const auto whole = wholeText(s);
+    if (!whole)
+        return std::nullopt;
+    const std::uint64_t end = *whole;
     return lastVisible(s, end) == '>' ? Length(end) : std::nullopt;
 }
 
@@ -350,7 +367,10 @@ Length mbox(Source& s)
     // of a mailbox holds the sender and the time the message was delivered.
     if (!s.matches(0, "From "))
         return std::nullopt;
-    const std::uint64_t end = textRunEnd(s, 0);
+    const auto whole = wholeText(s);
+    if (!whole)
+        return std::nullopt;
+    const std::uint64_t end = *whole;
     auto lineEnd = s.findByte('\n', 0);
     if (!lineEnd || *lineEnd >= end || *lineEnd > 1024)
         return std::nullopt;
@@ -380,7 +400,10 @@ Length eml(Source& s)
         known = known || s.matches(0, field);
     if (!known)
         return std::nullopt;
-    const std::uint64_t end = textRunEnd(s, 0);
+    const auto whole = wholeText(s);
+    if (!whole)
+        return std::nullopt;
+    const std::uint64_t end = *whole;
     return headerBlock(s, 0, end, 2) ? Length(end) : std::nullopt;
 }
 
