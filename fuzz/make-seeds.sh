@@ -148,6 +148,13 @@ if [[ -f "$data/carve.img.xz" ]]; then
 fi
 # A sector holding a small PNG, for a quick first find.
 printf '\0\211PNG\r\n\032\n\0\0\0\rIHDR\0\0\0\1\0\0\0\1\010\002\0\0\0\0\0\0\0\0\0\0\0IEND\256B`\202' > "$out/carve/tiny-png"
+# Text kinds, each followed by the zeros of its block: a script, an SVG,
+# JSON, a mailbox message.
+printf '\0#!/usr/bin/env python3\nprint("hi")\n' > "$out/carve/text-script"
+printf '\0<?xml version="1.0"?>\n<!-- c -->\n<svg xmlns="http://www.w3.org/2000/svg"/>\n' > "$out/carve/text-svg"
+printf '\0{"a": [1, -2.5e3, true, null, {"b": "\\u00e9"}]}\n' > "$out/carve/text-json"
+printf '\0From a@b.c Thu Dec 10 15:35:04 2026\nFrom: a@b.c\nSubject: s\n\nbody\n' > "$out/carve/text-mbox"
+for f in "$out"/carve/text-*; do truncate -s 1025 "$f"; done
 # The same volumes with one field damaged as tests/hostile damages them:
 # a zeroed MFT, folders that are each other's parent, sizes far beyond the
 # volume, an inode table past the end, an absurd reserved-sector count,

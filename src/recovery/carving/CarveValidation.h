@@ -13,10 +13,12 @@ namespace qis::carve {
 // structure: JPEG markers to the image's end (not an embedded thumbnail's),
 // PNG chunks to IEND, GIF blocks to the trailer, a ZIP (DOCX, XLSX, ODT …)
 // to the end of its central directory and comment, PDF to its last
-// "%%EOF", RIFF, BMP and 7z by their size fields, MP4 and MOV by their
+// "%%EOF" that closes an xref, a phone JPEG to the last image its MPF
+// index lists, RIFF, BMP and 7z by their size fields, MP4 and MOV by their
 // boxes, MP3 by its tag and frames, Ogg by its pages, MPEG program streams
 // by their packs, SQLite by its pages, TIFF by its directories, GZIP by
-// walking its deflate stream to the trailer, ELF and PE by their headers.
+// walking its deflate stream to the trailer, ELF and PE by their headers,
+// text (scripts, XML, HTML, JSON, mail) to its last text byte.
 // nullopt when the extension is none of these or the bytes do not hold a
 // whole file of the kind within `limit` bytes.
 struct Validated {

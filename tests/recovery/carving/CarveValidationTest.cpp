@@ -94,14 +94,6 @@ TEST(CarveValidation, ATiffEndsAtItsLastStripOrDirectory)
     EXPECT_EQ(lengthOf(u"tif", far), 4100u);
 }
 
-TEST(CarveValidation, APdfEndsAtTheLastEndOfItsIncrementalUpdates)
-{
-    const std::string first = "%PDF-1.4\n1 0 obj\n<<>>\nendobj\ntrailer\n<<>>\n%%EOF\n";
-    const std::string update = "2 0 obj\n<<>>\nendobj\nxref\ntrailer\n<<>>\n%%EOF\r\n";
-    EXPECT_EQ(lengthOf(u"pdf", first + update), first.size() + update.size());
-    EXPECT_EQ(lengthOf(u"pdf", first), first.size());
-}
-
 TEST(CarveValidation, IsoMediaEndsAfterItsLastTopLevelBox)
 {
     std::string mp4 = be32(20) + "ftypisom" + std::string(8, '\0');

@@ -9,30 +9,58 @@
 namespace qis::carve::validation {
 namespace {
 
-// What an archive's first entries say it is: an office document, a Java
-// archive, or none of those (empty).
+// What an archive's entries say it is: an office document, an e-book, an
+// Android or Java archive, or none of those (empty).
 std::u16string zipKind(Source& s, std::uint64_t directory, std::uint64_t entries)
 {
     static constexpr std::pair<std::string_view, std::u16string_view> kByEntry[] = {
-        {"word/", u"docx"}, {"xl/", u"xlsx"}, {"ppt/", u"pptx"}, {"META-INF/MANIFEST.MF", u"jar"}};
+        {"word/", u"docx"}, {"xl/", u"xlsx"}, {"ppt/", u"pptx"}};
     static constexpr std::pair<std::string_view, std::u16string_view> kByMimetype[] = {
         {"application/vnd.oasis.opendocument.text", u"odt"},
         {"application/vnd.oasis.opendocument.spreadsheet", u"ods"},
-        {"application/vnd.oasis.opendocument.presentation", u"odp"}};
-    // An OpenDocument package stores its type, uncompressed, as the first entry.
+        {"application/vnd.oasis.opendocument.presentation", u"odp"},
+        {"application/vnd.oasis.opendocument.graphics", u"odg"},
+        {"application/epub+zip", u"epub"}};
+    // OpenDocument and EPUB packages store their type, uncompressed, as the
+    // first entry.
     if (s.matches(30, "mimetype"))
         for (const auto& [type, ext] : kByMimetype)
             if (s.matches(38, type))
                 return std::u16string(ext);
+    // An Android package is a signed Java archive too, so the manifest alone
+    // does not tell them apart: the whole directory is read first.
+    bool manifest = false, androidManifest = false, dex = false;
     std::uint64_t p = directory;
     for (std::uint64_t i = 0; i < std::min<std::uint64_t>(entries, 4096) && s.has(p, 46) && s.matches(p, "PK\x01\x02"); ++i) {
         const std::uint64_t name = s.le(p + 28, 2), extra = s.le(p + 30, 2), comment = s.le(p + 32, 2);
         for (const auto& [prefix, ext] : kByEntry)
             if (name >= prefix.size() && s.matches(p + 46, prefix))
                 return std::u16string(ext);
+        auto is = [&](std::string_view entry) { return name == entry.size() && s.matches(p + 46, entry); };
+        manifest = manifest || is("META-INF/MANIFEST.MF");
+        androidManifest = androidManifest || is("AndroidManifest.xml");
+        dex = dex || is("classes.dex");
         p += 46 + name + extra + comment;
     }
-    return {};
+    if (androidManifest && dex)
+        return u"apk";
+    return manifest ? u"jar" : u"";
+}
+
+// Where the central directory of an archive too large for the end record's
+// 32-bit fields ends and starts: the ZIP64 end record, which the locator
+// just before the end record points at, holds the 64-bit values.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> zip64Directory(Source& s, std::uint64_t end)
+{
+    if (end < 20 || !s.matches(end - 20, "PK\x06\x07"))
+        return std::nullopt;
+    const std::uint64_t record = s.le(end - 20 + 8, 8);
+    if (record > end - 20 || !s.has(record, 56) || !s.matches(record, "PK\x06\x06"))
+        return std::nullopt;
+    const std::uint64_t size = s.le(record + 40, 8), offset = s.le(record + 48, 8);
+    if (offset > record || size != record - offset)
+        return std::nullopt;
+    return std::pair{offset, s.le(record + 32, 8)};
 }
 
 } // namespace
@@ -48,11 +76,16 @@ Length zip(Source& s, std::u16string& kind)
         if (!end || !s.has(*end, 22))
             return std::nullopt;
         const std::uint64_t size = s.le(*end + 12, 4), offset = s.le(*end + 16, 4);
-        if (offset + size == *end) {
+        std::optional<std::pair<std::uint64_t, std::uint64_t>> directory;
+        if (offset + size == *end)
+            directory = std::pair{offset, s.le(*end + 10, 2)};
+        else if (offset == 0xFFFFFFFF || size == 0xFFFFFFFF || s.le(*end + 10, 2) == 0xFFFF)
+            directory = zip64Directory(s, *end);
+        if (directory) {
             const std::uint64_t length = *end + 22 + s.le(*end + 20, 2);
             if (!s.has(0, length))
                 return std::nullopt;
-            kind = zipKind(s, offset, s.le(*end + 10, 2));
+            kind = zipKind(s, directory->first, directory->second);
             return length;
         }
         from = *end + 1;

@@ -1,5 +1,7 @@
 #include "recovery/carving/validation/Validators.h"
 
+#include "recovery/carving/validation/MultiPicture.h"
+
 #include <algorithm>
 #include <string_view>
 #include <vector>
@@ -27,6 +29,7 @@ Length jpeg(Source& s)
         return std::nullopt;
     std::uint64_t p = 2;
     bool scanned = false;
+    std::optional<std::uint64_t> multiPicture; // the MP header of an APP2 "MPF" segment
     while (s.has(p, 2)) {
         if (s.u8(p) != 0xFF)
             return std::nullopt;
@@ -35,8 +38,12 @@ Length jpeg(Source& s)
         if (!s.has(p, 1))
             return std::nullopt;
         const std::uint8_t marker = s.u8(p++);
-        if (marker == 0xD9)
-            return scanned ? Length(p) : std::nullopt;
+        if (marker == 0xD9) {
+            if (!scanned)
+                return std::nullopt;
+            auto listed = multiPicture ? multiPictureEnd(s, *multiPicture) : std::nullopt;
+            return std::max(p, listed.value_or(0));
+        }
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
             continue;
         if (marker == 0x00 || marker == 0xD8 || !s.has(p, 2))
@@ -44,6 +51,8 @@ Length jpeg(Source& s)
         const std::uint32_t length = s.be(p, 2);
         if (length < 2)
             return std::nullopt;
+        if (marker == 0xE2 && !multiPicture && s.matches(p + 2, std::string_view("MPF\0", 4)))
+            multiPicture = p + 6;
         p += length;
         if (marker != 0xDA)
             continue;

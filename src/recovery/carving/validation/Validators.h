@@ -35,6 +35,16 @@ Length mp3(Source& s);
 Length ogg(Source& s);
 Length mpegProgram(Source& s);
 
+// Text, from a known start to its last text byte. `kind` gets the
+// extension the text shows: a script's by its interpreter, "svg" for an XML
+// document whose root is an svg element.
+Length script(Source& s, std::u16string& kind);
+Length xml(Source& s, std::u16string& kind);
+Length html(Source& s);
+Length json(Source& s);
+Length mbox(Source& s);
+Length eml(Source& s);
+
 // Executables.
 Length elf(Source& s);
 Length pe(Source& s);
