@@ -8,7 +8,11 @@ std::vector<CandidateLayout> candidateLayouts(readWriteInterface& reader, std::u
                                               std::uint64_t scanEnd, const ScannedVolume& volume)
 {
     std::vector<CandidateLayout> out;
-    if (auto ext = followIndirectBlocks(reader, start, maxLength, scanEnd, volume.ext))
+    // Only pointers that carry no doubt: a validator that goes by a size
+    // field in the header (RIFF, BMP) would take a data block that merely
+    // reads as pointers, and the bytes saved would be wrong.
+    auto ext = followIndirectBlocks(reader, start, maxLength, scanEnd, volume.ext);
+    if (ext && ext->unmistakable)
         out.push_back({std::move(ext->layout), ext->covered, ext->unmistakable, 3 * ext->blockSize});
     return out;
 }

@@ -223,10 +223,17 @@ std::optional<IndirectLayout> followIndirectBlocks(readWriteInterface& reader, s
 {
     if (known)
         return follow(reader, start, maxLength, scanEnd, known->blockSize, known);
-    for (std::uint64_t blockSize : kUsualBlockSizes)
-        if (auto found = follow(reader, start, maxLength, scanEnd, blockSize, std::nullopt))
+    // A block size whose pointers carry no doubt wins over one whose
+    // pointers merely read as such.
+    std::optional<IndirectLayout> first;
+    for (std::uint64_t blockSize : kUsualBlockSizes) {
+        auto found = follow(reader, start, maxLength, scanEnd, blockSize, std::nullopt);
+        if (found && found->unmistakable)
             return found;
-    return std::nullopt;
+        if (found && !first)
+            first = std::move(found);
+    }
+    return first;
 }
 
 } // namespace qis::carve
