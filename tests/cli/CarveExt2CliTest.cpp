@@ -18,9 +18,9 @@ namespace {
 TEST(CarveExt2, FilesInterruptedByIndirectBlocksComeBackWhole)
 {
     test::TempDir dir;
-    const auto made = test::runCommand("bash " + test::shellQuote(std::string(QIS_TEST_DATA_DIR) + "/../fixtures/make-carve-ext2.sh") +
-                                       " " + test::shellQuote(dir.path().string()) + " " +
-                                       test::shellQuote(test::fixture("carve.img").string()));
+    const auto made = test::runCommand(
+        "bash " + test::shellQuote(std::string(QIS_TEST_DATA_DIR) + "/../fixtures/make-carve-ext2.sh") + " " +
+        test::shellQuote(dir.path().string()) + " " + test::shellQuote(test::fixture("carve.img").string()));
     ASSERT_EQ(made.exitCode, 0) << made.err;
     std::set<std::string> originals;
     for (const auto& e : std::filesystem::directory_iterator(dir / "files"))
@@ -53,7 +53,8 @@ TEST(CarveExt2, FilesInterruptedByIndirectBlocksComeBackWhole)
             EXPECT_EQ(carved.count(sha), c.copies) << "a file of " << c.image << " with SHA-256 " << sha;
         // Each file shows where its pieces lie.
         const std::regex pieces("\"pieces\": \\[\\{\"offset\": [0-9]+, \"length\": [0-9]+\\}, \\{");
-        const auto shown = std::distance(std::sregex_iterator(r.out.begin(), r.out.end(), pieces), std::sregex_iterator());
+        const auto shown =
+            std::distance(std::sregex_iterator(r.out.begin(), r.out.end(), pieces), std::sregex_iterator());
         EXPECT_GE(static_cast<std::size_t>(shown), originals.size() * c.copies) << r.out;
     }
 }

@@ -2,7 +2,10 @@
 
 namespace qis::carve {
 
-ScannedVolume readScannedVolume(readWriteInterface& reader) { return {readExtGeometry(reader, 0)}; }
+ScannedVolume readScannedVolume(readWriteInterface& reader)
+{
+    return {readExtGeometry(reader, 0)};
+}
 
 std::vector<CandidateLayout> candidateLayouts(readWriteInterface& reader, std::uint64_t start, std::uint64_t maxLength,
                                               std::uint64_t scanEnd, const ScannedVolume& volume)

@@ -1,5 +1,5 @@
-#include "images/raw/FileReadSeekRaw.h"
 #include "recovery/carving/IndirectBlocks.h"
+#include "images/raw/FileReadSeekRaw.h"
 #include "support/Fixtures.h"
 
 #include <gtest/gtest.h>
@@ -38,18 +38,34 @@ TEST(IndirectBlocks, PointersAreFollowedExactlyAndHostileOnesEndTheWalk)
         std::optional<carve::FileLayout> pointed; // the pieces before the last one is stretched to the end
         bool unmistakable;
     } kCases[] = {
-        {"data right after it", {33, 34, 35}, true, carve::FileLayout{{kStart, 12 * kBlock}, {33 * kBlock, 3 * kBlock}}, true},
-        {"data elsewhere, in two runs", {40, 41, 50}, true,
-         carve::FileLayout{{kStart, 12 * kBlock}, {40 * kBlock, 2 * kBlock}, {50 * kBlock, kBlock}}, true},
-        {"a loop back into the file's first blocks ends it", {33, 34, 25, 36}, true,
-         carve::FileLayout{{kStart, 12 * kBlock}, {33 * kBlock, 2 * kBlock}}, true},
+        {"data right after it",
+         {33, 34, 35},
+         true,
+         carve::FileLayout{{kStart, 12 * kBlock}, {33 * kBlock, 3 * kBlock}},
+         true},
+        {"data elsewhere, in two runs",
+         {40, 41, 50},
+         true,
+         carve::FileLayout{{kStart, 12 * kBlock}, {40 * kBlock, 2 * kBlock}, {50 * kBlock, kBlock}},
+         true},
+        {"a loop back into the file's first blocks ends it",
+         {33, 34, 25, 36},
+         true,
+         carve::FileLayout{{kStart, 12 * kBlock}, {33 * kBlock, 2 * kBlock}},
+         true},
         {"the indirect block itself", {32}, true, std::nullopt, false},
         {"a block past the disk", {33 + 1000000}, true, std::nullopt, false},
         {"a zero among the pointers", {33, 0, 35}, true, std::nullopt, false},
         {"all zeros", {}, true, std::nullopt, false},
-        {"base derived from the first pointer", {33, 34, 35}, false,
-         carve::FileLayout{{kStart, 12 * kBlock}, {33 * kBlock, 3 * kBlock}}, true},
-        {"one derived pointer proves nothing", {33}, false, carve::FileLayout{{kStart, 12 * kBlock}, {33 * kBlock, kBlock}},
+        {"base derived from the first pointer",
+         {33, 34, 35},
+         false,
+         carve::FileLayout{{kStart, 12 * kBlock}, {33 * kBlock, 3 * kBlock}},
+         true},
+        {"one derived pointer proves nothing",
+         {33},
+         false,
+         carve::FileLayout{{kStart, 12 * kBlock}, {33 * kBlock, kBlock}},
          false},
         {"a base after the file's start", {5, 6}, false, std::nullopt, false},
     };
