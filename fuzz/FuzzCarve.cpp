@@ -5,6 +5,7 @@
 // carved with validation on.
 
 #include "images/raw/FileReadSeekRaw.h"
+#include "recovery/carving/IndirectBlocks.h"
 #include "recovery/carving/SignatureEditor.h"
 #include "recovery/carving/SignatureFile.h"
 #include "recovery/carving/myJpg.h"
@@ -97,9 +98,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     engine.carveVolume(job, nullptr);
     for (std::size_t i = 0; i < engine.carvedFiles.size(); ++i) {
         const auto& f = engine.carvedFiles[i];
-        if (f.length < 0 || f.start + static_cast<std::uint64_t>(f.length) > engine.scanSize)
+        if (f.length < 0 || (f.pieces.empty() && f.start + static_cast<std::uint64_t>(f.length) > engine.scanSize))
             std::abort(); // a carved file always lies in the scanned range
+        for (const auto& piece : f.pieces)
+            if (piece.offset > engine.scanSize || piece.length > engine.scanSize - piece.offset)
+                std::abort(); // and so do its pieces
+        if (!f.pieces.empty() && qis::carve::layoutLength(f.pieces) != static_cast<std::uint64_t>(f.length))
+            std::abort();
         (void)engine.fileName(i);
     }
+    // The indirect-block walk from the disk's start too, signature or not.
+    (void)qis::carve::followIndirectBlocks(reader, 0, engine.scanSize, engine.scanSize, std::nullopt);
     return 0;
 }

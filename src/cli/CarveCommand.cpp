@@ -159,6 +159,9 @@ int runCarve(const std::vector<std::string>& words)
             appendJsonString(out, utf16ToUtf8(engine.fileName(i)));
             out += ", \"offset\": " + std::to_string(f.start) + ", \"length\": " + std::to_string(f.length);
             out += f.validated ? ", \"validated\": true" : ", \"validated\": false";
+            for (std::size_t k = 0; k < f.pieces.size(); ++k)
+                out += (k ? ", {\"offset\": " : ", \"pieces\": [{\"offset\": ") + std::to_string(f.pieces[k].offset) +
+                       ", \"length\": " + std::to_string(f.pieces[k].length) + (k + 1 == f.pieces.size() ? "}]" : "}");
             out += ", \"path\": ";
             if (savedAs[i].empty())
                 out += "null";

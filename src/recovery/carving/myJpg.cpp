@@ -1,6 +1,7 @@
 #include "recovery/carving/myJpg.h"
 
 #include "images/VolumeBytes.h"
+#include "recovery/carving/CandidateLayouts.h"
 #include "recovery/carving/CarveValidation.h"
 
 #include <algorithm>
@@ -166,6 +167,7 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
     const std::uint64_t windows = (scanSize + kWindowBytes - 1) / kWindowBytes;
     job.reporter().setProgressRange(0, progressValue(windows));
 
+    const carve::ScannedVolume scannedVolume = carve::readScannedVolume(*reader);
     std::uint64_t loaded = UINT64_MAX; // the window in the buffer
     std::size_t windowLength = 0;
     std::uint64_t pos = 0;
@@ -200,19 +202,45 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
                 std::uint64_t limit = scanSize - pos;
                 if (t.approxSize > 0)
                     limit = std::min(limit, t.approxSize);
-                if (auto v = carve::validateFile(t.extension, *reader, pos, limit)) {
+                auto keep = [&](carve::Validated v, bool validated, const carve::FileLayout& layout,
+                                std::uint64_t gap) {
                     // A file whose contents name another loaded type (a ZIP
                     // that is a spreadsheet) is counted as that type.
                     std::uint8_t shown = type;
-                    if (!v->extension.empty())
+                    if (!v.extension.empty())
                         for (std::size_t k = 0; k < signatureTypes.size(); ++k)
-                            if (signatureTypes[k].extension == v->extension) {
+                            if (signatureTypes[k].extension == v.extension) {
                                 shown = static_cast<std::uint8_t>(k);
-                                v->extension.clear();
+                                v.extension.clear();
                                 break;
                             }
-                    addFile(pos, static_cast<std::int64_t>(v->length), shown, true, tree, std::move(v->extension));
-                    pos = std::max(pos + kSector, roundUpToSector(pos + v->length));
+                    addFile(pos, static_cast<std::int64_t>(v.length), shown, validated, tree, std::move(v.extension));
+                    carve::FileLayout pieces = carve::layoutPrefix(layout, v.length);
+                    const std::uint64_t end = carve::endOfFirstStretch(pieces, gap);
+                    if (pieces.size() > 1)
+                        carvedFiles.back().pieces = std::move(pieces);
+                    pos = std::max(pos + kSector, roundUpToSector(end));
+                };
+                bool kept = false;
+                // Data interrupted by the file system's own blocks is read
+                // around them, when the bytes show such a layout.
+                for (const carve::CandidateLayout& c :
+                     carve::candidateLayouts(*reader, pos, limit, scanSize, scannedVolume)) {
+                    if (auto v = carve::validateFile(t.extension, *reader, c.layout)) {
+                        keep(std::move(*v), true, c.layout, c.metadataGap);
+                        kept = true;
+                    } else if (c.unmistakable && !carve::hasValidator(t.extension)) {
+                        keep({c.covered, {}}, false, c.layout, c.metadataGap);
+                        kept = true;
+                    }
+                    if (kept)
+                        break;
+                }
+                if (kept)
+                    continue;
+                if (auto v = carve::validateFile(t.extension, *reader, pos, limit)) {
+                    const std::uint64_t length = v->length;
+                    keep(std::move(*v), true, {{pos, length}}, 0);
                     continue;
                 }
             }
