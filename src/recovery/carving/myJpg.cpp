@@ -125,7 +125,7 @@ void myJpg::addFile(std::uint64_t start, std::int64_t length, std::uint8_t type,
 {
     SignatureType& t = signatureTypes[type];
     std::uint64_t count = ++categoryCounts[t.category];
-    carvedFiles.push_back({start, length, type, validated, std::move(extension)});
+    carvedFiles.push_back({start, length, type, validated, std::move(extension), {}});
     if (tree && t.categoryItem) {
         std::string shown = " (" + std::to_string(count) + ")";
         tree->setText(*t.categoryItem, t.category + std::u16string(shown.begin(), shown.end()));
