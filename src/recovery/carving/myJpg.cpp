@@ -1,6 +1,7 @@
 #include "recovery/carving/myJpg.h"
 
 #include "images/VolumeBytes.h"
+#include "recovery/carving/Bifragment.h"
 #include "recovery/carving/CarveValidation.h"
 
 #include <algorithm>
@@ -140,6 +141,8 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
     }
     carvedFiles.clear();
     categoryCounts.clear();
+    // Looking for second fragments may read a few percent more than the scan.
+    fragmentBudget_ = std::max<std::uint64_t>(64ull << 20, scanSize / 32);
     // A volume listed larger than the disk (a damaged partition entry, or a
     // size typed in) is scanned as far as the disk goes.
     scanSize = withinDisk(*reader, scanSize);
@@ -200,7 +203,13 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
                 std::uint64_t limit = scanSize - pos;
                 if (t.approxSize > 0)
                     limit = std::min(limit, t.approxSize);
-                if (auto v = carve::validateFile(t.extension, *reader, pos, limit)) {
+                auto v = carve::validateFile(t.extension, *reader, pos, limit);
+                carve::FileLayout pieces;
+                if (auto f = secondFragment(t.extension, pos, limit, v)) {
+                    v = std::move(f->validated);
+                    pieces = std::move(f->layout);
+                }
+                if (v) {
                     // A file whose contents name another loaded type (a ZIP
                     // that is a spreadsheet) is counted as that type.
                     std::uint8_t shown = type;
@@ -212,7 +221,9 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
                                 break;
                             }
                     addFile(pos, static_cast<std::int64_t>(v->length), shown, true, tree, std::move(v->extension));
-                    pos = std::max(pos + kSector, roundUpToSector(pos + v->length));
+                    carvedFiles.back().pieces = pieces;
+                    // The gap of a file in two pieces may hold other files.
+                    pos = std::max(pos + kSector, roundUpToSector(pos + (pieces.empty() ? v->length : pieces.front().length)));
                     continue;
                 }
             }
@@ -284,6 +295,19 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
     job.reporter().setProgressPos(progressValue(windows));
     job.reporter().showMessage("done..");
     return true;
+}
+
+std::optional<carve::Bifragment> myJpg::secondFragment(const std::u16string& extension, std::uint64_t start,
+                                                       std::uint64_t limit, const std::optional<carve::Validated>& whole)
+{
+    if (!carve::hasBifragmentStrategy(extension))
+        return std::nullopt;
+    // A JPEG passes its marker walk with foreign bytes inside its scan (its
+    // Huffman decoding tells), a PDF its walk to "%%EOF" (its table tells).
+    if (whole && !carve::brokenInside(extension, *reader, start, whole->length))
+        return std::nullopt;
+    return carve::findBifragment(extension, *reader, start, limit, fragmentSearch, fragmentBudget_,
+                                 whole ? std::optional<std::uint64_t>(whole->length) : std::nullopt);
 }
 
 void myJpg::addLeftOverStarts(CarveTree* tree)
