@@ -81,6 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     qis::myJpg engine;
     addBuiltIn(engine);
+    // Small inputs: the search for a second piece tries sector-sized blocks.
+    engine.fragmentSearch.blockSizes = {512};
     std::string message;
     qis::loadSignatureFile(settings.path, engine, message);
     qis::FileReadSeekRaw reader;
@@ -96,6 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto& f = engine.carvedFiles[i];
         if (f.length < 0 || f.start + static_cast<std::uint64_t>(f.length) > engine.scanSize)
             std::abort(); // a carved file always lies in the scanned range
+        for (const auto& piece : f.pieces)
+            if (piece.offset + piece.length > engine.scanSize)
+                std::abort(); // and so does each piece of one found in two
         (void)engine.fileName(i);
     }
     return 0;
