@@ -49,31 +49,69 @@ std::optional<Bifragment> confirmed(const std::u16string& extension, readWriteIn
     return Bifragment{layoutPrefix(layout, v->length), std::move(*v)};
 }
 
+// The layout without its first `skip` bytes.
+FileLayout layoutAfter(const FileLayout& layout, std::uint64_t skip)
+{
+    FileLayout out;
+    for (const CarvedPiece& p : layout) {
+        if (skip >= p.length) {
+            skip -= p.length;
+            continue;
+        }
+        out.push_back({p.offset + skip, p.length - skip});
+        skip = 0;
+    }
+    return out;
+}
+
+// A split inside an APPn segment (EXIF) leaves its bytes unchecked by the
+// scan decoding; a thumbnail JPEG inside it must decode whole too.
+bool embeddedWhole(readWriteInterface& disk, const FileLayout& layout, std::uint64_t segment)
+{
+    Source s(disk, layout);
+    if (!s.has(segment, 4) || s.u8(segment) != 0xFF || s.u8(segment + 1) < 0xE0 || s.u8(segment + 1) > 0xEF)
+        return true;
+    const std::uint64_t end = segment + 2 + s.be(segment + 2, 2);
+    auto thumbnail = s.find("\xFF\xD8\xFF", segment + 4);
+    if (!thumbnail || *thumbnail >= end)
+        return true;
+    Source inner(disk, layoutPrefix(layoutAfter(layout, *thumbnail), end - *thumbnail));
+    return JpegDecoder(inner).run().whole;
+}
+
 // JPEG: the scans are decoded until they break; the split is a block
 // boundary at or a little before the break, and the gap the first whole
 // number of blocks after which decoding goes on sensibly for a margin and
 // then to the end of image.
 std::optional<Bifragment> jpegPieces(const std::u16string& extension, BudgetedReader& disk, std::uint64_t start,
-                                     std::uint64_t limit, const FragmentSearch& search)
+                                     std::uint64_t limit, const FragmentSearch& search, std::uint64_t& candidates)
 {
     Source whole(disk, start, limit);
     JpegDecoder first(whole);
     const JpegDecode one = first.run();
     if (one.whole || one.brokeAt == 0)
         return std::nullopt;
-    constexpr std::uint64_t kSplitsTried = 8;
-    std::uint64_t candidates = 0;
+    constexpr std::uint64_t kSplitsTried = 8, kMostSplits = 256;
     for (std::uint64_t block : search.blockSizes) {
         if (block == 0)
             continue;
         const std::uint64_t top = one.brokeAt / block * block;
-        for (std::uint64_t split = top, tried = 0; split > 0 && tried < kSplitsTried; split -= block, ++tried) {
-            const JpegDecoder from = first.checkpointBefore(split);
-            const std::uint64_t margin = 2 * block;
-            for (std::uint64_t g = 1; g <= search.maxGapBlocks && g * block <= search.maxGapBytes; ++g) {
-                const std::uint64_t gap = g * block;
-                if (split + gap >= limit || ++candidates > search.fileCandidates)
-                    break;
+        // The last few boundaries, or all within the segment that broke;
+        // each with a decoder ready to go on from it.
+        const std::uint64_t lowest = std::min(one.segmentStart, top - std::min(top, kSplitsTried * block));
+        std::vector<std::pair<std::uint64_t, JpegDecoder>> splits;
+        for (std::uint64_t split = top; split > lowest && split > 0 && splits.size() < kMostSplits; split -= block)
+            splits.emplace_back(split, first.checkpointBefore(split));
+        // Smaller gaps first, over every split: files are most often
+        // written around something small.
+        const std::uint64_t margin = 2 * block;
+        for (std::uint64_t g = 1; g <= search.maxGapBlocks && g * block <= search.maxGapBytes; ++g) {
+            const std::uint64_t gap = g * block;
+            for (const auto& [split, from] : splits) {
+                if (split + gap >= limit)
+                    continue;
+                if (++candidates > search.fileCandidates)
+                    return std::nullopt;
                 const FileLayout layout = twoPieces(start, limit, split, gap);
                 Source pieces(disk, layout);
                 JpegDecoder d = from;
@@ -81,13 +119,11 @@ std::optional<Bifragment> jpegPieces(const std::u16string& extension, BudgetedRe
                 JpegDecode r = d.run(split + margin);
                 if (r.reached)
                     r = d.run();
-                if (!r.whole)
+                if (!r.whole || !embeddedWhole(disk, layout, one.segmentStart))
                     continue;
                 if (auto found = confirmed(extension, disk, layout))
                     return found;
             }
-            if (candidates > search.fileCandidates)
-                return std::nullopt;
         }
     }
     return std::nullopt;
@@ -194,14 +230,13 @@ std::optional<Bifragment> zipAround(const std::u16string& extension, BudgetedRea
 }
 
 std::optional<Bifragment> zipPieces(const std::u16string& extension, BudgetedReader& disk, std::uint64_t start,
-                                    std::uint64_t limit, const FragmentSearch& search)
+                                    std::uint64_t limit, const FragmentSearch& search, std::uint64_t& candidates)
 {
     Source whole(disk, start, limit);
     if (!whole.matches(0, "PK\x03\x04"))
         return std::nullopt;
     // Another archive may lie in the gap: its end record comes first.
     constexpr int kEndRecordsTried = 4;
-    std::uint64_t candidates = 0;
     std::uint64_t from = 4;
     for (int tried = 0; tried < kEndRecordsTried;) {
         auto end = whole.find("PK\x05\x06", from);
@@ -408,7 +443,7 @@ bool pdfInPlace(Source& s, std::uint64_t length)
 // object before it that lets that object read whole.
 std::optional<Bifragment> pdfPieces(const std::u16string& extension, BudgetedReader& disk, std::uint64_t start,
                                     std::uint64_t limit, const FragmentSearch& search,
-                                    std::optional<std::uint64_t> oneRun)
+                                    std::optional<std::uint64_t> oneRun, std::uint64_t& candidates)
 {
     Source whole(disk, start, limit);
     // The first revision's end, when the one-run reading found none.
@@ -433,7 +468,6 @@ std::optional<Bifragment> pdfPieces(const std::u16string& extension, BudgetedRea
         return std::nullopt;
     const PdfObject& cut = objects[moved - 1];
     const std::uint64_t next = moved < objects.size() ? objects[moved].offset : table->said;
-    std::uint64_t candidates = 0;
     for (std::uint64_t block : search.blockSizes) {
         if (block == 0 || gap % block != 0)
             continue;
@@ -451,6 +485,8 @@ std::optional<Bifragment> pdfPieces(const std::u16string& extension, BudgetedRea
     }
     return std::nullopt;
 }
+
+constexpr std::uint64_t kCandidateCost = 4096;
 
 } // namespace
 
@@ -481,13 +517,16 @@ std::optional<Bifragment> findBifragment(const std::u16string& extension, readWr
         return std::nullopt;
     BudgetedReader disk(reader, std::min(budget, search.fileReadBudget));
     std::optional<Bifragment> found;
+    std::uint64_t candidates = 0;
     if (kind == Kind::Jpeg)
-        found = jpegPieces(extension, disk, start, limit, search);
+        found = jpegPieces(extension, disk, start, limit, search, candidates);
     else if (kind == Kind::Zip)
-        found = zipPieces(extension, disk, start, limit, search);
+        found = zipPieces(extension, disk, start, limit, search, candidates);
     else
-        found = pdfPieces(extension, disk, start, limit, search, oneRun);
-    budget -= std::min(budget, disk.used());
+        found = pdfPieces(extension, disk, start, limit, search, oneRun, candidates);
+    // Each try decodes or checks about a block's worth of bytes already
+    // read: counted so, the whole scan's extra work stays bounded too.
+    budget -= std::min(budget, disk.used() + candidates * kCandidateCost);
     return found;
 }
 

@@ -22,8 +22,10 @@ JpegDecode JpegDecoder::run(std::uint64_t until)
     }
     for (;;) {
         if (inScan_) {
-            if (decodable_ ? !decodeScan(out, until, UINT64_MAX) : !skipScan(out))
+            if (decodable_ ? !decodeScan(out, until, UINT64_MAX) : !skipScan(out)) {
+                out.segmentStart = decodable_ ? out.brokeAt : segment_;
                 return out;
+            }
             inScan_ = false;
             continue;
         }
@@ -70,10 +72,13 @@ JpegDecoder::Step JpegDecoder::markerStep(JpegDecode& out)
 {
     Source& s = *s_;
     std::uint64_t p = pos_;
+    // No marker here: the segment before went wrong.
+    out.segmentStart = segment_;
     if (!s.has(p, 2) || s.u8(p) != 0xFF) {
         out.brokeAt = p;
         return Step::Done;
     }
+    out.segmentStart = segment_ = p;
     while (s.has(p, 1) && s.u8(p) == 0xFF)
         ++p;
     if (!s.has(p, 1)) {
@@ -196,6 +201,11 @@ bool JpegDecoder::parseTables(std::uint64_t p, std::uint32_t length)
             return false;
         for (unsigned i = 0; i < total; ++i)
             t.symbols[i] = s.u8(p + 17 + i);
+        unsigned code = 0, index = 0;
+        for (unsigned len = 1; len <= kFastBits; ++len, code <<= 1)
+            for (unsigned n = 0; n < t.counts[len]; ++n, ++code, ++index)
+                for (unsigned low = 0; low < (1u << (kFastBits - len)); ++low)
+                    t.fast[(code << (kFastBits - len)) | low] = static_cast<std::uint16_t>(len << 8 | t.symbols[index]);
         t.defined = true;
         p += 17 + total;
     }
@@ -260,23 +270,31 @@ bool JpegDecoder::parseScan(std::uint64_t p, std::uint32_t length)
     return true;
 }
 
-int JpegDecoder::bit()
+// Takes whole bytes of entropy data into the bit buffer up to a marker:
+// a stuffed zero is data, anything else after 0xFF ends the bits.
+void JpegDecoder::fill()
 {
-    if (bitCount_ == 0) {
-        Source& s = *s_;
-        if (!s.has(pos_, 1))
-            return -1;
+    Source& s = *s_;
+    while (bitCount_ <= 56 && s.has(pos_, 1)) {
         const std::uint8_t b = s.u8(pos_);
         if (b == 0xFF) {
-            // Only a stuffed zero is data; a marker ends the bits.
             if (!s.has(pos_, 2) || s.u8(pos_ + 1) != 0)
-                return -1;
+                return;
             pos_ += 2;
         } else {
             ++pos_;
         }
-        bits_ = b;
-        bitCount_ = 8;
+        bits_ = bits_ << 8 | b;
+        bitCount_ += 8;
+    }
+}
+
+int JpegDecoder::bit()
+{
+    if (bitCount_ == 0) {
+        fill();
+        if (bitCount_ == 0)
+            return -1;
     }
     --bitCount_;
     return static_cast<int>(bits_ >> bitCount_ & 1);
@@ -284,20 +302,29 @@ int JpegDecoder::bit()
 
 std::optional<std::uint32_t> JpegDecoder::receive(unsigned n)
 {
-    std::uint32_t v = 0;
-    for (unsigned i = 0; i < n; ++i) {
-        const int b = bit();
-        if (b < 0)
-            return std::nullopt;
-        v = v << 1 | static_cast<std::uint32_t>(b);
-    }
-    return v;
+    if (n == 0)
+        return 0;
+    if (bitCount_ < n)
+        fill();
+    if (bitCount_ < n)
+        return std::nullopt;
+    bitCount_ -= n;
+    return static_cast<std::uint32_t>(bits_ >> bitCount_ & ((1u << n) - 1));
 }
 
 std::optional<unsigned> JpegDecoder::decode(const Table& t)
 {
     if (!t.defined)
         return std::nullopt;
+    if (bitCount_ < 16)
+        fill();
+    if (bitCount_ >= kFastBits) {
+        const std::uint16_t e = t.fast[bits_ >> (bitCount_ - kFastBits) & ((1u << kFastBits) - 1)];
+        if (e != 0) {
+            bitCount_ -= e >> 8;
+            return e & 0xFF;
+        }
+    }
     int code = 0, first = 0, index = 0;
     for (unsigned len = 1; len <= 16; ++len) {
         const int b = bit();
@@ -401,7 +428,8 @@ bool JpegDecoder::decodeScan(JpegDecode& out, std::uint64_t until, std::uint64_t
     Source& s = *s_;
     bool saved = false;
     std::uint64_t savedPos = 0, savedMcu = 0;
-    std::uint32_t savedBits = 0, savedEob = 0;
+    std::uint64_t savedBits = 0;
+    std::uint32_t savedEob = 0;
     unsigned savedCount = 0;
     std::array<std::int64_t, 4> savedDc{};
     while (mcu_ < mcus_) {

@@ -22,6 +22,9 @@ struct JpegDecode {
     // decoding was told to stop (then `reached` is set).
     std::uint64_t brokeAt = 0;
     bool reached = false;
+    // Where the segment that holds the break begins: a split inside a long
+    // segment (an EXIF block) is noticed only at its end.
+    std::uint64_t segmentStart = 0;
 };
 
 class JpegDecoder {
@@ -47,7 +50,11 @@ private:
         bool defined = false;
         std::array<std::uint16_t, 17> counts{};
         std::array<std::uint8_t, 256> symbols{};
+        // The codes of up to kFastBits bits by the next kFastBits bits:
+        // length << 8 | symbol, 0 for a longer code.
+        std::array<std::uint16_t, 512> fast{};
     };
+    static constexpr unsigned kFastBits = 9;
     struct Component {
         std::uint8_t id = 0, h = 1, v = 1, quant = 0;
     };
@@ -57,6 +64,7 @@ private:
     bool skipScan(JpegDecode& out);
     bool decodeBlock(unsigned scanIndex);
     int bit();
+    void fill();
     std::optional<std::uint32_t> receive(unsigned n);
     std::optional<unsigned> decode(const Table& t);
     std::optional<std::int32_t> coefficient(unsigned size);
@@ -68,6 +76,7 @@ private:
 
     Source* s_;
     std::uint64_t pos_ = 0;
+    std::uint64_t segment_ = 0; // where the last segment read began
     bool started_ = false, inScan_ = false, scanned_ = false, framed_ = false;
     bool progressive_ = false;
     unsigned precision_ = 8;
@@ -84,7 +93,7 @@ private:
     bool huffman_ = true, decodable_ = true;
     std::uint64_t mcus_ = 0;
     // Where decoding stands inside the scan.
-    std::uint32_t bits_ = 0;
+    std::uint64_t bits_ = 0; // the low bitCount_ bits are the next ones
     unsigned bitCount_ = 0;
     std::uint64_t mcu_ = 0;
     std::uint32_t eobRun_ = 0;
