@@ -17,6 +17,16 @@ using validation::Source;
 
 enum class Kind { None, Jpeg, Zip, Pdf };
 
+// Checking a split inside a ZIP entry or a PDF object reads the whole entry
+// or object again: the splits tried are as many as this many bytes of such
+// work allow (and at least a few), so a huge entry cannot take hours.
+constexpr std::uint64_t kWorkPerFile = 256ull << 20;
+
+std::uint64_t splitsAllowed(std::uint64_t bytesPerTry)
+{
+    return std::max<std::uint64_t>(16, kWorkPerFile / std::max<std::uint64_t>(bytesPerTry, 1));
+}
+
 Kind kindOf(const std::u16string& extension)
 {
     std::u16string ext = extension;
@@ -212,11 +222,12 @@ std::optional<Bifragment> zipAround(const std::u16string& extension, BudgetedRea
         return std::nullopt;
     const ZipEntry& cut = entries[moved - 1];
     const std::uint64_t lastPossible = moved < entries.size() ? entries[moved].local : directory;
+    std::uint64_t allowed = splitsAllowed(cut.compressed);
     for (std::uint64_t block : search.blockSizes) {
         if (block == 0 || gap % block != 0)
             continue;
         for (std::uint64_t split = (cut.local / block + 1) * block; split <= lastPossible; split += block) {
-            if (++candidates > search.fileCandidates)
+            if (++candidates > search.fileCandidates || allowed-- == 0)
                 return std::nullopt;
             const FileLayout layout = twoPieces(start, limit, split, gap);
             Source pieces(disk, layout);
@@ -309,6 +320,8 @@ std::vector<PdfObject> readXref(Source& s, std::uint64_t at)
                 return {};
             if (s.u8(at + 17) == 'n' && *offset != 0)
                 objects.push_back({*offset, *first + i});
+            if (objects.size() > 100000)
+                return {}; // more than any document made by a program has
         }
     }
     std::sort(objects.begin(), objects.end(), [](const PdfObject& a, const PdfObject& b) { return a.offset < b.offset; });
@@ -468,16 +481,19 @@ std::optional<Bifragment> pdfPieces(const std::u16string& extension, BudgetedRea
         return std::nullopt;
     const PdfObject& cut = objects[moved - 1];
     const std::uint64_t next = moved < objects.size() ? objects[moved].offset : table->said;
+    std::uint64_t allowed = splitsAllowed(next - cut.offset);
     for (std::uint64_t block : search.blockSizes) {
         if (block == 0 || gap % block != 0)
             continue;
         const bool wantText = textual(whole, cut.offset, std::min(next, (cut.offset / block + 1) * block));
         for (std::uint64_t split = next / block * block; split > cut.offset; split -= block) {
-            if (++candidates > search.fileCandidates)
+            if (++candidates > search.fileCandidates || allowed-- == 0)
                 return std::nullopt;
             const FileLayout layout = twoPieces(start, limit, split, gap);
             Source pieces(disk, layout);
-            if (!objectWhole(pieces, cut, next, wantText) || !pdfInPlace(pieces, layoutLength(layout)))
+            // The object's keywords are looked for no further than its end.
+            Source object(disk, layoutPrefix(layout, next + 16));
+            if (!objectWhole(object, cut, next, wantText) || !pdfInPlace(pieces, layoutLength(layout)))
                 continue;
             if (auto found = confirmed(extension, disk, layout))
                 return found;
@@ -516,6 +532,9 @@ std::optional<Bifragment> findBifragment(const std::u16string& extension, readWr
     if (kind == Kind::None || budget == 0)
         return std::nullopt;
     BudgetedReader disk(reader, std::min(budget, search.fileReadBudget));
+    // What the budget cannot read cannot be put together: the searches for
+    // end records and tables stop there too.
+    limit = std::min(limit, search.fileReadBudget);
     std::optional<Bifragment> found;
     std::uint64_t candidates = 0;
     if (kind == Kind::Jpeg)

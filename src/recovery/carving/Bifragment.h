@@ -18,8 +18,9 @@ struct FragmentSearch {
     std::vector<std::uint64_t> blockSizes{4096, 512};
     std::uint64_t maxGapBytes = 64ull << 20;
     std::uint64_t maxGapBlocks = 4096;
-    // Per file: bytes read from the disk and (split, gap) pairs tried.
-    std::uint64_t fileReadBudget = 32ull << 20;
+    // Per file: bytes read from the disk (a larger file is not looked
+    // for in pieces) and (split, gap) pairs tried.
+    std::uint64_t fileReadBudget = 64ull << 20;
     std::uint64_t fileCandidates = 16384;
 };
 
