@@ -85,6 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     qis::myJpg engine;
     addBuiltIn(engine);
+    // Small inputs: the search for a second piece tries sector-sized blocks.
+    engine.fragmentSearch.blockSizes = {512};
     std::string message;
     qis::loadSignatureFile(settings.path, engine, message);
     qis::FileReadSeekRaw reader;

@@ -7,12 +7,14 @@
 #include "cli/VolumeSelection.h"
 #include "filesystems/VolumeSweep.h"
 #include "platform/OutputFolder.h"
+#include "images/VolumeBytes.h"
 #include "images/WizardState.h"
 #include "platform/ProgramFolder.h"
 #include "recovery/carving/CarvedSave.h"
 #include "recovery/carving/SignatureFile.h"
 #include "recovery/carving/myJpg.h"
 #include "util/Utf.h"
+#include "volumes/AllocationUnit.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -103,6 +105,13 @@ int runCarve(const std::vector<std::string>& words)
     }
     reader.baseOffset = startSector * static_cast<std::int64_t>(kSectorSize);
     engine.reader = &reader;
+    if (!args.flag("--disk")) {
+        // A file written around another is split at a cluster boundary.
+        std::vector<std::uint8_t> start(2048);
+        readVolumeBytes(reader, 0, start);
+        if (const std::uint64_t unit = allocationUnitBytes(start))
+            engine.fragmentSearch.blockSizes = {unit};
+    }
     engine.validateLengths = !args.flag("--no-validation");
     {
         CliReporter reporter;

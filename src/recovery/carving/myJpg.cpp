@@ -1,6 +1,7 @@
 #include "recovery/carving/myJpg.h"
 
 #include "images/VolumeBytes.h"
+#include "recovery/carving/Bifragment.h"
 #include "recovery/carving/CandidateLayouts.h"
 #include "recovery/carving/CarveValidation.h"
 
@@ -141,6 +142,8 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
     }
     carvedFiles.clear();
     categoryCounts.clear();
+    // Looking for second fragments may read a few percent more than the scan.
+    fragmentBudget_ = std::max<std::uint64_t>(64ull << 20, scanSize / 32);
     // A volume listed larger than the disk (a damaged partition entry, or a
     // size typed in) is scanned as far as the disk goes.
     scanSize = withinDisk(*reader, scanSize);
@@ -238,7 +241,14 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
                 }
                 if (kept)
                     continue;
-                if (auto v = carve::validateFile(t.extension, *reader, pos, limit)) {
+                auto v = carve::validateFile(t.extension, *reader, pos, limit);
+                // A file written around another one is found in two pieces;
+                // the gap between them may hold other files.
+                if (auto f = secondFragment(t.extension, pos, limit, v)) {
+                    keep(std::move(f->validated), true, f->layout, 0);
+                    continue;
+                }
+                if (v) {
                     const std::uint64_t length = v->length;
                     keep(std::move(*v), true, {{pos, length}}, 0);
                     continue;
@@ -312,6 +322,19 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
     job.reporter().setProgressPos(progressValue(windows));
     job.reporter().showMessage("done..");
     return true;
+}
+
+std::optional<carve::Bifragment> myJpg::secondFragment(const std::u16string& extension, std::uint64_t start,
+                                                       std::uint64_t limit, const std::optional<carve::Validated>& whole)
+{
+    if (!carve::hasBifragmentStrategy(extension))
+        return std::nullopt;
+    // A JPEG passes its marker walk with foreign bytes inside its scan (its
+    // Huffman decoding tells), a PDF its walk to "%%EOF" (its table tells).
+    if (whole && !carve::brokenInside(extension, *reader, start, whole->length))
+        return std::nullopt;
+    return carve::findBifragment(extension, *reader, start, limit, fragmentSearch, fragmentBudget_,
+                                 whole ? std::optional<std::uint64_t>(whole->length) : std::nullopt);
 }
 
 void myJpg::addLeftOverStarts(CarveTree* tree)

@@ -2,6 +2,7 @@
 
 #include "images/readWriteInterface.h"
 #include "jobs/JobRunner.h"
+#include "recovery/carving/Bifragment.h"
 #include "recovery/carving/FileLayout.h"
 #include "recovery/carving/SignatureRecord.h"
 
@@ -108,6 +109,9 @@ public:
     // Work out lengths from the files' own structure where the extension is
     // one the carver knows; off, the signatures alone decide.
     bool validateLengths = true;
+    // How the carver looks for a file written around another (JPEG, ZIP):
+    // the volume's cluster size goes first in its block sizes when known.
+    carve::FragmentSearch fragmentSearch;
 
     // Adds a loaded record as the next type; false (nothing added) when
     // kMaxTypes types are loaded already.
@@ -134,6 +138,10 @@ private:
     // Where the end signature of `type` first lies in bytes[from, to), or npos.
     std::size_t findEnd(std::uint8_t type, std::span<const std::uint8_t> bytes, std::size_t from, std::size_t to) const;
     void addLeftOverStarts(CarveTree* tree);
+    // The file at `start` in two pieces, when one run does not hold it whole.
+    std::optional<carve::Bifragment> secondFragment(const std::u16string& extension, std::uint64_t start,
+                                                    std::uint64_t limit, const std::optional<carve::Validated>& whole);
+    std::uint64_t fragmentBudget_ = 0;
     std::optional<CarveTree::ItemId> root_;
 };
 

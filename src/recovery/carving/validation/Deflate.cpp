@@ -2,15 +2,38 @@
 
 #include <array>
 #include <utility>
+#include <vector>
 
 namespace qis::carve::validation {
+
+std::uint32_t crc32Step(std::uint32_t crc, std::uint8_t byte)
+{
+    static const auto kTable = [] {
+        std::array<std::uint32_t, 256> table{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            table[i] = c;
+        }
+        return table;
+    }();
+    return kTable[(crc ^ byte) & 0xFF] ^ (crc >> 8);
+}
+
 namespace {
 
 // Reads a deflate stream (RFC 1951) without keeping what it inflates:
 // enough to know where it ends and how many bytes it makes.
 class InflateWalk {
 public:
-    InflateWalk(Source& s, std::uint64_t at) : s_(s), at_(at) {}
+    InflateWalk(Source& s, std::uint64_t at, bool keep = false) : s_(s), at_(at), keep_(keep)
+    {
+        if (keep_)
+            window_.assign(kWindow, 0);
+    }
+    [[nodiscard]] std::uint32_t crc() const { return crc_ ^ 0xFFFFFFFFu; }
+    [[nodiscard]] std::uint32_t adler() const { return adlerHigh_ << 16 | adlerLow_; }
 
     // The offset just past the stream, and how many bytes it inflates to;
     // nullopt for anything that is not a valid stream.
@@ -100,8 +123,13 @@ private:
         const std::uint64_t length = s_.le(at_, 2), check = s_.le(at_ + 2, 2);
         if ((length ^ 0xFFFF) != check || !s_.has(at_ + 4, length))
             return false;
-        at_ += 4 + length;
-        produced_ += length;
+        at_ += 4;
+        if (keep_)
+            for (std::uint64_t i = 0; i < length; ++i)
+                put(s_.u8(at_ + i));
+        else
+            produced_ += length;
+        at_ += length;
         return true;
     }
     bool fixedTables()
@@ -174,7 +202,10 @@ private:
             if (!symbol)
                 return false;
             if (*symbol < 256) {
-                ++produced_;
+                if (keep_)
+                    put(static_cast<std::uint8_t>(*symbol));
+                else
+                    ++produced_;
                 continue;
             }
             if (*symbol == 256)
@@ -192,8 +223,24 @@ private:
             const std::uint64_t distance = kDistanceBase[*d] + *dextra;
             if (distance > produced_)
                 return false; // refers to bytes before the stream
-            produced_ += kLengthBase[l] + *extra;
+            const std::uint64_t length = kLengthBase[l] + *extra;
+            if (!keep_) {
+                produced_ += length;
+                continue;
+            }
+            for (std::uint64_t i = 0; i < length; ++i)
+                put(window_[static_cast<std::size_t>((produced_ - distance) % kWindow)]);
         }
+    }
+    // Keeps the last 32 KiB of output for the back references and runs the
+    // CRC-32 a ZIP entry or GZIP member is checked by over every byte.
+    void put(std::uint8_t byte)
+    {
+        window_[static_cast<std::size_t>(produced_ % kWindow)] = byte;
+        ++produced_;
+        crc_ = crc32Step(crc_, byte);
+        adlerLow_ = (adlerLow_ + byte) % 65521;
+        adlerHigh_ = (adlerHigh_ + adlerLow_) % 65521;
     }
 
     Source& s_;
@@ -202,6 +249,11 @@ private:
     unsigned bitCount_ = 0;
     std::uint64_t produced_ = 0;
     Table literals_, distances_;
+    static constexpr std::uint64_t kWindow = 32768;
+    bool keep_ = false;
+    std::vector<std::uint8_t> window_;
+    std::uint32_t crc_ = 0xFFFFFFFFu;
+    std::uint32_t adlerLow_ = 1, adlerHigh_ = 0;
 };
 
 } // namespace
@@ -212,6 +264,19 @@ std::optional<DeflateExtent> walkDeflate(Source& s, std::uint64_t at)
     if (!stream)
         return std::nullopt;
     return DeflateExtent{stream->first, stream->second};
+}
+
+} // namespace qis::carve::validation
+
+namespace qis::carve::validation {
+
+std::optional<DeflateOutput> inflateChecked(Source& s, std::uint64_t at)
+{
+    InflateWalk walk(s, at, true);
+    auto stream = walk.walk();
+    if (!stream)
+        return std::nullopt;
+    return DeflateOutput{{stream->first, stream->second}, walk.crc(), walk.adler()};
 }
 
 } // namespace qis::carve::validation

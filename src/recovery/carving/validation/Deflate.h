@@ -18,4 +18,18 @@ struct DeflateExtent {
 // is. nullopt for anything that is not a valid stream within the source.
 std::optional<DeflateExtent> walkDeflate(Source& s, std::uint64_t at);
 
+// The same, inflating the stream for real (a 32 KiB window) to give the
+// checksums of what it makes: the CRC-32 a ZIP entry records, the Adler-32
+// that ends a zlib stream (a PDF's deflated streams).
+struct DeflateOutput {
+    DeflateExtent extent;
+    std::uint32_t crc = 0;
+    std::uint32_t adler = 0;
+};
+std::optional<DeflateOutput> inflateChecked(Source& s, std::uint64_t at);
+
+// One step of the CRC-32 (the ZIP and GZIP one, reflected 0xEDB88320):
+// start from 0xFFFFFFFF and invert at the end.
+std::uint32_t crc32Step(std::uint32_t crc, std::uint8_t byte);
+
 } // namespace qis::carve::validation

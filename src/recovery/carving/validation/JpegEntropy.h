@@ -1,0 +1,102 @@
+#pragma once
+
+#include "recovery/carving/validation/ValidationSource.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace qis::carve::validation {
+
+// How far a JPEG's bytes make sense: its markers walked and its scans'
+// Huffman codes decoded (baseline scans, and the first scans of a
+// progressive one: DC, DC refinement and AC first; other kinds are passed
+// over by their markers). Random or foreign bytes in the entropy data break
+// the decoding within a few hundred bytes: an undefined code, a
+// coefficient past the block's end, a marker before the last MCU.
+struct JpegDecode {
+    // Every scan decoded and the end of image right after the last.
+    bool whole = false;
+    std::uint64_t length = 0; // whole: the bytes through the end of image
+    // Otherwise where the bytes stopped making sense, or where the
+    // decoding was told to stop (then `reached` is set).
+    std::uint64_t brokeAt = 0;
+    bool reached = false;
+    // Where the segment that holds the break begins: a split inside a long
+    // segment (an EXIF block) is noticed only at its end.
+    std::uint64_t segmentStart = 0;
+};
+
+class JpegDecoder {
+public:
+    explicit JpegDecoder(Source& s) : s_(&s) {}
+
+    // Goes on from where the decoder stands until the file ends, breaks,
+    // or an MCU would start past `until`.
+    JpegDecode run(std::uint64_t until = UINT64_MAX);
+
+    // A fresh decoder over the same source run up to the start of the last
+    // MCU that begins at or before `offset` (or the file's start when
+    // `offset` lies before the first scan's data): what a decoder over
+    // other bytes from `offset` on can go on from.
+    [[nodiscard]] JpegDecoder checkpointBefore(std::uint64_t offset) const;
+
+    // Goes on reading from another source (the same bytes up to where the
+    // decoder stands).
+    void rebind(Source& s) { s_ = &s; }
+
+private:
+    struct Table {
+        bool defined = false;
+        std::array<std::uint16_t, 17> counts{};
+        std::array<std::uint8_t, 256> symbols{};
+        // The codes of up to kFastBits bits by the next kFastBits bits:
+        // length << 8 | symbol, 0 for a longer code.
+        std::array<std::uint16_t, 512> fast{};
+    };
+    static constexpr unsigned kFastBits = 9;
+    struct Component {
+        std::uint8_t id = 0, h = 1, v = 1, quant = 0;
+    };
+    enum class Step { Next, Scan, Done };
+    Step markerStep(JpegDecode& out);
+    bool decodeScan(JpegDecode& out, std::uint64_t until, std::uint64_t stopBefore);
+    bool skipScan(JpegDecode& out);
+    bool decodeBlock(unsigned scanIndex);
+    int bit();
+    void fill();
+    std::optional<std::uint32_t> receive(unsigned n);
+    std::optional<unsigned> decode(const Table& t);
+    std::optional<std::int32_t> coefficient(unsigned size);
+    [[nodiscard]] bool plausible(std::int64_t value, unsigned k, unsigned scanIndex) const;
+    bool parseQuant(std::uint64_t p, std::uint32_t length);
+    bool parseFrame(std::uint64_t p, std::uint32_t length, bool progressive);
+    bool parseTables(std::uint64_t p, std::uint32_t length);
+    bool parseScan(std::uint64_t p, std::uint32_t length);
+
+    Source* s_;
+    std::uint64_t pos_ = 0;
+    std::uint64_t segment_ = 0; // where the last segment read began
+    bool started_ = false, inScan_ = false, scanned_ = false, framed_ = false;
+    bool progressive_ = false;
+    unsigned precision_ = 8;
+    std::uint32_t width_ = 0, height_ = 0;
+    std::array<Component, 4> components_{};
+    unsigned componentCount_ = 0, hMax_ = 1, vMax_ = 1;
+    std::uint32_t restartInterval_ = 0;
+    std::array<Table, 4> dc_{}, ac_{};
+    std::array<std::array<std::uint16_t, 64>, 4> quant_{}; // zigzag order; 0: no table
+    std::array<std::int64_t, 4> dcPredictor_{};
+    // The scan in progress.
+    std::array<std::uint8_t, 4> scanComponents_{}, scanDc_{}, scanAc_{};
+    unsigned scanCount_ = 0, ss_ = 0, se_ = 63, ah_ = 0, al_ = 0;
+    bool huffman_ = true, decodable_ = true;
+    std::uint64_t mcus_ = 0;
+    // Where decoding stands inside the scan.
+    std::uint64_t bits_ = 0; // the low bitCount_ bits are the next ones
+    unsigned bitCount_ = 0;
+    std::uint64_t mcu_ = 0;
+    std::uint32_t eobRun_ = 0;
+};
+
+} // namespace qis::carve::validation
