@@ -24,6 +24,9 @@ Length zip(Source& s, std::u16string& kind);
 Length sevenZip(Source& s);
 Length gzip(Source& s);
 Length sqlite(Source& s);
+Length rar(Source& s);
+Length xz(Source& s);
+Length bzip2(Source& s);
 
 // Documents.
 Length pdf(Source& s);
