@@ -33,6 +33,7 @@ const Kind kKinds[] = {
     {{u"rar"}, rar, nullptr},
     {{u"xz", u"txz"}, xz, nullptr},
     {{u"bz2", u"tbz2", u"tbz"}, bzip2, nullptr},
+    {{u"mach", u"macho", u"dylib", u"bundle"}, machO, nullptr},
     {{u"gz", u"tgz"}, gzip, nullptr},
     {{u"wav", u"avi", u"riff", u"webp"}, riff, nullptr},
     {{u"mp4", u"mov", u"m4a", u"m4v", u"3gp", u"qt"}, isoBoxes, nullptr},

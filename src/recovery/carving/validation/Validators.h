@@ -41,5 +41,6 @@ Length mpegProgram(Source& s);
 // Executables.
 Length elf(Source& s);
 Length pe(Source& s);
+Length machO(Source& s);
 
 } // namespace qis::carve::validation
