@@ -17,6 +17,10 @@ Length png(Source& s);
 Length gif(Source& s);
 Length bmp(Source& s);
 Length tiff(Source& s);
+Length ico(Source& s);
+Length psd(Source& s);
+Length xcf(Source& s);
+Length pnm(Source& s);
 
 // Archives and databases. `kind` gets the extension the archive's entries
 // show (an office document, a Java archive) and stays empty otherwise.
