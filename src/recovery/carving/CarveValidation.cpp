@@ -29,7 +29,7 @@ const Kind kKinds[] = {
     {{u"png"}, png, nullptr},
     {{u"gif"}, gif, nullptr},
     {{u"bmp", u"dib"}, bmp, nullptr},
-    {{u"tif", u"tiff"}, tiff, nullptr},
+    {{u"tif", u"tiff", u"cr2", u"nef", u"dng", u"arw", u"orf", u"rw2"}, nullptr, tiff},
     {{u"ico", u"cur"}, ico, nullptr},
     {{u"psd", u"psb"}, psd, nullptr},
     {{u"xcf"}, xcf, nullptr},

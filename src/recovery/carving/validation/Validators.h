@@ -16,7 +16,9 @@ Length jpeg(Source& s);
 Length png(Source& s);
 Length gif(Source& s);
 Length bmp(Source& s);
-Length tiff(Source& s);
+// TIFF and the camera raw files built on it; `kind` gets the raw format's
+// extension when the file shows one.
+Length tiff(Source& s, std::u16string& kind);
 Length ico(Source& s);
 Length psd(Source& s);
 Length xcf(Source& s);
