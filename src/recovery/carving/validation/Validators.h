@@ -43,6 +43,10 @@ Length isoBoxes(Source& s);
 Length mp3(Source& s);
 Length ogg(Source& s);
 Length mpegProgram(Source& s);
+Length mpegTransport(Source& s);
+Length flac(Source& s);
+// `kind` gets "webm" when the header's document type says so.
+Length matroska(Source& s, std::u16string& kind);
 
 // Executables.
 Length elf(Source& s);
