@@ -25,6 +25,8 @@ std::uint16_t crc16Step(std::uint16_t c, std::uint8_t byte)
 
 struct FlacFrame {
     std::uint64_t samples = 0;
+    unsigned channels = 0, sampleBits = 0; // their codes in the header
+    std::uint64_t headerBytes = 0;
 };
 
 // A FLAC frame header at `p` whose CRC-8 holds: how many samples the frame holds.
@@ -67,7 +69,109 @@ std::optional<FlacFrame> flacFrame(Source& s, std::uint64_t p)
     std::uint8_t crc = 0;
     for (std::uint64_t i = p; i < q; ++i)
         crc = crc8Step(crc, s.u8(i));
+    f.channels = channels;
+    f.sampleBits = sampleBits;
+    f.headerBytes = q + 1 - p;
     return crc == s.u8(q) ? std::optional<FlacFrame>(f) : std::nullopt;
+}
+
+// The frame's bits, most significant first; reading past the limit or a
+// field no encoder writes leaves `ok` false.
+struct FlacBits {
+    Source& s;
+    std::uint64_t bit;
+    bool ok = true;
+    std::uint64_t read(unsigned n)
+    {
+        std::uint64_t v = 0;
+        for (unsigned i = 0; i < n && ok; ++i, ++bit) {
+            ok = s.has(bit / 8, 1);
+            v = v << 1 | (ok ? (s.u8(bit / 8) >> (7 - bit % 8)) & 1u : 0u);
+        }
+        return v;
+    }
+    void skip(std::uint64_t n)
+    {
+        bit += n;
+        ok = ok && s.has(0, (bit + 7) / 8);
+    }
+    void unary()
+    {
+        for (std::uint64_t zeros = 0; ok && read(1) == 0;)
+            ok = ++zeros < (1u << 20);
+    }
+    // Rice-coded residuals in partitions of the block.
+    void residual(std::uint64_t samples, std::uint64_t order)
+    {
+        const std::uint64_t method = read(2), partitions = std::uint64_t{1} << read(4);
+        ok = ok && method <= 1 && samples % partitions == 0 && samples / partitions >= order;
+        const unsigned paramBits = method ? 5 : 4, escape = method ? 31 : 15;
+        for (std::uint64_t i = 0; i < partitions && ok; ++i) {
+            const std::uint64_t n = samples / partitions - (i == 0 ? order : 0), k = read(paramBits);
+            if (k == escape) {
+                skip(n * read(5));
+                continue;
+            }
+            for (std::uint64_t j = 0; j < n && ok; ++j) {
+                unary();
+                skip(k);
+            }
+        }
+    }
+    void subframe(std::uint64_t samples, std::uint64_t bits)
+    {
+        const std::uint64_t zero = read(1), type = read(6);
+        if (read(1)) { // wasted bits per sample, in unary
+            std::uint64_t wasted = 1;
+            while (ok && read(1) == 0)
+                ok = ++wasted < bits;
+            bits -= wasted;
+        }
+        ok = ok && zero == 0;
+        if (type == 0) {
+            skip(bits);
+        } else if (type == 1) {
+            skip(bits * samples);
+        } else if (type >= 8 && type <= 12) {
+            skip(bits * (type - 8));
+            residual(samples, type - 8);
+        } else if (type >= 32) {
+            // Warm-up samples, then the coefficients' precision, shift and values.
+            const std::uint64_t order = (type & 31) + 1;
+            skip(bits * order);
+            const std::uint64_t precision = read(4) + 1;
+            ok = ok && precision != 16;
+            skip(5 + precision * order);
+            residual(samples, order);
+        } else {
+            ok = false;
+        }
+    }
+};
+
+// Where the FLAC frame at `p` ends, from its subframes: the last frame has
+// no next header to end it, and a CRC-16 that holds by chance inside it
+// must not end it early.
+std::optional<std::uint64_t> flacFrameEnd(Source& s, std::uint64_t p, const FlacFrame& f, unsigned streamBits)
+{
+    static constexpr unsigned kBits[] = {0, 8, 12, 0, 16, 20, 24, 32};
+    const unsigned bits = f.sampleBits == 0 ? streamBits : kBits[f.sampleBits];
+    const unsigned channels = f.channels <= 7 ? f.channels + 1 : 2;
+    if (bits == 0)
+        return std::nullopt;
+    FlacBits in{s, (p + f.headerBytes) * 8};
+    for (unsigned c = 0; c < channels && in.ok; ++c) {
+        // The side channel of a stereo pair carries one bit more.
+        const bool side = (f.channels == 8 && c == 1) || (f.channels == 9 && c == 0) || (f.channels == 10 && c == 1);
+        in.subframe(f.samples, bits + (side ? 1 : 0));
+    }
+    const std::uint64_t end = (in.bit + 7) / 8 + 2;
+    if (!in.ok || !s.has(0, end))
+        return std::nullopt;
+    std::uint16_t crc = 0;
+    for (std::uint64_t i = p; i < end; ++i)
+        crc = crc16Step(crc, s.u8(i));
+    return crc == 0 ? std::optional<std::uint64_t>(end) : std::nullopt;
 }
 
 // An EBML element's ID (its length marker kept) or size (marker removed;
@@ -142,6 +246,7 @@ Length flac(Source& s)
     if (!s.matches(0, "fLaC"))
         return std::nullopt;
     std::uint64_t p = 4, total = 0;
+    unsigned streamBits = 0;
     for (bool last = false; !last;) {
         if (!s.has(p, 4) || (s.u8(p) & 0x7F) == 127)
             return std::nullopt;
@@ -149,16 +254,20 @@ Length flac(Source& s)
         const std::uint64_t type = s.u8(p) & 0x7F, length = s.be(p + 1, 3);
         if (p == 4 && (type != 0 || length != 34))
             return std::nullopt; // STREAMINFO comes first
-        if (type == 0 && s.has(p + 4, 34))
+        if (type == 0 && s.has(p + 4, 34)) {
             total = std::uint64_t{s.u8(p + 4 + 13) & 0x0Fu} << 32 | s.be(p + 4 + 14, 4);
+            streamBits = ((s.u8(p + 4 + 12) & 1u) << 4 | s.u8(p + 4 + 13) >> 4) + 1;
+        }
         p += 4 + length;
     }
     // Frames: each runs until the CRC-16 over it holds and the next frame's
-    // header (or, once the stream's samples are all there, the end) follows.
+    // header follows; the one that completes the stream's samples is read
+    // through to its end.
     std::uint64_t samples = 0, frames = 0;
     for (auto frame = flacFrame(s, p); frame; ++frames) {
         samples += frame->samples;
-        const bool final = total != 0 && samples >= total;
+        if (total != 0 && samples >= total)
+            return flacFrameEnd(s, p, *frame, streamBits);
         std::uint16_t crc = 0;
         std::uint64_t q = p;
         std::optional<FlacFrame> next;
@@ -171,7 +280,7 @@ Length flac(Source& s)
             crc = crc16Step(crc, s.u8(q++));
             if (crc != 0)
                 continue;
-            if (final || (total == 0 && !flacFrame(s, q)))
+            if (total == 0 && !flacFrame(s, q))
                 return q;
             if ((next = flacFrame(s, q)))
                 break;
