@@ -9,7 +9,7 @@ what=${1:-test}
 packages=(cmake ninja-build g++ xz-utils)
 case "$what" in
 build) ;;
-test) packages+=(libgtest-dev libgmock-dev qemu-utils e2fsprogs qt6-base-dev) ;;
+test) packages+=(libgtest-dev libgmock-dev qemu-utils e2fsprogs qt6-base-dev bzip2 flac) ;;
 fuzz) packages+=(libgtest-dev libgmock-dev qemu-utils clang libclang-rt-14-dev) ;;
 *) echo "install-deps.sh: unknown task $what" >&2; exit 2 ;;
 esac
