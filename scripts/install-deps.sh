@@ -10,7 +10,7 @@ packages=(cmake ninja-build g++ xz-utils)
 case "$what" in
 build) ;;
 test) packages+=(libgtest-dev libgmock-dev qemu-utils e2fsprogs qt6-base-dev
-      ghostscript qpdf libjpeg-turbo-progs zip python3) ;;
+      ghostscript qpdf libjpeg-turbo-progs zip python3 bzip2 flac) ;;
 fuzz) packages+=(libgtest-dev libgmock-dev qemu-utils clang libclang-rt-14-dev) ;;
 *) echo "install-deps.sh: unknown task $what" >&2; exit 2 ;;
 esac

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <string_view>
-#include <vector>
 
 namespace qis::carve::validation {
 namespace {
@@ -138,52 +137,6 @@ Length bmp(Source& s)
     if (!knownHeader || s.le(6, 4) != 0 || size < 26 || dataOffset >= size || !s.has(0, size))
         return std::nullopt;
     return size;
-}
-
-Length tiff(Source& s)
-{
-    const bool little = s.matches(0, std::string_view("II\x2A\0", 4));
-    if (!little && !s.matches(0, std::string_view("MM\0\x2A", 4)))
-        return std::nullopt;
-    auto num = [&](std::uint64_t at, int bytes) -> std::uint64_t { return little ? s.le(at, bytes) : s.be(at, bytes); };
-    static constexpr std::uint64_t kTypeBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
-    std::uint64_t end = 8;
-    std::uint64_t ifd = num(4, 4);
-    // Strips or tiles: their offsets and byte counts come in pairs of tags.
-    for (int directories = 0; ifd != 0 && directories < 64; ++directories) {
-        if (ifd < 8 || !s.has(ifd, 2))
-            return std::nullopt;
-        const std::uint64_t count = num(ifd, 2);
-        if (count == 0 || !s.has(ifd + 2, count * 12 + 4))
-            return std::nullopt;
-        end = std::max(end, ifd + 2 + count * 12 + 4);
-        std::vector<std::uint64_t> offsets, sizes;
-        for (std::uint64_t i = 0; i < count; ++i) {
-            const std::uint64_t e = ifd + 2 + i * 12;
-            const std::uint64_t tag = num(e, 2), type = num(e + 2, 2), n = num(e + 4, 4);
-            if (type == 0 || type > 12 || n > (1u << 24))
-                return std::nullopt;
-            const std::uint64_t bytes = kTypeBytes[type] * n;
-            const std::uint64_t where = bytes > 4 ? num(e + 8, 4) : e + 8;
-            if (bytes > 4)
-                end = std::max(end, where + bytes);
-            if (tag == 273 || tag == 324 || tag == 279 || tag == 325) {
-                auto& list = (tag == 273 || tag == 324) ? offsets : sizes;
-                const std::uint64_t width = kTypeBytes[type];
-                // More strips than any image has are damage, not a picture.
-                if ((width != 2 && width != 4) || n > (1u << 20))
-                    return std::nullopt;
-                for (std::uint64_t k = 0; k < n && s.has(where + k * width, width); ++k)
-                    list.push_back(num(where + k * width, static_cast<int>(width)));
-            }
-        }
-        if (offsets.size() != sizes.size())
-            return std::nullopt;
-        for (std::size_t k = 0; k < offsets.size(); ++k)
-            end = std::max(end, offsets[k] + sizes[k]);
-        ifd = num(ifd + 2 + count * 12, 4);
-    }
-    return s.has(0, end) ? Length(end) : std::nullopt;
 }
 
 } // namespace qis::carve::validation

@@ -60,7 +60,8 @@ Length isoBoxes(Source& s)
             known |= s.matches(p + 4, type);
         if (!known)
             break;
-        movie |= s.matches(p + 4, "moov");
+        // A movie has its movie box; a still picture (HEIF, AVIF) its meta box.
+        movie |= s.matches(p + 4, "moov") || s.matches(p + 4, "meta");
         if (size == 1) {
             if (!s.has(p, 16))
                 return std::nullopt;

@@ -16,7 +16,13 @@ Length jpeg(Source& s);
 Length png(Source& s);
 Length gif(Source& s);
 Length bmp(Source& s);
-Length tiff(Source& s);
+// TIFF and the camera raw files built on it; `kind` gets the raw format's
+// extension when the file shows one.
+Length tiff(Source& s, std::u16string& kind);
+Length ico(Source& s);
+Length psd(Source& s);
+Length xcf(Source& s);
+Length pnm(Source& s);
 
 // Archives and databases. `kind` gets the extension the archive's entries
 // show (an office document, a Java archive) and stays empty otherwise.
@@ -24,6 +30,9 @@ Length zip(Source& s, std::u16string& kind);
 Length sevenZip(Source& s);
 Length gzip(Source& s);
 Length sqlite(Source& s);
+Length rar(Source& s);
+Length xz(Source& s);
+Length bzip2(Source& s);
 
 // Documents.
 Length pdf(Source& s);
@@ -34,6 +43,10 @@ Length isoBoxes(Source& s);
 Length mp3(Source& s);
 Length ogg(Source& s);
 Length mpegProgram(Source& s);
+Length mpegTransport(Source& s);
+Length flac(Source& s);
+// `kind` gets "webm" when the header's document type says so.
+Length matroska(Source& s, std::u16string& kind);
 
 // Text, from a known start to its last text byte. `kind` gets the
 // extension the text shows: a script's by its interpreter, "svg" for an XML
@@ -48,5 +61,6 @@ Length eml(Source& s);
 // Executables.
 Length elf(Source& s);
 Length pe(Source& s);
+Length machO(Source& s);
 
 } // namespace qis::carve::validation
