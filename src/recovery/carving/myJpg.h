@@ -3,6 +3,7 @@
 #include "images/readWriteInterface.h"
 #include "jobs/JobRunner.h"
 #include "recovery/carving/SignatureRecord.h"
+#include "util/ByteRun.h"
 
 #include <array>
 #include <atomic>
@@ -88,6 +89,11 @@ public:
 
     readWriteInterface* reader = nullptr;
     std::uint64_t scanSize = 0; // bytes from the reader's offset 0
+    // Where files may start: byte runs from the reader's offset 0 (a
+    // volume's free space); nullopt looks everywhere in [0, scanSize). A
+    // file found is read on as the volume lays it out, inside the runs or
+    // not. Blocks the container never allocated are passed over either way.
+    std::optional<std::vector<ByteRun>> scanRuns;
     std::atomic<bool> rawStopRequested{false};
     // How the last scan ended: Stop cut it short after `scannedBytes` of
     // `scanSize` (the files found up to there are kept all the same).
@@ -122,6 +128,10 @@ private:
     // Where the end signature of `type` first lies in bytes[from, to), or npos.
     std::size_t findEnd(std::uint8_t type, std::span<const std::uint8_t> bytes, std::size_t from, std::size_t to) const;
     void addLeftOverStarts(CarveTree* tree);
+    // Closes the pending files whose end signature zeros match, one per
+    // sector from `at`, as a scan through the `length` bytes of zeros
+    // there would; returns where that scan would have gone on.
+    std::uint64_t endInZeros(std::uint64_t at, std::uint64_t length, CarveTree* tree);
     std::optional<CarveTree::ItemId> root_;
 };
 
