@@ -61,6 +61,8 @@ struct Case {
     Expected expected;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 class CarveUnallocated : public ::testing::TestWithParam<Case> {};
 
 TEST_P(CarveUnallocated, FindsTheDeletedFilesAndNoLiveOne)

@@ -38,6 +38,8 @@ const Volume kVolumes[] = {
     {"Hfsplus", "undelete-hfsplus.img", "", "HFS+", 688, "4 MB", 2048},
 };
 
+void PrintTo(const Volume& v, std::ostream* os) { *os << v.name; }
+
 class FreeSpace : public ::testing::TestWithParam<Volume> {};
 
 TEST_P(FreeSpace, IsWhatSleuthKitCallsUnallocated)

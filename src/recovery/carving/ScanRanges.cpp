@@ -42,13 +42,10 @@ ScanRanges::ScanRanges(readWriteInterface& reader, std::uint64_t size, const std
     runs_.resize(runs_.empty() ? 0 : kept + 1);
 }
 
-std::size_t ScanRanges::runAt(std::uint64_t pos)
+std::size_t ScanRanges::runAt(std::uint64_t pos) const
 {
-    if (cursor_ < runs_.size() && runs_[cursor_].start > pos)
-        cursor_ = 0; // asked about an earlier place: search from the start
-    while (cursor_ < runs_.size() && runs_[cursor_].end() <= pos)
-        ++cursor_;
-    return cursor_;
+    auto it = std::partition_point(runs_.begin(), runs_.end(), [&](const ByteRun& r) { return r.end() <= pos; });
+    return static_cast<std::size_t>(it - runs_.begin());
 }
 
 std::optional<ScanRanges::Stretch> ScanRanges::next(std::uint64_t pos)

@@ -37,12 +37,11 @@ public:
 
 private:
     // The run holding `pos`, or the first after it; runs_.size() when none.
-    std::size_t runAt(std::uint64_t pos);
+    [[nodiscard]] std::size_t runAt(std::uint64_t pos) const;
 
     readWriteInterface& reader_;
     std::uint64_t size_;
     std::vector<ByteRun> runs_; // sorted, merged, in [0, size)
-    std::size_t cursor_ = 0;    // where the last search ended: the scan only moves on
 };
 
 } // namespace qis
