@@ -46,6 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!scan->run(job))
         return 0;
     qis::VolumeParser& view = scan->view();
+    // The free space carve --unallocated scans: every allocation map walked whole.
+    (void)view.unallocatedSpace();
     std::size_t saved = 0;
     qis::walkTree(view, [&](qis::EntryHandle e, const std::vector<std::u16string>&) {
         (void)view.describe(e);

@@ -1,4 +1,5 @@
 #include "cli/Arguments.h"
+#include "cli/CarveScope.h"
 #include "cli/CliReporter.h"
 #include "cli/Commands.h"
 #include "cli/ImageOpening.h"
@@ -50,7 +51,7 @@ private:
 int runCarve(const std::vector<std::string>& words)
 {
     std::vector<std::string> flags = kVolumeFlags;
-    flags.insert(flags.end(), {"--json", "--no-default-signatures", "--disk", "--no-validation"});
+    flags.insert(flags.end(), {"--json", "--no-default-signatures", "--disk", "--no-validation", "--unallocated"});
     std::vector<std::string> values = kVolumeValueOptions;
     values.insert(values.end(), {"--signatures", "--category", "--output"});
     Arguments args(words, values, flags);
@@ -103,6 +104,9 @@ int runCarve(const std::vector<std::string>& words)
         startSector = volume->startSector;
         engine.scanSize = volumeBytesFromSizeText(volume->sizeText);
     }
+    if (args.flag("--unallocated"))
+        if (int exit = limitToFreeSpace(args, engine); exit != kExitOk)
+            return exit;
     reader.baseOffset = startSector * static_cast<std::int64_t>(kSectorSize);
     engine.reader = &reader;
     if (!args.flag("--disk")) {
@@ -184,6 +188,7 @@ int runCarve(const std::vector<std::string>& words)
         for (const std::u16string& category : order)
             std::printf("%s (%llu)\n", utf16ToUtf8(category).c_str(),
                         static_cast<unsigned long long>(engine.categoryCounts[category]));
+        reportFreeSpaceScanned(engine);
     }
     if (failed != 0)
         std::fprintf(stderr, "%s\n",

@@ -49,4 +49,51 @@ bool AllocationBitmap::anyInUse(std::uint64_t first, std::uint64_t count)
     return false;
 }
 
+void AllocationBitmap::forEachFreeRun(std::uint64_t units,
+                                      const std::function<void(std::uint64_t, std::uint64_t)>& visit)
+{
+    units = std::min(units, bytes_ < (UINT64_MAX >> 3) ? bytes_ * 8 : UINT64_MAX);
+    std::uint64_t runFirst = 0, runCount = 0;
+    auto freeUnit = [&](std::uint64_t unit, std::uint64_t n) {
+        if (runCount == 0)
+            runFirst = unit;
+        runCount += n;
+    };
+    auto usedUnit = [&] {
+        if (runCount != 0)
+            visit(runFirst, runCount);
+        runCount = 0;
+    };
+    std::vector<std::uint8_t> buffer;
+    for (std::uint64_t unit = 0; unit < units;) {
+        // Pieces a listing read already are used as they are; the rest are
+        // read into one buffer and not kept, so a walk over a bitmap of
+        // hundreds of MiB holds 64 KiB of it.
+        const std::uint64_t index = unit / 8 / kPiece;
+        const std::vector<std::uint8_t>* kept = nullptr;
+        if (auto it = pieces_.find(index); it != pieces_.end()) {
+            kept = &it->second;
+        } else {
+            buffer.assign(static_cast<std::size_t>(std::min(kPiece, bytes_ - index * kPiece)), 0xFF);
+            if (read_)
+                read_(index * kPiece, buffer);
+        }
+        const std::vector<std::uint8_t>& bits = kept ? *kept : buffer;
+        // A piece at a time; whole bytes where all eight bits agree.
+        for (std::size_t at = static_cast<std::size_t>(unit / 8 % kPiece); at < bits.size() && unit < units; ++at) {
+            const std::uint8_t b = bits[at];
+            if ((b == 0 || b == 0xFF) && units - unit >= 8) {
+                b == 0 ? freeUnit(unit, 8) : usedUnit();
+                unit += 8;
+                continue;
+            }
+            for (unsigned bit = 0; bit < 8 && unit < units; ++bit, ++unit) {
+                const unsigned mask = order_ == BitOrder::LowBitFirst ? 1u << bit : 0x80u >> bit;
+                (b & mask) ? usedUnit() : freeUnit(unit, 1);
+            }
+        }
+    }
+    usedUnit();
+}
+
 } // namespace qis

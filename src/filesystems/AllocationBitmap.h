@@ -29,6 +29,9 @@ public:
     // Whether any of the `count` units from `first` is in use; units past
     // the bitmap are no file's to have, so they count as in use.
     bool anyInUse(std::uint64_t first, std::uint64_t count);
+    // Calls `visit(first, count)` for each run of free units among the
+    // first `units`, in order (units past the bitmap are in use).
+    void forEachFreeRun(std::uint64_t units, const std::function<void(std::uint64_t, std::uint64_t)>& visit);
 
 private:
     const std::vector<std::uint8_t>& piece(std::uint64_t index);

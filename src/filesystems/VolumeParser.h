@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/OutputFolder.h"
+#include "util/ByteRun.h"
 #include "util/FileTime.h"
 #include "util/Utf.h"
 
@@ -85,6 +86,11 @@ public:
     }
     // Gives the entry another name for the rest of the parser's life.
     virtual void rename(EntryHandle entry, std::u16string name) = 0;
+
+    // The space the file system marks free now, as byte runs from the
+    // volume's first byte in rising order; nullopt when it cannot tell
+    // (no allocation map of its own, or the map could not be found).
+    virtual std::optional<std::vector<ByteRun>> unallocatedSpace() { return std::nullopt; }
 };
 
 // A name with blanks at either end dropped, as outputs are named.

@@ -159,6 +159,14 @@ const FreeClusters* Fat64Class::freeClusters()
     return &*freeClusters_;
 }
 
+std::optional<std::vector<ByteRun>> Fat64Class::unallocatedSpace(std::uint64_t volumeBytes)
+{
+    const FreeClusters* free = freeClusters();
+    if (!free)
+        return std::nullopt;
+    return freeClusterSpace(*free, heapPosition, clusterBytes, volumeBytes);
+}
+
 void Fat64Class::parseEntries(std::span<const std::uint8_t> bytes, std::uint32_t parent, std::vector<Subfolder>& subfolders)
 {
     std::unordered_map<std::uint32_t, std::uint32_t> folderByCluster;

@@ -108,6 +108,9 @@ public:
     // nullptr when the root directory named no bitmap or it is too large
     // to hold.
     const FreeClusters* freeClusters();
+    // Those clusters as byte runs from the volume's start; nullopt without
+    // an allocation bitmap.
+    std::optional<std::vector<ByteRun>> unallocatedSpace(std::uint64_t volumeBytes);
 
     [[nodiscard]] std::uint64_t clusterOffset(std::uint32_t cluster) const
     {

@@ -3,6 +3,7 @@
 #include "util/ByteReader.h"
 #include "util/CheckedMath.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qis::extdisk {
@@ -26,6 +27,10 @@ std::optional<Superblock> Superblock::parse(std::span<const std::uint8_t> bytes)
     s.featureIncompat = r.u32le(0x60);
     s.featureRoCompat = r.u32le(0x64);
     s.blockGroup = r.u16le(0x5A);
+    s.reservedGdtBlocks = r.u16le(0xCE);
+    s.firstMetaBg = r.u32le(0x104);
+    s.backupGroups[0] = r.u32le(0x24C);
+    s.backupGroups[1] = r.u32le(0x250);
     if (s.is64Bit()) {
         s.blocksCount |= std::uint64_t{r.u32le(0x150)} << 32;
         s.descriptorSize = r.u16le(0xFE);
@@ -55,6 +60,36 @@ bool Superblock::isAt(std::uint64_t offset) const
 std::uint64_t Superblock::groupCount() const
 {
     return ceilDiv(blocksCount - firstDataBlock, std::uint64_t{blocksPerGroup});
+}
+
+bool Superblock::hasSuperblockCopy(std::uint64_t group) const
+{
+    if (group == 0)
+        return true;
+    if (featureCompat & 0x0200) // sparse_super2
+        return group == backupGroups[0] || group == backupGroups[1];
+    if (!(featureRoCompat & 0x0001)) // without sparse_super every group has one
+        return true;
+    auto powerOf = [&](std::uint64_t base) {
+        std::uint64_t p = 1;
+        while (p < group && p <= UINT64_MAX / base)
+            p *= base;
+        return p == group;
+    };
+    return group == 1 || powerOf(3) || powerOf(5) || powerOf(7);
+}
+
+std::uint64_t Superblock::superblockCopyBlocks() const
+{
+    const std::uint64_t B = blockSize();
+    // With meta_bg only the first s_first_meta_bg blocks of the table
+    // follow the superblock copies; the rest lies in the meta groups.
+    const std::uint64_t tableBlocks = (featureIncompat & 0x0010)
+                                          ? firstMetaBg
+                                          : ceilDiv(checkedMul(groupCount(), descriptorSize).value_or(UINT64_MAX), B);
+    // With 1 KiB blocks the superblock is block 1 of group 0 but block 0 of
+    // a backup's group: either way one block.
+    return 1 + std::min<std::uint64_t>(tableBlocks + reservedGdtBlocks, blocksPerGroup);
 }
 
 GroupDescriptor GroupDescriptor::parse(std::span<const std::uint8_t> bytes, bool wide)

@@ -31,6 +31,9 @@ struct Superblock {
     std::uint32_t featureCompat = 0, featureIncompat = 0, featureRoCompat = 0;
     std::uint16_t descriptorSize = 32;
     std::uint16_t blockGroup = 0; // of this copy: 0 for the primary, the group of a backup
+    std::uint16_t reservedGdtBlocks = 0;         // s_reserved_gdt_blocks: room for the table to grow
+    std::uint32_t firstMetaBg = 0;               // s_first_meta_bg
+    std::uint32_t backupGroups[2] = {0, 0};      // s_backup_bgs, with sparse_super2
 
     static std::optional<Superblock> parse(std::span<const std::uint8_t> bytes);
 
@@ -45,6 +48,13 @@ struct Superblock {
     [[nodiscard]] bool is64Bit() const { return featureIncompat & 0x0080; }
     // Group descriptors say how much of each inode table is in use.
     [[nodiscard]] bool hasGroupChecksums() const { return featureRoCompat & (0x0010 | 0x0400); }
+    // Whether the group starts with a copy of the superblock and the group
+    // descriptor table (sparse_super: groups 0, 1 and powers of 3, 5, 7;
+    // sparse_super2: the two groups the superblock names).
+    [[nodiscard]] bool hasSuperblockCopy(std::uint64_t group) const;
+    // Blocks at the start of such a group: the superblock, the descriptor
+    // table (with meta_bg, the part of it kept there) and its reserve.
+    [[nodiscard]] std::uint64_t superblockCopyBlocks() const;
 };
 
 struct GroupDescriptor {

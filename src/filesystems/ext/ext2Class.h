@@ -90,6 +90,9 @@ public:
     // inode maps is free, PartlyOverwritten when some are allocated now,
     // None when its map is cleared or nothing it maps is left.
     Recoverability recoverabilityOf(std::int64_t position);
+    // The blocks the group bitmaps mark free, as byte runs from the volume's
+    // start; nullopt before the superblock and descriptors are read.
+    std::optional<std::vector<ByteRun>> unallocatedSpace();
 
     // Creation (the inode change time), access and modification texts and
     // the permission tokens; the size text. By position in the entry map.

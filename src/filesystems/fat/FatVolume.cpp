@@ -68,6 +68,13 @@ const FreeClusters& FatVolume::freeClusters()
     return *freeClusters_;
 }
 
+std::optional<std::vector<ByteRun>> FatVolume::unallocatedSpace(std::uint64_t volumeBytes)
+{
+    if (clusterBytes == 0 || fat.clusterCount() == 0)
+        return std::nullopt;
+    return freeClusterSpace(freeClusters(), dataRegionOffset, clusterBytes, volumeBytes);
+}
+
 void FatVolume::appendDummyEntry()
 {
     FatEntryRecord root;

@@ -104,6 +104,9 @@ public:
     Recoverability entryRecoverability(std::uint32_t index);
     // The clusters free in the FAT now, read from the table on first use.
     const FreeClusters& freeClusters();
+    // Those clusters as byte runs from the volume's start; nullopt before
+    // a layout (cluster size, data region, FAT) is known.
+    std::optional<std::vector<ByteRun>> unallocatedSpace(std::uint64_t volumeBytes);
 
     [[nodiscard]] std::uint64_t clusterOffset(std::uint32_t cluster) const
     {

@@ -63,9 +63,7 @@ public:
     {
         if (!valid(entry))
             return std::nullopt;
-        // The standard scan takes the volume's size from the list only when it needs it.
-        const std::uint64_t volumeBytes =
-            volume_.volumeSize != 0 ? volume_.volumeSize : volumeReachFromSizeText(volume_.volumeSizeText);
+        const std::uint64_t volumeBytes = this->volumeBytes();
         std::optional<bool> read;
         const bool whole = saveWithinVolume(out, volumeBytes, [&](DataSink& bounded) {
             read = volume_.saveGuessedContents(static_cast<std::uint32_t>(entry), reading, bounded);
@@ -81,7 +79,14 @@ public:
             volume_.entryList[entry].name = std::move(name);
     }
 
+    std::optional<std::vector<ByteRun>> unallocatedSpace() override { return volume_.unallocatedSpace(volumeBytes()); }
+
 private:
+    // The standard scan takes the volume's size from the list only when it needs it.
+    [[nodiscard]] std::uint64_t volumeBytes() const
+    {
+        return volume_.volumeSize != 0 ? volume_.volumeSize : volumeReachFromSizeText(volume_.volumeSizeText);
+    }
     [[nodiscard]] bool valid(EntryHandle entry) const { return entry > 0 && entry < volume_.entryList.size(); }
     [[nodiscard]] EntryHandle link(std::uint32_t index) const { return valid(index) ? index : kNoEntry; }
 

@@ -1,5 +1,7 @@
 #include "filesystems/fatfamily/FreeClusters.h"
 
+#include "filesystems/FreeSpace.h"
+
 #include <algorithm>
 #include <bit>
 
@@ -70,6 +72,18 @@ bool FreeClusters::freeAtLeast(std::uint64_t from, std::uint64_t count) const
             return false;
         bits = words_[w];
     }
+}
+
+std::vector<ByteRun> freeClusterSpace(const FreeClusters& free, std::uint64_t heapOffset, std::uint64_t clusterBytes,
+                                      std::uint64_t volumeBytes)
+{
+    FreeSpaceRuns runs(volumeBytes);
+    for (std::uint64_t c = free.nextFree(2); c < free.limit();) {
+        const std::uint64_t used = free.nextUsed(c);
+        runs.addUnits(heapOffset, c - 2, used - c, clusterBytes);
+        c = free.nextFree(used);
+    }
+    return runs.take();
 }
 
 } // namespace qis

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filesystems/fatfamily/FatTable.h"
+#include "util/ByteRun.h"
 
 #include <cstdint>
 #include <span>
@@ -47,5 +48,12 @@ private:
     std::vector<std::uint64_t> words_; // bit c is set when cluster c is free
     std::uint64_t limit_ = 0;
 };
+
+// The free clusters as byte runs from the volume's start, cluster 2 lying
+// `heapOffset` bytes in (the data region, the exFAT cluster heap); what
+// lies before it (boot sectors, the FATs, a FAT16 root directory) is the
+// file system's own and never free. Bounded by `volumeBytes`.
+std::vector<ByteRun> freeClusterSpace(const FreeClusters& free, std::uint64_t heapOffset, std::uint64_t clusterBytes,
+                                      std::uint64_t volumeBytes);
 
 } // namespace qis

@@ -1,5 +1,7 @@
 #include "filesystems/hfsplus/HFSP.h"
 
+#include "filesystems/FreeSpace.h"
+
 #include "filesystems/ParentLinks.h"
 
 #include "filesystems/DisplayText.h"
@@ -608,7 +610,7 @@ void HFSP::adoptOrphans()
         entryMap.at(key).parentId = static_cast<std::uint32_t>(orphanKey);
 }
 
-bool HFSP::anyBlockInUse(std::uint64_t block, std::uint64_t count)
+AllocationBitmap& HFSP::allocationBitmap()
 {
     if (!allocationRead_) {
         allocationRead_ = true;
@@ -621,12 +623,28 @@ bool HFSP::anyBlockInUse(std::uint64_t block, std::uint64_t count)
                                            readFork(allocationExtents_, at, out);
                                        });
     }
+    return allocation_;
+}
+
+bool HFSP::anyBlockInUse(std::uint64_t block, std::uint64_t count)
+{
     // Blocks past the volume are no file's to have (those past the
     // allocation file the bitmap refuses itself).
     const std::uint64_t blocks = volumeBlocks();
     if (block >= blocks || count > blocks - block)
         return true;
-    return allocation_.anyInUse(block, count);
+    return allocationBitmap().anyInUse(block, count);
+}
+
+std::optional<std::vector<ByteRun>> HFSP::unallocatedSpace()
+{
+    if (blockSize == 0 || header.allocationFile.logicalSize == 0)
+        return std::nullopt;
+    FreeSpaceRuns runs(volumeSize);
+    allocationBitmap().forEachFreeRun(volumeBlocks(), [&](std::uint64_t first, std::uint64_t count) {
+        runs.addUnits(0, first, count, blockSize);
+    });
+    return runs.take();
 }
 
 Recoverability HFSP::recoverability(std::int64_t key)

@@ -70,6 +70,9 @@ public:
     // (up to its size) is free in the allocation file, else partly
     // overwritten.
     Recoverability recoverability(std::int64_t key);
+    // The allocation blocks the allocation file marks free, as byte runs
+    // from the volume's start; nullopt when the volume has no allocation file.
+    std::optional<std::vector<ByteRun>> unallocatedSpace();
 
 private:
     // The extents of a special file's fork: the header's eight, then its
@@ -90,6 +93,7 @@ private:
     // ORPHAN_ENTRY, keyed after every entry found, under the root.
     void addOrphanFolder();
     // The allocation file, a piece at a time as blocks are asked about.
+    AllocationBitmap& allocationBitmap();
     [[nodiscard]] bool anyBlockInUse(std::uint64_t block, std::uint64_t count);
     [[nodiscard]] std::vector<hfsdisk::Extent> entryExtents(const HfsEntry& e) const;
 

@@ -113,6 +113,9 @@ public:
     // whether every cluster its runs map up to its size is still free in
     // $Bitmap. Judged once per record.
     Recoverability recoverability(std::uint64_t index);
+    // The clusters $Bitmap marks free, as byte runs from the volume's
+    // start; nullopt when $Bitmap cannot be found.
+    std::optional<std::vector<ByteRun>> unallocatedSpace();
 
 private:
     std::uint64_t listedVolumeSize() const;

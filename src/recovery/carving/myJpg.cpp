@@ -4,6 +4,7 @@
 #include "recovery/carving/Bifragment.h"
 #include "recovery/carving/CandidateLayouts.h"
 #include "recovery/carving/CarveValidation.h"
+#include "recovery/carving/ScanRanges.h"
 
 #include <algorithm>
 #include <cstring>
@@ -171,24 +172,39 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
     job.reporter().setProgressRange(0, progressValue(windows));
 
     const carve::ScannedVolume scannedVolume = carve::readScannedVolume(*reader);
-    std::uint64_t loaded = UINT64_MAX; // the window in the buffer
+    ScanRanges ranges(*reader, scanSize, scanRuns);
+    std::optional<ScanRanges::Stretch> stretch; // the stretch being scanned
+    // The window in the buffer: sectors from windowStart up to windowEnd
+    // are scanned, and the bytes after them up to kLookahead are there too.
+    std::uint64_t windowStart = 0, windowEnd = 0;
     std::size_t windowLength = 0;
     std::uint64_t pos = 0;
     bool stopped = false;
     while (pos < scanSize && !stopped) {
-        const std::uint64_t w = pos / kWindowBytes;
-        if (w != loaded) {
-            job.reporter().setProgressPos(progressValue(w));
+        if (!stretch || pos >= stretch->end) {
+            // Zeros the container never stored end some pending files (an
+            // end signature of zeros) where a scan through them would.
+            if (stretch && pos == stretch->end)
+                if (std::uint64_t hole = ranges.holeAt(pos))
+                    pos = endInZeros(pos, hole, tree);
+            stretch = ranges.next(pos);
+            if (!stretch)
+                break;
+            pos = std::max(pos, stretch->start);
+        }
+        if (pos >= windowEnd) {
+            job.reporter().setProgressPos(progressValue(pos / kWindowBytes));
             if (job.stopSeen(rawStopRequested)) {
                 stopped = true;
                 break;
             }
-            windowLength = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowBytes + kLookahead, scanSize - w * kWindowBytes));
+            windowStart = pos;
+            windowEnd = std::min(pos + kWindowBytes, stretch->end);
+            windowLength = static_cast<std::size_t>(std::min(windowEnd + kLookahead, scanSize) - pos);
             std::fill(window.begin(), window.end(), 0);
-            readVolumeBytes(*reader, w * kWindowBytes, std::span(window).first(windowLength));
-            loaded = w;
+            ranges.read(windowStart, std::span(window).first(windowLength));
         }
-        const std::size_t s = static_cast<std::size_t>(pos - w * kWindowBytes);
+        const std::size_t s = static_cast<std::size_t>(pos - windowStart);
         const auto bytes = std::span<const std::uint8_t>(window).first(windowLength);
         const auto sector = bytes.subspan(s, std::min<std::size_t>(kSector, bytes.size() - s));
         Match m = matchSector(sector);
@@ -309,7 +325,7 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
             const SignatureType& t = signatureTypes[bestType];
             const std::uint64_t start = pendingStarts[bestType].back();
             pendingStarts[bestType].pop_back();
-            std::uint64_t length = w * kWindowBytes + best + t.endLength - start;
+            std::uint64_t length = windowStart + best + t.endLength - start;
             if (t.approxSize > 0)
                 length = std::min(length, t.approxSize);
             addFile(start, static_cast<std::int64_t>(length), bestType, false, tree);
@@ -317,7 +333,7 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
         pos += kSector;
     }
     scanStopped = stopped;
-    scannedBytes = std::min(pos, scanSize);
+    scannedBytes = stopped ? std::min(pos, scanSize) : scanSize;
     addLeftOverStarts(tree);
     job.reporter().setProgressPos(progressValue(windows));
     job.reporter().showMessage("done..");
@@ -335,6 +351,37 @@ std::optional<carve::Bifragment> myJpg::secondFragment(const std::u16string& ext
         return std::nullopt;
     return carve::findBifragment(extension, *reader, start, limit, fragmentSearch, fragmentBudget_,
                                  whole ? std::optional<std::uint64_t>(whole->length) : std::nullopt);
+}
+
+std::uint64_t myJpg::endInZeros(std::uint64_t at, std::uint64_t length, CarveTree* tree)
+{
+    auto endsInZeros = [&](std::size_t type) {
+        const SignatureEntry& e = signatureEntries[type];
+        if (e.endLength < 2 || e.endLength > length)
+            return false;
+        for (std::size_t k = 0; k < e.endLength; ++k)
+            if (e.end[k] != 0 && e.end[k] != 0x2A)
+                return false;
+        return true;
+    };
+    std::uint64_t pos = at;
+    while (pos < at + length) {
+        // The first type in load order whose end is found, as in a sector of data.
+        std::size_t type = 0;
+        while (type < pendingStarts.size() && (pendingStarts[type].empty() || !endsInZeros(type)))
+            ++type;
+        if (type == pendingStarts.size())
+            break;
+        const SignatureType& t = signatureTypes[type];
+        const std::uint64_t start = pendingStarts[type].back();
+        pendingStarts[type].pop_back();
+        std::uint64_t fileLength = pos + t.endLength - start;
+        if (t.approxSize > 0)
+            fileLength = std::min(fileLength, t.approxSize);
+        addFile(start, static_cast<std::int64_t>(fileLength), static_cast<std::uint8_t>(type), false, tree);
+        pos += kSector;
+    }
+    return pos;
 }
 
 void myJpg::addLeftOverStarts(CarveTree* tree)

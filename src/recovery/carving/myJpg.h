@@ -5,6 +5,7 @@
 #include "recovery/carving/Bifragment.h"
 #include "recovery/carving/FileLayout.h"
 #include "recovery/carving/SignatureRecord.h"
+#include "util/ByteRun.h"
 
 #include <algorithm>
 #include <array>
@@ -101,6 +102,11 @@ public:
 
     readWriteInterface* reader = nullptr;
     std::uint64_t scanSize = 0; // bytes from the reader's offset 0
+    // Where files may start: byte runs from the reader's offset 0 (a
+    // volume's free space); nullopt looks everywhere in [0, scanSize). A
+    // file found is read on as the volume lays it out, inside the runs or
+    // not. Blocks the container never allocated are passed over either way.
+    std::optional<std::vector<ByteRun>> scanRuns;
     std::atomic<bool> rawStopRequested{false};
     // How the last scan ended: Stop cut it short after `scannedBytes` of
     // `scanSize` (the files found up to there are kept all the same).
@@ -142,6 +148,10 @@ private:
     std::optional<carve::Bifragment> secondFragment(const std::u16string& extension, std::uint64_t start,
                                                     std::uint64_t limit, const std::optional<carve::Validated>& whole);
     std::uint64_t fragmentBudget_ = 0;
+    // Closes the pending files whose end signature zeros match, one per
+    // sector from `at`, as a scan through the `length` bytes of zeros
+    // there would; returns where that scan would have gone on.
+    std::uint64_t endInZeros(std::uint64_t at, std::uint64_t length, CarveTree* tree);
     std::optional<CarveTree::ItemId> root_;
 };
 

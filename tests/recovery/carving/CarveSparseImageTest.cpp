@@ -1,0 +1,105 @@
+// The carver on a sparse VHDX: the blocks qemu-img never allocated hold
+// only zeros, so the scan passes over them without reading them and finds
+// exactly what it finds on the raw disk the VHDX was made from.
+
+#include "images/raw/FileReadSeekRaw.h"
+#include "images/vhdx/FileReadSeekVHDX.h"
+#include "recovery/carving/SignatureFile.h"
+#include "recovery/carving/myJpg.h"
+#include "support/Fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+namespace qis {
+namespace {
+
+// Passes everything to the image's reader and keeps each read's byte range.
+class CountingReader : public readWriteInterface {
+public:
+    explicit CountingReader(readWriteInterface& inner) : inner_(inner) { diskSectorCount = inner.diskSectorCount; }
+    bool open(std::filesystem::path) override { return true; }
+    bool seek(std::int64_t offset, std::int32_t origin) override
+    {
+        at_ = offset;
+        return inner_.seek(offset, origin);
+    }
+    bool read(void* buffer, std::uint32_t length) override
+    {
+        reads.push_back({static_cast<std::uint64_t>(at_), length});
+        return inner_.read(buffer, length);
+    }
+    std::uint64_t allocationRun(std::int64_t offset, std::uint64_t maxBytes, bool& allocated) override
+    {
+        return inner_.allocationRun(offset, maxBytes, allocated);
+    }
+    std::vector<ByteRun> reads;
+
+private:
+    readWriteInterface& inner_;
+    std::int64_t at_ = 0;
+};
+
+using Found = std::tuple<std::uint64_t, std::int64_t, std::uint8_t, bool, std::u16string>;
+
+std::vector<Found> carve(readWriteInterface& reader, bool validate)
+{
+    myJpg engine;
+    loadDefaultSignatures(std::filesystem::path(QIS_CLI_PATH).parent_path() / kDefaultSignatureFile, engine);
+    EXPECT_FALSE(engine.signatureTypes.empty());
+    engine.reader = &reader;
+    engine.scanSize = reader.diskSectorCount * kSectorSize;
+    engine.validateLengths = validate;
+    NullReporter quiet;
+    PauseGate gate;
+    JobContext job(quiet, gate);
+    engine.carveVolume(job, nullptr);
+    std::vector<Found> found;
+    for (const CarvedFile& f : engine.carvedFiles)
+        found.emplace_back(f.start, f.length, f.typeId, f.validated, f.extension);
+    return found;
+}
+
+TEST(CarveSparseImage, PassesOverUnallocatedBlocksAndFindsWhatTheRawDiskHolds)
+{
+    test::TempDir dir;
+    const auto raw = test::fixture("carve.img");
+    // 1 MiB blocks: most of the 16 MiB volume is zeros, which qemu-img leaves unallocated.
+    const auto vhdx = dir / "carve-1m.vhdx";
+    auto made = test::runCommand("qemu-img convert -f raw -O vhdx -o block_size=1M " + test::shellQuote(raw.string()) +
+                                 " " + test::shellQuote(vhdx.string()));
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    FileReadSeekVHDX image;
+    ASSERT_TRUE(image.open(vhdx));
+    FileReadSeekRaw plain;
+    ASSERT_TRUE(plain.open(raw));
+
+    std::vector<ByteRun> holes;
+    for (std::uint64_t at = 0; at < image.diskSectorCount * kSectorSize;) {
+        bool allocated = true;
+        const std::uint64_t n = image.allocationRun(static_cast<std::int64_t>(at), UINT64_MAX - at, allocated);
+        ASSERT_GT(n, 0u);
+        if (!allocated)
+            holes.push_back({at, n});
+        at += n;
+    }
+    ASSERT_FALSE(holes.empty()) << "the VHDX is not sparse: the test shows nothing";
+
+    for (bool validate : {false, true}) {
+        CountingReader counted(image);
+        const auto fromImage = carve(counted, validate);
+        EXPECT_EQ(fromImage, carve(plain, validate)) << (validate ? "validated" : "by signatures");
+        EXPECT_GE(fromImage.size(), 20u);
+        if (validate)
+            continue; // a validator may read on across a hole (it gets zeros); the scan itself may not
+        ASSERT_FALSE(counted.reads.empty());
+        for (const ByteRun& r : counted.reads)
+            for (const ByteRun& h : holes)
+                EXPECT_FALSE(r.start < h.end() && h.start < r.end())
+                    << "read of " << r.length << " bytes at " << r.start << " lands in the hole at " << h.start;
+    }
+}
+
+} // namespace
+} // namespace qis
