@@ -85,6 +85,11 @@ public:
     }
     // Gives the entry another name for the rest of the parser's life.
     virtual void rename(EntryHandle entry, std::u16string name) = 0;
+    // The byte offset from the volume's start of the entry's first cluster
+    // or block of data, where its record still says it; nullopt when the
+    // data lives in the record itself, the file is empty, or nothing tells.
+    // A carved file that starts there can take the entry's name.
+    virtual std::optional<std::uint64_t> firstDataByte(EntryHandle) { return std::nullopt; }
 };
 
 // A name with blanks at either end dropped, as outputs are named.

@@ -23,6 +23,7 @@ public:
     Recoverability recoverability(EntryHandle entry) override;
     bool saveEntry(EntryHandle entry, DataSink& out) override;
     void rename(EntryHandle entry, std::u16string name) override;
+    std::optional<std::uint64_t> firstDataByte(EntryHandle entry) override;
 
 private:
     [[nodiscard]] const ExtEntry* find(EntryHandle entry) const;

@@ -21,6 +21,7 @@ public:
     EntryDetails describe(EntryHandle entry) override;
     bool saveEntry(EntryHandle entry, DataSink& out) override;
     void rename(EntryHandle entry, std::u16string name) override;
+    std::optional<std::uint64_t> firstDataByte(EntryHandle entry) override;
 
 private:
     [[nodiscard]] const HfsEntry* find(EntryHandle entry) const;

@@ -22,6 +22,7 @@ public:
     [[nodiscard]] bool skipOnSave(EntryHandle entry) const override;
     bool saveEntry(EntryHandle entry, DataSink& out) override;
     void rename(EntryHandle entry, std::u16string name) override;
+    std::optional<std::uint64_t> firstDataByte(EntryHandle entry) override;
 
 private:
     [[nodiscard]] EntryHandle link(std::int64_t position) const;
