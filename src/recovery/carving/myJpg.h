@@ -51,6 +51,10 @@ struct CarvedFile {
     // The extension the contents showed, when it is not the type's (a ZIP
     // that is a spreadsheet: "xlsx"); empty otherwise.
     std::u16string extension;
+    // The path of the deleted entry whose data began where this file
+    // starts (folders, then its name), when the volume's file system still
+    // says so; empty otherwise. It is saved under that name.
+    std::vector<std::u16string> knownPath = {};
 };
 
 // Where the carver shows what it finds: the GUI's tree, or nothing.
