@@ -31,6 +31,10 @@ DeletedStarts deletedEntryStarts(VolumeParser& parser, const std::atomic<bool>& 
         path.push_back(trimBlanks(parser.outputName(e)));
         if (stop.load() || parser.isFolder(e) || !parser.isDeleted(e))
             return;
+        // Data another file holds now is that file's, whatever began there once.
+        const Recoverability r = parser.recoverability(e);
+        if (r == Recoverability::PartlyOverwritten || r == Recoverability::None)
+            return;
         if (auto first = parser.firstDataByte(e))
             starts[*first].push_back({path, parser.details(e).size});
     });

@@ -20,7 +20,8 @@ struct DeletedStart {
 using DeletedStarts = std::map<std::uint64_t, std::vector<DeletedStart>>;
 
 // Every deleted file of the parsed volume whose record still says where its
-// data began. A Stop ends the walk with what was collected.
+// data began, but those whose data is partly another file's now (or gone).
+// A Stop ends the walk with what was collected.
 DeletedStarts deletedEntryStarts(VolumeParser& parser, const std::atomic<bool>& stop);
 
 // Gives each carved file that starts exactly where a deleted entry's data
