@@ -169,6 +169,11 @@ int runCarve(const std::vector<std::string>& words)
             appendJsonString(out, utf16ToUtf8(engine.fileName(i)));
             out += ", \"offset\": " + std::to_string(f.start) + ", \"length\": " + std::to_string(f.length);
             out += f.validated ? ", \"validated\": true" : ", \"validated\": false";
+            out += ", \"path\": ";
+            if (savedAs[i].empty())
+                out += "null";
+            else
+                appendJsonString(out, savedAs[i]);
             out += ", \"entryPath\": ";
             if (f.knownPath.empty()) {
                 out += "null";
@@ -178,11 +183,6 @@ int runCarve(const std::vector<std::string>& words)
                     entryPath += (entryPath.empty() ? "" : "/") + utf16ToUtf8(part);
                 appendJsonString(out, entryPath);
             }
-            out += ", \"path\": ";
-            if (savedAs[i].empty())
-                out += "null";
-            else
-                appendJsonString(out, savedAs[i]);
             out += '}';
         }
         out += "\n]}\n";

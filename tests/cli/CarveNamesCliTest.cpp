@@ -69,9 +69,9 @@ TEST_P(CarveNames, DeletedEntriesNameTheFilesCarvedAtTheirFirstClusterAndLiveOne
     ASSERT_EQ(r.exitCode, 0) << r.err;
     std::map<std::uint64_t, Carved> carved;
     const std::regex file("\"offset\": ([0-9]+), \"length\": [0-9]+, \"validated\": [a-z]+, "
-                          "\"entryPath\": (null|\"[^\"]*\"), \"path\": \"([^\"]+)\"");
+                          "\"path\": \"([^\"]+)\", \"entryPath\": (null|\"[^\"]*\")");
     for (std::sregex_iterator it(r.out.begin(), r.out.end(), file), end; it != end; ++it)
-        carved[std::stoull((*it)[1])] = {(*it)[2], (*it)[3]};
+        carved[std::stoull((*it)[1])] = {(*it)[3], (*it)[2]};
 
     std::size_t deleted = 0, live = 0;
     for (const Known& k : known) {
