@@ -1,5 +1,6 @@
 #include "cli/Arguments.h"
 #include "cli/CarveScope.h"
+#include "cli/CarveEntryNames.h"
 #include "cli/CliReporter.h"
 #include "cli/Commands.h"
 #include "cli/ImageOpening.h"
@@ -94,11 +95,12 @@ int runCarve(const std::vector<std::string>& words)
         return kExitFailure;
     readWriteInterface& reader = *state.currentReader;
     std::int64_t startSector = 0;
+    std::optional<VolumeRecord> volume;
     if (args.flag("--disk")) {
         engine.scanSize = state.diskSectorCount * kSectorSize;
     } else {
         bool usage = false;
-        auto volume = selectVolume(args, state, &usage);
+        volume = selectVolume(args, state, &usage);
         if (!volume)
             return usage ? kExitUsage : kExitFailure;
         startSector = volume->startSector;
@@ -127,13 +129,21 @@ int runCarve(const std::vector<std::string>& words)
         reporter.finish();
     }
 
+    // A volume's file system may still say whose data a carved file is.
+    std::size_t named = 0;
+    bool namingInterrupted = false;
+    if (volume && !engine.scanStopped && !engine.carvedFiles.empty())
+        named = nameFromDeletedEntries(engine, *volume, reader, namingInterrupted);
+
     // Every file is saved, or those of the categories asked for.
     const auto chosen = args.values("--category");
     auto wanted = [&](const std::u16string& category) {
         return chosen.empty() || std::find(chosen.begin(), chosen.end(), utf16ToUtf8(category)) != chosen.end();
     };
     CarvedSaveResult saved;
-    {
+    saved.savedAs.resize(engine.carvedFiles.size());
+    saved.stopped = namingInterrupted;
+    if (!namingInterrupted) {
         // Ctrl-C during the save ends it between files: what is written is whole.
         CliReporter reporter;
         StopOnInterrupt interrupt(engine.rawStopRequested);
@@ -180,6 +190,15 @@ int runCarve(const std::vector<std::string>& words)
                 out += "null";
             else
                 appendJsonString(out, savedAs[i]);
+            out += ", \"entryPath\": ";
+            if (f.knownPath.empty()) {
+                out += "null";
+            } else {
+                std::string entryPath;
+                for (const std::u16string& part : f.knownPath)
+                    entryPath += (entryPath.empty() ? "" : "/") + utf16ToUtf8(part);
+                appendJsonString(out, entryPath);
+            }
             out += '}';
         }
         out += "\n]}\n";
@@ -190,6 +209,8 @@ int runCarve(const std::vector<std::string>& words)
                         static_cast<unsigned long long>(engine.categoryCounts[category]));
         reportFreeSpaceScanned(engine);
     }
+    if (named != 0 && !args.flag("--json"))
+        std::printf("%zu carved files were named from deleted entries.\n", named);
     if (failed != 0)
         std::fprintf(stderr, "%s\n",
                      saved.failures.text(std::to_string(failed) + " carved files could not be written:", *output + "/")

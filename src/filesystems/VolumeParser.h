@@ -91,6 +91,11 @@ public:
     // volume's first byte in rising order; nullopt when it cannot tell
     // (no allocation map of its own, or the map could not be found).
     virtual std::optional<std::vector<ByteRun>> unallocatedSpace() { return std::nullopt; }
+    // The byte offset from the volume's start of the entry's first cluster
+    // or block of data, where its record still says it; nullopt when the
+    // data lives in the record itself, the file is empty, or nothing tells.
+    // A carved file that starts there can take the entry's name.
+    virtual std::optional<std::uint64_t> firstDataByte(EntryHandle) { return std::nullopt; }
 };
 
 // A name with blanks at either end dropped, as outputs are named.

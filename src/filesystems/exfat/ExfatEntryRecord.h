@@ -39,5 +39,8 @@ struct ExfatEntryRecord {
 };
 
 inline bool entryIsDeleted(const ExfatEntryRecord& r) { return r.isDeleted(); }
+// The stream extension's first cluster, and how many bytes the file holds.
+inline std::uint32_t entryFirstCluster(const ExfatEntryRecord& r) { return r.firstCluster; }
+inline std::uint64_t entryDataSize(const ExfatEntryRecord& r) { return r.dataLength; }
 
 } // namespace qis

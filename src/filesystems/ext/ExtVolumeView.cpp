@@ -92,4 +92,9 @@ void ExtVolumeView::rename(EntryHandle entry, std::u16string name)
         volume_.entryMap[entry].name = utf16ToUtf8(name);
 }
 
+std::optional<std::uint64_t> ExtVolumeView::firstDataByte(EntryHandle entry)
+{
+    return find(entry) ? volume_.firstDataByteOf(static_cast<std::int64_t>(entry)) : std::nullopt;
+}
+
 } // namespace qis

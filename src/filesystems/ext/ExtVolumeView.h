@@ -24,6 +24,7 @@ public:
     bool saveEntry(EntryHandle entry, DataSink& out) override;
     void rename(EntryHandle entry, std::u16string name) override;
     std::optional<std::vector<ByteRun>> unallocatedSpace() override { return volume_.unallocatedSpace(); }
+    std::optional<std::uint64_t> firstDataByte(EntryHandle entry) override;
 
 private:
     [[nodiscard]] const ExtEntry* find(EntryHandle entry) const;

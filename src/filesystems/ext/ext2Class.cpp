@@ -868,6 +868,21 @@ Recoverability ext2Class::recoverabilityOf(std::int64_t position)
     return r;
 }
 
+std::optional<std::uint64_t> ext2Class::firstDataByteOf(std::int64_t position)
+{
+    const ExtEntry* e = entry(position);
+    if (!e || !superblock || (e->mode & kTypeMask) != kRegular || e->size == 0)
+        return std::nullopt;
+    Inode inode;
+    bool blocksHeld = true;
+    if (!entryInode(*e, inode, blocksHeld) || !inode.holdsMap() || (inode.flags & kInlineDataFlag) != 0)
+        return std::nullopt;
+    for (const BlockRun& run : entryBlocks(*e, inode, nullptr, {}))
+        if (run.logical == 0 && run.count != 0 && !run.unwritten)
+            return checkedMul(run.physical, superblock->blockSize());
+    return std::nullopt;
+}
+
 bool ext2Class::saveEntryContents(std::int64_t position, DataSink& out)
 {
     const ExtEntry* e = entry(position);

@@ -99,6 +99,10 @@ public:
     EntryDetails describeEntry(std::int64_t position, bool withTexts = true) const;
     // Writes a regular file's data, holes and never-written extents as zeros.
     bool saveEntryContents(std::int64_t position, DataSink& out);
+    // The byte offset of a regular file's first logical block, where its
+    // inode (or the copy kept of it) still maps one; nullopt for inline
+    // data, a hole at the start, or a map the kernel cleared.
+    std::optional<std::uint64_t> firstDataByteOf(std::int64_t position);
 
 private:
     void nameEntries(const ExtEntry& directory, JobContext& job);

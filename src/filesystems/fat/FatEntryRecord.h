@@ -34,5 +34,7 @@ struct FatEntryRecord {
 };
 
 inline bool entryIsDeleted(const FatEntryRecord& r) { return r.isDeleted != 0; }
+inline std::uint32_t entryFirstCluster(const FatEntryRecord& r) { return r.firstCluster(); }
+inline std::uint64_t entryDataSize(const FatEntryRecord& r) { return r.fileSize; }
 
 } // namespace qis

@@ -78,6 +78,18 @@ public:
         if (valid(entry))
             volume_.entryList[entry].name = std::move(name);
     }
+    // A deleted FAT entry keeps its first cluster (its chain is what is
+    // cleared), so where its data began is still known.
+    std::optional<std::uint64_t> firstDataByte(EntryHandle entry) override
+    {
+        if (!valid(entry) || isFolder(entry) || volume_.clusterBytes == 0)
+            return std::nullopt;
+        const auto& r = volume_.entryList[entry];
+        const std::uint32_t cluster = entryFirstCluster(r);
+        if (cluster < 2 || entryDataSize(r) == 0)
+            return std::nullopt;
+        return volume_.clusterOffset(cluster);
+    }
 
     std::optional<std::vector<ByteRun>> unallocatedSpace() override { return volume_.unallocatedSpace(volumeBytes()); }
 

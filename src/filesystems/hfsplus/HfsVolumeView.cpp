@@ -1,5 +1,6 @@
 #include "filesystems/hfsplus/HfsVolumeView.h"
 #include "filesystems/VolumeBoundSink.h"
+#include "util/CheckedMath.h"
 
 namespace qis {
 
@@ -78,6 +79,17 @@ void HfsVolumeView::rename(EntryHandle entry, std::u16string name)
         if (it != volume_.entryMap.end())
             it->second.name = std::move(name);
     }
+}
+
+// The data fork's first extent from the catalog record: block 0 holds the
+// volume header, so no fork starts there.
+std::optional<std::uint64_t> HfsVolumeView::firstDataByte(EntryHandle entry)
+{
+    const HfsEntry* e = find(entry);
+    if (!e || e->type != 2 || e->size == 0 || e->extents.empty() || e->extents.front().startBlock == 0 ||
+        e->extents.front().blockCount == 0)
+        return std::nullopt;
+    return checkedMul(e->extents.front().startBlock, volume_.blockSize);
 }
 
 } // namespace qis

@@ -2,6 +2,7 @@
 #include "filesystems/VolumeBoundSink.h"
 
 #include "filesystems/DisplayText.h"
+#include "util/CheckedMath.h"
 
 namespace qis {
 
@@ -102,6 +103,20 @@ EntryDetails NtfsVolumeParser::describe(EntryHandle entry)
     d.sizeText = formatSizeText(static_cast<std::int64_t>(d.size));
     d.attributeText = attributeText(fileNameFlags & 0xFFFF);
     return d;
+}
+
+// The first run of the unnamed $DATA attribute: a freed record keeps its
+// run list, so where a deleted file's data began is still written there.
+std::optional<std::uint64_t> NtfsVolumeParser::firstDataByte(EntryHandle entry)
+{
+    if (entry >= parser_.entryList.size() || static_cast<std::int64_t>(entry) == parser_.orphanIndex ||
+        parser_.entryList[entry].isFolder() || parser_.bytesPerCluster == 0)
+        return std::nullopt;
+    const ntfs::DataStream stream = parser_.dataStream(entry);
+    if (!stream.found || stream.resident || stream.dataSize == 0 || stream.runs.empty() ||
+        stream.runs.front().sparse)
+        return std::nullopt;
+    return checkedMul(stream.runs.front().lcn, parser_.bytesPerCluster);
 }
 
 } // namespace qis

@@ -1,6 +1,7 @@
 #include "recovery/carving/CarvedSave.h"
 
 #include "images/VolumeBytes.h"
+#include "recovery/carving/CarvedNames.h"
 #include "platform/OutputNames.h"
 #include "jobs/StopAwareSink.h"
 
@@ -54,8 +55,9 @@ CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader
     stop.store(false);
     JobReporter& reporter = job.reporter();
     reporter.setProgressRange(0, progressValue(chosen.size()));
-    std::map<std::u16string, OutputFolder> folders;
-    std::map<std::u16string, std::string> folderNames;
+    // Open folders by their path below root ("Pictures", "Pictures/DCIM"),
+    // each under the name it was made with.
+    std::map<std::string, std::pair<OutputFolder, std::string>> folders;
     for (std::size_t done = 0; done < chosen.size(); ++done) {
         if (job.stopSeen(stop)) {
             result.stopped = true;
@@ -63,25 +65,36 @@ CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader
         }
         reporter.setProgressPos(progressValue(done));
         const std::size_t i = chosen[done];
-        const std::u16string& category = engine.categoryOf(i);
-        auto folder = folders.find(category);
-        if (folder == folders.end()) {
-            // A file or link of the category's name gets the folder beside it.
-            std::string made;
-            int error = 0;
-            auto sub = root.subfolder(outputComponent(category), &made, &error);
-            if (!sub) {
-                noteFailure(result, 1, outputComponent(category) + "/" + outputComponent(engine.fileName(i)), error);
-                continue;
+        std::vector<std::string> path = carvedOutputPath(engine, i);
+        path.insert(path.begin(), outputComponent(engine.categoryOf(i)));
+        const std::string name = path.back();
+        // A file or link of a folder's name gets the folder beside it.
+        const OutputFolder* parent = &root;
+        std::string key, folderName;
+        int folderError = 0;
+        for (std::size_t c = 0; c + 1 < path.size(); ++c) {
+            key += (c ? "/" : "") + path[c];
+            auto folder = folders.find(key);
+            if (folder == folders.end()) {
+                std::string made;
+                auto sub = parent->subfolder(path[c], &made, &folderError);
+                if (!sub) {
+                    parent = nullptr;
+                    folderName += (c ? "/" : "") + path[c];
+                    break;
+                }
+                folder = folders.emplace(key, std::make_pair(std::move(*sub), folderName + (c ? "/" : "") + made)).first;
             }
-            folder = folders.emplace(category, std::move(*sub)).first;
-            folderNames[category] = made;
+            parent = &folder->second.first;
+            folderName = folder->second.second;
         }
-        const std::string& folderName = folderNames[category];
-        const std::string name = outputComponent(engine.fileName(i));
+        if (!parent) {
+            noteFailure(result, 1, folderName + "/" + name, folderError);
+            continue;
+        }
         reporter.setStatusText("saving File  " + folderName + "/" + name);
         SavedFile out;
-        if (!out.create(folder->second, name)) {
+        if (!out.create(*parent, name)) {
             noteFailure(result, 1, folderName + "/" + name, out.lastError());
             continue;
         }

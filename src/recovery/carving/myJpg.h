@@ -65,6 +65,10 @@ struct CarvedFile {
         return pieces.empty() ? carve::FileLayout{{start, static_cast<std::uint64_t>(std::max<std::int64_t>(length, 0))}}
                               : pieces;
     }
+    // The path of the deleted entry whose data began where this file
+    // starts (folders, then its name), when the volume's file system still
+    // says so; empty otherwise. It is saved under that name.
+    std::vector<std::u16string> knownPath = {};
 };
 
 // Where the carver shows what it finds: the GUI's tree, or nothing.
