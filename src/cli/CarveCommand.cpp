@@ -52,7 +52,7 @@ private:
 int runCarve(const std::vector<std::string>& words)
 {
     std::vector<std::string> flags = kVolumeFlags;
-    flags.insert(flags.end(), {"--json", "--no-default-signatures", "--disk", "--no-validation", "--unallocated"});
+    flags.insert(flags.end(), {"--json", "--no-default-signatures", "--disk", "--no-validation", "--unallocated", "--keep-broken"});
     std::vector<std::string> values = kVolumeValueOptions;
     values.insert(values.end(), {"--signatures", "--category", "--output"});
     Arguments args(words, values, flags);
@@ -119,6 +119,7 @@ int runCarve(const std::vector<std::string>& words)
             engine.fragmentSearch.blockSizes = {unit};
     }
     engine.validateLengths = !args.flag("--no-validation");
+    engine.keepBroken = args.flag("--keep-broken");
     {
         CliReporter reporter;
         SearchReporter page(reporter, engine);
@@ -167,7 +168,8 @@ int runCarve(const std::vector<std::string>& words)
         if (std::find(order.begin(), order.end(), t.category) == order.end())
             order.push_back(t.category);
     if (args.flag("--json")) {
-        std::string out = complete ? "{\"complete\": true,\n \"categories\": [" : "{\"complete\": false,\n \"categories\": [";
+        std::string out = complete ? "{\"complete\": true," : "{\"complete\": false,";
+        out += "\n \"brokenStarts\": " + std::to_string(engine.brokenStarts) + ",\n \"categories\": [";
         for (std::size_t i = 0; i < order.size(); ++i) {
             out += i ? ", {\"name\": " : "{\"name\": ";
             appendJsonString(out, utf16ToUtf8(order[i]));
@@ -208,6 +210,10 @@ int runCarve(const std::vector<std::string>& words)
             std::printf("%s (%llu)\n", utf16ToUtf8(category).c_str(),
                         static_cast<unsigned long long>(engine.categoryCounts[category]));
         reportFreeSpaceScanned(engine);
+        if (engine.brokenStarts != 0)
+            std::printf("%llu more starts of kinds whose structure is checked held no whole file and were left out "
+                        "(--keep-broken saves them as far as their signatures reach).\n",
+                        static_cast<unsigned long long>(engine.brokenStarts));
     }
     if (named != 0 && !args.flag("--json"))
         std::printf("%zu carved files were named from deleted entries.\n", named);

@@ -13,7 +13,7 @@ constexpr char kUsage[] =
     "  qsalvage save IMAGE VOLUME [MODE] [--formatted] [--path TREEPATH] --output DIR\n"
     "  qsalvage candidates IMAGE VOLUME [--max N] [--json]\n"
     "  qsalvage carve IMAGE VOLUME|--disk [--signatures FILE]... [--no-default-signatures]\n"
-    "                 [--category C]... [--no-validation] [--unallocated] --output DIR [--json]\n"
+    "                 [--category C]... [--no-validation] [--keep-broken] [--unallocated] --output DIR [--json]\n"
     "  qsalvage signatures add FILE --extension EXT --start BYTES [--start-offset N] [--end BYTES]\n"
     "                 [--size-offset N --size-bytes N [--size-includes-header] [--header-size N]]\n"
     "                 [--skip N] [--approx-size N] --category C\n"
@@ -53,7 +53,8 @@ constexpr char kUsage[] =
     "--disk), without a file system, and writes each into DIR/CATEGORY/ named by\n"
     "its byte offset (\"2097152 .jpg\"); --category saves only those categories;\n"
     "--unallocated looks for files only where the volume's file system marks\n"
-    "its space free.\n"
+    "its space free; a start of a kind whose structure is checked that holds no\n"
+    "whole file is left out and counted, unless --keep-broken.\n"
     "The signatures are FileSetting.txt beside qsalvage and every --signatures\n"
     "FILE, settings files that signatures add writes (BYTES: \"0xFF,0xD8,0xFF\").\n";
 

@@ -142,6 +142,7 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
         return false;
     }
     carvedFiles.clear();
+    brokenStarts = 0;
     categoryCounts.clear();
     // Looking for second fragments may read a few percent more than the scan.
     fragmentBudget_ = std::max<std::uint64_t>(64ull << 20, scanSize / 32);
@@ -267,6 +268,11 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
                 if (v) {
                     const std::uint64_t length = v->length;
                     keep(std::move(*v), true, {{pos, length}}, 0);
+                    continue;
+                }
+                if (!keepBroken && carve::hasValidator(t.extension)) {
+                    ++brokenStarts;
+                    pos += kSector;
                     continue;
                 }
             }

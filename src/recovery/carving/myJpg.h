@@ -119,6 +119,13 @@ public:
     // Work out lengths from the files' own structure where the extension is
     // one the carver knows; off, the signatures alone decide.
     bool validateLengths = true;
+    // A start of a kind whose structure can be checked, where no whole file
+    // of that kind stands, is usually not a file at all (those bytes inside
+    // another file) or one overwritten past saving; it is left out and
+    // counted in `brokenStarts`, unless kept: then the signatures, size
+    // field or approximate size bound it, as for kinds without a check.
+    bool keepBroken = false;
+    std::uint64_t brokenStarts = 0;
     // How the carver looks for a file written around another (JPEG, ZIP):
     // the volume's cluster size goes first in its block sizes when known.
     carve::FragmentSearch fragmentSearch;
