@@ -103,12 +103,23 @@ TEST(CarveCli, TheDefaultSignaturesBesideTheProgramAreUsed)
     std::vector<std::uint8_t> disk(1048576, 0);
     auto png = tinyPng();
     std::copy(png.begin(), png.end(), disk.begin() + 4096);
+    // A PNG cut off after its header, as one overwritten is: no whole file
+    // stands there, so it is only counted, unless broken ones are kept.
+    std::copy(png.begin(), png.begin() + 40, disk.begin() + 65536);
     test::writeWholeFile(dir / "disk.img", disk);
     auto out = dir / "out";
     auto r = test::runQsalvage({"carve", (dir / "disk.img").string(), "--disk", "--output", out.string()});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("Pictures (1)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("1 more starts of kinds whose structure is checked held no whole file"), std::string::npos)
+        << r.out;
     EXPECT_EQ(test::readWholeFile(out / "Pictures" / "4096 .png"), png);
+    EXPECT_FALSE(std::filesystem::exists(out / "Pictures" / "65536 .png"));
+    auto kept = dir / "kept";
+    r = test::runQsalvage({"carve", (dir / "disk.img").string(), "--disk", "--keep-broken", "--output", kept.string()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Pictures (2)"), std::string::npos) << r.out;
+    EXPECT_TRUE(std::filesystem::exists(kept / "Pictures" / "65536 .png"));
     auto list = test::runQsalvage({"signatures", "list", (std::filesystem::path(QIS_CLI_PATH).parent_path() / "FileSetting.txt").string()});
     ASSERT_EQ(list.exitCode, 0) << list.err;
     for (const char* ext : {" jpg ", " png ", " gif ", " bmp ", " tif ", " pdf ", " docx ", " odt ", " zip ", " rar ",

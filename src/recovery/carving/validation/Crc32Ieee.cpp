@@ -20,11 +20,13 @@ constexpr auto kTable = makeTable();
 
 } // namespace
 
+std::uint32_t crc32Step(std::uint32_t crc, std::uint8_t byte) { return kTable[(crc ^ byte) & 0xFF] ^ (crc >> 8); }
+
 std::uint32_t crc32Ieee(Source& s, std::uint64_t at, std::uint64_t n)
 {
     std::uint32_t c = 0xFFFFFFFFu;
     for (std::uint64_t i = 0; i < n && s.has(at + i, 1); ++i)
-        c = kTable[(c ^ s.u8(at + i)) & 0xFF] ^ (c >> 8);
+        c = crc32Step(c, s.u8(at + i));
     return c ^ 0xFFFFFFFFu;
 }
 

@@ -11,4 +11,8 @@ namespace qis::carve::validation {
 // archiver wrote, not bytes that happen to look like one.
 std::uint32_t crc32Ieee(Source& s, std::uint64_t at, std::uint64_t n);
 
+// One step of the same CRC-32 over bytes as they come (an inflated stream):
+// start from 0xFFFFFFFF and invert at the end.
+std::uint32_t crc32Step(std::uint32_t crc, std::uint8_t byte);
+
 } // namespace qis::carve::validation

@@ -6,21 +6,6 @@
 
 namespace qis::carve::validation {
 
-std::uint32_t crc32Step(std::uint32_t crc, std::uint8_t byte)
-{
-    static const auto kTable = [] {
-        std::array<std::uint32_t, 256> table{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            table[i] = c;
-        }
-        return table;
-    }();
-    return kTable[(crc ^ byte) & 0xFF] ^ (crc >> 8);
-}
-
 namespace {
 
 // Reads a deflate stream (RFC 1951) without keeping what it inflates:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "recovery/carving/validation/Crc32Ieee.h"
 #include "recovery/carving/validation/ValidationSource.h"
 
 #include <cstdint>
@@ -27,9 +28,5 @@ struct DeflateOutput {
     std::uint32_t adler = 0;
 };
 std::optional<DeflateOutput> inflateChecked(Source& s, std::uint64_t at);
-
-// One step of the CRC-32 (the ZIP and GZIP one, reflected 0xEDB88320):
-// start from 0xFFFFFFFF and invert at the end.
-std::uint32_t crc32Step(std::uint32_t crc, std::uint8_t byte);
 
 } // namespace qis::carve::validation
