@@ -57,6 +57,24 @@ Length wholeText(Source& s)
     return end < kMaxTextRun ? Length(end) : std::nullopt;
 }
 
+// The text file at the start and the end of its first line, when that line
+// ends inside the file within `longest` bytes: the line that says what the
+// file is (a script's interpreter, a mailbox's separator).
+struct FirstLine {
+    std::uint64_t end = 0;     // of the whole text
+    std::uint64_t lineEnd = 0; // the first '\n'
+};
+std::optional<FirstLine> textWithFirstLine(Source& s, std::uint64_t longest)
+{
+    const auto whole = wholeText(s);
+    if (!whole)
+        return std::nullopt;
+    auto lineEnd = s.findByte('\n', 0);
+    if (!lineEnd || *lineEnd >= *whole || *lineEnd > longest)
+        return std::nullopt;
+    return FirstLine{*whole, *lineEnd};
+}
+
 bool isSpace(std::uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // The last byte of the run that is not white space, or nullopt for none.
@@ -273,24 +291,22 @@ Length script(Source& s, std::u16string& kind)
 {
     if (!s.matches(0, "#!"))
         return std::nullopt;
-    const auto whole = wholeText(s);
-    if (!whole)
+    const auto text = textWithFirstLine(s, 256);
+    if (!text)
         return std::nullopt;
-    const std::uint64_t end = *whole;
-    auto lineEnd = s.findByte('\n', 0);
-    if (!lineEnd || *lineEnd >= end || *lineEnd > 256)
-        return std::nullopt;
+    const std::uint64_t end = text->end;
+    const std::uint64_t lineEnd = text->lineEnd;
     std::uint64_t p = 2;
-    skipBlanks(s, p, *lineEnd);
-    std::string interpreter = wordAt(s, p, *lineEnd);
+    skipBlanks(s, p, lineEnd);
+    std::string interpreter = wordAt(s, p, lineEnd);
     if (!interpreter.starts_with("/"))
         return std::nullopt;
     // "#!/usr/bin/env -S python3 -u": the program env runs is the first
     // word that is not an option.
     if (interpreter.ends_with("/env"))
         do {
-            skipBlanks(s, p, *lineEnd);
-            interpreter = wordAt(s, p, *lineEnd);
+            skipBlanks(s, p, lineEnd);
+            interpreter = wordAt(s, p, lineEnd);
         } while (interpreter.starts_with("-"));
     kind = scriptKind(interpreter);
     return end;
@@ -367,26 +383,24 @@ Length mbox(Source& s)
     // of a mailbox holds the sender and the time the message was delivered.
     if (!s.matches(0, "From "))
         return std::nullopt;
-    const auto whole = wholeText(s);
-    if (!whole)
+    const auto text = textWithFirstLine(s, 1024);
+    if (!text)
         return std::nullopt;
-    const std::uint64_t end = *whole;
-    auto lineEnd = s.findByte('\n', 0);
-    if (!lineEnd || *lineEnd >= end || *lineEnd > 1024)
-        return std::nullopt;
+    const std::uint64_t end = text->end;
+    const std::uint64_t lineEnd = text->lineEnd;
     std::uint64_t p = 5;
-    if (wordAt(s, p, *lineEnd).empty())
+    if (wordAt(s, p, lineEnd).empty())
         return std::nullopt;
     bool time = false;
     int yearDigits = 0, run = 0;
-    for (; p < *lineEnd; ++p) {
+    for (; p < lineEnd; ++p) {
         const bool digit = s.u8(p) >= '0' && s.u8(p) <= '9';
         run = digit ? run + 1 : 0;
         yearDigits = std::max(yearDigits, run);
-        time = time || (s.u8(p) == ':' && p + 1 < *lineEnd && s.u8(p - 1) >= '0' && s.u8(p - 1) <= '9' &&
+        time = time || (s.u8(p) == ':' && p + 1 < lineEnd && s.u8(p - 1) >= '0' && s.u8(p - 1) <= '9' &&
                         s.u8(p + 1) >= '0' && s.u8(p + 1) <= '9');
     }
-    if (!time || yearDigits != 4 || !headerBlock(s, *lineEnd + 1, end, 1))
+    if (!time || yearDigits != 4 || !headerBlock(s, lineEnd + 1, end, 1))
         return std::nullopt;
     return end;
 }
