@@ -1,6 +1,7 @@
 #include "recovery/carving/Bifragment.h"
 
 #include "recovery/carving/BudgetedReader.h"
+#include "recovery/carving/validation/Crc32Ieee.h"
 #include "recovery/carving/validation/Deflate.h"
 #include "recovery/carving/validation/JpegEntropy.h"
 #include "recovery/carving/validation/ValidationSource.h"
@@ -109,9 +110,14 @@ std::optional<Bifragment> jpegPieces(const std::u16string& extension, BudgetedRe
         // The last few boundaries, or all within the segment that broke;
         // each with a decoder ready to go on from it.
         const std::uint64_t lowest = std::min(one.segmentStart, top - std::min(top, kSplitsTried * block));
+        std::vector<std::uint64_t> offsets;
+        for (std::uint64_t split = top; split > lowest && split > 0 && offsets.size() < kMostSplits; split -= block)
+            offsets.push_back(split);
+        std::reverse(offsets.begin(), offsets.end());
+        const std::vector<JpegDecoder> checkpoints = first.checkpointsBefore(offsets);
         std::vector<std::pair<std::uint64_t, JpegDecoder>> splits;
-        for (std::uint64_t split = top; split > lowest && split > 0 && splits.size() < kMostSplits; split -= block)
-            splits.emplace_back(split, first.checkpointBefore(split));
+        for (std::size_t i = offsets.size(); i-- > 0;)
+            splits.emplace_back(offsets[i], checkpoints[i]);
         // Smaller gaps first, over every split: files are most often
         // written around something small.
         const std::uint64_t margin = 2 * block;
@@ -176,25 +182,57 @@ bool localHeaderAt(Source& s, std::uint64_t at, const ZipEntry& e)
     return s.matches(at, "PK\x03\x04") && s.le(at + 26, 2) == e.name.size() && s.matches(at + 30, e.name);
 }
 
+// Where the entry's data begins, from its local header in the source.
+std::uint64_t entryData(Source& s, const ZipEntry& e) { return e.local + 30 + s.le(e.local + 26, 2) + s.le(e.local + 28, 2); }
+
 // Whether the entry's data reads right through the source: its CRC-32 over
 // the stored bytes, or over what its deflate stream makes.
 bool entryChecks(Source& s, const ZipEntry& e)
 {
     if (!localHeaderAt(s, e.local, e) || (e.flags & 1) != 0)
         return false;
-    const std::uint64_t data = e.local + 30 + s.le(e.local + 26, 2) + s.le(e.local + 28, 2);
+    const std::uint64_t data = entryData(s, e);
     if (!s.has(data, e.compressed))
         return false;
-    if (e.method == 0) {
-        std::uint32_t crc = 0xFFFFFFFFu;
-        for (std::uint64_t i = 0; i < e.compressed; ++i)
-            crc = validation::crc32Step(crc, s.u8(data + i));
-        return (crc ^ 0xFFFFFFFFu) == e.crc;
-    }
+    if (e.method == 0)
+        return validation::crc32Ieee(s, data, e.compressed) == e.crc;
     if (e.method != 8)
         return false;
     auto out = validation::inflateChecked(s, data);
     return out && out->extent.end == data + e.compressed && out->crc == e.crc;
+}
+
+// For an entry stored as it is, split at each of `splits` (ascending):
+// whether its bytes, the first piece's up to the split and the rest's
+// after it, make its CRC-32. Each piece is read once, the CRC-32s of the
+// stretches between splits put together, where checking each split on
+// its own would read the whole entry again. Empty when the entry is not
+// one to do this for (then each split is checked on its own).
+std::vector<bool> storedSplitsCheck(Source& whole, Source& after, const ZipEntry& e,
+                                    const std::vector<std::uint64_t>& splits)
+{
+    using validation::crc32Combine;
+    using validation::crc32Ieee;
+    if (e.method != 0 || (e.flags & 1) != 0 || splits.empty() || !localHeaderAt(whole, e.local, e))
+        return {};
+    const std::uint64_t data = entryData(whole, e), end = data + e.compressed;
+    if (splits.front() <= data || splits.back() >= end || !whole.has(data, splits.back() - data) ||
+        !after.has(splits.front(), end - splits.front()))
+        return {};
+    const std::size_t n = splits.size();
+    // From the back: the CRC-32 of the rest's bytes from each split to the end.
+    std::vector<std::uint32_t> rest(n);
+    rest[n - 1] = crc32Ieee(after, splits[n - 1], end - splits[n - 1]);
+    for (std::size_t i = n - 1; i-- > 0;)
+        rest[i] = crc32Combine(crc32Ieee(after, splits[i], splits[i + 1] - splits[i]), rest[i + 1], end - splits[i + 1]);
+    std::vector<bool> ok(n);
+    std::uint32_t first = crc32Ieee(whole, data, splits[0] - data);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i > 0)
+            first = crc32Ieee(whole, splits[i - 1], splits[i] - splits[i - 1], first);
+        ok[i] = crc32Combine(first, rest[i], end - splits[i]) == e.crc;
+    }
+    return ok;
 }
 
 // ZIP: an end record found after the start says where its directory
@@ -226,16 +264,26 @@ std::optional<Bifragment> zipAround(const std::u16string& extension, BudgetedRea
     for (std::uint64_t block : search.blockSizes) {
         if (block == 0 || gap % block != 0)
             continue;
+        std::vector<std::uint64_t> splits;
+        bool spent = false;
         for (std::uint64_t split = (cut.local / block + 1) * block; split <= lastPossible; split += block) {
-            if (++candidates > search.fileCandidates || allowed-- == 0)
-                return std::nullopt;
-            const FileLayout layout = twoPieces(start, limit, split, gap);
+            if (++candidates > search.fileCandidates || allowed-- == 0) {
+                spent = true;
+                break;
+            }
+            splits.push_back(split);
+        }
+        const std::vector<bool> stored = storedSplitsCheck(whole, after, cut, splits);
+        for (std::size_t i = 0; i < splits.size(); ++i) {
+            const FileLayout layout = twoPieces(start, limit, splits[i], gap);
             Source pieces(disk, layout);
-            if (!entryChecks(pieces, cut))
+            if (stored.empty() ? !entryChecks(pieces, cut) : !stored[i])
                 continue;
             if (auto found = confirmed(extension, disk, layout))
                 return found;
         }
+        if (spent)
+            return std::nullopt;
     }
     return std::nullopt;
 }

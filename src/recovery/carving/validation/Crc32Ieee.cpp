@@ -1,33 +1,26 @@
 #include "recovery/carving/validation/Crc32Ieee.h"
 
-#include <array>
+#include <zlib.h>
+
+#include <algorithm>
 
 namespace qis::carve::validation {
-namespace {
 
-constexpr std::array<std::uint32_t, 256> makeTable()
+std::uint32_t crc32Ieee(Source& s, std::uint64_t at, std::uint64_t n, std::uint32_t before)
 {
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        std::uint32_t c = i;
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[i] = c;
+    uLong c = before;
+    for (std::span<const std::uint8_t> bytes; n > 0 && !(bytes = s.run(at)).empty();) {
+        const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n, bytes.size()));
+        c = crc32(c, bytes.data(), static_cast<uInt>(k));
+        at += k;
+        n -= k;
     }
-    return table;
+    return static_cast<std::uint32_t>(c);
 }
-constexpr auto kTable = makeTable();
 
-} // namespace
-
-std::uint32_t crc32Step(std::uint32_t crc, std::uint8_t byte) { return kTable[(crc ^ byte) & 0xFF] ^ (crc >> 8); }
-
-std::uint32_t crc32Ieee(Source& s, std::uint64_t at, std::uint64_t n)
+std::uint32_t crc32Combine(std::uint32_t first, std::uint32_t second, std::uint64_t secondLength)
 {
-    std::uint32_t c = 0xFFFFFFFFu;
-    for (std::uint64_t i = 0; i < n && s.has(at + i, 1); ++i)
-        c = crc32Step(c, s.u8(at + i));
-    return c ^ 0xFFFFFFFFu;
+    return static_cast<std::uint32_t>(crc32_combine64(first, second, static_cast<z_off64_t>(secondLength)));
 }
 
 } // namespace qis::carve::validation

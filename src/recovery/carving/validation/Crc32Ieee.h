@@ -8,11 +8,12 @@ namespace qis::carve::validation {
 
 // The CRC-32 of `n` bytes at `at` (the polynomial ZIP, XZ and RAR use):
 // archive headers carry it, and a header whose CRC holds is one the
-// archiver wrote, not bytes that happen to look like one.
-std::uint32_t crc32Ieee(Source& s, std::uint64_t at, std::uint64_t n);
+// archiver wrote, not bytes that happen to look like one. `before` is the
+// CRC-32 of bytes that come first, to go on from.
+std::uint32_t crc32Ieee(Source& s, std::uint64_t at, std::uint64_t n, std::uint32_t before = 0);
 
-// One step of the same CRC-32 over bytes as they come (an inflated stream):
-// start from 0xFFFFFFFF and invert at the end.
-std::uint32_t crc32Step(std::uint32_t crc, std::uint8_t byte);
+// The CRC-32 of two runs of bytes one after the other, from each run's own
+// CRC-32 and the second's length.
+std::uint32_t crc32Combine(std::uint32_t first, std::uint32_t second, std::uint64_t secondLength);
 
 } // namespace qis::carve::validation

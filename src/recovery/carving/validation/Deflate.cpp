@@ -1,267 +1,74 @@
 #include "recovery/carving/validation/Deflate.h"
 
+#include <zlib.h>
+
 #include <array>
-#include <utility>
-#include <vector>
 
 namespace qis::carve::validation {
 
 namespace {
 
-// Reads a deflate stream (RFC 1951) without keeping what it inflates:
-// enough to know where it ends and how many bytes it makes.
-class InflateWalk {
-public:
-    InflateWalk(Source& s, std::uint64_t at, bool keep = false) : s_(s), at_(at), keep_(keep)
-    {
-        if (keep_)
-            window_.assign(kWindow, 0);
-    }
-    [[nodiscard]] std::uint32_t crc() const { return crc_ ^ 0xFFFFFFFFu; }
-    [[nodiscard]] std::uint32_t adler() const { return adlerHigh_ << 16 | adlerLow_; }
+// Past this much output a stream is taken for a decompression bomb, not a
+// file: ZIP entries and GZIP sizes of the common kind stay below it.
+constexpr std::uint64_t kMostInflated = 4ull << 30;
 
-    // The offset just past the stream, and how many bytes it inflates to;
-    // nullopt for anything that is not a valid stream.
-    std::optional<std::pair<std::uint64_t, std::uint64_t>> walk()
-    {
-        for (bool last = false; !last;) {
-            auto header = bits(3);
-            if (!header)
-                return std::nullopt;
-            last = *header & 1;
-            const unsigned type = static_cast<unsigned>(*header >> 1);
-            if (type == 0) {
-                if (!stored())
-                    return std::nullopt;
-            } else if (type == 1 || type == 2) {
-                if (!(type == 1 ? fixedTables() : dynamicTables()) || !codes())
-                    return std::nullopt;
-            } else {
-                return std::nullopt;
-            }
-        }
-        // Bits left over belong to the stream's last byte.
-        return std::pair{at_, produced_};
-    }
-
-private:
-    struct Table {
-        std::array<std::uint16_t, 16> counts{};
-        std::array<std::uint16_t, 320> symbols{};
-    };
-    std::optional<std::uint32_t> bits(unsigned n)
-    {
-        while (bitCount_ < n) {
-            if (!s_.has(at_, 1))
-                return std::nullopt;
-            buffer_ |= std::uint32_t{s_.u8(at_++)} << bitCount_;
-            bitCount_ += 8;
-        }
-        const std::uint32_t v = buffer_ & ((1u << n) - 1);
-        buffer_ >>= n;
-        bitCount_ -= n;
-        return v;
-    }
-    static bool build(Table& t, const std::uint8_t* lengths, unsigned n)
-    {
-        t.counts.fill(0);
-        for (unsigned i = 0; i < n; ++i)
-            ++t.counts[lengths[i]];
-        t.counts[0] = 0;
-        int left = 1;
-        for (unsigned len = 1; len < 16; ++len) {
-            left = left * 2 - t.counts[len];
-            if (left < 0)
-                return false; // over-subscribed
-        }
-        std::array<std::uint16_t, 16> offsets{};
-        for (unsigned len = 1; len < 15; ++len)
-            offsets[len + 1] = static_cast<std::uint16_t>(offsets[len] + t.counts[len]);
-        for (unsigned i = 0; i < n; ++i)
-            if (lengths[i])
-                t.symbols[offsets[lengths[i]]++] = static_cast<std::uint16_t>(i);
-        return true;
-    }
-    std::optional<unsigned> decode(const Table& t)
-    {
-        int code = 0, first = 0, index = 0;
-        for (unsigned len = 1; len < 16; ++len) {
-            auto bit = bits(1);
-            if (!bit)
-                return std::nullopt;
-            code |= static_cast<int>(*bit);
-            const int count = t.counts[len];
-            if (code - count < first)
-                return t.symbols[static_cast<std::size_t>(index + (code - first))];
-            index += count;
-            first = (first + count) << 1;
-            code <<= 1;
-        }
+// Inflates the raw deflate stream at `at` through zlib, keeping only the
+// checksums of what it makes when asked. nullopt for anything that is not
+// a valid stream ending within the source.
+std::optional<DeflateOutput> inflateFrom(Source& s, std::uint64_t at, bool sums)
+{
+    z_stream z{};
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
         return std::nullopt;
-    }
-    bool stored()
-    {
-        buffer_ = 0;
-        bitCount_ = 0; // to the byte boundary
-        if (!s_.has(at_, 4))
-            return false;
-        const std::uint64_t length = s_.le(at_, 2), check = s_.le(at_ + 2, 2);
-        if ((length ^ 0xFFFF) != check || !s_.has(at_ + 4, length))
-            return false;
-        at_ += 4;
-        if (keep_)
-            for (std::uint64_t i = 0; i < length; ++i)
-                put(s_.u8(at_ + i));
-        else
-            produced_ += length;
-        at_ += length;
-        return true;
-    }
-    bool fixedTables()
-    {
-        std::uint8_t lengths[320];
-        for (unsigned i = 0; i < 288; ++i)
-            lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
-        for (unsigned i = 0; i < 30; ++i)
-            lengths[288 + i] = 5;
-        return build(literals_, lengths, 288) && build(distances_, lengths + 288, 30);
-    }
-    bool dynamicTables()
-    {
-        auto hlit = bits(5), hdist = bits(5), hclen = bits(4);
-        if (!hlit || !hdist || !hclen || *hlit > 29 || *hdist > 29)
-            return false;
-        static constexpr std::uint8_t kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-        std::uint8_t lengths[320] = {};
-        for (unsigned i = 0; i < *hclen + 4; ++i) {
-            auto v = bits(3);
-            if (!v)
-                return false;
-            lengths[kOrder[i]] = static_cast<std::uint8_t>(*v);
-        }
-        Table codeLengths;
-        if (!build(codeLengths, lengths, 19))
-            return false;
-        const unsigned total = *hlit + 257 + *hdist + 1;
-        std::uint8_t all[320] = {};
-        for (unsigned i = 0; i < total;) {
-            auto symbol = decode(codeLengths);
-            if (!symbol)
-                return false;
-            if (*symbol < 16) {
-                all[i++] = static_cast<std::uint8_t>(*symbol);
-                continue;
-            }
-            unsigned repeat = 0;
-            std::uint8_t value = 0;
-            if (*symbol == 16) {
-                if (i == 0)
-                    return false;
-                value = all[i - 1];
-                auto r = bits(2);
-                repeat = r ? 3 + *r : 0;
-            } else {
-                auto r = bits(*symbol == 17 ? 3 : 7);
-                repeat = r ? (*symbol == 17 ? 3 : 11) + *r : 0;
-            }
-            if (repeat == 0 || i + repeat > total)
-                return false;
-            while (repeat--)
-                all[i++] = value;
-        }
-        return all[256] != 0 && build(literals_, all, *hlit + 257) && build(distances_, all + *hlit + 257, *hdist + 1);
-    }
-    bool codes()
-    {
-        static constexpr std::uint16_t kLengthBase[29] = {3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27,
-                                                          31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-        static constexpr std::uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                                          2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-        static constexpr std::uint16_t kDistanceBase[30] = {1, 2, 3, 4, 5, 7, 9, 13, 17, 25, 33, 49, 65, 97, 129,
-                                                            193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097,
-                                                            6145, 8193, 12289, 16385, 24577};
-        static constexpr std::uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
-                                                            6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+    struct Ender {
+        z_stream& z;
+        ~Ender() { inflateEnd(&z); }
+    } ender{z};
+    std::array<Bytef, 32768> out;
+    uLong crc = crc32(0L, Z_NULL, 0), adler = adler32(0L, Z_NULL, 0);
+    std::uint64_t produced = 0;
+    for (std::uint64_t pos = at;;) {
+        const std::span<const std::uint8_t> in = s.run(pos);
+        if (in.empty())
+            return std::nullopt; // the stream goes on past the source
+        z.next_in = const_cast<Bytef*>(in.data());
+        z.avail_in = static_cast<uInt>(in.size());
         for (;;) {
-            auto symbol = decode(literals_);
-            if (!symbol)
-                return false;
-            if (*symbol < 256) {
-                if (keep_)
-                    put(static_cast<std::uint8_t>(*symbol));
-                else
-                    ++produced_;
-                continue;
+            z.next_out = out.data();
+            z.avail_out = static_cast<uInt>(out.size());
+            const int r = inflate(&z, Z_NO_FLUSH);
+            const std::size_t made = out.size() - z.avail_out;
+            if (sums && made > 0) {
+                crc = crc32(crc, out.data(), static_cast<uInt>(made));
+                adler = adler32(adler, out.data(), static_cast<uInt>(made));
             }
-            if (*symbol == 256)
-                return true;
-            const unsigned l = *symbol - 257;
-            if (l >= 29)
-                return false;
-            auto extra = bits(kLengthExtra[l]);
-            auto d = decode(distances_);
-            if (!extra || !d || *d >= 30)
-                return false;
-            auto dextra = bits(kDistanceExtra[*d]);
-            if (!dextra)
-                return false;
-            const std::uint64_t distance = kDistanceBase[*d] + *dextra;
-            if (distance > produced_)
-                return false; // refers to bytes before the stream
-            const std::uint64_t length = kLengthBase[l] + *extra;
-            if (!keep_) {
-                produced_ += length;
-                continue;
+            produced += made;
+            if (r == Z_STREAM_END) {
+                // zlib takes no byte past the one holding the stream's last bit.
+                const std::uint64_t end = pos + (in.size() - z.avail_in);
+                return DeflateOutput{{end, produced}, static_cast<std::uint32_t>(crc), static_cast<std::uint32_t>(adler)};
             }
-            for (std::uint64_t i = 0; i < length; ++i)
-                put(window_[static_cast<std::size_t>((produced_ - distance) % kWindow)]);
+            if ((r != Z_OK && r != Z_BUF_ERROR) || produced > kMostInflated)
+                return std::nullopt;
+            if (z.avail_in == 0 && z.avail_out != 0)
+                break; // all of this run taken: the next
+            if (r == Z_BUF_ERROR)
+                return std::nullopt; // no progress with input and room: cannot happen, but never loop
         }
+        pos += in.size();
     }
-    // Keeps the last 32 KiB of output for the back references and runs the
-    // CRC-32 a ZIP entry or GZIP member is checked by over every byte.
-    void put(std::uint8_t byte)
-    {
-        window_[static_cast<std::size_t>(produced_ % kWindow)] = byte;
-        ++produced_;
-        crc_ = crc32Step(crc_, byte);
-        adlerLow_ = (adlerLow_ + byte) % 65521;
-        adlerHigh_ = (adlerHigh_ + adlerLow_) % 65521;
-    }
-
-    Source& s_;
-    std::uint64_t at_;
-    std::uint32_t buffer_ = 0;
-    unsigned bitCount_ = 0;
-    std::uint64_t produced_ = 0;
-    Table literals_, distances_;
-    static constexpr std::uint64_t kWindow = 32768;
-    bool keep_ = false;
-    std::vector<std::uint8_t> window_;
-    std::uint32_t crc_ = 0xFFFFFFFFu;
-    std::uint32_t adlerLow_ = 1, adlerHigh_ = 0;
-};
+}
 
 } // namespace
 
 std::optional<DeflateExtent> walkDeflate(Source& s, std::uint64_t at)
 {
-    auto stream = InflateWalk(s, at).walk();
+    auto stream = inflateFrom(s, at, false);
     if (!stream)
         return std::nullopt;
-    return DeflateExtent{stream->first, stream->second};
+    return stream->extent;
 }
 
-} // namespace qis::carve::validation
-
-namespace qis::carve::validation {
-
-std::optional<DeflateOutput> inflateChecked(Source& s, std::uint64_t at)
-{
-    InflateWalk walk(s, at, true);
-    auto stream = walk.walk();
-    if (!stream)
-        return std::nullopt;
-    return DeflateOutput{{stream->first, stream->second}, walk.crc(), walk.adler()};
-}
+std::optional<DeflateOutput> inflateChecked(Source& s, std::uint64_t at) { return inflateFrom(s, at, true); }
 
 } // namespace qis::carve::validation

@@ -39,33 +39,57 @@ JpegDecode JpegDecoder::run(std::uint64_t until)
     }
 }
 
-JpegDecoder JpegDecoder::checkpointBefore(std::uint64_t offset) const
+std::vector<JpegDecoder> JpegDecoder::checkpointsBefore(std::span<const std::uint64_t> offsets) const
 {
+    std::vector<JpegDecoder> out;
+    out.reserve(offsets.size());
     JpegDecoder d(*s_);
-    JpegDecoder best = d;
-    if (!s_->matches(0, "\xFF\xD8"))
-        return best;
-    d.pos_ = 2;
-    d.started_ = true;
-    for (;;) {
+    JpegDecoder best = d; // the state before the last marker read
+    std::size_t next = 0;
+    if (s_->matches(0, "\xFF\xD8")) {
+        d.pos_ = 2;
+        d.started_ = true;
+        best = d;
+    }
+    while (d.started_ && next < offsets.size()) {
         if (d.inScan_) {
-            JpegDecode out;
+            JpegDecode r;
             if (!d.decodable_) {
-                if (!d.skipScan(out))
-                    return best;
-            } else if (!d.decodeScan(out, UINT64_MAX, offset)) {
-                return out.reached ? d : best;
+                if (!d.skipScan(r))
+                    break;
+            } else if (!d.decodeScan(r, UINT64_MAX, offsets[next])) {
+                if (r.reached) {
+                    // Stopped at the last MCU before the offset: decoding
+                    // goes on from there for the next one.
+                    out.push_back(d);
+                    ++next;
+                    continue;
+                }
+                if (r.brokeAt == 0) {
+                    // The scan's data begins past the offset: nothing decoded yet.
+                    out.push_back(best);
+                    ++next;
+                    continue;
+                }
+                break; // the scan broke before the offset, and so before every later one
             }
             d.inScan_ = false;
             continue;
         }
-        if (d.pos_ > offset)
-            return best;
+        while (next < offsets.size() && d.pos_ > offsets[next]) {
+            out.push_back(best);
+            ++next;
+        }
+        if (next == offsets.size())
+            break;
         best = d;
-        JpegDecode out;
-        if (d.markerStep(out) == Step::Done)
-            return best;
+        JpegDecode r;
+        if (d.markerStep(r) == Step::Done)
+            break;
     }
+    while (out.size() < offsets.size())
+        out.push_back(best);
+    return out;
 }
 
 JpegDecoder::Step JpegDecoder::markerStep(JpegDecode& out)

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <vector>
 
 namespace qis::carve::validation {
 
@@ -35,11 +37,12 @@ public:
     // or an MCU would start past `until`.
     JpegDecode run(std::uint64_t until = UINT64_MAX);
 
-    // A fresh decoder over the same source run up to the start of the last
-    // MCU that begins at or before `offset` (or the file's start when
-    // `offset` lies before the first scan's data): what a decoder over
-    // other bytes from `offset` on can go on from.
-    [[nodiscard]] JpegDecoder checkpointBefore(std::uint64_t offset) const;
+    // For each of `offsets` (ascending), a fresh decoder over the same
+    // source run up to the start of the last MCU that begins at or before
+    // it (or up to the last marker before it, when it lies outside a scan
+    // or past where the scan breaks): what a decoder over other bytes from
+    // that offset on can go on from. One pass over the bytes serves them all.
+    [[nodiscard]] std::vector<JpegDecoder> checkpointsBefore(std::span<const std::uint64_t> offsets) const;
 
     // Goes on reading from another source (the same bytes up to where the
     // decoder stands).

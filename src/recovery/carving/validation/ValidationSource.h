@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -29,16 +30,23 @@ public:
     [[nodiscard]] bool has(std::uint64_t at, std::uint64_t n) const { return at <= limit_ && n <= limit_ - at; }
     std::uint8_t u8(std::uint64_t at)
     {
+        // Most reads fall in the block read last: one compare, no division.
+        const std::uint64_t i = at - loadedFrom_;
+        if (i < loadedSize_)
+            return buffer_[static_cast<std::size_t>(i)];
+        return at < limit_ ? load(at)[0] : 0;
+    }
+    // The bytes from `at` to the end of the block that holds it (at most
+    // to the limit): for checks that go through many bytes in a row.
+    // Empty at or past the limit.
+    std::span<const std::uint8_t> run(std::uint64_t at)
+    {
         if (at >= limit_)
-            return 0;
-        const std::uint64_t block = at / kBlock;
-        if (block != loaded_) {
-            const std::uint64_t from = block * kBlock;
-            buffer_.assign(static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, limit_ - from)), 0);
-            readThroughLayout(reader_, layout_, from, buffer_);
-            loaded_ = block;
-        }
-        return buffer_[static_cast<std::size_t>(at % kBlock)];
+            return {};
+        const std::uint64_t i = at - loadedFrom_;
+        if (i < loadedSize_)
+            return std::span<const std::uint8_t>(buffer_).subspan(static_cast<std::size_t>(i), loadedSize_ - i);
+        return load(at);
     }
     std::uint32_t be(std::uint64_t at, int bytes)
     {
@@ -66,14 +74,10 @@ public:
     // The first place at or after `from` holding `value`.
     std::optional<std::uint64_t> findByte(std::uint8_t value, std::uint64_t from)
     {
-        while (from < limit_) {
-            u8(from); // loads the block that holds it
-            const std::uint64_t blockStart = from / kBlock * kBlock;
-            const std::size_t at = static_cast<std::size_t>(from - blockStart);
-            const void* hit = std::memchr(buffer_.data() + at, value, buffer_.size() - at);
+        for (std::span<const std::uint8_t> bytes; !(bytes = run(from)).empty(); from += bytes.size()) {
+            const void* hit = std::memchr(bytes.data(), value, bytes.size());
             if (hit != nullptr)
-                return blockStart + static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - buffer_.data());
-            from = blockStart + buffer_.size();
+                return from + static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - bytes.data());
         }
         return std::nullopt;
     }
@@ -92,10 +96,22 @@ public:
 
 private:
     static constexpr std::uint64_t kBlock = 65536;
+    // Reads the block that holds `at` (below the limit); its bytes from `at` on.
+    std::span<const std::uint8_t> load(std::uint64_t at)
+    {
+        const std::uint64_t from = at / kBlock * kBlock;
+        buffer_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, limit_ - from)));
+        readThroughLayout(reader_, layout_, from, buffer_);
+        loadedFrom_ = from;
+        loadedSize_ = buffer_.size();
+        return std::span<const std::uint8_t>(buffer_).subspan(static_cast<std::size_t>(at - from));
+    }
     readWriteInterface& reader_;
     FileLayout layout_;
     std::uint64_t limit_;
-    std::uint64_t loaded_ = UINT64_MAX;
+    // The block read last: [loadedFrom_, loadedFrom_ + loadedSize_).
+    std::uint64_t loadedFrom_ = 0;
+    std::uint64_t loadedSize_ = 0;
     std::vector<std::uint8_t> buffer_;
 };
 
