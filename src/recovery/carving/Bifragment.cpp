@@ -90,6 +90,10 @@ bool embeddedWhole(readWriteInterface& disk, const FileLayout& layout, std::uint
     return JpegDecoder(inner).run().whole;
 }
 
+// How far apart the decoder's copies are kept while a JPEG is decoded up to
+// where it breaks (each is about 11 KiB).
+constexpr std::uint64_t kSnapshotEvery = 256 * 1024;
+
 // JPEG: the scans are decoded until they break; the split is a block
 // boundary at or a little before the break, and the gap the first whole
 // number of blocks after which decoding goes on sensibly for a margin and
@@ -99,7 +103,10 @@ std::optional<Bifragment> jpegPieces(const std::u16string& extension, BudgetedRe
 {
     Source whole(disk, start, limit);
     JpegDecoder first(whole);
-    const JpegDecode one = first.run();
+    // Copies of the decoder on the way, so the checkpoints before each
+    // split are found without decoding from the start again.
+    std::vector<JpegDecoder> snapshots;
+    const JpegDecode one = JpegDecoder(first).run(snapshots, kSnapshotEvery);
     if (one.whole || one.brokeAt == 0)
         return std::nullopt;
     constexpr std::uint64_t kSplitsTried = 8, kMostSplits = 256;
@@ -114,7 +121,13 @@ std::optional<Bifragment> jpegPieces(const std::u16string& extension, BudgetedRe
         for (std::uint64_t split = top; split > lowest && split > 0 && offsets.size() < kMostSplits; split -= block)
             offsets.push_back(split);
         std::reverse(offsets.begin(), offsets.end());
-        const std::vector<JpegDecoder> checkpoints = first.checkpointsBefore(offsets);
+        if (offsets.empty())
+            continue;
+        const JpegDecoder* resumed = &first;
+        for (const JpegDecoder& snapshot : snapshots)
+            if (snapshot.position() <= offsets.front())
+                resumed = &snapshot;
+        const std::vector<JpegDecoder> checkpoints = resumed->checkpointsBefore(offsets);
         std::vector<std::pair<std::uint64_t, JpegDecoder>> splits;
         for (std::size_t i = offsets.size(); i-- > 0;)
             splits.emplace_back(offsets[i], checkpoints[i]);

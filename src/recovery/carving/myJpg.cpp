@@ -57,6 +57,16 @@ bool myJpg::prepareMatcher()
         matchTable.push_back({e.startLength, e.typeId, e.startOffset, e.start});
     for (const SignatureEntry& e : signatureEntries)
         matchTable.push_back({e.endLength, e.typeId, 0, e.end});
+    for (auto& slots : slotsByFirstByte)
+        slots.clear();
+    for (std::size_t i = 0; i < matchTable.size(); ++i) {
+        const MatchSlot& slot = matchTable[i];
+        if (slot.length < 2) // one byte is no signature
+            continue;
+        for (std::size_t b = 0; b < 256; ++b)
+            if (slot.offset != 0 || slot.bytes[0] == 0x2A || slot.bytes[0] == b)
+                slotsByFirstByte[b].push_back(static_cast<std::uint16_t>(i));
+    }
     std::size_t stacks = 1;
     for (const SignatureEntry& e : signatureEntries)
         if (e.typeId < kMaxTypes)
@@ -68,10 +78,12 @@ bool myJpg::prepareMatcher()
 myJpg::Match myJpg::matchSector(std::span<const std::uint8_t> sector) const
 {
     const std::size_t starts = matchTable.size() / 2;
-    for (std::size_t i = 0; i < matchTable.size(); ++i) {
+    if (sector.empty())
+        return {};
+    for (const std::uint16_t i : slotsByFirstByte[sector[0]]) {
         const MatchSlot& slot = matchTable[i];
-        // One byte is no signature; and a signature must lie in the sector.
-        if (slot.length < 2 || std::size_t{slot.offset} + slot.length > sector.size())
+        // A signature must lie in the sector.
+        if (std::size_t{slot.offset} + slot.length > sector.size())
             continue;
         bool same = true;
         for (std::size_t k = 0; k < slot.length && same; ++k)
@@ -202,7 +214,6 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
             windowStart = pos;
             windowEnd = std::min(pos + kWindowBytes, stretch->end);
             windowLength = static_cast<std::size_t>(std::min(windowEnd + kLookahead, scanSize) - pos);
-            std::fill(window.begin(), window.end(), 0);
             ranges.read(windowStart, std::span(window).first(windowLength));
         }
         const std::size_t s = static_cast<std::size_t>(pos - windowStart);

@@ -100,6 +100,10 @@ public:
         std::array<std::uint8_t, SignatureRecord::kMaxSignatureBytes> bytes{};
     };
     std::vector<MatchSlot> matchTable;
+    // The slots matchSector tries on a sector, by its first byte: those at
+    // offset 0 whose first byte is that one, with every slot that starts
+    // elsewhere or with a wildcard, in table order.
+    std::array<std::vector<std::uint16_t>, 256> slotsByFirstByte;
     std::vector<std::vector<std::uint64_t>> pendingStarts; // per type ID
     std::vector<CarvedFile> carvedFiles;
     std::map<std::u16string, std::uint64_t> categoryCounts;

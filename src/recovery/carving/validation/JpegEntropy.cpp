@@ -34,23 +34,43 @@ JpegDecode JpegDecoder::run(std::uint64_t until)
             out.brokeAt = pos_;
             return out;
         }
+        snapshot();
         if (markerStep(out) == Step::Done)
             return out;
     }
+}
+
+JpegDecode JpegDecoder::run(std::vector<JpegDecoder>& snapshots, std::uint64_t every)
+{
+    snapshots_ = &snapshots;
+    snapshotEvery_ = std::max<std::uint64_t>(every, 1);
+    nextSnapshot_ = pos_;
+    const JpegDecode out = run();
+    snapshots_ = nullptr;
+    return out;
+}
+
+void JpegDecoder::snapshot()
+{
+    if (snapshots_ == nullptr || pos_ < nextSnapshot_)
+        return;
+    snapshots_->push_back(*this);
+    snapshots_->back().snapshots_ = nullptr;
+    nextSnapshot_ = pos_ + snapshotEvery_;
 }
 
 std::vector<JpegDecoder> JpegDecoder::checkpointsBefore(std::span<const std::uint64_t> offsets) const
 {
     std::vector<JpegDecoder> out;
     out.reserve(offsets.size());
-    JpegDecoder d(*s_);
-    JpegDecoder best = d; // the state before the last marker read
-    std::size_t next = 0;
-    if (s_->matches(0, "\xFF\xD8")) {
+    JpegDecoder d = *this;
+    d.snapshots_ = nullptr;
+    if (!d.started_ && s_->matches(0, "\xFF\xD8")) {
         d.pos_ = 2;
         d.started_ = true;
-        best = d;
     }
+    JpegDecoder best = d; // the state before the last marker read, or where it began
+    std::size_t next = 0;
     while (d.started_ && next < offsets.size()) {
         if (d.inScan_) {
             JpegDecode r;
@@ -299,16 +319,23 @@ bool JpegDecoder::parseScan(std::uint64_t p, std::uint32_t length)
 void JpegDecoder::fill()
 {
     Source& s = *s_;
-    while (bitCount_ <= 56 && s.has(pos_, 1)) {
-        const std::uint8_t b = s.u8(pos_);
-        if (b == 0xFF) {
-            if (!s.has(pos_, 2) || s.u8(pos_ + 1) != 0)
-                return;
-            pos_ += 2;
-        } else {
-            ++pos_;
+    while (bitCount_ <= 56) {
+        const std::span<const std::uint8_t> bytes = s.run(pos_);
+        std::size_t i = 0;
+        while (bitCount_ <= 56 && i < bytes.size() && bytes[i] != 0xFF) {
+            bits_ = bits_ << 8 | bytes[i++];
+            bitCount_ += 8;
         }
-        bits_ = bits_ << 8 | b;
+        pos_ += i;
+        if (bitCount_ > 56 || bytes.empty())
+            return;
+        if (i == bytes.size())
+            continue; // the next block
+        // 0xFF: a stuffed zero is data, anything else ends the bits.
+        if (!s.has(pos_, 2) || s.u8(pos_ + 1) != 0)
+            return;
+        pos_ += 2;
+        bits_ = bits_ << 8 | 0xFF;
         bitCount_ += 8;
     }
 }
@@ -324,22 +351,22 @@ int JpegDecoder::bit()
     return static_cast<int>(bits_ >> bitCount_ & 1);
 }
 
-std::optional<std::uint32_t> JpegDecoder::receive(unsigned n)
+std::int64_t JpegDecoder::receive(unsigned n)
 {
     if (n == 0)
         return 0;
     if (bitCount_ < n)
         fill();
     if (bitCount_ < n)
-        return std::nullopt;
+        return -1;
     bitCount_ -= n;
-    return static_cast<std::uint32_t>(bits_ >> bitCount_ & ((1u << n) - 1));
+    return static_cast<std::int64_t>(bits_ >> bitCount_ & ((1u << n) - 1));
 }
 
-std::optional<unsigned> JpegDecoder::decode(const Table& t)
+int JpegDecoder::decode(const Table& t)
 {
     if (!t.defined)
-        return std::nullopt;
+        return -1;
     if (bitCount_ < 16)
         fill();
     if (bitCount_ >= kFastBits) {
@@ -353,7 +380,7 @@ std::optional<unsigned> JpegDecoder::decode(const Table& t)
     for (unsigned len = 1; len <= 16; ++len) {
         const int b = bit();
         if (b < 0)
-            return std::nullopt;
+            return -1;
         code |= b;
         const int count = t.counts[len];
         if (code - count < first)
@@ -362,18 +389,21 @@ std::optional<unsigned> JpegDecoder::decode(const Table& t)
         first = (first + count) << 1;
         code <<= 1;
     }
-    return std::nullopt; // a code no table entry has
+    return -1; // a code no table entry has
 }
 
-std::optional<std::int32_t> JpegDecoder::coefficient(unsigned size)
+bool JpegDecoder::coefficient(unsigned size, std::int32_t& value)
 {
-    auto v = receive(size);
-    if (!v)
-        return std::nullopt;
-    if (size == 0)
-        return 0;
-    const std::int32_t value = static_cast<std::int32_t>(*v);
-    return value < (1 << (size - 1)) ? value - (1 << size) + 1 : value;
+    const std::int64_t v = receive(size);
+    if (v < 0)
+        return false;
+    if (size == 0) {
+        value = 0;
+        return true;
+    }
+    const auto raw = static_cast<std::int32_t>(v);
+    value = raw < (1 << (size - 1)) ? raw - (1 << size) + 1 : raw;
+    return true;
 }
 
 // Whether a coefficient, dequantized, is one a block of samples can have:
@@ -395,13 +425,11 @@ bool JpegDecoder::decodeBlock(unsigned i)
     const Table& dc = dc_[scanDc_[i]];
     const Table& ac = ac_[scanAc_[i]];
     auto dcValue = [&] {
-        auto size = decode(dc);
-        if (!size || *size > dcMax)
+        const int size = decode(dc);
+        std::int32_t diff = 0;
+        if (size < 0 || static_cast<unsigned>(size) > dcMax || !coefficient(static_cast<unsigned>(size), diff))
             return false;
-        auto diff = coefficient(*size);
-        if (!diff)
-            return false;
-        dcPredictor_[i] += *diff;
+        dcPredictor_[i] += diff;
         return plausible(dcPredictor_[i] * (std::int64_t{1} << al_), 0, i);
     };
     if (progressive_ && ss_ == 0)
@@ -416,10 +444,10 @@ bool JpegDecoder::decodeBlock(unsigned i)
         return true;
     }
     while (k <= se_) {
-        auto rs = decode(ac);
-        if (!rs)
+        const int rs = decode(ac);
+        if (rs < 0)
             return false;
-        const unsigned run = *rs >> 4, size = *rs & 15;
+        const unsigned run = static_cast<unsigned>(rs) >> 4, size = static_cast<unsigned>(rs) & 15;
         if (size == 0) {
             if (run == 15) {
                 k += 16;
@@ -429,18 +457,18 @@ bool JpegDecoder::decodeBlock(unsigned i)
             }
             if (!progressive_)
                 return true; // end of block
-            eobRun_ = (1u << run) - 1;
-            auto extra = receive(run);
-            if (!extra)
+            const std::int64_t extra = receive(run);
+            if (extra < 0)
                 return false;
-            eobRun_ += *extra;
+            eobRun_ = (1u << run) - 1 + static_cast<std::uint32_t>(extra);
             return true;
         }
         k += run;
         if (size > acMax || k > se_)
             return false;
-        auto value = coefficient(size);
-        if (!value || !plausible(std::int64_t{*value} * (std::int64_t{1} << (progressive_ ? al_ : 0)), k, i))
+        std::int32_t value = 0;
+        if (!coefficient(size, value) ||
+            !plausible(std::int64_t{value} * (std::int64_t{1} << (progressive_ ? al_ : 0)), k, i))
             return false;
         ++k;
     }
@@ -483,6 +511,7 @@ bool JpegDecoder::decodeScan(JpegDecode& out, std::uint64_t until, std::uint64_t
             out.brokeAt = pos_;
             return false;
         }
+        snapshot();
         bool ok = true;
         if (scanCount_ == 1) {
             ok = decodeBlock(0);

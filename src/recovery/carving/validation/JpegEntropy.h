@@ -37,12 +37,24 @@ public:
     // or an MCU would start past `until`.
     JpegDecode run(std::uint64_t until = UINT64_MAX);
 
-    // For each of `offsets` (ascending), a fresh decoder over the same
-    // source run up to the start of the last MCU that begins at or before
-    // it (or up to the last marker before it, when it lies outside a scan
-    // or past where the scan breaks): what a decoder over other bytes from
-    // that offset on can go on from. One pass over the bytes serves them all.
+    // The same, keeping a copy of the decoder about every `every` bytes on
+    // the way (at the start of an MCU or of a segment) in `snapshots`:
+    // checkpoints can then be found from the last copy before them rather
+    // than from the file's start.
+    JpegDecode run(std::vector<JpegDecoder>& snapshots, std::uint64_t every);
+
+    // For each of `offsets` (ascending), this decoder (a fresh one when it
+    // has not begun) run on up to the start of the last MCU that begins at
+    // or before it, or up to an earlier segment's start when it lies
+    // outside a scan or past where the scan breaks: a state a decoder over
+    // other bytes from that offset on can go on from. Any such state before
+    // the offset decodes those bytes alike; this one is the latest cheaply
+    // kept. One pass over the bytes serves them all. The offsets must not
+    // lie before where this decoder stands.
     [[nodiscard]] std::vector<JpegDecoder> checkpointsBefore(std::span<const std::uint64_t> offsets) const;
+
+    // Where the decoder stands: no byte from here on has been read.
+    [[nodiscard]] std::uint64_t position() const { return pos_; }
 
     // Goes on reading from another source (the same bytes up to where the
     // decoder stands).
@@ -68,16 +80,24 @@ private:
     bool decodeBlock(unsigned scanIndex);
     int bit();
     void fill();
-    std::optional<std::uint32_t> receive(unsigned n);
-    std::optional<unsigned> decode(const Table& t);
-    std::optional<std::int32_t> coefficient(unsigned size);
+    // These run for every symbol of every scan: they answer -1 or false for
+    // bytes that do not decode rather than an optional, whose two parts
+    // written apart and read back as one stall the processor each call.
+    std::int64_t receive(unsigned n);
+    int decode(const Table& t);
+    bool coefficient(unsigned size, std::int32_t& value);
     [[nodiscard]] bool plausible(std::int64_t value, unsigned k, unsigned scanIndex) const;
     bool parseQuant(std::uint64_t p, std::uint32_t length);
     bool parseFrame(std::uint64_t p, std::uint32_t length, bool progressive);
     bool parseTables(std::uint64_t p, std::uint32_t length);
     bool parseScan(std::uint64_t p, std::uint32_t length);
 
+    // Keeps a copy in snapshots_ when pos_ has reached nextSnapshot_.
+    void snapshot();
+
     Source* s_;
+    std::vector<JpegDecoder>* snapshots_ = nullptr;
+    std::uint64_t snapshotEvery_ = 0, nextSnapshot_ = 0;
     std::uint64_t pos_ = 0;
     std::uint64_t segment_ = 0; // where the last segment read began
     bool started_ = false, inScan_ = false, scanned_ = false, framed_ = false;
