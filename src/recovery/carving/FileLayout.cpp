@@ -30,7 +30,6 @@ FileLayout layoutPrefix(const FileLayout& layout, std::uint64_t length)
 bool readThroughLayout(readWriteInterface& reader, const FileLayout& layout, std::uint64_t from,
                        std::span<std::uint8_t> out)
 {
-    std::fill(out.begin(), out.end(), std::uint8_t{0});
     bool whole = true;
     std::uint64_t pieceStart = 0; // the file offset where the piece begins
     std::size_t done = 0;
@@ -44,10 +43,12 @@ bool readThroughLayout(readWriteInterface& reader, const FileLayout& layout, std
         }
         const std::uint64_t inPiece = at - pieceStart;
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(p.length - inPiece, out.size() - done));
+        // Sectors the reader could not read it gives as zeros.
         whole = readVolumeBytes(reader, p.offset + inPiece, out.subspan(done, n)) && whole;
         done += n;
         pieceStart += p.length;
     }
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(done), out.end(), std::uint8_t{0});
     return whole && done == out.size();
 }
 

@@ -97,14 +97,9 @@ void ScanRanges::read(std::uint64_t offset, std::span<std::uint8_t> out)
             n = reader_.allocationRun(static_cast<std::int64_t>(at), n, allocated);
         n = std::clamp<std::uint64_t>(n, 1, out.size() - done);
         auto piece = out.subspan(done, static_cast<std::size_t>(n));
-        if (allocated) {
-            // A read that fails leaves zeros where it did not get to, not
-            // the bytes of the window read before.
-            if (!readVolumeBytes(reader_, at, piece)) {
-                std::fill(piece.begin(), piece.end(), std::uint8_t{0});
-                readVolumeBytes(reader_, at, piece);
-            }
-        } else
+        if (allocated)
+            readVolumeBytes(reader_, at, piece); // sectors it cannot read come as zeros
+        else
             std::fill(piece.begin(), piece.end(), std::uint8_t{0});
         done += static_cast<std::size_t>(n);
     }

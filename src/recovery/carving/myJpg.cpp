@@ -155,6 +155,7 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
     }
     carvedFiles.clear();
     brokenStarts = 0;
+    pendingChanged_ = true;
     categoryCounts.clear();
     // Looking for second fragments may read a few percent more than the scan.
     fragmentBudget_ = std::max<std::uint64_t>(64ull << 20, scanSize / 32);
@@ -289,11 +290,13 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
             }
             if (t.endLength >= 2 && type < pendingStarts.size()) {
                 pendingStarts[type].push_back(pos);
+                pendingChanged_ = true;
                 // A file shorter than a sector ends in the sector it starts in.
                 const SignatureEntry& e = signatureEntries[type];
                 std::size_t end = findEnd(type, bytes, s + e.startOffset + e.startLength, s + kSector);
                 if (end != std::string::npos) {
                     pendingStarts[type].pop_back();
+                    pendingChanged_ = true;
                     std::int64_t length = static_cast<std::int64_t>(end + e.endLength - s);
                     addFile(pos, length, type, false, tree);
                 }
@@ -329,19 +332,25 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
         // No start here: the end of a pending file may lie anywhere in the sector.
         std::size_t best = std::string::npos;
         std::uint8_t bestType = 0;
-        for (std::size_t type = 0; type < pendingStarts.size(); ++type) {
-            if (pendingStarts[type].empty())
-                continue;
-            std::size_t end = findEnd(static_cast<std::uint8_t>(type), bytes, s, std::min(best, s + sector.size()));
+        if (pendingChanged_) {
+            pendingTypes_.clear();
+            for (std::size_t type = 0; type < pendingStarts.size(); ++type)
+                if (!pendingStarts[type].empty())
+                    pendingTypes_.push_back(static_cast<std::uint8_t>(type));
+            pendingChanged_ = false;
+        }
+        for (const std::uint8_t type : pendingTypes_) {
+            std::size_t end = findEnd(type, bytes, s, std::min(best, s + sector.size()));
             if (end != std::string::npos && end < best) {
                 best = end;
-                bestType = static_cast<std::uint8_t>(type);
+                bestType = type;
             }
         }
         if (best != std::string::npos) {
             const SignatureType& t = signatureTypes[bestType];
             const std::uint64_t start = pendingStarts[bestType].back();
             pendingStarts[bestType].pop_back();
+            pendingChanged_ = true;
             std::uint64_t length = windowStart + best + t.endLength - start;
             if (t.approxSize > 0)
                 length = std::min(length, t.approxSize);
@@ -392,6 +401,7 @@ std::uint64_t myJpg::endInZeros(std::uint64_t at, std::uint64_t length, CarveTre
         const SignatureType& t = signatureTypes[type];
         const std::uint64_t start = pendingStarts[type].back();
         pendingStarts[type].pop_back();
+        pendingChanged_ = true;
         std::uint64_t fileLength = pos + t.endLength - start;
         if (t.approxSize > 0)
             fileLength = std::min(fileLength, t.approxSize);

@@ -163,6 +163,10 @@ private:
     std::optional<carve::Bifragment> secondFragment(const std::u16string& extension, std::uint64_t start,
                                                     std::uint64_t limit, const std::optional<carve::Validated>& whole);
     std::uint64_t fragmentBudget_ = 0;
+    // The types with starts waiting for their end, in type order: every
+    // sector without a start is searched for their ends only.
+    std::vector<std::uint8_t> pendingTypes_;
+    bool pendingChanged_ = true;
     // Closes the pending files whose end signature zeros match, one per
     // sector from `at`, as a scan through the `length` bytes of zeros
     // there would; returns where that scan would have gone on.

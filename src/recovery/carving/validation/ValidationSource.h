@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -45,7 +46,7 @@ public:
             return {};
         const std::uint64_t i = at - loadedFrom_;
         if (i < loadedSize_)
-            return std::span<const std::uint8_t>(buffer_).subspan(static_cast<std::size_t>(i), loadedSize_ - i);
+            return {buffer_.get() + i, static_cast<std::size_t>(loadedSize_ - i)};
         return load(at);
     }
     std::uint32_t be(std::uint64_t at, int bytes)
@@ -100,11 +101,13 @@ private:
     std::span<const std::uint8_t> load(std::uint64_t at)
     {
         const std::uint64_t from = at / kBlock * kBlock;
-        buffer_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, limit_ - from)));
-        readThroughLayout(reader_, layout_, from, buffer_);
+        // Not cleared first: the read fills every byte, with zeros where it cannot.
+        if (!buffer_)
+            buffer_.reset(new std::uint8_t[kBlock]);
+        loadedSize_ = std::min<std::uint64_t>(kBlock, limit_ - from);
+        readThroughLayout(reader_, layout_, from, std::span(buffer_.get(), static_cast<std::size_t>(loadedSize_)));
         loadedFrom_ = from;
-        loadedSize_ = buffer_.size();
-        return std::span<const std::uint8_t>(buffer_).subspan(static_cast<std::size_t>(at - from));
+        return {buffer_.get() + (at - from), static_cast<std::size_t>(loadedSize_ - (at - from))};
     }
     readWriteInterface& reader_;
     FileLayout layout_;
@@ -112,7 +115,7 @@ private:
     // The block read last: [loadedFrom_, loadedFrom_ + loadedSize_).
     std::uint64_t loadedFrom_ = 0;
     std::uint64_t loadedSize_ = 0;
-    std::vector<std::uint8_t> buffer_;
+    std::unique_ptr<std::uint8_t[]> buffer_;
 };
 
 // What a validator finds: the length of the file of its kind that starts
