@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace qis {
 namespace {
@@ -155,6 +156,7 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
     }
     carvedFiles.clear();
     brokenStarts = 0;
+    handedOverAt = 0;
     pendingChanged_ = true;
     categoryCounts.clear();
     // Looking for second fragments may read a few percent more than the scan.
@@ -180,21 +182,44 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
         tree->expand(*root_);
 
     job.reporter().setProgressRange(0, 1000);
-    std::vector<std::uint8_t> window(static_cast<std::size_t>(kWindowBytes) + kLookahead);
     // A last window of less than 1 MiB is scanned too.
     const std::uint64_t windows = (scanSize + kWindowBytes - 1) / kWindowBytes;
     job.reporter().setProgressRange(0, progressValue(windows));
 
     const carve::ScannedVolume scannedVolume = carve::readScannedVolume(*reader);
+    // The tree shows files as they are found, in the order of the disk: a
+    // scan shown in it runs on one thread.
+    if (tree == nullptr && twoThreadsFrom != 0 && scanSize >= twoThreadsFrom &&
+        std::thread::hardware_concurrency() > 1)
+        scanInHalves(job, scannedVolume);
+    else
+        scanFrom(0, tree, scannedVolume, &job, {});
+    addLeftOverStarts(tree);
+    job.reporter().setProgressPos(progressValue(windows));
+    job.reporter().showMessage("done..");
+    return true;
+}
+
+bool myJpg::scanFrom(std::uint64_t from, CarveTree* tree, const carve::ScannedVolume& scannedVolume, JobContext* job,
+                     const std::function<bool(std::uint64_t)>& atJump)
+{
+    std::vector<std::uint8_t> window(static_cast<std::size_t>(kWindowBytes) + kLookahead);
     ScanRanges ranges(*reader, scanSize, scanRuns);
     std::optional<ScanRanges::Stretch> stretch; // the stretch being scanned
     // The window in the buffer: sectors from windowStart up to windowEnd
     // are scanned, and the bytes after them up to kLookahead are there too.
     std::uint64_t windowStart = 0, windowEnd = 0;
     std::size_t windowLength = 0;
-    std::uint64_t pos = 0;
-    bool stopped = false;
+    std::uint64_t pos = from;
+    // Where the scan would be after one more sector: anywhere else it jumped.
+    std::uint64_t stepped = UINT64_MAX;
+    bool stopped = false, handedOver = false;
     while (pos < scanSize && !stopped) {
+        if (atJump && pos != stepped && atJump(pos)) {
+            handedOver = true;
+            break;
+        }
+        stepped = pos + kSector;
         if (!stretch || pos >= stretch->end) {
             // Zeros the container never stored end some pending files (an
             // end signature of zeros) where a scan through them would.
@@ -207,8 +232,9 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
             pos = std::max(pos, stretch->start);
         }
         if (pos >= windowEnd) {
-            job.reporter().setProgressPos(progressValue(pos / kWindowBytes));
-            if (job.stopSeen(rawStopRequested)) {
+            if (job != nullptr)
+                job->reporter().setProgressPos(progressValue(pos / kWindowBytes));
+            if (job != nullptr ? job->stopSeen(rawStopRequested) : stopFlag_->load()) {
                 stopped = true;
                 break;
             }
@@ -221,7 +247,7 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
         const auto bytes = std::span<const std::uint8_t>(window).first(windowLength);
         const auto sector = bytes.subspan(s, std::min<std::size_t>(kSector, bytes.size() - s));
         Match m = matchSector(sector);
-        if (rawStopRequested.load()) {
+        if (stopFlag_->load()) {
             stopped = true;
             break;
         }
@@ -360,10 +386,7 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
     }
     scanStopped = stopped;
     scannedBytes = stopped ? std::min(pos, scanSize) : scanSize;
-    addLeftOverStarts(tree);
-    job.reporter().setProgressPos(progressValue(windows));
-    job.reporter().showMessage("done..");
-    return true;
+    return handedOver;
 }
 
 std::optional<carve::Bifragment> myJpg::secondFragment(const std::u16string& extension, std::uint64_t start,

@@ -3,6 +3,7 @@
 #include "images/readWriteInterface.h"
 #include "jobs/JobRunner.h"
 #include "recovery/carving/Bifragment.h"
+#include "recovery/carving/CandidateLayouts.h"
 #include "recovery/carving/FileLayout.h"
 #include "recovery/carving/SignatureRecord.h"
 #include "util/ByteRun.h"
@@ -11,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <span>
@@ -130,6 +132,14 @@ public:
     // field or approximate size bound it, as for kinds without a check.
     bool keepBroken = false;
     std::uint64_t brokenStarts = 0;
+    // A scan of at least this many bytes, with no tree to show it, runs in
+    // two halves on two threads (0: never). The files found are the same
+    // as one thread finds, but for where a half's own budget for files in
+    // pieces runs out.
+    std::uint64_t twoThreadsFrom = 128ull << 20;
+    // Where the last scan's first thread handed over to the second: the
+    // files from there on are the second's (0: one thread did it all).
+    std::uint64_t handedOverAt = 0;
     // How the carver looks for a file written around another (JPEG, ZIP):
     // the volume's cluster size goes first in its block sizes when known.
     carve::FragmentSearch fragmentSearch;
@@ -153,7 +163,20 @@ public:
     [[nodiscard]] const std::u16string& categoryOf(std::size_t index) const;
 
 private:
-    struct ScanState;
+    // The scan from `from` to the end. `atJump` (when set) is told each
+    // place the scan comes to other than by one sector, the first
+    // included, and ends the scan there by answering true: then the answer
+    // is true. Progress and Stop go through `job` when given.
+    bool scanFrom(std::uint64_t from, CarveTree* tree, const carve::ScannedVolume& scannedVolume, JobContext* job,
+                  const std::function<bool(std::uint64_t)>& atJump);
+    // The scan on two threads: the second half from its middle, the first
+    // until it comes to a place the second came to in the same state.
+    void scanInHalves(JobContext& job, const carve::ScannedVolume& scannedVolume);
+    // Whether no start waits for its end signature.
+    [[nodiscard]] bool nothingPending() const;
+    // What Stop sets: the engine's own flag, or the one of the engine it
+    // scans half of the disk for.
+    const std::atomic<bool>* stopFlag_ = &rawStopRequested;
     void addFile(std::uint64_t start, std::int64_t length, std::uint8_t type, bool validated, CarveTree* tree,
                  std::u16string extension = {});
     // Where the end signature of `type` first lies in bytes[from, to), or npos.

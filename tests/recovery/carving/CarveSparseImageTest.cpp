@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
 #include <tuple>
 
 namespace qis {
@@ -43,9 +44,11 @@ private:
 
 using Found = std::tuple<std::uint64_t, std::int64_t, std::uint8_t, bool, std::u16string>;
 
-std::vector<Found> carve(readWriteInterface& reader, bool validate)
+std::vector<Found> carve(readWriteInterface& reader, bool validate, std::uint64_t twoThreadsFrom = 0,
+                         std::uint64_t* brokenStarts = nullptr, std::uint64_t* handedOverAt = nullptr)
 {
     myJpg engine;
+    engine.twoThreadsFrom = twoThreadsFrom;
     loadDefaultSignatures(std::filesystem::path(QIS_CLI_PATH).parent_path() / kDefaultSignatureFile, engine);
     EXPECT_FALSE(engine.signatureTypes.empty());
     engine.reader = &reader;
@@ -55,6 +58,10 @@ std::vector<Found> carve(readWriteInterface& reader, bool validate)
     PauseGate gate;
     JobContext job(quiet, gate);
     engine.carveVolume(job, nullptr);
+    if (brokenStarts != nullptr)
+        *brokenStarts = engine.brokenStarts;
+    if (handedOverAt != nullptr)
+        *handedOverAt = engine.handedOverAt;
     std::vector<Found> found;
     for (const CarvedFile& f : engine.carvedFiles)
         found.emplace_back(f.start, f.length, f.typeId, f.validated, f.extension);
@@ -99,6 +106,31 @@ TEST(CarveSparseImage, PassesOverUnallocatedBlocksAndFindsWhatTheRawDiskHolds)
                 EXPECT_FALSE(r.start < h.end() && h.start < r.end())
                     << "read of " << r.length << " bytes at " << r.start << " lands in the hole at " << h.start;
     }
+}
+
+// Two threads, the second from the middle, find what one finds, in the
+// same order: on images whose middle falls in a file, between files, in a
+// file system's metadata and in a file in pieces.
+TEST(CarveSparseImage, TwoThreadsFindWhatOneFinds)
+{
+    int handedOver = 0;
+    for (const char* name : {"carve.img", "undelete-fat.img", "carve-fs.vhdx"}) {
+        FileReadSeekRaw raw;
+        FileReadSeekVHDX vhdx;
+        readWriteInterface& image = std::string_view(name).ends_with(".vhdx") ? static_cast<readWriteInterface&>(vhdx) : raw;
+        ASSERT_TRUE(image.open(test::fixture(name))) << name;
+        std::uint64_t brokenAlone = 0, brokenInTwo = 0, at = 0;
+        const auto alone = carve(image, true, 0, &brokenAlone);
+        EXPECT_FALSE(alone.empty()) << name;
+        EXPECT_EQ(carve(image, true, 1, &brokenInTwo, &at), alone) << name;
+        EXPECT_EQ(brokenInTwo, brokenAlone) << name;
+        const std::uint64_t middle = image.diskSectorCount * kSectorSize / 2 / 512 * 512;
+        if (at != 0) {
+            EXPECT_GE(at, middle) << name;
+            ++handedOver;
+        }
+    }
+    EXPECT_GE(handedOver, 2) << "the second thread's files were hardly used: the test shows little";
 }
 
 } // namespace

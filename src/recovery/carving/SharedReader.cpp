@@ -1,0 +1,34 @@
+#include "recovery/carving/SharedReader.h"
+
+#include "images/VolumeBytes.h"
+
+#include <span>
+
+namespace qis::carve {
+
+bool SharedReader::seek(std::int64_t offset, std::int32_t)
+{
+    if (offset < 0)
+        return false;
+    at_ = static_cast<std::uint64_t>(offset) / kSectorSize * kSectorSize;
+    return true;
+}
+
+bool SharedReader::read(void* buffer, std::uint32_t length)
+{
+    bool ok = false;
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        ok = readVolumeBytes(inner_, at_, std::span(static_cast<std::uint8_t*>(buffer), length));
+    }
+    at_ += length / kSectorSize * kSectorSize;
+    return ok;
+}
+
+std::uint64_t SharedReader::allocationRun(std::int64_t offset, std::uint64_t maxBytes, bool& allocated)
+{
+    const std::lock_guard<std::mutex> hold(lock_);
+    return inner_.allocationRun(offset, maxBytes, allocated);
+}
+
+} // namespace qis::carve
