@@ -570,9 +570,9 @@ constexpr std::uint64_t kCandidateCost = 4096;
 bool hasBifragmentStrategy(const std::u16string& extension) { return kindOf(extension) != Kind::None; }
 
 bool brokenInside(const std::u16string& extension, readWriteInterface& reader, std::uint64_t start,
-                  std::uint64_t length)
+                  std::uint64_t length, std::span<const std::uint8_t> head)
 {
-    Source s(reader, start, length);
+    Source s(reader, FileLayout{{start, length}}, head);
     switch (kindOf(extension)) {
     case Kind::Jpeg: {
         const JpegDecode r = JpegDecoder(s).run();

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,9 @@ bool hasBifragmentStrategy(const std::u16string& extension);
 // inside: a JPEG whose scans stop decoding before its end (the bytes
 // between its pieces held no marker), a PDF whose objects are not where
 // its cross-reference table says.
+// `head` as for validateFile.
 bool brokenInside(const std::u16string& extension, readWriteInterface& reader, std::uint64_t start,
-                  std::uint64_t length);
+                  std::uint64_t length, std::span<const std::uint8_t> head = {});
 
 // Looks for the file of this kind that starts at `start` as two pieces
 // within `limit` bytes: where its first piece ends (the split) and how far

@@ -84,12 +84,12 @@ std::optional<Validated> validateFile(const std::u16string& extension, readWrite
 }
 
 std::optional<Validated> validateFile(const std::u16string& extension, readWriteInterface& reader,
-                                      const FileLayout& layout)
+                                      const FileLayout& layout, std::span<const std::uint8_t> head)
 {
     const Kind* k = kindOf(extension);
     if (k == nullptr || layoutLength(layout) == 0)
         return std::nullopt;
-    Source source(reader, layout);
+    Source source(reader, layout, head);
     Validated v;
     Length length = k->length ? k->length(source) : k->namedLength(source, v.extension);
     if (!length)

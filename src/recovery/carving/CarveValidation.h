@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace qis::carve {
@@ -30,9 +31,10 @@ struct Validated {
 std::optional<Validated> validateFile(const std::u16string& extension, readWriteInterface& reader, std::uint64_t start,
                                       std::uint64_t limit);
 // The same for a file whose bytes lie in the layout's pieces, in order (the
-// limit is the layout's length).
+// limit is the layout's length). `head`, when given, holds the bytes from
+// the first piece's start as already read, so they are not read again.
 std::optional<Validated> validateFile(const std::u16string& extension, readWriteInterface& reader,
-                                      const FileLayout& layout);
+                                      const FileLayout& layout, std::span<const std::uint8_t> head = {});
 
 // Whether files with this extension (any case) are checked by their structure.
 bool hasValidator(const std::u16string& extension);

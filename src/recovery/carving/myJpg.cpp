@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 namespace qis {
@@ -17,6 +18,7 @@ constexpr std::uint64_t kSector = 512;
 // Bytes read past each window, so an end signature that starts in the
 // window's last sector is seen whole.
 constexpr std::size_t kLookahead = 4096;
+constexpr std::uint64_t kMarkSpacing = 4ull << 20;
 
 std::uint64_t roundUpToSector(std::uint64_t n) { return (n + kSector - 1) / kSector * kSector; }
 
@@ -189,9 +191,8 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
     const carve::ScannedVolume scannedVolume = carve::readScannedVolume(*reader);
     // The tree shows files as they are found, in the order of the disk: a
     // scan shown in it runs on one thread.
-    if (tree == nullptr && twoThreadsFrom != 0 && scanSize >= twoThreadsFrom &&
-        std::thread::hardware_concurrency() > 1)
-        scanInHalves(job, scannedVolume);
+    if (tree == nullptr && threadsFrom != 0 && scanSize >= threadsFrom && std::thread::hardware_concurrency() > 1)
+        scanInParts(job, scannedVolume);
     else
         scanFrom(0, tree, scannedVolume, &job, {});
     addLeftOverStarts(tree);
@@ -203,7 +204,9 @@ bool myJpg::carveVolume(JobContext& job, CarveTree* tree)
 bool myJpg::scanFrom(std::uint64_t from, CarveTree* tree, const carve::ScannedVolume& scannedVolume, JobContext* job,
                      const std::function<bool(std::uint64_t)>& atJump)
 {
-    std::vector<std::uint8_t> window(static_cast<std::size_t>(kWindowBytes) + kLookahead);
+    // Not cleared: each read fills what the scan then looks at.
+    const auto windowBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(kWindowBytes + kLookahead);
+    const std::span<std::uint8_t> window(windowBuffer.get(), kWindowBytes + kLookahead);
     ScanRanges ranges(*reader, scanSize, scanRuns);
     std::optional<ScanRanges::Stretch> stretch; // the stretch being scanned
     // The window in the buffer: sectors from windowStart up to windowEnd
@@ -211,15 +214,12 @@ bool myJpg::scanFrom(std::uint64_t from, CarveTree* tree, const carve::ScannedVo
     std::uint64_t windowStart = 0, windowEnd = 0;
     std::size_t windowLength = 0;
     std::uint64_t pos = from;
-    // Where the scan would be after one more sector: anywhere else it jumped.
+    // Where the scan would be after one more sector: anywhere else it
+    // jumped. Scans that step through the same bytes meet at the places a
+    // whole number of kMarkSpacing bytes in, too.
     std::uint64_t stepped = UINT64_MAX;
     bool stopped = false, handedOver = false;
     while (pos < scanSize && !stopped) {
-        if (atJump && pos != stepped && atJump(pos)) {
-            handedOver = true;
-            break;
-        }
-        stepped = pos + kSector;
         if (!stretch || pos >= stretch->end) {
             // Zeros the container never stored end some pending files (an
             // end signature of zeros) where a scan through them would.
@@ -231,6 +231,11 @@ bool myJpg::scanFrom(std::uint64_t from, CarveTree* tree, const carve::ScannedVo
                 break;
             pos = std::max(pos, stretch->start);
         }
+        if (atJump && (pos != stepped || pos % kMarkSpacing == 0) && atJump(pos)) {
+            handedOver = true;
+            break;
+        }
+        stepped = pos + kSector;
         if (pos >= windowEnd) {
             if (job != nullptr)
                 job->reporter().setProgressPos(progressValue(pos / kWindowBytes));
@@ -241,10 +246,10 @@ bool myJpg::scanFrom(std::uint64_t from, CarveTree* tree, const carve::ScannedVo
             windowStart = pos;
             windowEnd = std::min(pos + kWindowBytes, stretch->end);
             windowLength = static_cast<std::size_t>(std::min(windowEnd + kLookahead, scanSize) - pos);
-            ranges.read(windowStart, std::span(window).first(windowLength));
+            ranges.read(windowStart, window.first(windowLength));
         }
         const std::size_t s = static_cast<std::size_t>(pos - windowStart);
-        const auto bytes = std::span<const std::uint8_t>(window).first(windowLength);
+        const std::span<const std::uint8_t> bytes = window.first(windowLength);
         const auto sector = bytes.subspan(s, std::min<std::size_t>(kSector, bytes.size() - s));
         Match m = matchSector(sector);
         if (stopFlag_->load()) {
@@ -282,9 +287,14 @@ bool myJpg::scanFrom(std::uint64_t from, CarveTree* tree, const carve::ScannedVo
                 bool kept = false;
                 // Data interrupted by the file system's own blocks is read
                 // around them, when the bytes show such a layout.
+                // The window holds the file's first bytes: validators take
+                // them from there.
+                const auto head = bytes.subspan(s);
                 for (const carve::CandidateLayout& c :
                      carve::candidateLayouts(*reader, pos, limit, scanSize, scannedVolume)) {
-                    if (auto v = carve::validateFile(t.extension, *reader, c.layout)) {
+                    const bool fromHere = !c.layout.empty() && c.layout.front().offset == pos;
+                    if (auto v = carve::validateFile(t.extension, *reader, c.layout,
+                                                     fromHere ? head : std::span<const std::uint8_t>{})) {
                         keep(std::move(*v), true, c.layout, c.metadataGap);
                         kept = true;
                     } else if (c.unmistakable && !carve::hasValidator(t.extension)) {
@@ -296,10 +306,10 @@ bool myJpg::scanFrom(std::uint64_t from, CarveTree* tree, const carve::ScannedVo
                 }
                 if (kept)
                     continue;
-                auto v = carve::validateFile(t.extension, *reader, pos, limit);
+                auto v = carve::validateFile(t.extension, *reader, {{pos, limit}}, head);
                 // A file written around another one is found in two pieces;
                 // the gap between them may hold other files.
-                if (auto f = secondFragment(t.extension, pos, limit, v)) {
+                if (auto f = secondFragment(t.extension, pos, limit, v, head)) {
                     keep(std::move(f->validated), true, f->layout, 0);
                     continue;
                 }
@@ -390,13 +400,14 @@ bool myJpg::scanFrom(std::uint64_t from, CarveTree* tree, const carve::ScannedVo
 }
 
 std::optional<carve::Bifragment> myJpg::secondFragment(const std::u16string& extension, std::uint64_t start,
-                                                       std::uint64_t limit, const std::optional<carve::Validated>& whole)
+                                                       std::uint64_t limit, const std::optional<carve::Validated>& whole,
+                                                       std::span<const std::uint8_t> head)
 {
     if (!carve::hasBifragmentStrategy(extension))
         return std::nullopt;
     // A JPEG passes its marker walk with foreign bytes inside its scan (its
     // Huffman decoding tells), a PDF its walk to "%%EOF" (its table tells).
-    if (whole && !carve::brokenInside(extension, *reader, start, whole->length))
+    if (whole && !carve::brokenInside(extension, *reader, start, whole->length, head))
         return std::nullopt;
     return carve::findBifragment(extension, *reader, start, limit, fragmentSearch, fragmentBudget_,
                                  whole ? std::optional<std::uint64_t>(whole->length) : std::nullopt);

@@ -133,12 +133,15 @@ public:
     bool keepBroken = false;
     std::uint64_t brokenStarts = 0;
     // A scan of at least this many bytes, with no tree to show it, runs in
-    // two halves on two threads (0: never). The files found are the same
-    // as one thread finds, but for where a half's own budget for files in
+    // parts on all the processors (0: never). The files found are the same
+    // as one thread finds, but for where a part's own budget for files in
     // pieces runs out.
-    std::uint64_t twoThreadsFrom = 128ull << 20;
-    // Where the last scan's first thread handed over to the second: the
-    // files from there on are the second's (0: one thread did it all).
+    std::uint64_t threadsFrom = 128ull << 20;
+    // How long the parts are, at least (there are at least two): where a
+    // file lies across a part's end it is read by both parts' scans.
+    std::uint64_t partBytes = 32ull << 20;
+    // Where the last part of the last scan whose files were used began to
+    // be used (0: one thread did it all).
     std::uint64_t handedOverAt = 0;
     // How the carver looks for a file written around another (JPEG, ZIP):
     // the volume's cluster size goes first in its block sizes when known.
@@ -165,17 +168,18 @@ public:
 private:
     // The scan from `from` to the end. `atJump` (when set) is told each
     // place the scan comes to other than by one sector, the first
-    // included, and ends the scan there by answering true: then the answer
-    // is true. Progress and Stop go through `job` when given.
+    // included, and each whole 4 MiB it steps onto, and ends the scan there
+    // by answering true: then the answer is true. Progress and Stop go through `job` when given.
     bool scanFrom(std::uint64_t from, CarveTree* tree, const carve::ScannedVolume& scannedVolume, JobContext* job,
                   const std::function<bool(std::uint64_t)>& atJump);
-    // The scan on two threads: the second half from its middle, the first
-    // until it comes to a place the second came to in the same state.
-    void scanInHalves(JobContext& job, const carve::ScannedVolume& scannedVolume);
-    // Whether no start waits for its end signature.
-    [[nodiscard]] bool nothingPending() const;
+    // The scan in parts on several threads, put together as one thread
+    // would have found the files.
+    void scanInParts(JobContext& job, const carve::ScannedVolume& scannedVolume);
+    // Whether few enough starts wait for their end signature to compare
+    // them at each jump.
+    [[nodiscard]] bool fewPending() const;
     // What Stop sets: the engine's own flag, or the one of the engine it
-    // scans half of the disk for.
+    // scans a part of the disk for.
     const std::atomic<bool>* stopFlag_ = &rawStopRequested;
     void addFile(std::uint64_t start, std::int64_t length, std::uint8_t type, bool validated, CarveTree* tree,
                  std::u16string extension = {});
@@ -184,7 +188,8 @@ private:
     void addLeftOverStarts(CarveTree* tree);
     // The file at `start` in two pieces, when one run does not hold it whole.
     std::optional<carve::Bifragment> secondFragment(const std::u16string& extension, std::uint64_t start,
-                                                    std::uint64_t limit, const std::optional<carve::Validated>& whole);
+                                                    std::uint64_t limit, const std::optional<carve::Validated>& whole,
+                                                    std::span<const std::uint8_t> head);
     std::uint64_t fragmentBudget_ = 0;
     // The types with starts waiting for their end, in type order: every
     // sector without a start is searched for their ends only.

@@ -44,11 +44,13 @@ private:
 
 using Found = std::tuple<std::uint64_t, std::int64_t, std::uint8_t, bool, std::u16string>;
 
-std::vector<Found> carve(readWriteInterface& reader, bool validate, std::uint64_t twoThreadsFrom = 0,
+std::vector<Found> carve(readWriteInterface& reader, bool validate, std::uint64_t threadsFrom = 0,
+                         std::uint64_t partBytes = 32ull << 20,
                          std::uint64_t* brokenStarts = nullptr, std::uint64_t* handedOverAt = nullptr)
 {
     myJpg engine;
-    engine.twoThreadsFrom = twoThreadsFrom;
+    engine.threadsFrom = threadsFrom;
+    engine.partBytes = partBytes;
     loadDefaultSignatures(std::filesystem::path(QIS_CLI_PATH).parent_path() / kDefaultSignatureFile, engine);
     EXPECT_FALSE(engine.signatureTypes.empty());
     engine.reader = &reader;
@@ -108,10 +110,10 @@ TEST(CarveSparseImage, PassesOverUnallocatedBlocksAndFindsWhatTheRawDiskHolds)
     }
 }
 
-// Two threads, the second from the middle, find what one finds, in the
-// same order: on images whose middle falls in a file, between files, in a
-// file system's metadata and in a file in pieces.
-TEST(CarveSparseImage, TwoThreadsFindWhatOneFinds)
+// A scan in parts on several threads finds what one thread finds, in the
+// same order: on images whose parts begin in files, between files, in a
+// file system's metadata and in files in pieces.
+TEST(CarveSparseImage, ThreadsFindWhatOneFinds)
 {
     int handedOver = 0;
     for (const char* name : {"carve.img", "undelete-fat.img", "carve-fs.vhdx"}) {
@@ -119,18 +121,19 @@ TEST(CarveSparseImage, TwoThreadsFindWhatOneFinds)
         FileReadSeekVHDX vhdx;
         readWriteInterface& image = std::string_view(name).ends_with(".vhdx") ? static_cast<readWriteInterface&>(vhdx) : raw;
         ASSERT_TRUE(image.open(test::fixture(name))) << name;
-        std::uint64_t brokenAlone = 0, brokenInTwo = 0, at = 0;
-        const auto alone = carve(image, true, 0, &brokenAlone);
+        std::uint64_t brokenAlone = 0;
+        const auto alone = carve(image, true, 0, 0, &brokenAlone);
         EXPECT_FALSE(alone.empty()) << name;
-        EXPECT_EQ(carve(image, true, 1, &brokenInTwo, &at), alone) << name;
-        EXPECT_EQ(brokenInTwo, brokenAlone) << name;
-        const std::uint64_t middle = image.diskSectorCount * kSectorSize / 2 / 512 * 512;
-        if (at != 0) {
-            EXPECT_GE(at, middle) << name;
-            ++handedOver;
+        // Two parts, and parts of 1 MiB: most files lie across a part's end.
+        for (std::uint64_t partBytes : {std::uint64_t{32} << 20, std::uint64_t{1} << 20}) {
+            std::uint64_t broken = 0, at = 0;
+            EXPECT_EQ(carve(image, true, 1, partBytes, &broken, &at), alone) << name << " in parts of " << partBytes;
+            EXPECT_EQ(broken, brokenAlone) << name << " in parts of " << partBytes;
+            if (at != 0)
+                ++handedOver;
         }
     }
-    EXPECT_GE(handedOver, 2) << "the second thread's files were hardly used: the test shows little";
+    EXPECT_GE(handedOver, 4) << "the second thread's files were hardly used: the test shows little";
 }
 
 } // namespace

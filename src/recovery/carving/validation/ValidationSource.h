@@ -23,9 +23,13 @@ public:
         : Source(reader, FileLayout{{start, limit}})
     {
     }
-    Source(readWriteInterface& reader, FileLayout layout)
+    // `head`, when given, holds the file's first bytes as already read
+    // (the scan's window): blocks wholly inside it are used from there.
+    Source(readWriteInterface& reader, FileLayout layout, std::span<const std::uint8_t> head = {})
         : reader_(reader), layout_(std::move(layout)), limit_(layoutLength(layout_))
     {
+        if (!layout_.empty())
+            head_ = head.first(static_cast<std::size_t>(std::min<std::uint64_t>(head.size(), layout_.front().length)));
     }
     [[nodiscard]] std::uint64_t limit() const { return limit_; }
     [[nodiscard]] bool has(std::uint64_t at, std::uint64_t n) const { return at <= limit_ && n <= limit_ - at; }
@@ -34,7 +38,7 @@ public:
         // Most reads fall in the block read last: one compare, no division.
         const std::uint64_t i = at - loadedFrom_;
         if (i < loadedSize_)
-            return buffer_[static_cast<std::size_t>(i)];
+            return loaded_[static_cast<std::size_t>(i)];
         return at < limit_ ? load(at)[0] : 0;
     }
     // The bytes from `at` to the end of the block that holds it (at most
@@ -46,7 +50,7 @@ public:
             return {};
         const std::uint64_t i = at - loadedFrom_;
         if (i < loadedSize_)
-            return {buffer_.get() + i, static_cast<std::size_t>(loadedSize_ - i)};
+            return {loaded_ + i, static_cast<std::size_t>(loadedSize_ - i)};
         return load(at);
     }
     std::uint32_t be(std::uint64_t at, int bytes)
@@ -101,13 +105,18 @@ private:
     std::span<const std::uint8_t> load(std::uint64_t at)
     {
         const std::uint64_t from = at / kBlock * kBlock;
-        // Not cleared first: the read fills every byte, with zeros where it cannot.
-        if (!buffer_)
-            buffer_.reset(new std::uint8_t[kBlock]);
         loadedSize_ = std::min<std::uint64_t>(kBlock, limit_ - from);
-        readThroughLayout(reader_, layout_, from, std::span(buffer_.get(), static_cast<std::size_t>(loadedSize_)));
         loadedFrom_ = from;
-        return {buffer_.get() + (at - from), static_cast<std::size_t>(loadedSize_ - (at - from))};
+        if (from + loadedSize_ <= head_.size()) {
+            loaded_ = head_.data() + from;
+        } else {
+            // Not cleared first: the read fills every byte, with zeros where it cannot.
+            if (!buffer_)
+                buffer_.reset(new std::uint8_t[kBlock]);
+            readThroughLayout(reader_, layout_, from, std::span(buffer_.get(), static_cast<std::size_t>(loadedSize_)));
+            loaded_ = buffer_.get();
+        }
+        return {loaded_ + (at - from), static_cast<std::size_t>(loadedSize_ - (at - from))};
     }
     readWriteInterface& reader_;
     FileLayout layout_;
@@ -116,6 +125,8 @@ private:
     std::uint64_t loadedFrom_ = 0;
     std::uint64_t loadedSize_ = 0;
     std::unique_ptr<std::uint8_t[]> buffer_;
+    std::span<const std::uint8_t> head_;
+    const std::uint8_t* loaded_ = nullptr; // in buffer_ or head_
 };
 
 // What a validator finds: the length of the file of its kind that starts

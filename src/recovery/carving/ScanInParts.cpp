@@ -1,0 +1,195 @@
+// The carving scan on several threads. The range is cut into parts, each
+// scanned from its start with a fresh state by whichever thread is free,
+// in order. A part's scan goes on past its end until it comes to a place
+// the next part's scan also came to by a jump (the end of a file found,
+// the start of a stretch) or by stepping onto a whole 4 MiB, with the same
+// starts waiting for their end
+// signatures: from there on both would do the same, so the next part's
+// files from there on follow. The files are what one thread finds, in the
+// same order. When no such place comes, a part's scan goes on to the end
+// and the later parts' work is left unused.
+
+#include "recovery/carving/SharedReader.h"
+#include "recovery/carving/myJpg.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace qis {
+namespace {
+
+constexpr std::uint64_t kMostParts = 64;
+
+} // namespace
+
+bool myJpg::fewPending() const
+{
+    constexpr std::size_t kFew = 64;
+    std::size_t n = 0;
+    for (const auto& starts : pendingStarts)
+        if ((n += starts.size()) > kFew)
+            return false;
+    return true;
+}
+
+void myJpg::scanInParts(JobContext& job, const carve::ScannedVolume& scannedVolume)
+{
+    constexpr std::uint64_t kSector = 512;
+    // Where a part's scan came by a jump, and what it had found by then.
+    struct Mark {
+        std::uint64_t pos = 0;
+        std::size_t files = 0;
+        std::uint64_t broken = 0;
+        // The starts waiting for their end signature, when few.
+        std::optional<std::vector<std::vector<std::uint64_t>>> pending;
+    };
+    struct Part {
+        std::uint64_t from = 0, to = 0;
+        myJpg engine;
+        std::unique_ptr<carve::SharedReader> view;
+        std::mutex lock; // guards marks, started and done
+        std::condition_variable marked;
+        std::vector<Mark> marks;
+        bool started = false, done = false;
+        // Where this part's scan handed over, and the part it handed over to.
+        std::optional<Mark> met;
+        std::size_t metPart = 0;
+    };
+    const std::uint64_t count =
+        std::clamp<std::uint64_t>(scanSize / std::max<std::uint64_t>(partBytes, kSector), 2, kMostParts);
+    std::mutex diskLock;
+    std::vector<std::unique_ptr<Part>> parts;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        auto p = std::make_unique<Part>();
+        p->from = scanSize / count * i / kSector * kSector;
+        p->to = i + 1 == count ? scanSize : scanSize / count * (i + 1) / kSector * kSector;
+        p->view = std::make_unique<carve::SharedReader>(*reader, diskLock);
+        myJpg& e = p->engine;
+        e.signatureTypes = signatureTypes;
+        e.signatureEntries = signatureEntries;
+        e.scanSize = scanSize;
+        e.scanRuns = scanRuns;
+        e.validateLengths = validateLengths;
+        e.keepBroken = keepBroken;
+        e.fragmentSearch = fragmentSearch;
+        e.fragmentBudget_ = fragmentBudget_;
+        e.reader = p->view.get();
+        e.stopFlag_ = &rawStopRequested;
+        e.prepareMatcher();
+        parts.push_back(std::move(p));
+    }
+
+    auto scanPart = [&](std::size_t i, JobContext* progress) {
+        Part& part = *parts[i];
+        // The part this scan hands over to, when they meet.
+        std::size_t nextIndex = i + 1;
+        part.engine.scanFrom(part.from, nullptr, scannedVolume, progress, [&](std::uint64_t pos) {
+            if (i > 0) {
+                {
+                    const std::lock_guard<std::mutex> hold(part.lock);
+                    part.marks.push_back({pos, part.engine.carvedFiles.size(), part.engine.brokenStarts,
+                                          part.engine.fewPending() ? std::optional(part.engine.pendingStarts)
+                                                                   : std::nullopt});
+                }
+                part.marked.notify_all();
+            }
+            if (nextIndex == parts.size() || pos < parts[nextIndex]->from)
+                return false;
+            // The part whose range holds this place: the parts before it
+            // that no thread has taken are this scan's to do, and so is it
+            // when no thread has taken it either.
+            const std::size_t holder =
+                static_cast<std::size_t>(std::upper_bound(parts.begin(), parts.end(), pos,
+                                                          [](std::uint64_t p, const auto& q) { return p < q->from; }) -
+                                         parts.begin()) - 1;
+            // A part taken on so has no marks of its own: it is done at once.
+            auto takeOn = [](Part& p) {
+                if (p.started)
+                    return false;
+                p.started = p.done = true;
+                return true;
+            };
+            for (; nextIndex < holder; ++nextIndex) {
+                const std::lock_guard<std::mutex> hold(parts[nextIndex]->lock);
+                takeOn(*parts[nextIndex]);
+            }
+            Part* next = parts[nextIndex].get();
+            std::unique_lock<std::mutex> hold(next->lock);
+            if (takeOn(*next)) {
+                ++nextIndex;
+                return false;
+            }
+            if (!part.engine.fewPending())
+                return false;
+            next->marked.wait(hold, [&] { return next->done || (!next->marks.empty() && next->marks.back().pos >= pos); });
+            auto at = std::lower_bound(next->marks.begin(), next->marks.end(), pos,
+                                       [](const Mark& m, std::uint64_t p) { return m.pos < p; });
+            // The same place with the same starts waiting: the same scan on.
+            if (at == next->marks.end() || at->pos != pos || at->pending != part.engine.pendingStarts)
+                return false;
+            part.met = *at;
+            part.metPart = nextIndex;
+            return true;
+        });
+        {
+            const std::lock_guard<std::mutex> hold(part.lock);
+            part.done = true;
+        }
+        part.marked.notify_all();
+    };
+    std::atomic<std::size_t> nextPart{0};
+    auto work = [&](JobContext* progress) {
+        for (;;) {
+            const std::size_t i = nextPart.fetch_add(1);
+            if (i >= parts.size() || rawStopRequested.load())
+                return;
+            {
+                const std::lock_guard<std::mutex> hold(parts[i]->lock);
+                if (parts[i]->started)
+                    continue; // taken on by the scan of the part before
+                parts[i]->started = true;
+            }
+            scanPart(i, progress);
+        }
+    };
+    const unsigned threads = std::min<unsigned>(std::max(2u, std::thread::hardware_concurrency()), 8);
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threads; ++t)
+        helpers.emplace_back(work, nullptr);
+    work(&job);
+    for (std::thread& t : helpers)
+        t.join();
+    // The files of each part from where the part before handed over to it.
+    std::size_t last = 0;
+    carvedFiles = std::move(parts[0]->engine.carvedFiles);
+    brokenStarts = parts[0]->engine.brokenStarts;
+    while (parts[last]->met) {
+        const Mark& in = *parts[last]->met;
+        last = parts[last]->metPart;
+        myJpg& e = parts[last]->engine;
+        carvedFiles.insert(carvedFiles.end(), std::make_move_iterator(e.carvedFiles.begin() + static_cast<std::ptrdiff_t>(in.files)),
+                           std::make_move_iterator(e.carvedFiles.end()));
+        brokenStarts += e.brokenStarts - in.broken;
+        handedOverAt = in.pos;
+    }
+    Part& end = *parts[last];
+    pendingStarts = std::move(end.engine.pendingStarts);
+    pendingChanged_ = true;
+    scanStopped = end.engine.scanStopped;
+    scannedBytes = end.engine.scannedBytes;
+    if (!end.done) {
+        // Stopped before this part's scan began: it got no further than its start.
+        scanStopped = true;
+        scannedBytes = end.from;
+    }
+    for (auto& [category, n] : categoryCounts)
+        n = 0;
+    for (const CarvedFile& f : carvedFiles)
+        ++categoryCounts[signatureTypes[f.typeId].category];
+}
+
+} // namespace qis
