@@ -7,14 +7,6 @@
 
 namespace qis::carve {
 
-bool BudgetedReader::seek(std::int64_t offset, std::int32_t)
-{
-    if (offset < 0)
-        return false;
-    at_ = static_cast<std::uint64_t>(offset) / kSectorSize * kSectorSize;
-    return true;
-}
-
 const std::vector<std::uint8_t>* BudgetedReader::chunk(std::uint64_t index)
 {
     auto known = kept_.find(index);

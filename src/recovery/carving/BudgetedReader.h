@@ -1,6 +1,6 @@
 #pragma once
 
-#include "images/readWriteInterface.h"
+#include "recovery/carving/DiskView.h"
 
 #include <cstdint>
 #include <map>
@@ -12,14 +12,9 @@ namespace qis::carve {
 // since every (split, gap) it tries reads the same bytes again through
 // another layout, and what it may read from the disk is bounded; past the
 // budget every read gives zeros and fails, so the search ends.
-class BudgetedReader : public readWriteInterface {
+class BudgetedReader : public DiskView {
 public:
-    BudgetedReader(readWriteInterface& inner, std::uint64_t budget) : inner_(inner), budget_(budget)
-    {
-        diskSectorCount = inner.diskSectorCount;
-    }
-    bool open(std::filesystem::path) override { return true; }
-    bool seek(std::int64_t offset, std::int32_t origin) override;
+    BudgetedReader(readWriteInterface& inner, std::uint64_t budget) : DiskView(inner), budget_(budget) {}
     bool read(void* buffer, std::uint32_t length) override;
     // Bytes read from the disk so far.
     [[nodiscard]] std::uint64_t used() const { return used_; }
@@ -29,10 +24,8 @@ private:
     static constexpr std::size_t kKeptChunks = 256;
     const std::vector<std::uint8_t>* chunk(std::uint64_t index);
 
-    readWriteInterface& inner_;
     std::uint64_t budget_;
     std::uint64_t used_ = 0;
-    std::uint64_t at_ = 0;
     std::map<std::uint64_t, std::vector<std::uint8_t>> kept_;
 };
 

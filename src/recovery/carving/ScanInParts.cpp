@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <latch>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -97,15 +98,6 @@ void myJpg::scanInParts(JobContext& job, const carve::ScannedVolume& scannedVolu
                 }
                 part.marked.notify_all();
             }
-            if (nextIndex == parts.size() || pos < parts[nextIndex]->from)
-                return false;
-            // The part whose range holds this place: the parts before it
-            // that no thread has taken are this scan's to do, and so is it
-            // when no thread has taken it either.
-            const std::size_t holder =
-                static_cast<std::size_t>(std::upper_bound(parts.begin(), parts.end(), pos,
-                                                          [](std::uint64_t p, const auto& q) { return p < q->from; }) -
-                                         parts.begin()) - 1;
             // A part taken on so has no marks of its own: it is done at once.
             auto takeOn = [](Part& p) {
                 if (p.started)
@@ -113,27 +105,35 @@ void myJpg::scanInParts(JobContext& job, const carve::ScannedVolume& scannedVolu
                 p.started = p.done = true;
                 return true;
             };
-            for (; nextIndex < holder; ++nextIndex) {
-                const std::lock_guard<std::mutex> hold(parts[nextIndex]->lock);
-                takeOn(*parts[nextIndex]);
+            for (;;) {
+                if (nextIndex == parts.size() || pos < parts[nextIndex]->from || !part.engine.fewPending())
+                    return false;
+                Part& next = *parts[nextIndex];
+                std::unique_lock<std::mutex> hold(next.lock);
+                // No thread has taken the next part yet: this scan does it.
+                if (takeOn(next)) {
+                    ++nextIndex;
+                    continue;
+                }
+                // The next scan is most often ahead; when it is not, wait
+                // for it to pass here, or this place would be missed.
+                auto passed = [&] { return !next.marks.empty() && next.marks.back().pos >= pos; };
+                next.marked.wait(hold, [&] { return next.done || passed(); });
+                if (!passed()) {
+                    // It ended before here (it met the one after it, or
+                    // was taken on): the part after it is the one to meet.
+                    ++nextIndex;
+                    continue;
+                }
+                auto at = std::lower_bound(next.marks.begin(), next.marks.end(), pos,
+                                           [](const Mark& m, std::uint64_t p) { return m.pos < p; });
+                // The same place with the same starts waiting: the same scan on.
+                if (at->pos != pos || at->pending != part.engine.pendingStarts)
+                    return false;
+                part.met = *at;
+                part.metPart = nextIndex;
+                return true;
             }
-            Part* next = parts[nextIndex].get();
-            std::unique_lock<std::mutex> hold(next->lock);
-            if (takeOn(*next)) {
-                ++nextIndex;
-                return false;
-            }
-            if (!part.engine.fewPending())
-                return false;
-            next->marked.wait(hold, [&] { return next->done || (!next->marks.empty() && next->marks.back().pos >= pos); });
-            auto at = std::lower_bound(next->marks.begin(), next->marks.end(), pos,
-                                       [](const Mark& m, std::uint64_t p) { return m.pos < p; });
-            // The same place with the same starts waiting: the same scan on.
-            if (at == next->marks.end() || at->pos != pos || at->pending != part.engine.pendingStarts)
-                return false;
-            part.met = *at;
-            part.metPart = nextIndex;
-            return true;
         });
         {
             const std::lock_guard<std::mutex> hold(part.lock);
@@ -141,22 +141,28 @@ void myJpg::scanInParts(JobContext& job, const carve::ScannedVolume& scannedVolu
         }
         part.marked.notify_all();
     };
+    const unsigned threads = std::min<unsigned>(std::max(2u, std::thread::hardware_concurrency()), 8);
     std::atomic<std::size_t> nextPart{0};
+    // Every thread takes its first part before any scan begins: the first
+    // parts are each scanned by their own thread, whatever the timing.
+    std::latch firstTaken(threads);
     auto work = [&](JobContext* progress) {
-        for (;;) {
+        for (bool first = true;; first = false) {
             const std::size_t i = nextPart.fetch_add(1);
-            if (i >= parts.size() || rawStopRequested.load())
-                return;
-            {
+            bool mine = false;
+            if (i < parts.size() && !rawStopRequested.load()) {
                 const std::lock_guard<std::mutex> hold(parts[i]->lock);
-                if (parts[i]->started)
-                    continue; // taken on by the scan of the part before
+                mine = !parts[i]->started; // else taken on by the scan of a part before
                 parts[i]->started = true;
             }
-            scanPart(i, progress);
+            if (first)
+                firstTaken.arrive_and_wait();
+            if (i >= parts.size() || rawStopRequested.load())
+                return;
+            if (mine)
+                scanPart(i, progress);
         }
     };
-    const unsigned threads = std::min<unsigned>(std::max(2u, std::thread::hardware_concurrency()), 8);
     std::vector<std::thread> helpers;
     for (unsigned t = 1; t < threads; ++t)
         helpers.emplace_back(work, nullptr);

@@ -6,14 +6,6 @@
 
 namespace qis::carve {
 
-bool SharedReader::seek(std::int64_t offset, std::int32_t)
-{
-    if (offset < 0)
-        return false;
-    at_ = static_cast<std::uint64_t>(offset) / kSectorSize * kSectorSize;
-    return true;
-}
-
 bool SharedReader::read(void* buffer, std::uint32_t length)
 {
     bool ok = false;

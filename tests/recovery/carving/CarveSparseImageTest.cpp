@@ -115,7 +115,6 @@ TEST(CarveSparseImage, PassesOverUnallocatedBlocksAndFindsWhatTheRawDiskHolds)
 // file system's metadata and in files in pieces.
 TEST(CarveSparseImage, ThreadsFindWhatOneFinds)
 {
-    int handedOver = 0;
     for (const char* name : {"carve.img", "undelete-fat.img", "carve-fs.vhdx"}) {
         FileReadSeekRaw raw;
         FileReadSeekVHDX vhdx;
@@ -129,11 +128,11 @@ TEST(CarveSparseImage, ThreadsFindWhatOneFinds)
             std::uint64_t broken = 0, at = 0;
             EXPECT_EQ(carve(image, true, 1, partBytes, &broken, &at), alone) << name << " in parts of " << partBytes;
             EXPECT_EQ(broken, brokenAlone) << name << " in parts of " << partBytes;
-            if (at != 0)
-                ++handedOver;
+            // The first two parts are scanned by two threads: the first
+            // scan meets the second's at the end of a file after it.
+            EXPECT_NE(at, 0u) << name << " in parts of " << partBytes << ": one thread did it all";
         }
     }
-    EXPECT_GE(handedOver, 4) << "the second thread's files were hardly used: the test shows little";
 }
 
 } // namespace
