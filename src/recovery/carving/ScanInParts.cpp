@@ -18,6 +18,7 @@
 #include <latch>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace qis {
@@ -164,8 +165,13 @@ void myJpg::scanInParts(JobContext& job, const carve::ScannedVolume& scannedVolu
         }
     };
     std::vector<std::thread> helpers;
-    for (unsigned t = 1; t < threads; ++t)
-        helpers.emplace_back(work, nullptr);
+    for (unsigned t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back(work, nullptr);
+        } catch (const std::system_error&) {
+            firstTaken.count_down(); // one thread fewer: the others go on
+        }
+    }
     work(&job);
     for (std::thread& t : helpers)
         t.join();
