@@ -58,6 +58,30 @@ TEST(CarveValidation, AZipEndsAfterTheCommentOfTheEndRecordThatClosesItsDirector
     EXPECT_EQ(lengthOf(u"docx", zip), zip.size());
 }
 
+// A one-entry archive holding `data` as it is, under `name`.
+std::string storedZip(const std::string& name, const std::string& data, std::uint32_t crc)
+{
+    const auto size = le32(static_cast<std::uint32_t>(data.size()));
+    const auto nameLength = le16(static_cast<std::uint16_t>(name.size()));
+    const std::string local = "PK\x03\x04"s + std::string(10, '\0') + le32(crc) + size + size + nameLength + le16(0) + name + data;
+    const std::string directory = "PK\x01\x02"s + std::string(12, '\0') + le32(crc) + size + size + nameLength +
+                                  std::string(12, '\0') + le32(0) + name;
+    return local + directory + "PK\x05\x06"s + std::string(4, '\0') + le16(1) + le16(1) +
+           le32(static_cast<std::uint32_t>(directory.size())) + le32(static_cast<std::uint32_t>(local.size())) + le16(0);
+}
+
+TEST(CarveValidation, AZipHoldingAZipWhoseFirstEntryHasTheSameNameEndsAtItsOwnEnd)
+{
+    // An office document embedding another keeps "[Content_Types].xml" first in both.
+    const std::string inner = storedZip("[Content_Types].xml", "<Types/>", 0x1111);
+    const std::string outer = storedZip("[Content_Types].xml", inner, 0x2222);
+    EXPECT_EQ(lengthOf(u"zip", outer), outer.size());
+    // Cut inside by foreign bytes, it is no archive in one run.
+    std::string cut = outer;
+    cut.insert(60, std::string(512, '\x5A'));
+    EXPECT_FALSE(lengthOf(u"zip", cut));
+}
+
 TEST(CarveValidation, AnOfficeArchiveIsNamedByWhatItsDirectoryHolds)
 {
     const std::string name = "xl/workbook.xml";

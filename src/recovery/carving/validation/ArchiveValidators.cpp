@@ -63,6 +63,27 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> zip64Directory(Source& s,
     return std::pair{offset, s.le(record + 32, 8)};
 }
 
+// Whether the end record at `end` closes this very archive with foreign
+// bytes inside it (a fragmented one): the directory right before it lists
+// first the entry the archive begins with, by its offset 0, name, CRC-32
+// and size. Then no end record further on can close the archive in one
+// run, and the search for one stops instead of reading up to the limit.
+// An archive stored inside this one has its own first entry, which may
+// share the name but not also the CRC-32 and size.
+bool closesThisArchiveCut(Source& s, std::uint64_t end, std::uint64_t size)
+{
+    if (size < 46 || size > end || (s.le(6, 2) & 0x08) != 0) // sizes in a descriptor after the data: unknown here
+        return false;
+    const std::uint64_t d = end - size, name = s.le(26, 2);
+    if (!s.matches(d, "PK\x01\x02") || s.le(d + 42, 4) != 0 || s.le(d + 28, 2) != name || name == 0 ||
+        s.le(d + 16, 4) != s.le(14, 4) || s.le(d + 20, 4) != s.le(18, 4))
+        return false;
+    for (std::uint64_t k = 0; k < name; ++k)
+        if (s.u8(d + 46 + k) != s.u8(30 + k))
+            return false;
+    return true;
+}
+
 } // namespace
 
 Length zip(Source& s, std::u16string& kind)
@@ -88,6 +109,8 @@ Length zip(Source& s, std::u16string& kind)
             kind = zipKind(s, directory->first, directory->second);
             return length;
         }
+        if (closesThisArchiveCut(s, *end, size))
+            return std::nullopt;
         from = *end + 1;
     }
 }
