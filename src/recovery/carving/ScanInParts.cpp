@@ -46,8 +46,9 @@ void myJpg::scanInParts(JobContext& job, const carve::ScannedVolume& scannedVolu
         std::uint64_t pos = 0;
         std::size_t files = 0;
         std::uint64_t broken = 0;
-        // The starts waiting for their end signature, when few.
-        std::optional<std::vector<std::vector<std::uint64_t>>> pending;
+        // The starts waiting for their end signature (type, start), when
+        // few; most often none, and then nothing is allocated.
+        std::optional<std::vector<std::pair<std::size_t, std::uint64_t>>> pending;
     };
     struct Part {
         std::uint64_t from = 0, to = 0;
@@ -60,6 +61,16 @@ void myJpg::scanInParts(JobContext& job, const carve::ScannedVolume& scannedVolu
         // Where this part's scan handed over, and the part it handed over to.
         std::optional<Mark> met;
         std::size_t metPart = 0;
+    };
+    // What starts wait for their end signature, when few enough to compare.
+    auto waiting = [](const myJpg& e) -> decltype(Mark::pending) {
+        if (!e.fewPending())
+            return std::nullopt;
+        std::vector<std::pair<std::size_t, std::uint64_t>> starts;
+        for (std::size_t type = 0; type < e.pendingStarts.size(); ++type)
+            for (std::uint64_t start : e.pendingStarts[type])
+                starts.emplace_back(type, start);
+        return starts;
     };
     const std::uint64_t count =
         std::clamp<std::uint64_t>(scanSize / std::max<std::uint64_t>(partBytes, kSector), 2, kMostParts);
@@ -93,9 +104,8 @@ void myJpg::scanInParts(JobContext& job, const carve::ScannedVolume& scannedVolu
             if (i > 0) {
                 {
                     const std::lock_guard<std::mutex> hold(part.lock);
-                    part.marks.push_back({pos, part.engine.carvedFiles.size(), part.engine.brokenStarts,
-                                          part.engine.fewPending() ? std::optional(part.engine.pendingStarts)
-                                                                   : std::nullopt});
+                    part.marks.push_back(
+                        {pos, part.engine.carvedFiles.size(), part.engine.brokenStarts, waiting(part.engine)});
                 }
                 part.marked.notify_all();
             }
@@ -107,7 +117,10 @@ void myJpg::scanInParts(JobContext& job, const carve::ScannedVolume& scannedVolu
                 return true;
             };
             for (;;) {
-                if (nextIndex == parts.size() || pos < parts[nextIndex]->from || !part.engine.fewPending())
+                if (nextIndex == parts.size() || pos < parts[nextIndex]->from)
+                    return false;
+                const auto mine = waiting(part.engine);
+                if (!mine)
                     return false;
                 Part& next = *parts[nextIndex];
                 std::unique_lock<std::mutex> hold(next.lock);
@@ -129,7 +142,7 @@ void myJpg::scanInParts(JobContext& job, const carve::ScannedVolume& scannedVolu
                 auto at = std::lower_bound(next.marks.begin(), next.marks.end(), pos,
                                            [](const Mark& m, std::uint64_t p) { return m.pos < p; });
                 // The same place with the same starts waiting: the same scan on.
-                if (at->pos != pos || at->pending != part.engine.pendingStarts)
+                if (at->pos != pos || at->pending != mine)
                     return false;
                 part.met = *at;
                 part.metPart = nextIndex;
