@@ -46,9 +46,11 @@ using Found = std::tuple<std::uint64_t, std::int64_t, std::uint8_t, bool, std::u
 
 std::vector<Found> carve(readWriteInterface& reader, bool validate, std::uint64_t threadsFrom = 0,
                          std::uint64_t partBytes = 32ull << 20,
-                         std::uint64_t* brokenStarts = nullptr, std::uint64_t* handedOverAt = nullptr)
+                         std::uint64_t* brokenStarts = nullptr, std::uint64_t* handedOverAt = nullptr,
+                         const std::optional<std::vector<ByteRun>>& runs = std::nullopt)
 {
     myJpg engine;
+    engine.scanRuns = runs;
     engine.threadsFrom = threadsFrom;
     engine.partBytes = partBytes;
     loadDefaultSignatures(std::filesystem::path(QIS_CLI_PATH).parent_path() / kDefaultSignatureFile, engine);
@@ -132,6 +134,15 @@ TEST(CarveSparseImage, ThreadsFindWhatOneFinds)
             // scan meets the second's at the end of a file after it.
             EXPECT_NE(at, 0u) << name << " in parts of " << partBytes << ": one thread did it all";
         }
+        // Starts looked for in scattered runs only (free space), parts
+        // beginning inside and between them.
+        const std::vector<ByteRun> runs{{0, 3u << 20}, {5u << 20, 3u << 20}, {11u << 20, 2u << 20}};
+        const auto aloneInRuns = carve(image, true, 0, 0, &brokenAlone, nullptr, runs);
+        EXPECT_FALSE(aloneInRuns.empty()) << name;
+        EXPECT_LT(aloneInRuns.size(), alone.size()) << name << ": the runs leave files out";
+        std::uint64_t broken = 0;
+        EXPECT_EQ(carve(image, true, 1, 1u << 20, &broken, nullptr, runs), aloneInRuns) << name << " in runs";
+        EXPECT_EQ(broken, brokenAlone) << name << " in runs";
     }
 }
 
