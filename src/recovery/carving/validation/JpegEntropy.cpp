@@ -1,6 +1,8 @@
 #include "recovery/carving/validation/JpegEntropy.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 
 namespace qis::carve::validation {
 namespace {
@@ -224,13 +226,15 @@ bool JpegDecoder::parseTables(std::uint64_t p, std::uint32_t length)
 {
     Source& s = *s_;
     const std::uint64_t end = p + length;
+    auto tables = std::make_shared<Tables>(*tables_);
     while (p < end) {
         if (end - p < 17)
             return false;
         const std::uint8_t kind = s.u8(p);
         if ((kind >> 4) > 1 || (kind & 15) > 3)
             return false;
-        Table& t = (kind >> 4) ? ac_[kind & 15] : dc_[kind & 15];
+        const bool isAc = (kind >> 4) != 0;
+        Table& t = isAc ? tables->ac[kind & 15] : tables->dc[kind & 15];
         t = Table{};
         unsigned total = 0;
         int left = 1;
@@ -250,9 +254,20 @@ bool JpegDecoder::parseTables(std::uint64_t p, std::uint32_t length)
             for (unsigned n = 0; n < t.counts[len]; ++n, ++code, ++index)
                 for (unsigned low = 0; low < (1u << (kFastBits - len)); ++low)
                     t.fast[(code << (kFastBits - len)) | low] = static_cast<std::uint16_t>(len << 8 | t.symbols[index]);
+        if (isAc) {
+            for (unsigned i = 0; i < t.fast.size(); ++i) {
+                const unsigned e = t.fast[i], len = e >> 8, run = (e >> 4) & 15, size = e & 15;
+                if (e == 0 || size == 0 || len + size > kFastBits)
+                    continue;
+                const std::int32_t raw = static_cast<std::int32_t>((i >> (kFastBits - len - size)) & ((1u << size) - 1));
+                const std::int32_t value = raw < (1 << (size - 1)) ? raw - (1 << size) + 1 : raw;
+                t.fastAc[i] = value * 256 + static_cast<std::int32_t>(run << 4 | (len + size));
+            }
+        }
         t.defined = true;
         p += 17 + total;
     }
+    tables_ = std::move(tables);
     return true;
 }
 
@@ -311,7 +326,24 @@ bool JpegDecoder::parseScan(std::uint64_t p, std::uint32_t length)
         decodable_ = huffman_ && ss_ == 0 && se_ == 63;
     else
         decodable_ = huffman_ && ss_ <= se_ && se_ <= 63 && (ss_ == 0 ? se_ == 0 : ah_ == 0 && scanCount_ == 1);
+    scanLimits();
     return true;
+}
+
+void JpegDecoder::scanLimits()
+{
+    const std::int64_t base = precision_ == 12 ? 16384 : 1024;
+    // The DC value is scaled by the point transform in every scan, the AC
+    // coefficients only in progressive ones.
+    const unsigned acShift = progressive_ ? al_ : 0;
+    for (unsigned i = 0; i < scanCount_; ++i) {
+        const auto& quant = quant_[components_[scanComponents_[i]].quant];
+        for (unsigned k = 0; k < 64; ++k) {
+            const std::int64_t q = quant[k];
+            const std::int64_t step = q << (k == 0 ? al_ : acShift);
+            limit_[i][k] = q == 0 ? INT64_MAX : (base + q) / step;
+        }
+    }
 }
 
 // Takes whole bytes of entropy data into the bit buffer up to a marker:
@@ -363,7 +395,7 @@ std::int64_t JpegDecoder::receive(unsigned n)
     return static_cast<std::int64_t>(bits_ >> bitCount_ & ((1u << n) - 1));
 }
 
-int JpegDecoder::decode(const Table& t)
+inline int JpegDecoder::decode(const Table& t)
 {
     if (!t.defined)
         return -1;
@@ -376,6 +408,11 @@ int JpegDecoder::decode(const Table& t)
             return e & 0xFF;
         }
     }
+    return decodeLong(t);
+}
+
+int JpegDecoder::decodeLong(const Table& t)
+{
     int code = 0, first = 0, index = 0;
     for (unsigned len = 1; len <= 16; ++len) {
         const int b = bit();
@@ -406,31 +443,19 @@ bool JpegDecoder::coefficient(unsigned size, std::int32_t& value)
     return true;
 }
 
-// Whether a coefficient, dequantized, is one a block of samples can have:
-// an 8-bit block's DCT stays within about +-1024 (+-16384 at 12 bits).
-// Foreign bytes that happen to decode give values far outside within a
-// few blocks, most of all in the running DC value.
-bool JpegDecoder::plausible(std::int64_t value, unsigned k, unsigned i) const
-{
-    const std::int64_t q = quant_[components_[scanComponents_[i]].quant][k];
-    if (q == 0)
-        return true;
-    const std::int64_t bound = (precision_ == 12 ? 16384 : 1024) + q;
-    return (value < 0 ? -value : value) * q <= bound;
-}
-
 bool JpegDecoder::decodeBlock(unsigned i)
 {
     const unsigned dcMax = precision_ == 12 ? 15 : 11, acMax = dcMax - 1;
-    const Table& dc = dc_[scanDc_[i]];
-    const Table& ac = ac_[scanAc_[i]];
+    const Table& dc = tables_->dc[scanDc_[i]];
+    const Table& ac = tables_->ac[scanAc_[i]];
+    const std::array<std::int64_t, 64>& limit = limit_[i];
     auto dcValue = [&] {
         const int size = decode(dc);
         std::int32_t diff = 0;
         if (size < 0 || static_cast<unsigned>(size) > dcMax || !coefficient(static_cast<unsigned>(size), diff))
             return false;
         dcPredictor_[i] += diff;
-        return plausible(dcPredictor_[i] * (std::int64_t{1} << al_), 0, i);
+        return (dcPredictor_[i] < 0 ? -dcPredictor_[i] : dcPredictor_[i]) <= limit[0];
     };
     if (progressive_ && ss_ == 0)
         return ah_ != 0 ? bit() >= 0 : dcValue();
@@ -443,7 +468,24 @@ bool JpegDecoder::decodeBlock(unsigned i)
         --eobRun_;
         return true;
     }
+    if (!ac.defined)
+        return false;
     while (k <= se_) {
+        if (bitCount_ < 16)
+            fill();
+        if (bitCount_ >= kFastBits) {
+            // Most coefficients: the code and the value's bits in one look.
+            const std::int32_t f = ac.fastAc[bits_ >> (bitCount_ - kFastBits) & ((1u << kFastBits) - 1)];
+            if (f != 0) {
+                bitCount_ -= static_cast<unsigned>(f & 15);
+                k += static_cast<unsigned>(f >> 4) & 15;
+                const std::int64_t value = f >> 8;
+                if (k > se_ || (value < 0 ? -value : value) > limit[k])
+                    return false;
+                ++k;
+                continue;
+            }
+        }
         const int rs = decode(ac);
         if (rs < 0)
             return false;
@@ -467,8 +509,7 @@ bool JpegDecoder::decodeBlock(unsigned i)
         if (size > acMax || k > se_)
             return false;
         std::int32_t value = 0;
-        if (!coefficient(size, value) ||
-            !plausible(std::int64_t{value} * (std::int64_t{1} << (progressive_ ? al_ : 0)), k, i))
+        if (!coefficient(size, value) || (value < 0 ? -std::int64_t{value} : value) > limit[k])
             return false;
         ++k;
     }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -61,15 +62,24 @@ public:
     void rebind(Source& s) { s_ = &s; }
 
 private:
+    static constexpr unsigned kFastBits = 9;
     struct Table {
         bool defined = false;
         std::array<std::uint16_t, 17> counts{};
         std::array<std::uint8_t, 256> symbols{};
         // The codes of up to kFastBits bits by the next kFastBits bits:
         // length << 8 | symbol, 0 for a longer code.
-        std::array<std::uint16_t, 512> fast{};
+        std::array<std::uint16_t, 1u << kFastBits> fast{};
+        // For an AC table, a code and the coefficient's bits after it that
+        // fit in kFastBits together: value << 8 | run << 4 | both lengths;
+        // 0 otherwise (and for the end-of-block and run-of-zeros codes).
+        std::array<std::int32_t, 1u << kFastBits> fastAc{};
     };
-    static constexpr unsigned kFastBits = 9;
+    // The Huffman tables, shared by the copies of a decoder (checkpoints and
+    // tries of splits are many): a table segment makes a new set.
+    struct Tables {
+        std::array<Table, 4> dc{}, ac{};
+    };
     struct Component {
         std::uint8_t id = 0, h = 1, v = 1, quant = 0;
     };
@@ -85,8 +95,11 @@ private:
     // written apart and read back as one stall the processor each call.
     std::int64_t receive(unsigned n);
     int decode(const Table& t);
+    int decodeLong(const Table& t);
     bool coefficient(unsigned size, std::int32_t& value);
-    [[nodiscard]] bool plausible(std::int64_t value, unsigned k, unsigned scanIndex) const;
+    // The largest coefficient magnitude plausible at each position, for
+    // each component of the scan in progress.
+    void scanLimits();
     bool parseQuant(std::uint64_t p, std::uint32_t length);
     bool parseFrame(std::uint64_t p, std::uint32_t length, bool progressive);
     bool parseTables(std::uint64_t p, std::uint32_t length);
@@ -107,13 +120,19 @@ private:
     std::array<Component, 4> components_{};
     unsigned componentCount_ = 0, hMax_ = 1, vMax_ = 1;
     std::uint32_t restartInterval_ = 0;
-    std::array<Table, 4> dc_{}, ac_{};
+    std::shared_ptr<const Tables> tables_ = std::make_shared<const Tables>();
     std::array<std::array<std::uint16_t, 64>, 4> quant_{}; // zigzag order; 0: no table
     std::array<std::int64_t, 4> dcPredictor_{};
     // The scan in progress.
     std::array<std::uint8_t, 4> scanComponents_{}, scanDc_{}, scanAc_{};
     unsigned scanCount_ = 0, ss_ = 0, se_ = 63, ah_ = 0, al_ = 0;
     bool huffman_ = true, decodable_ = true;
+    // Whether a coefficient, dequantized, is one a block of samples can
+    // have: an 8-bit block's DCT stays within about +-1024 (+-16384 at 12
+    // bits). Foreign bytes that happen to decode give values far outside
+    // within a few blocks, most of all in the running DC value. Kept as the
+    // largest magnitude allowed, by scan component and zigzag position.
+    std::array<std::array<std::int64_t, 64>, 4> limit_{};
     std::uint64_t mcus_ = 0;
     // Where decoding stands inside the scan.
     std::uint64_t bits_ = 0; // the low bitCount_ bits are the next ones
