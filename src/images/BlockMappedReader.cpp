@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace qis {
 
@@ -48,7 +49,7 @@ std::uint64_t BlockMappedReader::allocationRun(std::int64_t offset, std::uint64_
     return std::min(length, maxBytes);
 }
 
-bool BlockMappedReader::readSectors(std::uint64_t sector, std::uint8_t* out, std::uint64_t bytes)
+bool BlockMappedReader::readSectors(std::uint64_t sector, std::uint8_t* out, std::uint64_t bytes, int& error)
 {
     bool ok = true;
     // Present runs that follow each other in the file are gathered into one read.
@@ -57,14 +58,15 @@ bool BlockMappedReader::readSectors(std::uint64_t sector, std::uint8_t* out, std
     auto flush = [&] {
         if (pendingBytes == 0)
             return;
-        std::size_t got = file_.readAt(pendingFile, {pendingOut, static_cast<std::size_t>(pendingBytes)});
+        int failure = 0;
+        std::size_t got = file_.readAt(pendingFile, {pendingOut, static_cast<std::size_t>(pendingBytes)}, failure);
         if (got < pendingBytes) {
             std::memset(pendingOut + got, 0, static_cast<std::size_t>(pendingBytes - got));
-            bool eof = file_.lastError() == 0 && pendingFile + got >= file_.size();
+            bool eof = failure == 0 && pendingFile + got >= file_.size();
             bool paddable = padShortFinalSector_ && eof && pendingBytes - got < kSectorSize;
             if (!paddable) {
                 ok = false;
-                lastError_ = file_.lastError();
+                error = failure;
             }
         }
         pendingBytes = 0;
@@ -98,6 +100,28 @@ bool BlockMappedReader::readSectors(std::uint64_t sector, std::uint8_t* out, std
     return ok;
 }
 
+bool BlockMappedReader::readAt(std::uint64_t offset, std::span<std::uint8_t> out)
+{
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
+        std::fill(out.begin(), out.end(), 0);
+        return out.empty();
+    }
+    auto sector = sectorOf(static_cast<std::int64_t>(offset));
+    if (!sector) {
+        std::fill(out.begin(), out.end(), 0);
+        return out.empty();
+    }
+    int error = 0; // not kept: other threads may be reading too
+    const std::uint64_t lead = static_cast<std::uint64_t>(baseOffset + static_cast<std::int64_t>(offset)) % kSectorSize;
+    if (lead == 0)
+        return readSectors(*sector, out.data(), out.size(), error);
+    // Starting inside a sector: that sector is read whole.
+    std::vector<std::uint8_t> whole(lead + out.size());
+    const bool ok = readSectors(*sector, whole.data(), whole.size(), error);
+    std::memcpy(out.data(), whole.data() + lead, out.size());
+    return ok;
+}
+
 bool BlockMappedReader::read(void* buffer, std::uint32_t length)
 {
     auto* out = static_cast<std::uint8_t*>(buffer);
@@ -109,7 +133,10 @@ bool BlockMappedReader::read(void* buffer, std::uint32_t length)
         std::memset(out, 0, length);
         ok = length == 0;
     } else {
-        ok = readSectors(*sector, out, static_cast<std::uint64_t>(length));
+        int error = 0;
+        ok = readSectors(*sector, out, static_cast<std::uint64_t>(length), error);
+        if (!ok)
+            lastError_ = error;
     }
     // A trailing partial sector is delivered but does not advance the position.
     currentOffset += static_cast<std::int64_t>(whole * kSectorSize);

@@ -23,6 +23,10 @@ public:
     bool read(void* buffer, std::uint32_t length) override;
     bool seek(std::int64_t offset, std::int32_t origin) override;
     std::uint64_t allocationRun(std::int64_t offset, std::uint64_t maxBytes, bool& allocated) override;
+    bool readAt(std::uint64_t offset, std::span<std::uint8_t> out) override;
+    // Mapping a sector only looks up tables read at open, and the file is
+    // read by position: readers that cache on the way say otherwise.
+    [[nodiscard]] bool readsConcurrently() const override { return true; }
 
     std::int64_t currentOffset = 0;
 
@@ -39,8 +43,9 @@ protected:
 
 private:
     // Fills buffer with the virtual bytes starting at sector; false when part
-    // of it could not be read (that part is zeros).
-    bool readSectors(std::uint64_t sector, std::uint8_t* buffer, std::uint64_t bytes);
+    // of it could not be read (that part is zeros, and the errno is in
+    // `error`).
+    bool readSectors(std::uint64_t sector, std::uint8_t* buffer, std::uint64_t bytes, int& error);
     std::optional<std::uint64_t> sectorOf(std::int64_t offset) const;
 };
 

@@ -1,5 +1,7 @@
 #include "images/readWriteInterface.h"
 
+#include "images/VolumeBytes.h"
+
 #include <cctype>
 
 namespace qis {
@@ -9,6 +11,11 @@ readWriteInterface::~readWriteInterface() = default;
 bool readWriteInterface::read(void*, std::uint32_t) { return true; }
 
 bool readWriteInterface::seek(std::int64_t, std::int32_t) { return true; }
+
+bool readWriteInterface::readAt(std::uint64_t offset, std::span<std::uint8_t> out)
+{
+    return readVolumeBytes(*this, offset, out);
+}
 
 bool readWriteInterface::reserved(std::uint32_t) { return true; }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,13 @@ public:
     // Positions at the sector holding baseOffset + offset (rounded down to a
     // sector). False when that sector lies outside the disk.
     virtual bool seek(std::int64_t offset, std::int32_t origin);
+
+    // Reads out.size() bytes at baseOffset + offset, wherever in a sector it
+    // falls, as read would (zeros where it could not read). Readers whose
+    // readsConcurrently() is true serve it from several threads at once and
+    // leave the position alone; the others seek and read.
+    virtual bool readAt(std::uint64_t offset, std::span<std::uint8_t> out);
+    [[nodiscard]] virtual bool readsConcurrently() const { return false; }
 
     virtual bool reserved(std::uint32_t value);
 

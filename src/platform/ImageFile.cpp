@@ -77,9 +77,19 @@ void ImageFile::close()
 
 std::size_t ImageFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer)
 {
+    int error = 0;
+    const std::size_t done = readAt(offset, buffer, error);
+    if (error != 0)
+        lastError_ = error;
+    return done;
+}
+
+std::size_t ImageFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer, int& error) const
+{
     std::size_t done = 0;
+    error = 0;
     if (fd_ < 0) {
-        lastError_ = EBADF;
+        error = EBADF;
         return 0;
     }
     while (done < buffer.size()) {
@@ -90,7 +100,7 @@ std::size_t ImageFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buff
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            lastError_ = errno;
+            error = errno;
             break;
         }
         if (n == 0)

@@ -30,6 +30,9 @@ public:
     // Reads up to buffer.size() bytes at offset. Returns the count read: less
     // than asked only at the end of the file or on an I/O error (lastError()).
     std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> buffer);
+    // The same, safe from several threads at once: the errno of a failure
+    // goes to `error` (0 when none) and lastError() is left alone.
+    std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> buffer, int& error) const;
 
     // errno of the last failure, 0 when none.
     [[nodiscard]] int lastError() const { return lastError_; }

@@ -12,6 +12,8 @@ namespace qis {
 class FileReadSeekVmdk : public BlockMappedReader {
 public:
     bool open(std::filesystem::path path) override;
+    // Grain tables are read into a cache as sectors are mapped.
+    [[nodiscard]] bool readsConcurrently() const override { return false; }
 
     std::uint64_t grainSize = 0;
     std::uint32_t tablesPerEntry = 0;

@@ -1,7 +1,5 @@
 #include "recovery/carving/FileLayout.h"
 
-#include "images/VolumeBytes.h"
-
 #include <algorithm>
 
 namespace qis::carve {
@@ -44,7 +42,7 @@ bool readThroughLayout(readWriteInterface& reader, const FileLayout& layout, std
         const std::uint64_t inPiece = at - pieceStart;
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(p.length - inPiece, out.size() - done));
         // Sectors the reader could not read it gives as zeros.
-        whole = readVolumeBytes(reader, p.offset + inPiece, out.subspan(done, n)) && whole;
+        whole = reader.readAt(p.offset + inPiece, out.subspan(done, n)) && whole;
         done += n;
         pieceStart += p.length;
     }

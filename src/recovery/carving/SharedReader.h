@@ -8,8 +8,9 @@
 namespace qis::carve {
 
 // One view of a disk that several threads read at once: each view keeps
-// its own position, and every read and allocation query goes to the disk
-// under one lock shared by all the views of it. Offsets are the disk's.
+// its own position. Reads and allocation queries go to the disk by
+// position when it serves several threads at once, else under one lock
+// shared by all the views of it. Offsets are the disk's.
 class SharedReader : public DiskView {
 public:
     SharedReader(readWriteInterface& inner, std::mutex& lock) : DiskView(inner), lock_(lock) {}
