@@ -8,7 +8,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <condition_variable>
+#include <deque>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 namespace qis {
 namespace {
@@ -40,6 +47,195 @@ void noteFailure(CarvedSaveResult& result, std::size_t files, const std::string&
     result.failures.note(what, error, files);
 }
 
+// What became of one chosen file.
+struct Outcome {
+    enum class Kind { NotBegun, Written, Failed, Stopped } kind = Kind::NotBegun;
+    bool whole = true;
+    std::string path; // as saved, or as it would have been ("Pictures/1024 .jpg")
+    int error = 0;
+};
+
+// A file created under its final name, waiting for its bytes.
+struct Opened {
+    std::size_t slot = 0; // its place among the chosen files
+    std::unique_ptr<SavedFile> out;
+    std::string folderName;
+};
+
+// Makes the folders of carved file i and creates the file in the last of
+// them. Done in order, one file at a time, so that names taken by a clash
+// ("name (1)") come out the same however many threads copy the bytes.
+class Creator {
+public:
+    Creator(const myJpg& engine, const OutputFolder& root) : engine_(engine), root_(root) {}
+
+    std::optional<Opened> open(std::size_t i, Outcome& failed)
+    {
+        std::vector<std::string> path = carvedOutputPath(engine_, i);
+        path.insert(path.begin(), outputComponent(engine_.categoryOf(i)));
+        const std::string name = path.back();
+        // A file or link of a folder's name gets the folder beside it.
+        const OutputFolder* parent = &root_;
+        std::string key, folderName;
+        int folderError = 0;
+        for (std::size_t c = 0; c + 1 < path.size(); ++c) {
+            key += (c ? "/" : "") + path[c];
+            auto folder = folders_.find(key);
+            if (folder == folders_.end()) {
+                std::string made;
+                auto sub = parent->subfolder(path[c], &made, &folderError);
+                if (!sub) {
+                    parent = nullptr;
+                    folderName += (c ? "/" : "") + path[c];
+                    break;
+                }
+                folder = folders_.emplace(key, std::make_pair(std::move(*sub), folderName + (c ? "/" : "") + made)).first;
+            }
+            parent = &folder->second.first;
+            folderName = folder->second.second;
+        }
+        failed.kind = Outcome::Kind::Failed;
+        if (!parent) {
+            failed.path = folderName + "/" + name;
+            failed.error = folderError;
+            return std::nullopt;
+        }
+        auto out = std::make_unique<SavedFile>();
+        if (!out->create(*parent, name)) {
+            failed.path = folderName + "/" + name;
+            failed.error = out->lastError();
+            return std::nullopt;
+        }
+        return Opened{0, std::move(out), folderName};
+    }
+
+private:
+    const myJpg& engine_;
+    const OutputFolder& root_;
+    // Open folders by their path below root ("Pictures", "Pictures/DCIM"),
+    // each under the name it was made with.
+    std::map<std::string, std::pair<OutputFolder, std::string>> folders_;
+};
+
+// Copies the bytes of a created file and closes it; a file Stop cuts short
+// or the output cannot take is removed.
+Outcome copyOpened(readWriteInterface& reader, const CarvedFile& f, Opened& file, JobContext& job,
+                   const std::atomic<bool>& stop)
+{
+    Outcome o;
+    SavedFile& out = *file.out;
+    StopAwareSink sink(out, job, stop);
+    writeCarved(reader, f, sink, o.whole);
+    if (sink.stopped()) {
+        // Part of a file is not left looking like the whole of it.
+        out.discard();
+        o.kind = Outcome::Kind::Stopped;
+        return o;
+    }
+    if (out.lastError() != 0 || !out.close()) {
+        // The output could not take it: nothing cut short stays behind.
+        o.error = out.lastError();
+        out.discard();
+        o.kind = Outcome::Kind::Failed;
+        o.path = file.folderName + "/" + out.name();
+        return o;
+    }
+    o.kind = Outcome::Kind::Written;
+    o.path = file.folderName + "/" + out.name();
+    return o;
+}
+
+// The files copied by several threads, while this one creates them in
+// order a few ahead and shows how many are done. Reading the disk from
+// several threads at once and writing several files at once both go
+// faster than one after the other.
+bool copyInParallel(const myJpg& engine, readWriteInterface& reader, Creator& creator,
+                    const std::vector<std::size_t>& chosen, std::vector<Outcome>& outcomes, unsigned threads,
+                    std::atomic<bool>& stop, JobContext& job)
+{
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<Opened> queue;
+    bool producing = true;
+    std::size_t finished = 0;
+    auto copier = [&] {
+        for (;;) {
+            Opened file;
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                changed.wait(hold, [&] { return !queue.empty() || !producing; });
+                if (queue.empty())
+                    return;
+                file = std::move(queue.front());
+                queue.pop_front();
+            }
+            changed.notify_all();
+            Outcome o = copyOpened(reader, engine.carvedFiles[chosen[file.slot]], file, job, stop);
+            {
+                const std::lock_guard<std::mutex> hold(lock);
+                outcomes[file.slot] = std::move(o);
+                ++finished;
+            }
+            changed.notify_all();
+        }
+    };
+    std::vector<std::jthread> copiers;
+    for (unsigned t = 0; t < threads; ++t) {
+        try {
+            copiers.emplace_back(copier);
+        } catch (const std::system_error&) {
+            break; // fewer threads: the others go on
+        }
+    }
+    if (copiers.empty())
+        return false;
+    JobReporter& reporter = job.reporter();
+    const std::size_t ahead = 2 * copiers.size();
+    bool stopped = false;
+    std::size_t shown = 0, queued = 0;
+    for (std::size_t slot = 0; slot < chosen.size(); ++slot) {
+        {
+            std::unique_lock<std::mutex> hold(lock);
+            changed.wait(hold, [&] { return queue.size() < ahead; });
+            shown = finished;
+        }
+        reporter.setProgressPos(progressValue(shown));
+        if (job.stopSeen(stop)) {
+            stopped = true;
+            break;
+        }
+        auto file = creator.open(chosen[slot], outcomes[slot]);
+        if (!file)
+            continue;
+        file->slot = slot;
+        reporter.setStatusText("saving File  " + file->folderName + "/" + file->out->name());
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            queue.push_back(std::move(*file));
+        }
+        ++queued;
+        changed.notify_all();
+    }
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        producing = false;
+    }
+    changed.notify_all();
+    // The last files: their progress as they are done.
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> hold(lock);
+            changed.wait(hold, [&] { return finished != shown || finished == queued; });
+            shown = finished;
+        }
+        if (shown == queued)
+            break;
+        reporter.setProgressPos(progressValue(shown));
+    }
+    copiers.clear(); // joins
+    return stopped;
+}
+
 } // namespace
 
 CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader, const OutputFolder& root,
@@ -55,69 +251,39 @@ CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader
     stop.store(false);
     JobReporter& reporter = job.reporter();
     reporter.setProgressRange(0, progressValue(chosen.size()));
-    // Open folders by their path below root ("Pictures", "Pictures/DCIM"),
-    // each under the name it was made with.
-    std::map<std::string, std::pair<OutputFolder, std::string>> folders;
-    for (std::size_t done = 0; done < chosen.size(); ++done) {
-        if (job.stopSeen(stop)) {
-            result.stopped = true;
-            break;
-        }
-        reporter.setProgressPos(progressValue(done));
-        const std::size_t i = chosen[done];
-        std::vector<std::string> path = carvedOutputPath(engine, i);
-        path.insert(path.begin(), outputComponent(engine.categoryOf(i)));
-        const std::string name = path.back();
-        // A file or link of a folder's name gets the folder beside it.
-        const OutputFolder* parent = &root;
-        std::string key, folderName;
-        int folderError = 0;
-        for (std::size_t c = 0; c + 1 < path.size(); ++c) {
-            key += (c ? "/" : "") + path[c];
-            auto folder = folders.find(key);
-            if (folder == folders.end()) {
-                std::string made;
-                auto sub = parent->subfolder(path[c], &made, &folderError);
-                if (!sub) {
-                    parent = nullptr;
-                    folderName += (c ? "/" : "") + path[c];
-                    break;
-                }
-                folder = folders.emplace(key, std::make_pair(std::move(*sub), folderName + (c ? "/" : "") + made)).first;
+    Creator creator(engine, root);
+    std::vector<Outcome> outcomes(chosen.size());
+    const unsigned threads = std::min(std::thread::hardware_concurrency(), 8u);
+    if (reader.readsConcurrently() && threads > 1 && chosen.size() > 1) {
+        result.stopped = copyInParallel(engine, reader, creator, chosen, outcomes, threads, stop, job);
+    } else {
+        for (std::size_t slot = 0; slot < chosen.size(); ++slot) {
+            if (job.stopSeen(stop)) {
+                result.stopped = true;
+                break;
             }
-            parent = &folder->second.first;
-            folderName = folder->second.second;
+            reporter.setProgressPos(progressValue(slot));
+            auto file = creator.open(chosen[slot], outcomes[slot]);
+            if (!file)
+                continue;
+            reporter.setStatusText("saving File  " + file->folderName + "/" + file->out->name());
+            outcomes[slot] = copyOpened(reader, engine.carvedFiles[chosen[slot]], *file, job, stop);
+            if (outcomes[slot].kind == Outcome::Kind::Stopped)
+                break;
         }
-        if (!parent) {
-            noteFailure(result, 1, folderName + "/" + name, folderError);
-            continue;
-        }
-        reporter.setStatusText("saving File  " + folderName + "/" + name);
-        SavedFile out;
-        if (!out.create(*parent, name)) {
-            noteFailure(result, 1, folderName + "/" + name, out.lastError());
-            continue;
-        }
-        StopAwareSink sink(out, job, stop);
-        bool whole = true;
-        writeCarved(reader, engine.carvedFiles[i], sink, whole);
-        if (sink.stopped()) {
-            // Part of a file is not left looking like the whole of it.
-            out.discard();
+    }
+    for (std::size_t slot = 0; slot < chosen.size(); ++slot) {
+        const Outcome& o = outcomes[slot];
+        if (o.kind == Outcome::Kind::Written) {
+            if (!o.whole)
+                ++result.incomplete;
+            result.savedAs[chosen[slot]] = o.path;
+            ++result.written;
+        } else if (o.kind == Outcome::Kind::Failed) {
+            noteFailure(result, 1, o.path, o.error);
+        } else if (o.kind == Outcome::Kind::Stopped) {
             result.stopped = true;
-            break;
         }
-        if (out.lastError() != 0 || !out.close()) {
-            // The output could not take it: nothing cut short stays behind.
-            const int error = out.lastError();
-            out.discard();
-            noteFailure(result, 1, folderName + "/" + out.name(), error);
-            continue;
-        }
-        if (!whole)
-            ++result.incomplete;
-        result.savedAs[i] = folderName + "/" + out.name();
-        ++result.written;
     }
     if (!result.stopped)
         reporter.setProgressPos(progressValue(chosen.size()));

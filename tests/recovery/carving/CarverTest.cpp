@@ -5,6 +5,7 @@
 #include "images/raw/FileReadSeekRaw.h"
 #include "platform/OutputFolder.h"
 #include "recovery/carving/CarvedSave.h"
+#include "recovery/carving/SharedReader.h"
 #include "recovery/carving/SignatureEditor.h"
 #include "recovery/carving/myJpg.h"
 #include "support/Fixtures.h"
@@ -13,8 +14,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <mutex>
 #include <optional>
+#include <span>
 
 namespace qis {
 namespace {
@@ -272,7 +276,9 @@ TEST(CarvedSave, AStopFromTheScanIsClearedAndAStopDuringTheSaveRemovesTheFileItI
         EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), c.bytes.begin() + static_cast<std::ptrdiff_t>(at)));
     }
 
-    // Stop pressed while the second file is written: it is removed, the third is not begun.
+    // Stop pressed while the second file is written: it is removed, the
+    // third is not begun. (A reader that serves one thread at a time: the
+    // files are copied one after the other.)
     test::TempDir again;
     auto second = OutputFolder::open(again.path());
     ASSERT_TRUE(second);
@@ -280,13 +286,45 @@ TEST(CarvedSave, AStopFromTheScanIsClearedAndAStopDuringTheSaveRemovesTheFileItI
     pressing.stop = &c.engine.rawStopRequested;
     pressing.stopAt = 1;
     JobContext stopped(pressing, gate);
-    saved = saveCarvedFiles(c.engine, *c.engine.reader, *second, all, c.engine.rawStopRequested, stopped);
+    std::mutex serialLock;
+    carve::SharedReader serial(*c.engine.reader, serialLock);
+    saved = saveCarvedFiles(c.engine, serial, *second, all, c.engine.rawStopRequested, stopped);
     EXPECT_TRUE(saved.stopped);
     EXPECT_EQ(saved.written, 1u);
     EXPECT_THAT(saved.savedAs, ElementsAre("Pictures/0 .gif", "", ""));
     EXPECT_EQ(std::filesystem::file_size(again.path() / "Pictures" / "0 .gif"), 3000u);
     EXPECT_FALSE(std::filesystem::exists(again.path() / "Pictures" / "1048576 .gif"));
     EXPECT_FALSE(std::filesystem::exists(again.path() / "Pictures" / "2097152 .gif"));
+
+    // Copied by several threads, Stop pressed while the second file is read:
+    // it and the third are not left, and the first is whole or absent.
+    struct StopOnRead : FileReadSeekRaw {
+        std::atomic<bool>* stop = nullptr;
+        bool readAt(std::uint64_t offset, std::span<std::uint8_t> out) override
+        {
+            if (offset == kMiB)
+                stop->store(true);
+            return FileReadSeekRaw::readAt(offset, out);
+        }
+    } stopping;
+    stopping.stop = &c.engine.rawStopRequested;
+    test::TempDir image, third;
+    test::writeWholeFile(image / "volume.img", c.bytes);
+    ASSERT_TRUE(stopping.open(image / "volume.img"));
+    auto parallel = OutputFolder::open(third.path());
+    ASSERT_TRUE(parallel);
+    saved = saveCarvedFiles(c.engine, stopping, *parallel, all, c.engine.rawStopRequested, job);
+    EXPECT_TRUE(saved.stopped);
+    ASSERT_EQ(saved.savedAs.size(), 3u);
+    EXPECT_EQ(saved.savedAs[1], "");
+    EXPECT_EQ(saved.savedAs[2], "");
+    EXPECT_FALSE(std::filesystem::exists(third.path() / "Pictures" / "1048576 .gif"));
+    EXPECT_FALSE(std::filesystem::exists(third.path() / "Pictures" / "2097152 .gif"));
+    EXPECT_EQ(std::filesystem::exists(third.path() / "Pictures" / "0 .gif"), saved.written == 1);
+    if (saved.written == 1) {
+        EXPECT_EQ(saved.savedAs[0], "Pictures/0 .gif");
+        EXPECT_EQ(std::filesystem::file_size(third.path() / "Pictures" / "0 .gif"), 3000u);
+    }
 }
 
 } // namespace
