@@ -60,6 +60,8 @@ missing=()
 for t in "${tools[@]}"; do
     command -v "${t%%:*}" >/dev/null 2>&1 || missing+=("${t#*:}")
 done
+# Some machines carry a stand-in `convert` that only turns PNG into PPM.
+convert -version 2>/dev/null | grep -q ImageMagick || missing+=(imagemagick)
 # The XLSX files are written by openpyxl, a Python module.
 python3 -c 'import openpyxl' 2>/dev/null || /usr/bin/python3 -c 'import openpyxl' 2>/dev/null ||
     missing+=(python3-openpyxl)
