@@ -25,6 +25,34 @@ namespace qis {
 namespace {
 
 constexpr std::uint64_t kMostParts = 64;
+constexpr std::uint64_t kSector = 512;
+
+// The parts, in order: `partBytes` long at first, then shorter toward the
+// end, down to a quarter of it, so that the threads run out of work at
+// about the same time; a part whose scan meets a costly file late does not
+// leave the others waiting long. Always two parts at least, 64 at most.
+std::vector<std::pair<std::uint64_t, std::uint64_t>> partRanges(std::uint64_t size, std::uint64_t partBytes,
+                                                                unsigned threads)
+{
+    const std::uint64_t fewest = (size + kMostParts - 2) / (kMostParts - 1);
+    const std::uint64_t largest = std::max({partBytes, fewest, kSector});
+    const std::uint64_t smallest = std::max({partBytes / 4, fewest, kSector});
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    for (std::uint64_t from = 0; from < size;) {
+        const std::uint64_t left = size - from;
+        std::uint64_t length = std::clamp<std::uint64_t>(left / (2 * std::uint64_t{threads}), smallest, largest);
+        length = std::max(length / kSector * kSector, kSector);
+        // No sliver of a part at the end.
+        const std::uint64_t to = left - std::min(left, length) < smallest / 2 ? size : from + length;
+        ranges.emplace_back(from, to);
+        from = to;
+    }
+    if (ranges.size() < 2) {
+        const std::uint64_t half = size / 2 / kSector * kSector;
+        ranges = {{0, half}, {half, size}};
+    }
+    return ranges;
+}
 
 } // namespace
 
@@ -40,7 +68,6 @@ bool myJpg::fewPending() const
 
 void myJpg::scanInParts(JobContext& job, const carve::ScannedVolume& scannedVolume)
 {
-    constexpr std::uint64_t kSector = 512;
     // Where a part's scan came by a jump, and what it had found by then.
     struct Mark {
         std::uint64_t pos = 0;
@@ -72,14 +99,13 @@ void myJpg::scanInParts(JobContext& job, const carve::ScannedVolume& scannedVolu
                 starts.emplace_back(type, start);
         return starts;
     };
-    const std::uint64_t count =
-        std::clamp<std::uint64_t>(scanSize / std::max<std::uint64_t>(partBytes, kSector), 2, kMostParts);
+    const unsigned threads = std::min<unsigned>(std::max(2u, std::thread::hardware_concurrency()), 8);
     std::mutex diskLock;
     std::vector<std::unique_ptr<Part>> parts;
-    for (std::uint64_t i = 0; i < count; ++i) {
+    for (const auto& [from, to] : partRanges(scanSize, partBytes, threads)) {
         auto p = std::make_unique<Part>();
-        p->from = scanSize / count * i / kSector * kSector;
-        p->to = i + 1 == count ? scanSize : scanSize / count * (i + 1) / kSector * kSector;
+        p->from = from;
+        p->to = to;
         p->view = std::make_unique<carve::SharedReader>(*reader, diskLock);
         myJpg& e = p->engine;
         e.signatureTypes = signatureTypes;
@@ -155,7 +181,6 @@ void myJpg::scanInParts(JobContext& job, const carve::ScannedVolume& scannedVolu
         }
         part.marked.notify_all();
     };
-    const unsigned threads = std::min<unsigned>(std::max(2u, std::thread::hardware_concurrency()), 8);
     std::atomic<std::size_t> nextPart{0};
     // Every thread takes its first part before any scan begins: the first
     // parts are each scanned by their own thread, whatever the timing.

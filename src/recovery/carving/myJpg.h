@@ -137,8 +137,9 @@ public:
     // as one thread finds, but for where a part's own budget for files in
     // pieces runs out.
     std::uint64_t threadsFrom = 128ull << 20;
-    // How long the parts are, at least (there are at least two): where a
-    // file lies across a part's end it is read by both parts' scans.
+    // How long the parts are (there are at least two), the last ones down
+    // to a quarter of it: where a file lies across a part's end it is read
+    // by both parts' scans.
     std::uint64_t partBytes = 32ull << 20;
     // Where the last part of the last scan whose files were used began to
     // be used (0: one thread did it all).
