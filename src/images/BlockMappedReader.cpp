@@ -122,6 +122,31 @@ bool BlockMappedReader::readAt(std::uint64_t offset, std::span<std::uint8_t> out
     return ok;
 }
 
+int BlockMappedReader::storedAt(std::uint64_t offset, std::uint64_t length, std::uint64_t& fileOffset,
+                                std::uint64_t& run)
+{
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) || length == 0 || !file_.isOpen())
+        return -1;
+    auto sector = sectorOf(static_cast<std::int64_t>(offset));
+    if (!sector)
+        return -1;
+    auto first = mapSector(*sector);
+    if (!first || !first->present)
+        return -1;
+    const std::uint64_t within = static_cast<std::uint64_t>(baseOffset + static_cast<std::int64_t>(offset)) % kSectorSize;
+    fileOffset = first->fileOffset + within;
+    run = std::max<std::uint64_t>(first->sectors, 1) * kSectorSize - within;
+    // Runs that follow each other in the file too make one.
+    while (run < length) {
+        auto next = mapSector(*sector + (run + within) / kSectorSize);
+        if (!next || !next->present || next->fileOffset != fileOffset + run)
+            break;
+        run += std::max<std::uint64_t>(next->sectors, 1) * kSectorSize;
+    }
+    run = std::min(run, length);
+    return file_.descriptor();
+}
+
 bool BlockMappedReader::read(void* buffer, std::uint32_t length)
 {
     auto* out = static_cast<std::uint8_t*>(buffer);

@@ -24,6 +24,7 @@ public:
     bool seek(std::int64_t offset, std::int32_t origin) override;
     std::uint64_t allocationRun(std::int64_t offset, std::uint64_t maxBytes, bool& allocated) override;
     bool readAt(std::uint64_t offset, std::span<std::uint8_t> out) override;
+    int storedAt(std::uint64_t offset, std::uint64_t length, std::uint64_t& fileOffset, std::uint64_t& run) override;
     // Mapping a sector only looks up tables read at open, and the file is
     // read by position: readers that cache on the way say otherwise.
     [[nodiscard]] bool readsConcurrently() const override { return true; }

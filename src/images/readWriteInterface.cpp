@@ -12,6 +12,8 @@ bool readWriteInterface::read(void*, std::uint32_t) { return true; }
 
 bool readWriteInterface::seek(std::int64_t, std::int32_t) { return true; }
 
+int readWriteInterface::storedAt(std::uint64_t, std::uint64_t, std::uint64_t&, std::uint64_t&) { return -1; }
+
 bool readWriteInterface::readAt(std::uint64_t offset, std::span<std::uint8_t> out)
 {
     return readVolumeBytes(*this, offset, out);

@@ -38,6 +38,14 @@ public:
     virtual bool readAt(std::uint64_t offset, std::span<std::uint8_t> out);
     [[nodiscard]] virtual bool readsConcurrently() const { return false; }
 
+    // Where the bytes at baseOffset + offset are kept as they are in the
+    // image file: its descriptor, with the file offset and how many bytes
+    // (at most `length`, at least 1) follow there in one run; -1 where they
+    // are not (an unallocated block, a reader of another kind). A copy can
+    // then go from file to file inside the system. Safe from several
+    // threads where readsConcurrently() is.
+    virtual int storedAt(std::uint64_t offset, std::uint64_t length, std::uint64_t& fileOffset, std::uint64_t& run);
+
     virtual bool reserved(std::uint32_t value);
 
     // How the bytes from baseOffset + offset on are stored: sets `allocated`

@@ -19,6 +19,11 @@ public:
 
     bool write(std::span<const std::uint8_t> data) override { return go() && inner_.write(data); }
     bool skip(std::uint64_t bytes) override { return go() && inner_.skip(bytes); }
+    bool copyFrom(int fd, std::uint64_t offset, std::uint64_t length, std::uint64_t& copied) override
+    {
+        copied = 0;
+        return go() && inner_.copyFrom(fd, offset, length, copied);
+    }
     // Stop was seen while the file was being copied.
     [[nodiscard]] bool stopped() const { return stopped_; }
 

@@ -34,6 +34,9 @@ public:
     // goes to `error` (0 when none) and lastError() is left alone.
     std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> buffer, int& error) const;
 
+    // The open file, for copies the system makes from it (-1 when closed).
+    [[nodiscard]] int descriptor() const { return fd_; }
+
     // errno of the last failure, 0 when none.
     [[nodiscard]] int lastError() const { return lastError_; }
 

@@ -2,8 +2,11 @@
 
 #include "platform/OutputNames.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -133,6 +136,28 @@ bool SavedFile::skip(std::uint64_t bytes)
     offset_ += bytes;
     // The length covers the hole even when nothing is written after it.
     return ::ftruncate(fd_, static_cast<off_t>(offset_)) == 0 || fail(errno);
+}
+
+bool SavedFile::copyFrom(int fd, std::uint64_t offset, std::uint64_t length, std::uint64_t& copied)
+{
+    copied = 0;
+    if (fd_ < 0 || lastError_ != 0 || offset > static_cast<std::uint64_t>(INT64_MAX) - length ||
+        offset_ > static_cast<std::uint64_t>(INT64_MAX) - length)
+        return true;
+    // sendfile writes at the file's position; write() goes by offset_.
+    if (::lseek(fd_, static_cast<off_t>(offset_), SEEK_SET) < 0)
+        return true;
+    off_t from = static_cast<off_t>(offset);
+    while (copied < length) {
+        const ssize_t n = ::sendfile(fd_, fd, &from, static_cast<std::size_t>(std::min<std::uint64_t>(length - copied, 1u << 30)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        copied += static_cast<std::uint64_t>(n);
+    }
+    offset_ += copied;
+    return true;
 }
 
 void SavedFile::setTimes(const std::optional<UnixTime>& access, const std::optional<UnixTime>& modification)

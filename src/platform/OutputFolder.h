@@ -56,6 +56,10 @@ public:
     bool write(std::span<const std::uint8_t> data) override;
     // Leaves a hole of `bytes` zeros (sparse data).
     bool skip(std::uint64_t bytes) override;
+    // By sendfile: one copy in the kernel instead of a read and a write. Any
+    // failure leaves the rest to write, which tells the output's failures
+    // from the source's.
+    bool copyFrom(int fd, std::uint64_t offset, std::uint64_t length, std::uint64_t& copied) override;
     // Access and modification times; a missing time is left as it is, and a
     // time that cannot be set does not fail the file.
     void setTimes(const std::optional<UnixTime>& access, const std::optional<UnixTime>& modification);

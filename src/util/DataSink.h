@@ -13,6 +13,19 @@ public:
     virtual bool write(std::span<const std::uint8_t> data) = 0;
     // `bytes` zeros (a hole where the output allows one).
     virtual bool skip(std::uint64_t bytes) = 0;
+    // Copies up to `length` bytes from offset `offset` of the open file
+    // `fd` straight into the output, inside the system, where the output
+    // can: `copied` says how many. The rest is for write. False only when
+    // the sink takes nothing more (a stopped job). Sinks that must see the
+    // bytes copy none.
+    virtual bool copyFrom(int fd, std::uint64_t offset, std::uint64_t length, std::uint64_t& copied)
+    {
+        (void)fd;
+        (void)offset;
+        (void)length;
+        copied = 0;
+        return true;
+    }
 };
 
 // Keeps the contents in memory, up to a limit; past it, writes fail.

@@ -20,6 +20,18 @@
 namespace qis {
 namespace {
 
+// Where byte `at` of a file laid out so lies on the disk, and how many of
+// its bytes follow it there.
+std::pair<std::uint64_t, std::uint64_t> diskPosition(const carve::FileLayout& layout, std::uint64_t at)
+{
+    for (const carve::CarvedPiece& p : layout) {
+        if (at < p.length)
+            return {p.offset + at, p.length - at};
+        at -= p.length;
+    }
+    return {0, 0};
+}
+
 // Copies one carved file out of the disk; false when a piece could not be
 // written or Stop came first. `whole` turns false when a piece could not be
 // read (it is written as zeros).
@@ -30,8 +42,25 @@ bool writeCarved(readWriteInterface& reader, const CarvedFile& f, DataSink& out,
     const std::uint64_t length = carve::layoutLength(layout);
     std::vector<std::uint8_t> piece;
     whole = true;
+    bool direct = true; // copies inside the system work for this output
     for (std::uint64_t done = 0; done < length;) {
         const std::uint64_t n = std::min(kPiece, length - done);
+        if (direct) {
+            // Bytes kept as they are in the image file go from file to
+            // file without passing through here.
+            const auto [at, inPiece] = diskPosition(layout, done);
+            std::uint64_t fileOffset = 0, run = 0, copied = 0;
+            const int fd = reader.storedAt(at, std::min(n, inPiece), fileOffset, run);
+            if (fd >= 0) {
+                if (!out.copyFrom(fd, fileOffset, run, copied))
+                    return false;
+                done += copied;
+                if (copied == run)
+                    continue;
+                direct = false; // refused or failed: write tells why
+                continue;
+            }
+        }
         piece.resize(static_cast<std::size_t>(n));
         whole = carve::readThroughLayout(reader, layout, done, piece) && whole;
         if (!out.write(piece))

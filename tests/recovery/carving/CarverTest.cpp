@@ -306,6 +306,12 @@ TEST(CarvedSave, AStopFromTheScanIsClearedAndAStopDuringTheSaveRemovesTheFileItI
                 stop->store(true);
             return FileReadSeekRaw::readAt(offset, out);
         }
+        int storedAt(std::uint64_t offset, std::uint64_t length, std::uint64_t& fileOffset, std::uint64_t& run) override
+        {
+            if (offset == kMiB)
+                stop->store(true);
+            return FileReadSeekRaw::storedAt(offset, length, fileOffset, run);
+        }
     } stopping;
     stopping.stop = &c.engine.rawStopRequested;
     test::TempDir image, third;
