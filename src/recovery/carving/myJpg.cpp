@@ -60,15 +60,27 @@ bool myJpg::prepareMatcher()
         matchTable.push_back({e.startLength, e.typeId, e.startOffset, e.start});
     for (const SignatureEntry& e : signatureEntries)
         matchTable.push_back({e.endLength, e.typeId, 0, e.end});
-    for (auto& slots : slotsByFirstByte)
-        slots.clear();
+    slotsByKey.clear();
+    slotsAlwaysTried.clear();
     for (std::size_t i = 0; i < matchTable.size(); ++i) {
         const MatchSlot& slot = matchTable[i];
         if (slot.length < 2) // one byte is no signature
             continue;
-        for (std::size_t b = 0; b < 256; ++b)
-            if (slot.offset != 0 || slot.bytes[0] == 0x2A || slot.bytes[0] == b)
-                slotsByFirstByte[b].push_back(static_cast<std::uint16_t>(i));
+        std::size_t k = 0;
+        while (k < slot.length && slot.bytes[k] == 0x2A)
+            ++k;
+        if (k == slot.length) {
+            slotsAlwaysTried.push_back(static_cast<std::uint16_t>(i));
+            continue;
+        }
+        const std::size_t at = slot.offset + k;
+        auto key = std::find_if(slotsByKey.begin(), slotsByKey.end(), [&](const KeyedSlots& s) { return s.at == at; });
+        if (key == slotsByKey.end()) {
+            slotsByKey.emplace_back();
+            key = slotsByKey.end() - 1;
+            key->at = static_cast<std::uint16_t>(at);
+        }
+        key->byByte[slot.bytes[k]].push_back(static_cast<std::uint16_t>(i));
     }
     std::size_t stacks = 1;
     for (const SignatureEntry& e : signatureEntries)
@@ -81,20 +93,35 @@ bool myJpg::prepareMatcher()
 myJpg::Match myJpg::matchSector(std::span<const std::uint8_t> sector) const
 {
     const std::size_t starts = matchTable.size() / 2;
-    if (sector.empty())
-        return {};
-    for (const std::uint16_t i : slotsByFirstByte[sector[0]]) {
-        const MatchSlot& slot = matchTable[i];
+    auto matches = [&](const MatchSlot& slot) {
         // A signature must lie in the sector.
         if (std::size_t{slot.offset} + slot.length > sector.size())
-            continue;
-        bool same = true;
-        for (std::size_t k = 0; k < slot.length && same; ++k)
-            same = slot.bytes[k] == 0x2A || slot.bytes[k] == sector[slot.offset + k];
-        if (same)
-            return {i < starts ? 'S' : 'E', slot.typeId};
-    }
-    return {};
+            return false;
+        for (std::size_t k = 0; k < slot.length; ++k)
+            if (slot.bytes[k] != 0x2A && slot.bytes[k] != sector[slot.offset + k])
+                return false;
+        return true;
+    };
+    // The first slot in table order that matches: each list is in that
+    // order, so it is tried up to its first match or the best so far.
+    std::size_t best = SIZE_MAX;
+    auto tryList = [&](const std::vector<std::uint16_t>& slots) {
+        for (const std::uint16_t i : slots) {
+            if (i >= best)
+                return;
+            if (matches(matchTable[i])) {
+                best = i;
+                return;
+            }
+        }
+    };
+    for (const KeyedSlots& key : slotsByKey)
+        if (key.at < sector.size())
+            tryList(key.byByte[sector[key.at]]);
+    tryList(slotsAlwaysTried);
+    if (best == SIZE_MAX)
+        return {};
+    return {best < starts ? 'S' : 'E', matchTable[best].typeId};
 }
 
 std::size_t myJpg::findEnd(std::uint8_t type, std::span<const std::uint8_t> bytes, std::size_t from,

@@ -102,10 +102,18 @@ public:
         std::array<std::uint8_t, SignatureRecord::kMaxSignatureBytes> bytes{};
     };
     std::vector<MatchSlot> matchTable;
-    // The slots matchSector tries on a sector, by its first byte: those at
-    // offset 0 whose first byte is that one, with every slot that starts
-    // elsewhere or with a wildcard, in table order.
-    std::array<std::vector<std::uint16_t>, 256> slotsByFirstByte;
+    // The slots matchSector tries on a sector, keyed by their first byte
+    // that is not a wildcard: for each place in the sector where such a
+    // byte stands, the slots by that byte, in table order. A sector is
+    // then tried only against the few slots its bytes at those places
+    // allow (an ISO box type at 4 as much as a JPEG's marker at 0).
+    struct KeyedSlots {
+        std::uint16_t at = 0;
+        std::array<std::vector<std::uint16_t>, 256> byByte;
+    };
+    std::vector<KeyedSlots> slotsByKey;
+    // Slots that are all wildcards: tried on every sector.
+    std::vector<std::uint16_t> slotsAlwaysTried;
     std::vector<std::vector<std::uint64_t>> pendingStarts; // per type ID
     std::vector<CarvedFile> carvedFiles;
     std::map<std::u16string, std::uint64_t> categoryCounts;
