@@ -11,6 +11,9 @@ class FileReadSeekRaw : public BlockMappedReader {
 public:
     FileReadSeekRaw() { padShortFinalSector_ = true; }
     bool open(std::filesystem::path path) override;
+    // The holes of a sparse image file are unallocated: they read as zeros
+    // and need not be read at all.
+    std::uint64_t allocationRun(std::int64_t offset, std::uint64_t maxBytes, bool& allocated) override;
 
 protected:
     std::optional<SectorRun> mapSector(std::uint64_t sector) override;
