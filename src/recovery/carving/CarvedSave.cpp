@@ -218,6 +218,19 @@ bool copyInParallel(const myJpg& engine, readWriteInterface& reader, Creator& cr
     }
     if (copiers.empty())
         return false;
+    auto endProducing = [&] {
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            producing = false;
+        }
+        changed.notify_all();
+    };
+    // However this ends, even by an exception, the copiers finish what is
+    // queued and stop before they are joined.
+    struct AtExit {
+        decltype(endProducing)& done;
+        ~AtExit() { done(); }
+    } atExit{endProducing};
     JobReporter& reporter = job.reporter();
     const std::size_t ahead = 2 * copiers.size();
     bool stopped = false;
@@ -245,11 +258,7 @@ bool copyInParallel(const myJpg& engine, readWriteInterface& reader, Creator& cr
         ++queued;
         changed.notify_all();
     }
-    {
-        const std::lock_guard<std::mutex> hold(lock);
-        producing = false;
-    }
-    changed.notify_all();
+    endProducing();
     // The last files: their progress as they are done.
     for (;;) {
         {
