@@ -2,11 +2,31 @@
 
 #include "cli/ImageOpening.h"
 #include "jobs/JobReporter.h"
+#include "images/VolumeBytes.h"
 #include "volumes/Partition.h"
+#include "volumes/PartitionTable.h"
 
 #include <cstdio>
 
 namespace qis::cli {
+
+bool readAsGpt(const Arguments& args, readWriteInterface& reader, bool* usage)
+{
+    *usage = false;
+    if (args.flag("--gpt") && args.flag("--mbr")) {
+        std::fprintf(stderr, "qsalvage: --gpt and --mbr each say how to read the partition table: give one\n");
+        *usage = true;
+        return false;
+    }
+    if (args.flag("--gpt") || args.flag("--mbr"))
+        return args.flag("--gpt");
+    std::vector<std::uint8_t> first(kSectorSize);
+    const std::int64_t base = reader.baseOffset;
+    reader.baseOffset = 0;
+    const bool read = readVolumeBytes(reader, 0, first);
+    reader.baseOffset = base;
+    return read && MbrTable::parse(first).protectsGpt();
+}
 
 std::optional<VolumeRecord> selectVolume(const Arguments& args, WizardState& state, bool* usage)
 {
@@ -36,7 +56,9 @@ std::optional<VolumeRecord> selectVolume(const Arguments& args, WizardState& sta
         return std::nullopt;
     }
     Partition partition;
-    partition.gptMode = args.flag("--gpt");
+    partition.gptMode = readAsGpt(args, *state.currentReader, usage);
+    if (*usage)
+        return std::nullopt;
     partition.skipVolumes = !args.flag("--no-skip");
     NullReporter quiet;
     if (args.flag("--deep")) {

@@ -4,6 +4,7 @@
 #include "cli/ImageOpening.h"
 #include "cli/Interrupt.h"
 #include "cli/Json.h"
+#include "cli/VolumeSelection.h"
 #include "filesystems/FileSystemTable.h"
 #include "volumes/Partition.h"
 
@@ -97,7 +98,7 @@ void noteAmbiguousVolumes(readWriteInterface& reader, const std::vector<VolumeRe
 
 int runVolumes(const std::vector<std::string>& words)
 {
-    Arguments args(words, {"--start-sector", "--end-sector"}, {"--gpt", "--deep", "--no-skip", "--json"});
+    Arguments args(words, {"--start-sector", "--end-sector"}, {"--gpt", "--mbr", "--deep", "--no-skip", "--json"});
     if (!args.ok())
         return usageError(args.error());
     if (args.positional().size() != 1)
@@ -106,8 +107,9 @@ int runVolumes(const std::vector<std::string>& words)
     if (!deep && (args.flag("--no-skip") || args.value("--start-sector") || args.value("--end-sector")))
         return usageError("--no-skip, --start-sector and --end-sector belong to --deep");
 
+    if (args.flag("--gpt") && args.flag("--mbr"))
+        return usageError("--gpt and --mbr each say how to read the partition table: give one");
     Partition partition;
-    partition.gptMode = args.flag("--gpt");
     partition.skipVolumes = !args.flag("--no-skip");
     if (auto v = args.value("--start-sector"); v && !parseSector("--start-sector", *v, partition.scanStartSector))
         return kExitUsage;
@@ -117,6 +119,8 @@ int runVolumes(const std::vector<std::string>& words)
     WizardState state;
     if (!openImage(state, args.positional()[0]))
         return kExitFailure;
+    bool usage = false;
+    partition.gptMode = readAsGpt(args, *state.currentReader, &usage);
 
     CliReporter reporter(stderr, true);
     bool interrupted = false;

@@ -20,6 +20,16 @@ MbrTable MbrTable::parse(std::span<const std::uint8_t> sector)
     return t;
 }
 
+bool MbrTable::protectsGpt() const
+{
+    if (!signatureOk)
+        return false;
+    for (const MbrEntry& e : entries)
+        if (e.partitionType == 0xEE)
+            return true;
+    return false;
+}
+
 GptHeader GptHeader::parse(std::span<const std::uint8_t> sector)
 {
     ByteReader r(sector);

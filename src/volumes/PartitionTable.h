@@ -28,6 +28,9 @@ struct MbrTable {
     bool signatureOk = false;
     MbrEntry entries[4];
     static MbrTable parse(std::span<const std::uint8_t> sector);
+    // An entry of type 0xEE: the MBR only guards a GPT disk (a hybrid MBR
+    // lists other partitions beside it; the GPT still describes the disk).
+    [[nodiscard]] bool protectsGpt() const;
 };
 
 struct GptHeader {

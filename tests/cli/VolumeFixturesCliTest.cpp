@@ -48,7 +48,14 @@ const VolumesCase kCases[] = {
      "2       FAT64        8  MB        149504\n"
      "3       extX         15           165888\n",
      "found NTFS 1...\nfound FAT 32...\nfound FAT 64...\n"},
-    {"ProtectiveMbrWithoutGpt", "gpt-mixed.img", {}, "0       Unknown      99   MB      1\n", "found UNKNOWN...\n"},
+    // Without --gpt the protective MBR says GPT; --mbr reads its one entry.
+    {"GptFoundByItsProtectiveMbr", "gpt-mixed.img", {},
+     "0       NTFS         15   MB      34816\n"
+     "1       FAT32        36  MB       67584\n"
+     "2       FAT64        8  MB        149504\n"
+     "3       extX         15           165888\n",
+     "found NTFS 1...\nfound FAT 32...\nfound FAT 64...\n"},
+    {"ProtectiveMbrReadAsMbr", "gpt-mixed.img", {"--mbr"}, "0       Unknown      99   MB      1\n", "found UNKNOWN...\n"},
     {"ZeroedTableHasNoVolumes", "zeroed-table.img", {}, "", ""},
     {"SearchOfTheZeroedDisk", "zeroed-table.img", {"--deep"},
      "0       NTFS         15   MB      2048\n"
@@ -96,6 +103,24 @@ TEST_P(VolumesOnFixtures, ListsTheVolumesTheToolsReport)
 
 INSTANTIATE_TEST_SUITE_P(Disks, VolumesOnFixtures, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A volume of a GPT disk is named by its number without --gpt, as volumes
+// printed it; --gpt with --mbr is a usage error.
+TEST(VolumeSelection, AGptDisksVolumesAreFoundWithoutBeingToldAndTheTwoChoicesExcludeEachOther)
+{
+    const std::string disk = test::fixture("gpt-mixed.img").string();
+    auto listed = test::runQsalvage({"list", disk, "--volume", "0", "--json"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_EQ(listed.out, test::runQsalvage({"list", disk, "--gpt", "--volume", "0", "--json"}).out);
+    for (const std::vector<std::string>& words : {std::vector<std::string>{"volumes", disk},
+                                                  std::vector<std::string>{"list", disk, "--volume", "0"}}) {
+        std::vector<std::string> both = words;
+        both.insert(both.end(), {"--gpt", "--mbr"});
+        auto r = test::runQsalvage(both);
+        EXPECT_EQ(r.exitCode, 2) << words[0];
+        EXPECT_NE(r.err.find("--gpt and --mbr"), std::string::npos) << words[0] << ": " << r.err;
+    }
+}
 
 } // namespace
 } // namespace qis
