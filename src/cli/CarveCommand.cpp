@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace qis::cli {
 namespace {
@@ -46,6 +47,13 @@ private:
     CliReporter& inner_;
     const myJpg& engine_;
 };
+
+// Equal but for the case of ASCII letters ("pictures" is "Pictures").
+bool sameLetters(std::string_view a, std::string_view b)
+{
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
 
 } // namespace
 
@@ -79,6 +87,25 @@ int runCarve(const std::vector<std::string>& words)
                              "--signatures FILE was given.\n",
                      kDefaultSignatureFile);
         return kExitFailure;
+    }
+
+    // The categories asked for, as the signatures spell them (any case will
+    // do); one no signature has is refused before the volume is searched.
+    std::vector<std::u16string> categories;
+    for (const SignatureType& t : engine.signatureTypes)
+        if (std::find(categories.begin(), categories.end(), t.category) == categories.end())
+            categories.push_back(t.category);
+    std::vector<std::u16string> chosen;
+    for (const std::string& asked : args.values("--category")) {
+        auto known = std::find_if(categories.begin(), categories.end(),
+                                  [&](const std::u16string& c) { return sameLetters(utf16ToUtf8(c), asked); });
+        if (known == categories.end()) {
+            std::string names;
+            for (const std::u16string& c : categories)
+                names += (names.empty() ? "" : ", ") + utf16ToUtf8(c);
+            return usageError("no signature has the category \"" + asked + "\"; the categories are " + names);
+        }
+        chosen.push_back(*known);
     }
 
     // A folder that cannot take the files is refused before the volume is searched.
@@ -137,9 +164,8 @@ int runCarve(const std::vector<std::string>& words)
         named = nameFromDeletedEntries(engine, *volume, reader, namingInterrupted);
 
     // Every file is saved, or those of the categories asked for.
-    const auto chosen = args.values("--category");
     auto wanted = [&](const std::u16string& category) {
-        return chosen.empty() || std::find(chosen.begin(), chosen.end(), utf16ToUtf8(category)) != chosen.end();
+        return chosen.empty() || std::find(chosen.begin(), chosen.end(), category) != chosen.end();
     };
     CarvedSaveResult saved;
     saved.savedAs.resize(engine.carvedFiles.size());
@@ -163,10 +189,7 @@ int runCarve(const std::vector<std::string>& words)
     const bool complete = !engine.scanStopped && !saved.stopped;
 
     // The counts per category in the order the signatures name them.
-    std::vector<std::u16string> order;
-    for (const SignatureType& t : engine.signatureTypes)
-        if (std::find(order.begin(), order.end(), t.category) == order.end())
-            order.push_back(t.category);
+    const std::vector<std::u16string>& order = categories;
     if (args.flag("--json")) {
         std::string out = complete ? "{\"complete\": true," : "{\"complete\": false,";
         out += "\n \"brokenStarts\": " + std::to_string(engine.brokenStarts) + ",\n \"categories\": [";
@@ -210,6 +233,9 @@ int runCarve(const std::vector<std::string>& words)
             std::printf("%s (%llu)\n", utf16ToUtf8(category).c_str(),
                         static_cast<unsigned long long>(engine.categoryCounts[category]));
         reportFreeSpaceScanned(engine);
+        if (!chosen.empty())
+            std::printf("Files saved of the categories asked for: %zu (of %zu found).\n", saved.written,
+                        engine.carvedFiles.size());
         if (engine.brokenStarts != 0)
             std::printf("%llu more starts of kinds whose structure is checked held no whole file and were left out "
                         "(--keep-broken saves them as far as their signatures reach).\n",

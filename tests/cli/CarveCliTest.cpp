@@ -95,6 +95,24 @@ TEST(CarveCli, WritesEachFileUnderItsCategoryNamedByItsOffset)
                             ", \"validated\": true, \"path\": null"),
               std::string::npos)
         << some.out;
+
+    // A category in another case is the same one; one no signature has is
+    // refused before anything is searched or written.
+    auto lower = dir / "lower";
+    auto cased = test::runQsalvage({"carve", (dir / "disk.img").string(), "--disk", "--signatures", file,
+                                    "--no-default-signatures", "--category", "pictures", "--output", lower.string()});
+    ASSERT_EQ(cased.exitCode, 0) << cased.err;
+    EXPECT_EQ(cased.out, "Pictures (1)\nOther (1)\nFiles saved of the categories asked for: 1 (of 2 found).\n");
+    EXPECT_EQ(test::readWholeFile(lower / "Pictures" / "1048576 .png"), png);
+    EXPECT_FALSE(std::filesystem::exists(lower / "Other"));
+    auto none = dir / "none";
+    auto unknown = test::runQsalvage({"carve", (dir / "disk.img").string(), "--disk", "--signatures", file,
+                                      "--no-default-signatures", "--category", "Photos", "--output", none.string()});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_NE(unknown.err.find("no signature has the category \"Photos\"; the categories are Pictures, Other"),
+              std::string::npos)
+        << unknown.err;
+    EXPECT_FALSE(std::filesystem::exists(none));
 }
 
 TEST(CarveCli, TheDefaultSignaturesBesideTheProgramAreUsed)
