@@ -27,5 +27,7 @@ int runSignatures(const std::vector<std::string>& words);
 // Prints the usage text (to stderr on a usage error) and returns kExitUsage.
 int usageError(const std::string& why);
 void printUsage();
+// "qsalvage (Quenmar Image Salvage) 3.02" on stdout.
+void printVersion();
 
 } // namespace qis::cli

@@ -7,6 +7,7 @@ namespace {
 
 constexpr char kUsage[] =
     "Usage:\n"
+    "  qsalvage --version\n"
     "  qsalvage info IMAGE [--json]\n"
     "  qsalvage volumes IMAGE [--gpt|--mbr] [--deep [--no-skip] [--start-sector N] [--end-sector N]] [--json]\n"
     "  qsalvage list IMAGE VOLUME [MODE] [--formatted] [--json]\n"
@@ -62,6 +63,8 @@ constexpr char kUsage[] =
 } // namespace
 
 void printUsage() { std::fputs(kUsage, stdout); }
+
+void printVersion() { std::fputs("qsalvage (Quenmar Image Salvage) " QIS_VERSION "\n", stdout); }
 
 int usageError(const std::string& why)
 {

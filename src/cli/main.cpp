@@ -36,5 +36,9 @@ int main(int argc, char** argv)
         printUsage();
         return kExitOk;
     }
+    if (command == "--version" || command == "-V" || command == "version") {
+        printVersion();
+        return kExitOk;
+    }
     return usageError("unknown command " + command);
 }

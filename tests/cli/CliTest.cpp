@@ -89,5 +89,14 @@ TEST(Cli, UsageErrorsAndFailures)
     EXPECT_FALSE(missing.err.empty());
 }
 
+TEST(Cli, VersionIsTheProducts)
+{
+    for (const char* asked : {"--version", "-V"}) {
+        auto r = runQsalvage({asked});
+        EXPECT_EQ(r.exitCode, 0) << asked;
+        EXPECT_EQ(r.out, std::string("qsalvage (Quenmar Image Salvage) ") + QIS_TEST_PRODUCT_VERSION + "\n") << asked;
+    }
+}
+
 } // namespace
 } // namespace qis
