@@ -64,7 +64,9 @@ int runSave(const std::vector<std::string>& words)
 {
     std::vector<std::string> values = kVolumeValueOptions;
     values.insert(values.end(), {"--path", "--output"});
-    Arguments args(words, values, kVolumeFlags);
+    std::vector<std::string> flags = kVolumeFlags;
+    flags.push_back("--skip-existing");
+    Arguments args(words, values, flags);
     if (!args.ok())
         return usageError(args.error());
     if (args.positional().size() != 1 || !args.value("--output"))
@@ -104,7 +106,8 @@ int runSave(const std::vector<std::string>& words)
         StopOnInterrupt interrupt(saveStopRequested);
         JobRunner runner(reporter);
         runner.start([&](JobContext& job) {
-            saved = saveSelection(view, *target, *output, outputPath.string(), saveStopRequested, job);
+            saved = saveSelection(view, *target, *output, outputPath.string(), saveStopRequested, job,
+                                  args.flag("--skip-existing"));
         });
         runner.join();
         interrupted = interrupt.interrupted();

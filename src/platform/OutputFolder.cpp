@@ -138,6 +138,14 @@ bool SavedFile::skip(std::uint64_t bytes)
     return ::ftruncate(fd_, static_cast<off_t>(offset_)) == 0 || fail(errno);
 }
 
+std::optional<std::uint64_t> OutputFolder::fileSize(const std::string& name) const
+{
+    struct stat st {};
+    if (fd_ < 0 || ::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
 bool SavedFile::copyFrom(int fd, std::uint64_t offset, std::uint64_t length, std::uint64_t& copied)
 {
     copied = 0;

@@ -37,6 +37,10 @@ public:
 
     [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
 
+    // The length of the regular file `name` in this folder (a link is not
+    // followed); nullopt when there is none.
+    [[nodiscard]] std::optional<std::uint64_t> fileSize(const std::string& name) const;
+
 private:
     friend class SavedFile;
     int fd_ = -1;

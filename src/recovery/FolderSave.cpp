@@ -121,6 +121,12 @@ bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std
         reporter.setDetailText("");
         return true;
     }
+    if (skipExisting_ && into.fileSize(name) == details.size) {
+        ++totals.present;
+        lastSavedName_ = name;
+        reporter.setDetailText("");
+        return true;
+    }
     SavedFile out;
     if (!out.create(into, name)) {
         --totals.files;

@@ -29,6 +29,7 @@ public:
         std::uint64_t renamed = 0;    // written under a numbered name beside a namesake
         std::uint64_t skipped = 0;    // named but not written by design ($BadClus)
         std::uint64_t stopped = 0;    // begun when Stop came, and removed again
+        std::uint64_t present = 0;    // there already, as long as on the volume, and left as it was
         bool stopSeen = false;        // Stop ended the save before its last file
         // Deleted files written, by how much of them was still there
         // (indexed by Recoverability; Live stays 0).
@@ -62,6 +63,11 @@ public:
     // one beside a namesake); empty when it was not written.
     [[nodiscard]] const std::string& lastSavedName() const { return lastSavedName_; }
 
+    // A file already in the output under its own name and as long as the
+    // entry is left as it is (a save run again after a stop) rather than
+    // written again beside it as "name (1)".
+    void skipExisting(bool skip) { skipExisting_ = skip; }
+
 private:
     bool writeFile(EntryHandle file, const OutputFolder& into, const std::string& shownPath, JobContext& job,
                    Totals& totals);
@@ -70,6 +76,7 @@ private:
     void walk(EntryHandle folder, const OutputFolder& into, const std::string& shownPath, JobContext& job,
               Totals& totals, std::size_t depth);
 
+    bool skipExisting_ = false;
     VolumeParser& parser_;
     std::atomic<bool>& stop_;
     std::unordered_set<EntryHandle>* visited_ = nullptr;

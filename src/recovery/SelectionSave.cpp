@@ -4,10 +4,11 @@ namespace qis {
 
 SelectionSaveResult saveSelection(VolumeParser& parser, EntryHandle target, const OutputFolder& into,
                                   const std::string& shownPath, std::atomic<bool>& saveStopRequested,
-                                  JobContext& job)
+                                  JobContext& job, bool skipExisting)
 {
     SelectionSaveResult result;
     FolderSave save(parser, saveStopRequested);
+    save.skipExisting(skipExisting);
     if (target != kNoEntry && !parser.isFolder(target)) {
         result.filesChosen = 1;
         save.saveFile(target, into, shownPath, job, result.totals);
@@ -51,11 +52,12 @@ std::string saveTotalsText(const FolderSave::Totals& totals)
                               " of them read on past another deleted file's clusters)") +
                    ", " + std::to_string(totals.guessesBroken) + " not (parts of other files in them).";
     return std::to_string(totals.files) + " files: " +
-           std::to_string(totals.files - totals.failed - totals.skipped) + " written, " +
+           std::to_string(totals.files - totals.failed - totals.skipped - totals.present) + " written, " +
            std::to_string(totals.incomplete) + " with unreadable parts (zeros), " + std::to_string(totals.failed) +
            " not written, " + std::to_string(totals.skipped) + " left out ($BadClus), " +
            std::to_string(totals.renamed) + " renamed beside a namesake." +
            (totals.stopped ? " " + std::to_string(totals.stopped) + " begun when Stop came, and removed." : "") +
+           (totals.present ? " " + std::to_string(totals.present) + " there already, as long as on the volume, and left as they were." : "") +
            deleted;
 }
 

@@ -20,9 +20,10 @@ struct SelectionSaveResult {
     std::uint64_t filesChosen = 0; // the files below the chosen entry (1 for a file)
 };
 
+// skipExisting: see FolderSave::skipExisting.
 SelectionSaveResult saveSelection(VolumeParser& parser, EntryHandle target, const OutputFolder& into,
                                   const std::string& shownPath, std::atomic<bool>& saveStopRequested,
-                                  JobContext& job);
+                                  JobContext& job, bool skipExisting = false);
 
 // The line that says what became of the files of one save.
 std::string saveTotalsText(const FolderSave::Totals& totals);

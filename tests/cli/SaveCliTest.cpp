@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 
 namespace qis {
 namespace {
@@ -64,6 +65,38 @@ TEST(SaveCli, OneFolderOrOneFileByTreePath)
     auto missing = test::runQsalvage(
         {"save", image, "--gpt", "--volume", "0", "--path", "No/such", "--output", (dir / "c").string()});
     EXPECT_EQ(missing.exitCode, 1);
+}
+
+// A save run again with --skip-existing writes only what is not there
+// whole: a file removed since is written again under its name; one cut
+// short stays as it is, with the whole file beside it.
+TEST(SaveCli, SkipExistingWritesOnlyWhatIsNotThereWhole)
+{
+    test::TempDir dir;
+    const std::vector<std::string> save = {"save", test::fixture("sample.vhdx").string(), "--volume", "0",
+                                           "--path", "Documents", "--output", (dir / "out").string()};
+    ASSERT_EQ(test::runQsalvage(save).exitCode, 0);
+    std::map<std::string, std::string> first;
+    for (const auto& f : std::filesystem::recursive_directory_iterator(dir / "out"))
+        if (f.is_regular_file())
+            first[std::filesystem::relative(f.path(), dir / "out").string()] = test::fileSha256(f.path());
+    ASSERT_TRUE(first.count("report.txt") && first.count("notes/todo.txt"));
+    std::filesystem::remove(dir / "out" / "notes" / "todo.txt");
+    std::filesystem::resize_file(dir / "out" / "report.txt", 3);
+
+    std::vector<std::string> again = save;
+    again.push_back("--skip-existing");
+    auto r = test::runQsalvage(again);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find(std::to_string(first.size()) + " files: 2 written,"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" " + std::to_string(first.size() - 2) + " there already"), std::string::npos) << r.err;
+    EXPECT_EQ(test::fileSha256(dir / "out" / "notes" / "todo.txt"), first["notes/todo.txt"]);
+    EXPECT_EQ(test::fileSha256(dir / "out" / "report (1).txt"), first["report.txt"]);
+    EXPECT_EQ(std::filesystem::file_size(dir / "out" / "report.txt"), 3u);
+    std::size_t files = 0;
+    for (const auto& f : std::filesystem::recursive_directory_iterator(dir / "out"))
+        files += f.is_regular_file();
+    EXPECT_EQ(files, first.size() + 1);
 }
 
 } // namespace
