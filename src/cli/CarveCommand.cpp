@@ -15,13 +15,13 @@
 #include "recovery/carving/CarvedSave.h"
 #include "recovery/carving/SignatureFile.h"
 #include "recovery/carving/myJpg.h"
+#include "util/Ascii.h"
 #include "util/Utf.h"
 #include "volumes/AllocationUnit.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <string_view>
 
 namespace qis::cli {
 namespace {
@@ -47,13 +47,6 @@ private:
     CliReporter& inner_;
     const myJpg& engine_;
 };
-
-// Equal but for the case of ASCII letters ("pictures" is "Pictures").
-bool sameLetters(std::string_view a, std::string_view b)
-{
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
-}
 
 } // namespace
 
@@ -98,7 +91,7 @@ int runCarve(const std::vector<std::string>& words)
     std::vector<std::u16string> chosen;
     for (const std::string& asked : args.values("--category")) {
         auto known = std::find_if(categories.begin(), categories.end(),
-                                  [&](const std::u16string& c) { return sameLetters(utf16ToUtf8(c), asked); });
+                                  [&](const std::u16string& c) { return toLowerAscii(utf16ToUtf8(c)) == toLowerAscii(asked); });
         if (known == categories.end()) {
             std::string names;
             for (const std::u16string& c : categories)

@@ -2,9 +2,7 @@
 
 #include "cli/ImageOpening.h"
 #include "jobs/JobReporter.h"
-#include "images/VolumeBytes.h"
 #include "volumes/Partition.h"
-#include "volumes/PartitionTable.h"
 
 #include <cstdio>
 
@@ -20,12 +18,7 @@ bool readAsGpt(const Arguments& args, readWriteInterface& reader, bool* usage)
     }
     if (args.flag("--gpt") || args.flag("--mbr"))
         return args.flag("--gpt");
-    std::vector<std::uint8_t> first(kSectorSize);
-    const std::int64_t base = reader.baseOffset;
-    reader.baseOffset = 0;
-    const bool read = readVolumeBytes(reader, 0, first);
-    reader.baseOffset = base;
-    return read && MbrTable::parse(first).protectsGpt();
+    return hasProtectiveMbr(reader);
 }
 
 std::optional<VolumeRecord> selectVolume(const Arguments& args, WizardState& state, bool* usage)

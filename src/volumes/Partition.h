@@ -50,6 +50,9 @@ void searchBootSectors(readWriteInterface& reader, Partition& partition, std::ui
                        JobContext& job);
 
 bool isExfatVolume(readWriteInterface& reader, std::int64_t startSector);
+// Whether the disk's first sector is an MBR that guards a GPT (an entry of
+// type 0xEE): its partition table is then the GPT.
+bool hasProtectiveMbr(readWriteInterface& reader);
 bool isHfsPlusVolume(readWriteInterface& reader, std::int64_t startSector);
 
 } // namespace qis

@@ -411,6 +411,16 @@ int scanPartitionTable(readWriteInterface& reader, Partition& partition, JobRepo
     return error;
 }
 
+bool hasProtectiveMbr(readWriteInterface& reader)
+{
+    std::array<std::uint8_t, 512> first{};
+    const std::int64_t base = reader.baseOffset;
+    reader.baseOffset = 0;
+    const bool read = reader.seek(0, 0) && reader.read(first.data(), 512);
+    reader.baseOffset = base;
+    return read && MbrTable::parse(first).protectsGpt();
+}
+
 bool isExfatVolume(readWriteInterface& reader, std::int64_t startSector)
 {
     std::array<std::uint8_t, 512> sector{};

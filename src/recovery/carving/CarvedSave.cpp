@@ -55,9 +55,7 @@ bool writeCarved(readWriteInterface& reader, const CarvedFile& f, DataSink& out,
                 if (!out.copyFrom(fd, fileOffset, run, copied))
                     return false;
                 done += copied;
-                if (copied == run)
-                    continue;
-                direct = false; // refused or failed: write tells why
+                direct = copied == run; // refused or failed: write tells why
                 continue;
             }
         }
