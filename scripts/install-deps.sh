@@ -6,7 +6,7 @@
 #   install-deps.sh fuzz    the above and clang with its fuzzer runtime
 set -euo pipefail
 what=${1:-test}
-packages=(cmake ninja-build g++ xz-utils zlib1g-dev)
+packages=(cmake ninja-build g++ xz-utils zlib1g-dev libcli11-dev nlohmann-json3-dev)
 case "$what" in
 build) ;;
 test) packages+=(libgtest-dev libgmock-dev qemu-utils e2fsprogs qt6-base-dev

@@ -27,22 +27,20 @@ void printList(const char* label, const std::vector<AdvancedChoices::Choice>& li
     }
 }
 
-void appendList(std::string& out, const std::vector<AdvancedChoices::Choice>& list, bool positions,
-                const AdvancedChoices& c)
+Json choiceList(const std::vector<AdvancedChoices::Choice>& list, bool positions, const AdvancedChoices& c)
 {
-    out += '[';
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        out += i ? ", {\"text\": " : "{\"text\": ";
-        appendJsonString(out, list[i].text);
+    Json out = Json::array();
+    for (const AdvancedChoices::Choice& choice : list) {
+        Json item = {{"text", choice.text}};
         if (positions) {
-            out += ", \"offset\": " + std::to_string(list[i].value);
+            item["offset"] = choice.value;
         } else {
-            out += ", \"value\": " + std::to_string(list[i].value);
-            out += ", \"clusterBytes\": " + std::to_string(c.clusterBytes(list[i].value));
+            item["value"] = choice.value;
+            item["clusterBytes"] = c.clusterBytes(choice.value);
         }
-        out += '}';
+        out.push_back(std::move(item));
     }
-    out += ']';
+    return out;
 }
 
 // The candidates are printed all the same, but a search cut short may have
@@ -61,9 +59,9 @@ int runCandidates(const std::vector<std::string>& words)
 {
     std::vector<std::string> flags = kVolumeFlags;
     flags.push_back("--json");
-    Arguments args(words, kVolumeValueOptions, flags);
-    if (!args.ok())
-        return usageError(args.error());
+    Arguments args("candidates", words, kVolumeValueOptions, flags);
+    if (auto done = args.exitNow())
+        return *done;
     if (args.positional().size() != 1)
         return usageError("candidates takes one IMAGE and a volume");
     int exitCode = kExitOk;
@@ -89,19 +87,15 @@ int runCandidates(const std::vector<std::string>& words)
     }
     const AdvancedChoices& c = *choices;
     if (args.flag("--json")) {
-        std::string out = "{\"candidateLabel\": ";
-        appendJsonString(out, c.candidateLabel);
-        out += ", \"candidates\": ";
-        appendList(out, c.candidates, true, c);
-        out += ", \"clusterSizes\": ";
-        appendList(out, c.clusterSizes, false, c);
-        out += c.clusterSizeIsShift ? ", \"clusterSizeIsShift\": true" : ", \"clusterSizeIsShift\": false";
-        out += ", \"heaps\": ";
-        appendList(out, c.heaps, true, c);
-        out += ", \"message\": ";
-        appendJsonString(out, c.message);
-        out += "}\n";
-        std::fputs(out.c_str(), stdout);
+        Json out = {{"schema", kJsonSchema},
+                    {"fileSystem", volume->fileSystem},
+                    {"candidateLabel", c.candidateLabel},
+                    {"candidates", choiceList(c.candidates, true, c)},
+                    {"clusterSizes", choiceList(c.clusterSizes, false, c)},
+                    {"clusterSizeIsShift", c.clusterSizeIsShift},
+                    {"heaps", choiceList(c.heaps, true, c)},
+                    {"message", c.message}};
+        std::printf("%s\n", jsonLine(out).c_str());
         return stoppedExit(interrupted);
     }
     printList(c.candidateLabel.c_str(), c.candidates, true, c);

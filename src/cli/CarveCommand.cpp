@@ -56,9 +56,9 @@ int runCarve(const std::vector<std::string>& words)
     flags.insert(flags.end(), {"--json", "--no-default-signatures", "--disk", "--no-validation", "--unallocated", "--keep-broken"});
     std::vector<std::string> values = kVolumeValueOptions;
     values.insert(values.end(), {"--signatures", "--category", "--output"});
-    Arguments args(words, values, flags);
-    if (!args.ok())
-        return usageError(args.error());
+    Arguments args("carve", words, values, flags);
+    if (auto done = args.exitNow())
+        return *done;
     if (args.positional().size() != 1)
         return usageError("carve takes one IMAGE and a volume (or --disk)");
     auto output = args.value("--output");
@@ -142,6 +142,7 @@ int runCarve(const std::vector<std::string>& words)
     engine.keepBroken = args.flag("--keep-broken");
     {
         CliReporter reporter;
+        reporter.setProgressBytes(engine.scanSize);
         SearchReporter page(reporter, engine);
         StopOnInterrupt interrupt(engine.rawStopRequested);
         JobRunner runner(page);
@@ -184,40 +185,34 @@ int runCarve(const std::vector<std::string>& words)
     // The counts per category in the order the signatures name them.
     const std::vector<std::u16string>& order = categories;
     if (args.flag("--json")) {
-        std::string out = complete ? "{\"complete\": true," : "{\"complete\": false,";
-        out += "\n \"brokenStarts\": " + std::to_string(engine.brokenStarts) + ",\n \"categories\": [";
-        for (std::size_t i = 0; i < order.size(); ++i) {
-            out += i ? ", {\"name\": " : "{\"name\": ";
-            appendJsonString(out, utf16ToUtf8(order[i]));
-            out += ", \"count\": " + std::to_string(engine.categoryCounts[order[i]]) + "}";
-        }
-        out += "],\n \"files\": [";
+        Json counts = Json::array();
+        for (const std::u16string& category : order)
+            counts.push_back({{"name", utf16ToUtf8(category)}, {"count", engine.categoryCounts[category]}});
+        std::string out = "{\"schema\": " + std::to_string(kJsonSchema) + ", \"complete\": ";
+        out += complete ? "true" : "false";
+        out += ",\n \"brokenStarts\": " + std::to_string(engine.brokenStarts) + ",\n \"categories\": ";
+        appendJsonLine(out, counts);
+        out += ",\n \"files\": [";
         for (std::size_t i = 0; i < engine.carvedFiles.size(); ++i) {
             const CarvedFile& f = engine.carvedFiles[i];
-            out += i ? ",\n  {\"category\": " : "\n  {\"category\": ";
-            appendJsonString(out, utf16ToUtf8(engine.categoryOf(i)));
-            out += ", \"name\": ";
-            appendJsonString(out, utf16ToUtf8(engine.fileName(i)));
-            out += ", \"offset\": " + std::to_string(f.start) + ", \"length\": " + std::to_string(f.length);
-            out += f.validated ? ", \"validated\": true" : ", \"validated\": false";
-            for (std::size_t k = 0; k < f.pieces.size(); ++k)
-                out += (k ? ", {\"offset\": " : ", \"pieces\": [{\"offset\": ") + std::to_string(f.pieces[k].offset) +
-                       ", \"length\": " + std::to_string(f.pieces[k].length) + (k + 1 == f.pieces.size() ? "}]" : "}");
-            out += ", \"path\": ";
-            if (savedAs[i].empty())
-                out += "null";
-            else
-                appendJsonString(out, savedAs[i]);
-            out += ", \"entryPath\": ";
-            if (f.knownPath.empty()) {
-                out += "null";
-            } else {
-                std::string entryPath;
-                for (const std::u16string& part : f.knownPath)
-                    entryPath += (entryPath.empty() ? "" : "/") + utf16ToUtf8(part);
-                appendJsonString(out, entryPath);
+            Json file = {{"category", utf16ToUtf8(engine.categoryOf(i))},
+                         {"name", utf16ToUtf8(engine.fileName(i))},
+                         {"offset", f.start},
+                         {"length", f.length},
+                         {"validated", f.validated}};
+            if (!f.pieces.empty()) {
+                Json pieces = Json::array();
+                for (const auto& piece : f.pieces)
+                    pieces.push_back({{"offset", piece.offset}, {"length", piece.length}});
+                file["pieces"] = std::move(pieces);
             }
-            out += '}';
+            file["path"] = savedAs[i].empty() ? Json(nullptr) : Json(savedAs[i]);
+            std::string entryPath;
+            for (const std::u16string& part : f.knownPath)
+                entryPath += (entryPath.empty() ? "" : "/") + utf16ToUtf8(part);
+            file["entryPath"] = f.knownPath.empty() ? Json(nullptr) : Json(entryPath);
+            out += i ? ",\n  " : "\n  ";
+            appendJsonLine(out, file);
         }
         out += "\n]}\n";
         std::fputs(out.c_str(), stdout);

@@ -12,9 +12,9 @@ namespace qis::cli {
 
 int runExport(const std::vector<std::string>& words)
 {
-    Arguments args(words, {"--output"}, {});
-    if (!args.ok())
-        return usageError(args.error());
+    Arguments args("export", words, {"--output"}, {});
+    if (auto done = args.exitNow())
+        return *done;
     if (args.positional().size() != 1 || !args.value("--output"))
         return usageError("export takes one IMAGE and --output PATH");
 

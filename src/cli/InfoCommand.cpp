@@ -12,9 +12,9 @@ namespace qis::cli {
 
 int runInfo(const std::vector<std::string>& words)
 {
-    Arguments args(words, {}, {"--json"});
-    if (!args.ok())
-        return usageError(args.error());
+    Arguments args("info", words, {}, {"--json"});
+    if (auto done = args.exitNow())
+        return *done;
     if (args.positional().size() != 1)
         return usageError("info takes one IMAGE");
     std::filesystem::path image = args.positional()[0];
@@ -32,21 +32,32 @@ int runInfo(const std::vector<std::string>& words)
     }
     std::uint64_t virtualSize = info.diskSectorCount * 512;
     if (args.flag("--json")) {
-        std::printf("{\"format\": %s, \"fileFormatVersion\": %s, \"sizeOfHdd\": %s, \"sectorPerTrack\": %s, "
-                    "\"head\": %s, \"cylinder\": %s, \"virtualSize\": %" PRIu64 ", \"diskSectorCount\": %" PRIu64
-                    ", \"imageLength\": %" PRIu64 ", \"blockSize\": %" PRIu64 ", \"differencing\": %s, \"unreadableBytes\": %" PRIu64
-                    ", \"damage\": [",
-                    jsonString(formatName(format)).c_str(), jsonString(info.fileFormatVersion).c_str(),
-                    jsonString(info.sizeOfHdd).c_str(), jsonString(info.sectorPerTrack).c_str(),
-                    jsonString(info.head).c_str(), jsonString(info.cylinder).c_str(), virtualSize,
-                    info.diskSectorCount, info.imageLength, info.blockSize, info.differencing ? "true" : "false",
-                    info.unreadableBytes);
-        for (std::size_t i = 0; i < info.damage.size(); ++i)
-            std::printf("%s%s", i ? ", " : "", jsonString(info.damage[i]).c_str());
-        std::printf("], \"messages\": [");
-        for (std::size_t i = 0; i < info.messages.size(); ++i)
-            std::printf("%s%s", i ? ", " : "", jsonString(info.messages[i]).c_str());
-        std::printf("]}\n");
+        // Geometry the format does not record is null, not the page's "N/A".
+        auto count = [](const std::string& text) -> Json {
+            std::uint64_t n = 0;
+            for (char c : text) {
+                if (c < '0' || c > '9' || n > UINT64_MAX / 10)
+                    return nullptr;
+                n = n * 10 + static_cast<std::uint64_t>(c - '0');
+            }
+            return text.empty() ? Json(nullptr) : Json(n);
+        };
+        Json out = {{"schema", kJsonSchema},
+                    {"format", formatName(format)},
+                    {"fileFormatVersion", info.fileFormatVersion},
+                    {"sizeOfHdd", info.sizeOfHdd},
+                    {"sectorPerTrack", count(info.sectorPerTrack)},
+                    {"head", count(info.head)},
+                    {"cylinder", count(info.cylinder)},
+                    {"virtualSize", virtualSize},
+                    {"diskSectorCount", info.diskSectorCount},
+                    {"imageLength", info.imageLength},
+                    {"blockSize", info.blockSize ? Json(info.blockSize) : Json(nullptr)},
+                    {"differencing", info.differencing},
+                    {"unreadableBytes", info.unreadableBytes},
+                    {"damage", info.damage},
+                    {"messages", info.messages}};
+        std::printf("%s\n", jsonLine(out).c_str());
         return kExitOk;
     }
     for (const auto& m : info.messages)

@@ -1,42 +1,56 @@
 #include "cli/Json.h"
 
-#include <cstdio>
-
 namespace qis::cli {
 
-void appendJsonString(std::string& out, std::string_view text)
+void appendJsonLine(std::string& out, const Json& value)
 {
-    out += '"';
-    std::size_t plain = 0; // start of the run of characters that need no escape
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        unsigned char u = static_cast<unsigned char>(text[i]);
-        if (u >= 0x20 && u != '"' && u != '\\')
-            continue;
-        out.append(text, plain, i - plain);
-        plain = i + 1;
-        switch (u) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default: {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", u);
-            out += buf;
+    if (value.is_object()) {
+        out += '{';
+        bool first = true;
+        for (const auto& [key, item] : value.items()) {
+            out += first ? "" : ", ";
+            first = false;
+            out += Json(key).dump(-1, ' ', false, Json::error_handler_t::replace);
+            out += ": ";
+            appendJsonLine(out, item);
         }
+        out += '}';
+    } else if (value.is_array()) {
+        out += '[';
+        bool first = true;
+        for (const auto& item : value) {
+            out += first ? "" : ", ";
+            first = false;
+            appendJsonLine(out, item);
         }
+        out += ']';
+    } else {
+        out += value.dump(-1, ' ', false, Json::error_handler_t::replace);
     }
-    out.append(text, plain, text.size() - plain);
-    out += '"';
 }
 
-std::string jsonString(std::string_view text)
+std::string jsonLine(const Json& value)
 {
     std::string out;
-    out.reserve(text.size() + 2);
-    appendJsonString(out, text);
+    appendJsonLine(out, value);
     return out;
+}
+
+std::string jsonString(std::string_view text) { return jsonLine(Json(std::string(text))); }
+
+Json jsonIsoTime(const std::optional<UnixTime>& time)
+{
+    char iso[21];
+    if (time && formatIsoUtc(time->seconds, iso))
+        return std::string(iso, 20);
+    return nullptr;
+}
+
+Json jsonEpochTime(const std::optional<UnixTime>& time)
+{
+    if (!time)
+        return nullptr;
+    return time->seconds;
 }
 
 } // namespace qis::cli

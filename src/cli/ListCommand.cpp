@@ -43,9 +43,9 @@ int runList(const std::vector<std::string>& words)
 {
     std::vector<std::string> flags = kVolumeFlags;
     flags.push_back("--json");
-    Arguments args(words, kVolumeValueOptions, flags);
-    if (!args.ok())
-        return usageError(args.error());
+    Arguments args("list", words, kVolumeValueOptions, flags);
+    if (auto done = args.exitNow())
+        return *done;
     if (args.positional().size() != 1)
         return usageError("list takes one IMAGE and a volume");
     CliReporter reporter;

@@ -66,9 +66,9 @@ int runSave(const std::vector<std::string>& words)
     values.insert(values.end(), {"--path", "--output"});
     std::vector<std::string> flags = kVolumeFlags;
     flags.push_back("--skip-existing");
-    Arguments args(words, values, flags);
-    if (!args.ok())
-        return usageError(args.error());
+    Arguments args("save", words, values, flags);
+    if (auto done = args.exitNow())
+        return *done;
     if (args.positional().size() != 1 || !args.value("--output"))
         return usageError("save takes one IMAGE, a volume and --output DIR");
     std::filesystem::path outputPath = *args.value("--output");

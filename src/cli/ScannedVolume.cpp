@@ -171,12 +171,9 @@ std::string listJsonHead(const ScannedVolume& scanned)
     const auto why = incompleteBecause(scanned);
     if (why.empty())
         return "[";
-    std::string out = "{\"complete\": false, \"problems\": [";
-    for (std::size_t i = 0; i < why.size(); ++i) {
-        out += i ? ", " : "";
-        appendJsonString(out, why[i]);
-    }
-    out += "], \"entries\": [";
+    std::string out = "{\"complete\": false, \"problems\": ";
+    appendJsonLine(out, Json(why));
+    out += ", \"entries\": [";
     return out;
 }
 
@@ -192,32 +189,20 @@ std::string entryJson(VolumeParser& parser, EntryHandle entry, const std::string
 void appendEntryJson(std::string& out, VolumeParser& parser, EntryHandle entry, const std::string& path)
 {
     EntryDetails d = parser.details(entry);
-    auto time = [&](const std::optional<UnixTime>& t) {
-        char iso[21];
-        if (t && formatIsoUtc(t->seconds, iso))
-            (out += '"', out.append(iso, 20), out += '"');
-        else
-            out += "null";
-    };
-    out += "{\"path\": ";
-    appendJsonString(out, path);
-    out += parser.isFolder(entry) ? ", \"type\": \"dir\"" : ", \"type\": \"file\"";
-    out += parser.isDeleted(entry) ? ", \"deleted\": true" : ", \"deleted\": false";
-    out += ", \"size\": ";
-    out += std::to_string(d.size);
-    out += ", \"ctime\": ";
-    time(d.creation);
-    out += ", \"atime\": ";
-    time(d.access);
-    out += ", \"mtime\": ";
-    time(d.modification);
-    out += ", \"attributes\": ";
-    appendJsonString(out, d.attributeText);
-    if (const Recoverability r = parser.recoverability(entry); r != Recoverability::Live) {
-        out += ", \"recoverability\": ";
-        appendJsonString(out, std::string(recoverabilityText(r)));
-    }
-    out += '}';
+    Json e = {{"path", path},
+              {"type", parser.isFolder(entry) ? "dir" : "file"},
+              {"deleted", parser.isDeleted(entry)},
+              {"size", d.size},
+              {"ctime", jsonIsoTime(d.creation)},
+              {"atime", jsonIsoTime(d.access)},
+              {"mtime", jsonIsoTime(d.modification)},
+              {"attributes", d.attributeText}};
+    if (const Recoverability r = parser.recoverability(entry); r != Recoverability::Live)
+        e["recoverability"] = recoverabilityText(r);
+    e["ctimeEpoch"] = jsonEpochTime(d.creation);
+    e["atimeEpoch"] = jsonEpochTime(d.access);
+    e["mtimeEpoch"] = jsonEpochTime(d.modification);
+    appendJsonLine(out, e);
 }
 
 std::string entryLine(VolumeParser& parser, EntryHandle entry, const std::string& path)

@@ -15,9 +15,9 @@ int runSearch(const std::vector<std::string>& words)
 {
     std::vector<std::string> flags = kVolumeFlags;
     flags.push_back("--json");
-    Arguments args(words, kVolumeValueOptions, flags);
-    if (!args.ok())
-        return usageError(args.error());
+    Arguments args("search", words, kVolumeValueOptions, flags);
+    if (auto done = args.exitNow())
+        return *done;
     if (args.positional().size() != 2)
         return usageError("search takes one IMAGE, a volume and one PATTERN");
     const std::string pattern = args.positional()[1];

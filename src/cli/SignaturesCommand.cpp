@@ -2,6 +2,7 @@
 #include "cli/Commands.h"
 #include "cli/ImageOpening.h"
 #include "cli/Json.h"
+#include "cli/VerbHelp.h"
 #include "recovery/carving/SignatureEditor.h"
 #include "recovery/carving/SignatureFile.h"
 #include "util/Utf.h"
@@ -28,9 +29,9 @@ int add(const std::vector<std::string>& words)
     static const std::vector<std::string> kFields = {"--extension", "--ext", "--start",  "--start-offset", "--end",
                                                      "--size-offset", "--size-bytes", "--header-size", "--skip",
                                                      "--approx-size", "--category"};
-    Arguments args(words, kFields, {"--size-includes-header"});
-    if (!args.ok())
-        return usageError(args.error());
+    Arguments args("signatures add", words, kFields, {"--size-includes-header"});
+    if (auto done = args.exitNow())
+        return *done;
     if (args.positional().size() != 1)
         return usageError("signatures add takes one FILE");
     const std::filesystem::path file = args.positional()[0];
@@ -63,9 +64,9 @@ int add(const std::vector<std::string>& words)
 
 int list(const std::vector<std::string>& words)
 {
-    Arguments args(words, {}, {"--json"});
-    if (!args.ok())
-        return usageError(args.error());
+    Arguments args("signatures list", words, {}, {"--json"});
+    if (auto done = args.exitNow())
+        return *done;
     if (args.positional().size() != 1)
         return usageError("signatures list takes one FILE");
     std::vector<SignatureRecord> records;
@@ -81,20 +82,19 @@ int list(const std::vector<std::string>& words)
         const std::string ext = utf16ToUtf8(r.extension), category = utf16ToUtf8(r.category);
         const std::string start = hexBytes(r.startSignature, r.startLength), end = hexBytes(r.endSignature, r.endLength);
         if (json) {
-            out += out.size() > 1 ? ",\n  {\"index\": " : "\n  {\"index\": ";
-            out += std::to_string(r.recordIndex) + ", \"extension\": ";
-            appendJsonString(out, ext);
-            out += ", \"start\": ";
-            appendJsonString(out, start);
-            out += ", \"startOffset\": " + std::to_string(r.startOffset) + ", \"end\": ";
-            appendJsonString(out, end);
-            out += ", \"sizeOffset\": " + std::to_string(r.offsetToSize) + ", \"sizeBytes\": " +
-                   std::to_string(r.bytesInSize) + ", \"headerSize\": " + std::to_string(r.headerSize) +
-                   ", \"sizeIncludesHeader\": " + (r.sizeIncludesHeader ? "true" : "false") +
-                   ", \"approxSize\": " + std::to_string(r.approxSize) + ", \"skip\": " + std::to_string(r.skipSize) +
-                   ", \"category\": ";
-            appendJsonString(out, category);
-            out += '}';
+            out += out.size() > 1 ? ",\n  " : "\n  ";
+            appendJsonLine(out, Json{{"index", r.recordIndex},
+                                     {"extension", ext},
+                                     {"start", start},
+                                     {"startOffset", r.startOffset},
+                                     {"end", end},
+                                     {"sizeOffset", r.offsetToSize},
+                                     {"sizeBytes", r.bytesInSize},
+                                     {"headerSize", r.headerSize},
+                                     {"sizeIncludesHeader", r.sizeIncludesHeader},
+                                     {"approxSize", r.approxSize},
+                                     {"skip", r.skipSize},
+                                     {"category", category}});
             continue;
         }
         char line[160];
@@ -122,10 +122,16 @@ int runSignatures(const std::vector<std::string>& words)
     if (words.empty())
         return usageError("signatures needs add or list");
     std::vector<std::string> rest(words.begin() + 1, words.end());
-    if (words[0] == "add")
+    if (words[0] == "add") {
+        setCurrentVerb("signatures add");
         return add(rest);
-    if (words[0] == "list")
+    }
+    if (words[0] == "list") {
+        setCurrentVerb("signatures list");
         return list(rest);
+    }
+    if (words[0] == "-h" || words[0] == "--help")
+        return *Arguments("signatures", words, {}, {}).exitNow();
     return usageError("signatures needs add or list, not " + words[0]);
 }
 

@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/VerbHelp.h"
 
 #include <cstdio>
 
@@ -8,6 +9,7 @@ namespace {
 constexpr char kUsage[] =
     "Usage:\n"
     "  qsalvage --version\n"
+    "  qsalvage VERB --help            (a verb's options; also: qsalvage help VERB)\n"
     "  qsalvage info IMAGE [--json]\n"
     "  qsalvage volumes IMAGE [--gpt|--mbr] [--deep [--no-skip] [--start-sector N] [--end-sector N]] [--json]\n"
     "  qsalvage list IMAGE VOLUME [MODE] [--formatted] [--json]\n"
@@ -22,6 +24,9 @@ constexpr char kUsage[] =
     "  qsalvage search IMAGE VOLUME PATTERN [MODE] [--formatted] [--json]\n"
     "  qsalvage export IMAGE --output PATH\n"
     "\n"
+    "Every verb takes --quiet (no progress lines) and --log FILE (status texts\n"
+    "with their times), --opt=value as well as --opt value, and -- before\n"
+    "positional words that begin with a dash.\n"
     "IMAGE is a VHDX, VHD (dynamic or fixed), VDI, monolithic sparse VMDK or raw\n"
     "disk image; it is only ever read. export writes the whole virtual disk as a\n"
     "raw image: PATH a folder gets IMAGE's file name plus \".img\", otherwise PATH\n"
@@ -70,6 +75,13 @@ void printVersion() { std::fputs("qsalvage (Quenmar Image Salvage) " QIS_VERSION
 
 int usageError(const std::string& why)
 {
+    // Within a verb, its own synopsis says more than every verb's.
+    if (const VerbHelp* verb = verbHelp(currentVerb())) {
+        const std::string name(verb->name), synopsis(verb->synopsis);
+        std::fprintf(stderr, "qsalvage %s: %s\nUsage: qsalvage %s %s\nRun \"qsalvage %s --help\" for its options.\n",
+                     name.c_str(), why.c_str(), name.c_str(), synopsis.c_str(), name.c_str());
+        return kExitUsage;
+    }
     std::fprintf(stderr, "qsalvage: %s\n\n%s", why.c_str(), kUsage);
     return kExitUsage;
 }

@@ -6,6 +6,7 @@
 #include "cli/Json.h"
 #include "cli/VolumeSelection.h"
 #include "filesystems/FileSystemTable.h"
+#include "filesystems/VolumeScan.h"
 #include "volumes/Partition.h"
 
 #include <algorithm>
@@ -53,18 +54,35 @@ void printTable(const std::vector<VolumeRecord>& volumes)
 
 void printJson(const std::vector<VolumeRecord>& volumes)
 {
-    std::printf("[");
+    std::string out = "[";
     for (std::size_t i = 0; i < volumes.size(); ++i) {
-        std::printf("%s\n  {\"index\": %zu, \"fileSystem\": %s, \"sizeText\": %s, \"startSector\": %lld", i ? "," : "",
-                    i, jsonString(volumes[i].fileSystem).c_str(), jsonString(volumes[i].sizeText).c_str(),
-                    static_cast<long long>(volumes[i].startSector));
-        if (!volumes[i].note.empty())
-            std::printf(", \"note\": %s", jsonString(volumes[i].note).c_str());
-        if (!volumes[i].problem.empty())
-            std::printf(", \"readable\": false, \"problem\": %s", jsonString(volumes[i].problem).c_str());
-        std::printf("}");
+        const VolumeRecord& v = volumes[i];
+        // The list's "31   MB" stays beside the figures a script reads.
+        const std::string mb = sizeFigure(v.sizeText);
+        Json sizeMb = nullptr;
+        if (!mb.empty() && mb.find_first_not_of("0123456789") == std::string::npos && mb.size() < 18)
+            sizeMb = std::stoull(mb);
+        Json entry = {{"index", i},
+                      {"fileSystem", v.fileSystem},
+                      {"sizeText", v.sizeText},
+                      {"startSector", v.startSector},
+                      {"sectorCount", v.sectorCount ? Json(v.sectorCount) : Json(nullptr)},
+                      {"sizeBytes", v.sectorCount && v.sectorCount <= UINT64_MAX / 512 ? Json(v.sectorCount * 512)
+                                                                                        : Json(nullptr)},
+                      {"sizeMb", sizeMb}};
+        if (!v.volumeName.empty())
+            entry["volumeName"] = v.volumeName;
+        if (!v.note.empty())
+            entry["note"] = v.note;
+        if (!v.problem.empty()) {
+            entry["readable"] = false;
+            entry["problem"] = v.problem;
+        }
+        out += i ? ",\n  " : "\n  ";
+        appendJsonLine(out, entry);
     }
-    std::printf("%s]\n", volumes.empty() ? "" : "\n");
+    out += volumes.empty() ? "]\n" : "\n]\n";
+    std::fputs(out.c_str(), stdout);
 }
 
 // A volume whose first sectors carry the marks of two file systems (one
@@ -98,9 +116,9 @@ void noteAmbiguousVolumes(readWriteInterface& reader, const std::vector<VolumeRe
 
 int runVolumes(const std::vector<std::string>& words)
 {
-    Arguments args(words, {"--start-sector", "--end-sector"}, {"--gpt", "--mbr", "--deep", "--no-skip", "--json"});
-    if (!args.ok())
-        return usageError(args.error());
+    Arguments args("volumes", words, {"--start-sector", "--end-sector"}, {"--gpt", "--mbr", "--deep", "--no-skip", "--json"});
+    if (auto done = args.exitNow())
+        return *done;
     if (args.positional().size() != 1)
         return usageError("volumes takes one IMAGE");
     bool deep = args.flag("--deep");

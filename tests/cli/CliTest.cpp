@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <regex>
+
 namespace qis {
 namespace {
 
@@ -96,6 +99,78 @@ TEST(Cli, VersionIsTheProducts)
         EXPECT_EQ(r.exitCode, 0) << asked;
         EXPECT_EQ(r.out, std::string("qsalvage (Quenmar Image Salvage) ") + QIS_TEST_PRODUCT_VERSION + "\n") << asked;
     }
+}
+
+// Each verb answers -h and --help with its own synopsis and options, on
+// stdout and with exit 0; "help VERB" is the same page.
+TEST(Cli, EveryVerbHasItsOwnHelp)
+{
+    const std::vector<std::pair<std::vector<std::string>, const char*>> verbs = {
+        {{"info"}, "--json"},          {{"volumes"}, "--end-sector"},         {{"list"}, "--formatted"},
+        {{"save"}, "--skip-existing"}, {{"search"}, "--mode"},                {{"candidates"}, "--max"},
+        {{"carve"}, "--unallocated"},  {{"export"}, "--output"},              {{"signatures", "add"}, "--approx-size"},
+        {{"signatures", "list"}, "--json"},
+    };
+    for (const auto& [verb, option] : verbs) {
+        std::string name = verb[0] + (verb.size() > 1 ? " " + verb[1] : "");
+        for (const char* asked : {"-h", "--help"}) {
+            auto words = verb;
+            words.push_back(asked);
+            auto r = runQsalvage(words);
+            EXPECT_EQ(r.exitCode, 0) << name << " " << asked << r.err;
+            EXPECT_NE(r.out.find("Usage: qsalvage " + name + " "), std::string::npos) << name << "\n" << r.out;
+            EXPECT_NE(r.out.find(option), std::string::npos) << name << "\n" << r.out;
+            EXPECT_NE(r.out.find("--quiet"), std::string::npos) << name;
+        }
+    }
+    EXPECT_EQ(runQsalvage({"help", "carve"}).out, runQsalvage({"carve", "--help"}).out);
+    auto wrong = runQsalvage({"list", test::fixture("sample.vhdx").string(), "--volume"});
+    EXPECT_EQ(wrong.exitCode, 2);
+    EXPECT_NE(wrong.err.find("Usage: qsalvage list IMAGE VOLUME"), std::string::npos) << wrong.err;
+}
+
+// "--volume=0" is "--volume 0"; after "--" a word that begins with a dash
+// is a pattern, not an option.
+TEST(Cli, OptionsTakeEqualsSignsAndDashDashEndsThem)
+{
+    const std::string image = test::fixture("sample.vhdx").string();
+    auto spaced = runQsalvage({"list", image, "--volume", "0", "--json"});
+    ASSERT_EQ(spaced.exitCode, 0) << spaced.err;
+    EXPECT_EQ(runQsalvage({"list", image, "--volume=0", "--json"}).out, spaced.out);
+
+    auto dashed = runQsalvage({"search", image, "--volume", "0", "--", "-letter"});
+    ASSERT_EQ(dashed.exitCode, 0) << dashed.err;
+    EXPECT_NE(dashed.out.find("Documents/deleted-letter.txt"), std::string::npos) << dashed.out;
+    EXPECT_EQ(runQsalvage({"search", image, "--volume", "0", "-letter"}).exitCode, 2);
+}
+
+// Piped, a carve still says how far it is; --quiet keeps progress and
+// status texts off stderr (messages stay); --log keeps each status text
+// with its time.
+TEST(Cli, ProgressLinesQuietAndLog)
+{
+    test::TempDir dir;
+    const std::string image = test::fixture("carve.img").string();
+    auto loud = runQsalvage({"carve", image, "--disk", "--output", (dir / "loud").string()});
+    ASSERT_EQ(loud.exitCode, 0) << loud.err;
+    EXPECT_TRUE(std::regex_search(loud.err, std::regex(R"((^|\n) *\d+% [0-9.]+ (bytes|[KMG]B) of 16\.0 MB)")))
+        << loud.err;
+
+    const auto log = dir / "carve.log";
+    auto quiet = runQsalvage({"carve", image, "--disk", "--quiet", "--log", log.string(), "--output",
+                              (dir / "quiet").string()});
+    ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
+    EXPECT_EQ(quiet.err.find(" of 16.0 MB"), std::string::npos) << quiet.err;
+    EXPECT_EQ(quiet.err.find("saving File"), std::string::npos) << quiet.err;
+    EXPECT_EQ(quiet.out, loud.out);
+    std::ifstream in(log);
+    std::string first;
+    ASSERT_TRUE(std::getline(in, first));
+    EXPECT_TRUE(std::regex_match(first, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ .+)"))) << first;
+
+    auto unwritable = runQsalvage({"info", image, "--log", (dir / "no" / "such" / "log").string()});
+    EXPECT_EQ(unwritable.exitCode, 1);
+    EXPECT_NE(unwritable.err.find("cannot be written"), std::string::npos) << unwritable.err;
 }
 
 } // namespace

@@ -28,10 +28,14 @@ TEST(VolumesCli, DeepSearchAsJson)
     auto r = runQsalvage({"volumes", test::fixture("sample.vhdx").string(), "--deep", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "[\n"
-                     "  {\"index\": 0, \"fileSystem\": \"NTFS\", \"sizeText\": \"31   MB\", \"startSector\": 2048},\n"
-                     "  {\"index\": 1, \"fileSystem\": \"FAT32\", \"sizeText\": \"40  MB\", \"startSector\": 67584},\n"
-                     "  {\"index\": 2, \"fileSystem\": \"FAT64\", \"sizeText\": \"32  MB\", \"startSector\": 149504},\n"
-                     "  {\"index\": 3, \"fileSystem\": \"extX\", \"sizeText\": \"32  MB\", \"startSector\": 215040}\n"
+                     "  {\"index\": 0, \"fileSystem\": \"NTFS\", \"sizeText\": \"31   MB\", \"startSector\": 2048, "
+                     "\"sectorCount\": null, \"sizeBytes\": null, \"sizeMb\": 31, \"volumeName\": \"0\"},\n"
+                     "  {\"index\": 1, \"fileSystem\": \"FAT32\", \"sizeText\": \"40  MB\", \"startSector\": 67584, "
+                     "\"sectorCount\": null, \"sizeBytes\": null, \"sizeMb\": 40, \"volumeName\": \"1\"},\n"
+                     "  {\"index\": 2, \"fileSystem\": \"FAT64\", \"sizeText\": \"32  MB\", \"startSector\": 149504, "
+                     "\"sectorCount\": null, \"sizeBytes\": null, \"sizeMb\": 32, \"volumeName\": \"2\"},\n"
+                     "  {\"index\": 3, \"fileSystem\": \"extX\", \"sizeText\": \"32  MB\", \"startSector\": 215040, "
+                     "\"sectorCount\": null, \"sizeBytes\": null, \"sizeMb\": 32, \"volumeName\": \"3\"}\n"
                      "]\n");
     EXPECT_NE(r.err.find("Scanning partition.....\n"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("Scanned Partitions\npopulated partitions....\nFinished Scanning.\n"), std::string::npos)
