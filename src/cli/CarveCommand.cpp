@@ -3,6 +3,7 @@
 #include "cli/CarveEntryNames.h"
 #include "cli/CliReporter.h"
 #include "cli/Commands.h"
+#include "cli/FilterOptions.h"
 #include "cli/ImageOpening.h"
 #include "cli/Interrupt.h"
 #include "cli/Json.h"
@@ -55,7 +56,7 @@ int runCarve(const std::vector<std::string>& words)
     std::vector<std::string> flags = kVolumeFlags;
     flags.insert(flags.end(), {"--json", "--no-default-signatures", "--disk", "--no-validation", "--unallocated", "--keep-broken"});
     std::vector<std::string> values = kVolumeValueOptions;
-    values.insert(values.end(), {"--signatures", "--category", "--output"});
+    values.insert(values.end(), {"--signatures", "--category", "--output", "--ext", "--min-size", "--max-size"});
     Arguments args("carve", words, values, flags);
     if (auto done = args.exitNow())
         return *done;
@@ -64,6 +65,11 @@ int runCarve(const std::vector<std::string>& words)
     auto output = args.value("--output");
     if (!output)
         return usageError("carve needs --output DIR");
+    // A carved file has a kind and a length, no name, time or deleted state.
+    std::string why;
+    const auto filter = filterFrom(args, why);
+    if (!filter)
+        return usageError(why);
 
     myJpg engine;
     if (!args.flag("--no-default-signatures"))
@@ -158,8 +164,13 @@ int runCarve(const std::vector<std::string>& words)
         named = nameFromDeletedEntries(engine, *volume, reader, namingInterrupted);
 
     // Every file is saved, or those of the categories asked for.
-    auto wanted = [&](const std::u16string& category) {
-        return chosen.empty() || std::find(chosen.begin(), chosen.end(), category) != chosen.end();
+    auto wanted = [&](std::size_t i) {
+        const std::u16string& category = engine.categoryOf(i);
+        if (!chosen.empty() && std::find(chosen.begin(), chosen.end(), category) == chosen.end())
+            return false;
+        const CarvedFile& f = engine.carvedFiles[i];
+        return filter->keepsName(utf16ToUtf8(engine.fileName(i))) &&
+               filter->keepsSize(f.length > 0 ? static_cast<std::uint64_t>(f.length) : 0);
     };
     CarvedSaveResult saved;
     saved.savedAs.resize(engine.carvedFiles.size());
@@ -170,7 +181,7 @@ int runCarve(const std::vector<std::string>& words)
         StopOnInterrupt interrupt(engine.rawStopRequested);
         JobRunner runner(reporter);
         runner.start([&](JobContext& job) {
-            saved = saveCarvedFiles(engine, reader, *root, [&](std::size_t i) { return wanted(engine.categoryOf(i)); },
+            saved = saveCarvedFiles(engine, reader, *root, wanted,
                                     engine.rawStopRequested, job);
         });
         runner.join();
@@ -221,7 +232,10 @@ int runCarve(const std::vector<std::string>& words)
             std::printf("%s (%llu)\n", utf16ToUtf8(category).c_str(),
                         static_cast<unsigned long long>(engine.categoryCounts[category]));
         reportFreeSpaceScanned(engine);
-        if (!chosen.empty())
+        if (filter->asksFiles())
+            std::printf("Files saved of the kinds and sizes asked for: %zu (of %zu found).\n", saved.written,
+                        engine.carvedFiles.size());
+        else if (!chosen.empty())
             std::printf("Files saved of the categories asked for: %zu (of %zu found).\n", saved.written,
                         engine.carvedFiles.size());
         if (engine.brokenStarts != 0)

@@ -1,5 +1,6 @@
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
+#include "cli/FilterOptions.h"
 #include "cli/ListedName.h"
 #include "cli/ScannedVolume.h"
 #include "cli/VolumeSelection.h"
@@ -41,13 +42,17 @@ private:
 
 int runList(const std::vector<std::string>& words)
 {
-    std::vector<std::string> flags = kVolumeFlags;
+    std::vector<std::string> flags = withFilterFlags(kVolumeFlags);
     flags.push_back("--json");
-    Arguments args("list", words, kVolumeValueOptions, flags);
+    Arguments args("list", words, withFilterValues(kVolumeValueOptions), flags);
     if (auto done = args.exitNow())
         return *done;
     if (args.positional().size() != 1)
         return usageError("list takes one IMAGE and a volume");
+    std::string why;
+    const auto filter = filterFrom(args, why);
+    if (!filter)
+        return usageError(why);
     CliReporter reporter;
     int exitCode = kExitOk;
     auto scanned = scanVolume(args, reporter, exitCode);
@@ -62,7 +67,11 @@ int runList(const std::vector<std::string>& words)
     TreePathText text(!json);
     std::string out;
     walkTreeEntries(*scanned->parser, [&](EntryHandle e, std::size_t depth) {
+        // Every entry's name goes into the path, kept or not: its
+        // children's paths go through it.
         const std::string& p = text.of(*scanned->parser, e, depth);
+        if (!filter->keeps(*scanned->parser, e))
+            return;
         if (json) {
             out += first ? "\n  " : ",\n  ";
             appendEntryJson(out, *scanned->parser, e, p);

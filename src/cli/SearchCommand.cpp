@@ -1,5 +1,6 @@
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
+#include "cli/FilterOptions.h"
 #include "cli/Interrupt.h"
 #include "cli/ListedName.h"
 #include "cli/ScannedVolume.h"
@@ -13,9 +14,9 @@ namespace qis::cli {
 
 int runSearch(const std::vector<std::string>& words)
 {
-    std::vector<std::string> flags = kVolumeFlags;
+    std::vector<std::string> flags = withFilterFlags(kVolumeFlags);
     flags.push_back("--json");
-    Arguments args("search", words, kVolumeValueOptions, flags);
+    Arguments args("search", words, withFilterValues(kVolumeValueOptions), flags);
     if (auto done = args.exitNow())
         return *done;
     if (args.positional().size() != 2)
@@ -24,6 +25,9 @@ int runSearch(const std::vector<std::string>& words)
     // A pattern that cannot match is a mistake on the command line: said
     // before the image is opened and scanned, not after.
     std::string why;
+    const auto filter = filterFrom(args, why);
+    if (!filter)
+        return usageError(why);
     if (!pattern.empty() && !NameSearch::compile(pattern, &why))
         return usageError("the search pattern \"" + pattern + "\" is not a regular expression: " + why);
 
@@ -43,6 +47,8 @@ int runSearch(const std::vector<std::string>& words)
         JobRunner runner(reporter);
         runner.start([&](JobContext& job) {
             if (!runSearchJob(view, scanned->scan->stopRequested(), pattern, job, [&](const NameSearch::Hit& hit) {
+                    if (!filter->keeps(view, hit.entry))
+                        return;
                     if (json)
                         std::printf("%s\n  %s", first ? "" : ",", entryJson(view, hit.entry, hit.path).c_str());
                     else

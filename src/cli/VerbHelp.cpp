@@ -17,16 +17,18 @@ constexpr std::array<VerbHelp, 11> kVerbs{{
      "The volumes come from the partition table (GPT when the first sector is a protective MBR, else MBR; --gpt or "
      "--mbr says which) or, with --deep, from a search of every sector for boot records. The index printed is what "
      "--volume N means in later commands."},
-    {"list", "IMAGE VOLUME [MODE] [--formatted] [--json]", "List a volume's whole tree, deleted entries included.",
+    {"list", "IMAGE VOLUME [MODE] [--formatted] [FILTERS] [--json]", "List a volume's whole tree, deleted entries included.",
      "Deleted and orphaned entries are listed where the file system keeps them; a deleted file shows how much of it "
      "can still be had. MODE is --mode standard (the default), --mode deep (NTFS, HFS+: the tree rebuilt from every "
      "MFT record or catalog leaf node found) or --mode advanced [--candidate K] [--sectors-per-cluster S] [--heap H] "
-     "(the copy of the MFT or FAT that candidates found)."},
+     "(the copy of the MFT or FAT that candidates found). FILTERS (--deleted, --live, --ext, --min-size, --max-size, "
+     "--modified-after, --modified-before) keep only the entries asked for; with more than --deleted or --live, "
+     "files only."},
     {"save", "IMAGE VOLUME [MODE] [--formatted] [--path TREEPATH] [--skip-existing] --output DIR",
      "Save a folder of a volume, deleted files included, with their times.",
      "The folder at TREEPATH (as list prints it; the whole volume without --path) is written into DIR. A name that "
      "is already in DIR gets a number (\"name (1)\") unless --skip-existing finds the file there whole."},
-    {"search", "IMAGE VOLUME PATTERN [MODE] [--formatted] [--json]", "List the files whose names match a pattern.",
+    {"search", "IMAGE VOLUME PATTERN [MODE] [--formatted] [FILTERS] [--json]", "List the files whose names match a pattern.",
      "PATTERN is an ECMAScript regular expression matched anywhere in the name, in any case (\"jpg|png\" finds "
      "both). Put -- before a pattern that begins with a dash."},
     {"candidates", "IMAGE VOLUME [--max N] [--json]",
@@ -56,7 +58,7 @@ struct OptionRow {
     OptionHelp help;
 };
 
-constexpr std::array<OptionRow, 46> kOptions{{
+constexpr std::array<OptionRow, 51> kOptions{{
     {"", "--json", {"", "Print the result as JSON (see docs/json.md)"}},
     {"", "--output", {"DIR", "The folder the files are written into (made when missing)"}},
     {"export", "--output", {"PATH", "The raw image to write, or a folder to write it into"}},
@@ -87,7 +89,12 @@ constexpr std::array<OptionRow, 46> kOptions{{
     {"", "--keep-broken", {"", "Also write starts whose structure holds no whole file"}},
     {"", "--unallocated", {"", "Search only where the volume's file system marks its space free"}},
     {"", "--extension", {"EXT", "The file name extension (jpg)"}},
-    {"", "--ext", {"EXT", "The same as --extension"}},
+    {"signatures add", "--ext", {"EXT", "The same as --extension"}},
+    {"", "--ext", {"EXT,...", "Only files with these extensions (jpg,png; any case)"}},
+    {"", "--min-size", {"N", "Only files of at least N bytes (K, M, G, T: binary multiples)"}},
+    {"", "--max-size", {"N", "Only files of at most N bytes"}},
+    {"", "--modified-after", {"TIME", "Only files modified at or after TIME (2024-03-15, 2024-03-15T10:30:00Z, @EPOCH; UTC)"}},
+    {"", "--modified-before", {"TIME", "Only files modified before TIME"}},
     {"", "--start", {"BYTES", "The start signature (\"0xFF,0xD8,0xFF\")"}},
     {"", "--start-offset", {"N", "Where the start signature lies in the file"}},
     {"", "--end", {"BYTES", "The end signature"}},
@@ -99,7 +106,7 @@ constexpr std::array<OptionRow, 46> kOptions{{
     {"", "--approx-size", {"N", "The length to take when nothing else ends the file"}},
     {"", "--report", {"FILE", "Write a report of every file (.json, .csv or DFXML .xml) with MD5 and SHA-256"}},
     {"", "--entry", {"N", "The entry by its number as list prints it (repeatable)"}},
-    {"", "--deleted", {"", "Only deleted entries"}},
+    {"", "--deleted", {"", "Only deleted entries (and orphans)"}},
     {"", "--live", {"", "Only entries that are not deleted"}},
     {"", "--quiet", {"", "No progress on stderr"}},
     {"", "--log", {"FILE", "Keep every status text, with its time, in FILE"}},
