@@ -23,6 +23,7 @@ int runSearch(const std::vector<std::string>& words);
 int runCandidates(const std::vector<std::string>& words);
 int runCarve(const std::vector<std::string>& words);
 int runSignatures(const std::vector<std::string>& words);
+int runCat(const std::vector<std::string>& words);
 
 // Prints the usage text (to stderr on a usage error) and returns kExitUsage.
 int usageError(const std::string& why);

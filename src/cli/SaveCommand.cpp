@@ -1,6 +1,7 @@
 #include "cli/Arguments.h"
 #include "cli/CliReporter.h"
 #include "cli/Commands.h"
+#include "cli/EntryLookup.h"
 #include "cli/Interrupt.h"
 #include "cli/ListedName.h"
 #include "cli/ScannedVolume.h"
@@ -13,33 +14,6 @@
 
 namespace qis::cli {
 namespace {
-
-// The entry at a tree path as `list` prints it ("Documents/notes", names
-// escaped as listedName writes them), kNoEntry
-// for the whole volume (an empty path), nullopt when there is none.
-std::optional<EntryHandle> findTreePath(const VolumeParser& parser, const std::string& path)
-{
-    std::vector<std::string> parts = listedPathParts(path);
-    if (parts.empty())
-        return kNoEntry;
-    std::vector<EntryHandle> level = parser.topLevel();
-    EntryHandle found = kNoEntry;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        found = kNoEntry;
-        for (EntryHandle e : level)
-            if (parser.nameUtf8(e) == parts[i]) {
-                found = e;
-                break;
-            }
-        if (found == kNoEntry)
-            return std::nullopt;
-        level.clear();
-        std::size_t guard = 0;
-        for (EntryHandle c = parser.firstChild(found); c != kNoEntry && guard++ < 10'000'000; c = parser.nextSibling(c))
-            level.push_back(c);
-    }
-    return found;
-}
 
 int saveExitCode(const SelectionSaveResult& saved)
 {

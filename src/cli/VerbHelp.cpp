@@ -9,7 +9,7 @@ namespace {
 constexpr std::string_view kVolume = "VOLUME is --volume N (as volumes prints it, with the --gpt/--mbr/--deep options "
                                      "that found it) or a custom volume: --start-sector S --fs LABEL --size-mb M.";
 
-constexpr std::array<VerbHelp, 11> kVerbs{{
+constexpr std::array<VerbHelp, 12> kVerbs{{
     {"info", "IMAGE [--json]", "Show what the image file says of itself and of its virtual disk.",
      "IMAGE is a VHDX, VHD (dynamic or fixed), VDI, monolithic sparse VMDK or raw disk image; it is only ever read."},
     {"volumes", "IMAGE [--gpt|--mbr] [--deep [--no-skip] [--start-sector N] [--end-sector N]] [--json]",
@@ -48,6 +48,9 @@ constexpr std::array<VerbHelp, 11> kVerbs{{
     {"export", "IMAGE --output PATH", "Write the whole virtual disk as a raw image.",
      "PATH a folder gets IMAGE's file name plus \".img\"; otherwise PATH is the new file. An existing file is not "
      "overwritten. Ctrl-C stops an export and keeps what was written."},
+    {"cat", "IMAGE VOLUME [MODE] (--path TREEPATH | --entry N)", "Write one file's bytes to stdout.",
+     "The file at TREEPATH (as list prints it) or with entry number N, deleted or not, as save would write it. The "
+     "exit status is 3 when the file is incomplete, guessed or partly overwritten."},
     {"signatures", "add|list FILE ...", "Add to or show a signatures settings file.",
      "Run \"qsalvage signatures add --help\" or \"qsalvage signatures list --help\" for their options."},
 }};
@@ -58,7 +61,7 @@ struct OptionRow {
     OptionHelp help;
 };
 
-constexpr std::array<OptionRow, 51> kOptions{{
+constexpr std::array<OptionRow, 52> kOptions{{
     {"", "--json", {"", "Print the result as JSON (see docs/json.md)"}},
     {"", "--output", {"DIR", "The folder the files are written into (made when missing)"}},
     {"export", "--output", {"PATH", "The raw image to write, or a folder to write it into"}},
@@ -79,6 +82,7 @@ constexpr std::array<OptionRow, 51> kOptions{{
     {"", "--max", {"N", "At most N copies of each kind (3 by default)"}},
     {"", "--formatted", {"", "FAT/exFAT formatted over its files: read folders and files from their first clusters"}},
     {"", "--path", {"TREEPATH", "The folder or file to save, as list prints it (the whole volume without it)"}},
+    {"cat", "--path", {"TREEPATH", "The file, as list prints its path"}},
     {"", "--skip-existing", {"", "Leave a file already in DIR under its name and as long as it is"}},
     {"", "--signatures", {"FILE", "A signatures settings file to use as well (repeatable)"}},
     {"", "--no-default-signatures", {"", "Use only the --signatures files"}},

@@ -18,6 +18,7 @@ constexpr Verb kVerbs[] = {
     {"info", qis::cli::runInfo},       {"export", qis::cli::runExport},         {"volumes", qis::cli::runVolumes},
     {"list", qis::cli::runList},       {"save", qis::cli::runSave},             {"search", qis::cli::runSearch},
     {"candidates", qis::cli::runCandidates}, {"carve", qis::cli::runCarve}, {"signatures", qis::cli::runSignatures},
+    {"cat", qis::cli::runCat},
 };
 
 Run verbNamed(const std::string& name)
