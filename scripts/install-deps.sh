@@ -6,11 +6,11 @@
 #   install-deps.sh fuzz    the above and clang with its fuzzer runtime
 set -euo pipefail
 what=${1:-test}
-packages=(cmake ninja-build g++ xz-utils zlib1g-dev libcli11-dev nlohmann-json3-dev)
+packages=(cmake ninja-build g++ xz-utils zlib1g-dev libcli11-dev libssl-dev nlohmann-json3-dev)
 case "$what" in
 build) ;;
 test) packages+=(libgtest-dev libgmock-dev qemu-utils e2fsprogs qt6-base-dev
-      ghostscript qpdf libjpeg-turbo-progs zip python3 bzip2 flac) ;;
+      ghostscript qpdf libjpeg-turbo-progs zip python3 bzip2 flac libxml2-utils) ;;
 fuzz) packages+=(libgtest-dev libgmock-dev qemu-utils clang libclang-rt-14-dev) ;;
 *) echo "install-deps.sh: unknown task $what" >&2; exit 2 ;;
 esac

@@ -146,6 +146,19 @@ std::optional<std::uint64_t> OutputFolder::fileSize(const std::string& name) con
     return static_cast<std::uint64_t>(st.st_size);
 }
 
+int OutputFolder::openToRead(const std::string& name) const
+{
+    if (fd_ < 0)
+        return -1;
+    const int fd = ::openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 bool SavedFile::copyFrom(int fd, std::uint64_t offset, std::uint64_t length, std::uint64_t& copied)
 {
     copied = 0;

@@ -40,6 +40,10 @@ public:
     // The length of the regular file `name` in this folder (a link is not
     // followed); nullopt when there is none.
     [[nodiscard]] std::optional<std::uint64_t> fileSize(const std::string& name) const;
+    // The regular file `name` in this folder opened for reading (a link is
+    // not followed), to compare it with what would be written; -1 when
+    // there is none. The caller closes it.
+    [[nodiscard]] int openToRead(const std::string& name) const;
 
 private:
     friend class SavedFile;

@@ -3,12 +3,50 @@
 #include "filesystems/EntryWalk.h"
 #include "platform/OutputNames.h"
 #include "jobs/StopAwareSink.h"
+#include "recovery/EntryHash.h"
 #include "recovery/GuessedFileCheck.h"
+#include "recovery/HashingSink.h"
 
 #include <cstring>
 #include <optional>
 
 namespace qis {
+namespace {
+
+std::string joined(const std::string& folder, const std::string& name)
+{
+    return folder.empty() ? name : folder + "/" + name;
+}
+
+// What the report says of a file whose clusters were taken in a row
+// from its first, as the save checked them.
+std::string guessReason(const GuessedSave& guess)
+{
+    switch (guess.verdict) {
+    case GuessVerdict::Holds:
+        return guess.reading == 0 ? "its clusters were guessed; they make a whole file of its kind"
+                                  : "its clusters were guessed, read on past another deleted file's clusters, "
+                                    "where they make a whole file of its kind";
+    case GuessVerdict::Broken:
+        return "its clusters were guessed, and they do not make a whole file of its kind";
+    case GuessVerdict::Unchecked: break;
+    }
+    return "its clusters were guessed (taken in a row from its first); nothing checked them";
+}
+
+std::string failureText(int error)
+{
+    return error != 0 ? std::strerror(error) : "the output refused it";
+}
+
+} // namespace
+
+void FolderSave::observe(SavedFileObserver onFile, EntryNumberLookup entryNumber, std::string volumeFolder)
+{
+    onFile_ = std::move(onFile);
+    entryNumber_ = std::move(entryNumber);
+    volumeFolder_ = std::move(volumeFolder);
+}
 
 std::vector<EntryHandle> FolderSave::children(EntryHandle folder) const
 {
@@ -21,25 +59,40 @@ std::vector<EntryHandle> FolderSave::children(EntryHandle folder) const
     return list;
 }
 
-std::uint64_t FolderSave::countFiles(EntryHandle folder)
+void FolderSave::forEachFileBelow(EntryHandle folder,
+                                  const std::function<void(EntryHandle, const std::string&)>& visit, bool withPaths)
 {
-    std::uint64_t count = 0;
+    // Counting needs no names, and reading them is not free on every file system.
+    auto below = [&](const std::string& path, EntryHandle c) {
+        return withPaths ? joined(path, parser_.nameUtf8(c)) : std::string();
+    };
     std::unordered_set<EntryHandle> seen;
-    std::vector<std::pair<EntryHandle, std::size_t>> pending = {{folder, 0}};
+    struct Pending {
+        EntryHandle folder;
+        std::size_t depth;
+        std::string path;
+    };
+    std::vector<Pending> pending = {{folder, 0, {}}};
     while (!pending.empty()) {
-        auto [f, depth] = pending.back();
+        Pending f = std::move(pending.back());
         pending.pop_back();
-        for (EntryHandle c : children(f)) {
+        for (EntryHandle c : children(f.folder)) {
             if (!seen.insert(c).second)
                 continue;
             if (parser_.isFolder(c)) {
-                if (depth + 1 < kMaxTreeDepth)
-                    pending.emplace_back(c, depth + 1);
+                if (f.depth + 1 < kMaxTreeDepth)
+                    pending.push_back({c, f.depth + 1, below(f.path, c)});
             } else {
-                ++count;
+                visit(c, below(f.path, c));
             }
         }
     }
+}
+
+std::uint64_t FolderSave::countFiles(EntryHandle folder)
+{
+    std::uint64_t count = 0;
+    forEachFileBelow(folder, [&](EntryHandle, const std::string&) { ++count; }, false);
     return count;
 }
 
@@ -52,6 +105,8 @@ FolderSave::Totals FolderSave::saveFolderContents(EntryHandle folder, const Outp
     stop_.store(false);
     std::unordered_set<EntryHandle> visited;
     visited_ = &visited;
+    volumeDir_ = volumeFolder_;
+    outputDir_.clear();
     walk(folder, into, shownPath, job, totals, 0);
     visited_ = nullptr;
     return totals;
@@ -76,6 +131,15 @@ void FolderSave::walk(EntryHandle folder, const OutputFolder& into, const std::s
             if (!sub) {
                 // Its files are not written either, and the totals say so.
                 fail(totals, countFiles(c), shownPath + "/" + name + "/", error);
+                if (onFile_) {
+                    const std::string below = joined(volumeDir_, parser_.nameUtf8(c));
+                    const std::string reason = "its folder could not be made: " + failureText(error);
+                    forEachFileBelow(c, [&](EntryHandle f, const std::string& path) {
+                        SavedFileRecord r = recordOf(f, parser_.details(f), parser_.recoverability(f));
+                        r.path = joined(below, path);
+                        tell(r, SaveStatus::NotWritten, reason);
+                    }, true);
+                }
                 continue;
             }
             if (made != name) {
@@ -83,8 +147,14 @@ void FolderSave::walk(EntryHandle folder, const OutputFolder& into, const std::s
                 job.reporter().setStatusText("saving Folder  " + shownPath + "/" + name + " as " + made +
                                              " (a file or link of that name is there already)");
             }
-            if (depth + 1 < kMaxTreeDepth)
+            if (depth + 1 < kMaxTreeDepth) {
+                const std::string volumeDir = volumeDir_, outputDir = outputDir_;
+                volumeDir_ = joined(volumeDir, parser_.nameUtf8(c));
+                outputDir_ = joined(outputDir, made);
                 walk(c, *sub, shownPath + "/" + made, job, totals, depth + 1);
+                volumeDir_ = volumeDir;
+                outputDir_ = outputDir;
+            }
             continue;
         }
         writeFile(c, into, shownPath, job, totals);
@@ -102,7 +172,52 @@ bool FolderSave::saveFile(EntryHandle file, const OutputFolder& into, const std:
                           Totals& totals)
 {
     stop_.store(false);
+    volumeDir_ = volumeFolder_;
+    outputDir_.clear();
     return writeFile(file, into, shownPath, job, totals);
+}
+
+SavedFileRecord FolderSave::recordOf(EntryHandle file, const EntryDetails& details, Recoverability recoverability)
+{
+    SavedFileRecord r;
+    r.path = joined(volumeDir_, parser_.nameUtf8(file));
+    r.handle = file;
+    if (entryNumber_)
+        r.entry = entryNumber_(file);
+    r.deleted = parser_.isDeleted(file);
+    r.recoverability = recoverability;
+    r.size = details.size;
+    r.created = details.creation;
+    r.accessed = details.access;
+    r.modified = details.modification;
+    return r;
+}
+
+void FolderSave::tell(SavedFileRecord& record, SaveStatus status, std::string reason)
+{
+    record.status = status;
+    record.reason = std::move(reason);
+    if (status == SaveStatus::NotWritten) {
+        // Nothing of it is left: no output, and no digests of bytes that are not there.
+        record.outputPath.clear();
+        record.md5.clear();
+        record.sha256.clear();
+    }
+    onFile_(record);
+}
+
+std::optional<bool> FolderSave::holdsSameContents(EntryHandle file, const OutputFolder& into, const std::string& name,
+                                                  JobContext& job, SavedFileRecord& record)
+{
+    auto entry = hashEntry(parser_, file, job, stop_);
+    if (!entry)
+        return std::nullopt;
+    auto there = hashOutputFile(into, name);
+    if (!there || *there != entry->hashes)
+        return false;
+    record.md5 = there->md5;
+    record.sha256 = there->sha256;
+    return true;
 }
 
 bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std::string& shownPath, JobContext& job,
@@ -116,21 +231,47 @@ bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std
     // Described once: the size for the status, the times for the saved file.
     EntryDetails details = parser_.describe(file);
     reporter.setDetailText("File size: " + details.sizeText);
+    const Recoverability recoverability = parser_.recoverability(file);
+    SavedFileRecord record;
+    if (onFile_)
+        record = recordOf(file, details, recoverability);
     if (parser_.skipOnSave(file)) {
         ++totals.skipped;
+        if (onFile_)
+            tell(record, SaveStatus::NotWritten, "left out ($BadClus)");
         reporter.setDetailText("");
         return true;
     }
     if (skipExisting_ && into.fileSize(name) == details.size) {
-        ++totals.present;
-        lastSavedName_ = name;
-        reporter.setDetailText("");
-        return true;
+        // Observed, the same length is not enough: the digests given for
+        // the file must be those of the bytes it holds.
+        std::optional<bool> same = true;
+        if (onFile_)
+            same = holdsSameContents(file, into, name, job, record);
+        if (!same) {
+            --totals.files;
+            totals.stopSeen = true;
+            tell(record, SaveStatus::NotWritten, "Stop came before it was compared with the file there");
+            reporter.setDetailText("");
+            return false;
+        }
+        if (*same) {
+            ++totals.present;
+            lastSavedName_ = name;
+            if (onFile_) {
+                record.outputPath = joined(outputDir_, name);
+                tell(record, SaveStatus::Present);
+            }
+            reporter.setDetailText("");
+            return true;
+        }
     }
     SavedFile out;
     if (!out.create(into, name)) {
         --totals.files;
         fail(totals, 1, shownPath + "/" + name, out.lastError());
+        if (onFile_)
+            tell(record, SaveStatus::NotWritten, failureText(out.lastError()));
         reporter.setDetailText("");
         return false;
     }
@@ -139,8 +280,11 @@ bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std
         reporter.setStatusText("saving File  " + shownPath + "/" + name + " as " + out.name() +
                                " (a file of that name is there already)");
     }
-    StopAwareSink sink(out, job, stop_);
-    const Recoverability recoverability = parser_.recoverability(file);
+    // Observed, the bytes are hashed on their way to the file.
+    std::optional<HashingSink> hashing;
+    if (onFile_)
+        hashing.emplace(out);
+    StopAwareSink sink(hashing ? static_cast<DataSink&>(*hashing) : out, job, stop_);
     std::optional<GuessedSave> guess;
     if (recoverability == Recoverability::Guessed)
         guess = saveGuessed(parser_, file, sink);
@@ -151,6 +295,8 @@ bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std
         --totals.files;
         ++totals.stopped;
         totals.stopSeen = true;
+        if (onFile_)
+            tell(record, SaveStatus::NotWritten, "Stop came while it was written, and it was removed");
         reporter.setDetailText("");
         return false;
     }
@@ -163,6 +309,8 @@ bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std
         out.discard();
         --totals.files;
         fail(totals, 1, shownPath + "/" + out.name(), error);
+        if (onFile_)
+            tell(record, SaveStatus::NotWritten, failureText(error));
         reporter.setDetailText("");
         return false;
     }
@@ -189,6 +337,18 @@ bool FolderSave::writeFile(EntryHandle file, const OutputFolder& into, const std
         }
     }
     lastSavedName_ = out.name();
+    if (onFile_) {
+        const FileHashes hashes = hashing->finish();
+        record.md5 = hashes.md5;
+        record.sha256 = hashes.sha256;
+        record.outputPath = joined(outputDir_, out.name());
+        if (!complete)
+            tell(record, SaveStatus::Incomplete, "part of its data could not be read and is zeros");
+        else if (guess)
+            tell(record, SaveStatus::Guessed, guessReason(*guess));
+        else
+            tell(record, SaveStatus::Whole);
+    }
     reporter.setDetailText("");
     return complete;
 }

@@ -2,11 +2,14 @@
 
 #include "filesystems/VolumeParser.h"
 #include "platform/OutputFolder.h"
+#include "recovery/SavedFileRecord.h"
 #include "recovery/WriteFailures.h"
 #include "jobs/JobRunner.h"
 
 #include <array>
 #include <atomic>
+#include <functional>
+#include <optional>
 #include <unordered_set>
 #include <string>
 
@@ -66,7 +69,17 @@ public:
     // A file already in the output under its own name and as long as the
     // entry is left as it is (a save run again after a stop) rather than
     // written again beside it as "name (1)".
+    // When the save is observed, that check compares the contents too: the
+    // file there and the entry's data are hashed, and a file that differs
+    // is written again beside it.
     void skipExisting(bool skip) { skipExisting_ = skip; }
+
+    // Tells `onFile` of each file visited from here on, as its save ends,
+    // with the digests of the bytes written (taken while they are written).
+    // `entryNumber` (may be empty) gives the file system's number of an
+    // entry; `volumeFolder` is the path on the volume of the folder saved
+    // ("Documents"; empty for the top level), or of a single file's folder.
+    void observe(SavedFileObserver onFile, EntryNumberLookup entryNumber = {}, std::string volumeFolder = {});
 
 private:
     bool writeFile(EntryHandle file, const OutputFolder& into, const std::string& shownPath, JobContext& job,
@@ -75,12 +88,28 @@ private:
     void fail(Totals& totals, std::uint64_t files, const std::string& what, int error);
     void walk(EntryHandle folder, const OutputFolder& into, const std::string& shownPath, JobContext& job,
               Totals& totals, std::size_t depth);
+    // Calls `visit` with each file below the folder (at any depth) and, when
+    // `withPaths`, its path below it as the tree shows it.
+    void forEachFileBelow(EntryHandle folder, const std::function<void(EntryHandle, const std::string&)>& visit,
+                          bool withPaths);
+    // The record of a file, as far as the entry tells it.
+    SavedFileRecord recordOf(EntryHandle file, const EntryDetails& details, Recoverability recoverability);
+    void tell(SavedFileRecord& record, SaveStatus status, std::string reason = {});
+    // Whether the file `name` in the folder holds what the entry would be
+    // saved as; nullopt when Stop came while the entry was read.
+    std::optional<bool> holdsSameContents(EntryHandle file, const OutputFolder& into, const std::string& name,
+                                          JobContext& job, SavedFileRecord& record);
 
     bool skipExisting_ = false;
     VolumeParser& parser_;
     std::atomic<bool>& stop_;
     std::unordered_set<EntryHandle>* visited_ = nullptr;
     std::string lastSavedName_;
+    SavedFileObserver onFile_;
+    EntryNumberLookup entryNumber_;
+    std::string volumeFolder_;
+    // Where the walk is, below the folder saved: on the volume and in the output.
+    std::string volumeDir_, outputDir_;
 };
 
 } // namespace qis

@@ -1,15 +1,35 @@
 #include "recovery/SelectionSave.h"
 
 namespace qis {
+namespace {
+
+// The folder the records' paths start from: the chosen folder itself, or
+// the chosen file's folder (its name is added for it as for any file).
+std::string recordFolder(std::string path, bool oneFile)
+{
+    while (!path.empty() && path.front() == '/')
+        path.erase(path.begin());
+    while (!path.empty() && path.back() == '/')
+        path.pop_back();
+    if (!oneFile)
+        return path;
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+} // namespace
 
 SelectionSaveResult saveSelection(VolumeParser& parser, EntryHandle target, const OutputFolder& into,
                                   const std::string& shownPath, std::atomic<bool>& saveStopRequested,
-                                  JobContext& job, bool skipExisting)
+                                  JobContext& job, bool skipExisting, const SaveObserver& observer)
 {
     SelectionSaveResult result;
     FolderSave save(parser, saveStopRequested);
     save.skipExisting(skipExisting);
-    if (target != kNoEntry && !parser.isFolder(target)) {
+    const bool oneFile = target != kNoEntry && !parser.isFolder(target);
+    if (observer.onFile)
+        save.observe(observer.onFile, observer.entryNumber, recordFolder(observer.volumePath, oneFile));
+    if (oneFile) {
         result.filesChosen = 1;
         save.saveFile(target, into, shownPath, job, result.totals);
     } else {

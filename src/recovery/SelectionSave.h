@@ -20,10 +20,21 @@ struct SelectionSaveResult {
     std::uint64_t filesChosen = 0; // the files below the chosen entry (1 for a file)
 };
 
+// Who is told of each file saved (see FolderSave::observe); without
+// `onFile` nothing is hashed.
+struct SaveObserver {
+    SavedFileObserver onFile;
+    EntryNumberLookup entryNumber;
+    // The chosen entry's path as the tree shows it ("Documents" or
+    // "Documents/report.txt"; empty for the whole volume): the files' paths
+    // in the records start with it.
+    std::string volumePath;
+};
+
 // skipExisting: see FolderSave::skipExisting.
 SelectionSaveResult saveSelection(VolumeParser& parser, EntryHandle target, const OutputFolder& into,
                                   const std::string& shownPath, std::atomic<bool>& saveStopRequested,
-                                  JobContext& job, bool skipExisting = false);
+                                  JobContext& job, bool skipExisting = false, const SaveObserver& observer = {});
 
 // The line that says what became of the files of one save.
 std::string saveTotalsText(const FolderSave::Totals& totals);

@@ -28,6 +28,14 @@ public:
     }
 };
 
+// Takes everything and keeps nothing: for reading an entry's data only to
+// look at it on the way (hashing it without saving it).
+class NullSink : public DataSink {
+public:
+    bool write(std::span<const std::uint8_t>) override { return true; }
+    bool skip(std::uint64_t) override { return true; }
+};
+
 // Keeps the contents in memory, up to a limit; past it, writes fail.
 class MemorySink : public DataSink {
 public:

@@ -4,6 +4,8 @@
 #include "recovery/carving/CarvedNames.h"
 #include "platform/OutputNames.h"
 #include "jobs/StopAwareSink.h"
+#include "recovery/HashingSink.h"
+#include "util/Utf.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -80,7 +82,49 @@ struct Outcome {
     bool whole = true;
     std::string path; // as saved, or as it would have been ("Pictures/1024 .jpg")
     int error = 0;
+    FileHashes hashes; // of the bytes written, when they were hashed
 };
+
+// The report's line for carved file i, as its copy ended.
+SavedFileRecord carvedRecord(const myJpg& engine, const readWriteInterface& reader, std::size_t i, const Outcome& o)
+{
+    const CarvedFile& f = engine.carvedFiles[i];
+    const auto base = static_cast<std::uint64_t>(std::max<std::int64_t>(reader.baseOffset, 0));
+    SavedFileRecord r;
+    for (const std::u16string& part : f.knownPath)
+        r.path += (r.path.empty() ? "" : "/") + utf16ToUtf8(part);
+    if (r.path.empty())
+        r.path = utf16ToUtf8(engine.fileName(i));
+    // Named after a deleted entry whose data began where it starts.
+    r.deleted = !f.knownPath.empty();
+    r.recoverability = r.deleted ? Recoverability::Unknown : Recoverability::Live;
+    CarvedOrigin origin;
+    origin.offset = base + f.start;
+    origin.length = carve::layoutLength(f.layout());
+    if (!f.pieces.empty())
+        for (const carve::CarvedPiece& p : f.pieces)
+            origin.pieces.push_back({base + p.offset, p.length});
+    origin.extension = utf16ToUtf8(f.extension.empty() ? engine.signatureTypes[f.typeId].extension : f.extension);
+    origin.category = utf16ToUtf8(engine.categoryOf(i));
+    r.size = origin.length;
+    r.carved = std::move(origin);
+    switch (o.kind) {
+    case Outcome::Kind::Written:
+        r.outputPath = o.path;
+        r.md5 = o.hashes.md5;
+        r.sha256 = o.hashes.sha256;
+        r.status = o.whole ? SaveStatus::Whole : SaveStatus::Incomplete;
+        if (!o.whole)
+            r.reason = "a piece of it could not be read from the image and is zeros";
+        break;
+    case Outcome::Kind::Failed:
+        r.reason = o.error != 0 ? std::strerror(o.error) : "the output refused it";
+        break;
+    case Outcome::Kind::Stopped: r.reason = "Stop came while it was written, and it was removed"; break;
+    case Outcome::Kind::NotBegun: break;
+    }
+    return r;
+}
 
 // A file created under its final name, waiting for its bytes.
 struct Opened {
@@ -147,11 +191,15 @@ private:
 // Copies the bytes of a created file and closes it; a file Stop cuts short
 // or the output cannot take is removed.
 Outcome copyOpened(readWriteInterface& reader, const CarvedFile& f, Opened& file, JobContext& job,
-                   const std::atomic<bool>& stop)
+                   const std::atomic<bool>& stop, bool hash)
 {
     Outcome o;
     SavedFile& out = *file.out;
-    StopAwareSink sink(out, job, stop);
+    // Hashed, every byte goes through write: none is copied by sendfile.
+    std::optional<HashingSink> hashing;
+    if (hash)
+        hashing.emplace(out);
+    StopAwareSink sink(hashing ? static_cast<DataSink&>(*hashing) : out, job, stop);
     writeCarved(reader, f, sink, o.whole);
     if (sink.stopped()) {
         // Part of a file is not left looking like the whole of it.
@@ -169,6 +217,8 @@ Outcome copyOpened(readWriteInterface& reader, const CarvedFile& f, Opened& file
     }
     o.kind = Outcome::Kind::Written;
     o.path = file.folderName + "/" + out.name();
+    if (hashing)
+        o.hashes = hashing->finish();
     return o;
 }
 
@@ -178,7 +228,7 @@ Outcome copyOpened(readWriteInterface& reader, const CarvedFile& f, Opened& file
 // faster than one after the other.
 bool copyInParallel(const myJpg& engine, readWriteInterface& reader, Creator& creator,
                     const std::vector<std::size_t>& chosen, std::vector<Outcome>& outcomes, unsigned threads,
-                    std::atomic<bool>& stop, JobContext& job)
+                    std::atomic<bool>& stop, JobContext& job, bool hash)
 {
     std::mutex lock;
     std::condition_variable changed;
@@ -197,7 +247,7 @@ bool copyInParallel(const myJpg& engine, readWriteInterface& reader, Creator& cr
                 queue.pop_front();
             }
             changed.notify_all();
-            Outcome o = copyOpened(reader, engine.carvedFiles[chosen[file.slot]], file, job, stop);
+            Outcome o = copyOpened(reader, engine.carvedFiles[chosen[file.slot]], file, job, stop, hash);
             {
                 const std::lock_guard<std::mutex> hold(lock);
                 outcomes[file.slot] = std::move(o);
@@ -276,7 +326,7 @@ bool copyInParallel(const myJpg& engine, readWriteInterface& reader, Creator& cr
 
 CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader, const OutputFolder& root,
                                  const std::function<bool(std::size_t index)>& wanted, std::atomic<bool>& stop,
-                                 JobContext& job)
+                                 JobContext& job, const SavedFileObserver& onFile)
 {
     CarvedSaveResult result;
     result.savedAs.resize(engine.carvedFiles.size());
@@ -291,7 +341,7 @@ CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader
     std::vector<Outcome> outcomes(chosen.size());
     const unsigned threads = std::min(std::thread::hardware_concurrency(), 8u);
     if (reader.readsConcurrently() && threads > 1 && chosen.size() > 1) {
-        result.stopped = copyInParallel(engine, reader, creator, chosen, outcomes, threads, stop, job);
+        result.stopped = copyInParallel(engine, reader, creator, chosen, outcomes, threads, stop, job, bool(onFile));
     } else {
         for (std::size_t slot = 0; slot < chosen.size(); ++slot) {
             if (job.stopSeen(stop)) {
@@ -303,7 +353,7 @@ CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader
             if (!file)
                 continue;
             reporter.setStatusText("saving File  " + file->folderName + "/" + file->out->name());
-            outcomes[slot] = copyOpened(reader, engine.carvedFiles[chosen[slot]], *file, job, stop);
+            outcomes[slot] = copyOpened(reader, engine.carvedFiles[chosen[slot]], *file, job, stop, bool(onFile));
             if (outcomes[slot].kind == Outcome::Kind::Stopped)
                 break;
         }
@@ -320,6 +370,8 @@ CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader
         } else if (o.kind == Outcome::Kind::Stopped) {
             result.stopped = true;
         }
+        if (onFile && o.kind != Outcome::Kind::NotBegun)
+            onFile(carvedRecord(engine, reader, chosen[slot], o));
     }
     if (!result.stopped)
         reporter.setProgressPos(progressValue(chosen.size()));

@@ -3,6 +3,7 @@
 #include "images/readWriteInterface.h"
 #include "platform/OutputFolder.h"
 #include "jobs/JobRunner.h"
+#include "recovery/SavedFileRecord.h"
 #include "recovery/WriteFailures.h"
 #include "recovery/carving/myJpg.h"
 
@@ -35,8 +36,13 @@ struct CarvedSaveResult {
 // and between the pieces of one, and the file Stop interrupts is removed,
 // so every file left is whole. `stop` is cleared first: a Stop that ended
 // the scan must not keep its files from being saved.
+// `onFile`, when given, is told of each file begun, in the order of the
+// carved files, after the last is copied, from the calling thread; the
+// bytes of each are then hashed as they are written (and none is copied
+// inside the system, which would pass them by). Offsets in its records
+// are from the first byte of the disk (the reader's base offset added).
 CarvedSaveResult saveCarvedFiles(const myJpg& engine, readWriteInterface& reader, const OutputFolder& root,
                                  const std::function<bool(std::size_t index)>& wanted, std::atomic<bool>& stop,
-                                 JobContext& job);
+                                 JobContext& job, const SavedFileObserver& onFile = {});
 
 } // namespace qis
