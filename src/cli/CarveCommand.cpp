@@ -4,6 +4,7 @@
 #include "cli/CliReporter.h"
 #include "cli/Commands.h"
 #include "cli/FilterOptions.h"
+#include "cli/ReportOption.h"
 #include "cli/ImageOpening.h"
 #include "cli/Interrupt.h"
 #include "cli/Json.h"
@@ -56,7 +57,7 @@ int runCarve(const std::vector<std::string>& words)
     std::vector<std::string> flags = kVolumeFlags;
     flags.insert(flags.end(), {"--json", "--no-default-signatures", "--disk", "--no-validation", "--unallocated", "--keep-broken"});
     std::vector<std::string> values = kVolumeValueOptions;
-    values.insert(values.end(), {"--signatures", "--category", "--output", "--ext", "--min-size", "--max-size"});
+    values.insert(values.end(), {"--signatures", "--category", "--output", "--ext", "--min-size", "--max-size", "--report"});
     Arguments args("carve", words, values, flags);
     if (auto done = args.exitNow())
         return *done;
@@ -70,6 +71,9 @@ int runCarve(const std::vector<std::string>& words)
     const auto filter = filterFrom(args, why);
     if (!filter)
         return usageError(why);
+    ReportOption report;
+    if (int exit = kExitOk; !report.read(args, exit))
+        return exit;
 
     myJpg engine;
     if (!args.flag("--no-default-signatures"))
@@ -181,8 +185,7 @@ int runCarve(const std::vector<std::string>& words)
         StopOnInterrupt interrupt(engine.rawStopRequested);
         JobRunner runner(reporter);
         runner.start([&](JobContext& job) {
-            saved = saveCarvedFiles(engine, reader, *root, wanted,
-                                    engine.rawStopRequested, job);
+            saved = saveCarvedFiles(engine, reader, *root, wanted, engine.rawStopRequested, job, report.collector());
         });
         runner.join();
         // A Ctrl-C between the search and the first file still stops the save.
@@ -258,9 +261,12 @@ int runCarve(const std::vector<std::string>& words)
                      saved.stopped ? " were being saved" : " were saved");
     if (saved.stopped)
         std::fprintf(stderr, "Stopped: %zu carved files were written, each of them whole.\n", saved.written);
+    const int reported = report.write({QIS_VERSION, args.positional()[0],
+                                       args.flag("--disk") ? std::string("--disk") : ReportOption::volumeNamed(args),
+                                       static_cast<std::uint64_t>(startSector) * kSectorSize});
     if (!complete)
         return kExitStopped;
-    if (failed != 0)
+    if (failed != 0 || reported != kExitOk)
         return kExitFailure;
     return saved.incomplete != 0 ? kExitIncomplete : kExitOk;
 }

@@ -5,6 +5,7 @@
 #include "cli/ScannedVolume.h"
 #include "cli/VolumeSelection.h"
 #include "filesystems/EntryWalk.h"
+#include "recovery/EntryHash.h"
 
 #include <cstdio>
 
@@ -43,7 +44,7 @@ private:
 int runList(const std::vector<std::string>& words)
 {
     std::vector<std::string> flags = withFilterFlags(kVolumeFlags);
-    flags.push_back("--json");
+    flags.insert(flags.end(), {"--json", "--hash"});
     Arguments args("list", words, withFilterValues(kVolumeValueOptions), flags);
     if (auto done = args.exitNow())
         return *done;
@@ -65,6 +66,8 @@ int runList(const std::vector<std::string>& words)
     if (json)
         std::printf("%s", listJsonHead(*scanned).c_str());
     TreePathText text(!json);
+    const bool hash = args.flag("--hash");
+    std::uint64_t incompleteHashes = 0;
     std::string out;
     walkTreeEntries(*scanned->parser, [&](EntryHandle e, std::size_t depth) {
         // Every entry's name goes into the path, kept or not: its
@@ -72,11 +75,28 @@ int runList(const std::vector<std::string>& words)
         const std::string& p = text.of(*scanned->parser, e, depth);
         if (!filter->keeps(*scanned->parser, e))
             return;
+        // --hash reads each file as a save would write it, and writes it nowhere.
+        std::optional<EntryHash> hashed;
+        if (hash && !scanned->parser->isFolder(e)) {
+            hashed = hashEntry(*scanned->parser, e);
+            incompleteHashes += hashed->complete ? 0 : 1;
+        }
         if (json) {
             out += first ? "\n  " : ",\n  ";
-            appendEntryJson(out, *scanned->parser, e, p);
+            if (hash) {
+                Json entry = entryObject(*scanned->parser, e, p);
+                entry["md5"] = hashed ? Json(hashed->hashes.md5) : Json(nullptr);
+                entry["sha256"] = hashed ? Json(hashed->hashes.sha256) : Json(nullptr);
+                entry["hashComplete"] = hashed ? Json(hashed->complete) : Json(nullptr);
+                appendJsonLine(out, entry);
+            } else {
+                appendEntryJson(out, *scanned->parser, e, p);
+            }
         } else {
-            out += entryLine(*scanned->parser, e, p);
+            const std::string hashes =
+                !hash ? std::string() : hashed ? hashed->hashes.md5 + " " + hashed->hashes.sha256 + "  "
+                                               : std::string(32 + 1 + 64 + 2, ' ');
+            out += entryLine(*scanned->parser, e, p, hashes);
             out += '\n';
         }
         first = false;
@@ -88,6 +108,13 @@ int runList(const std::vector<std::string>& words)
     std::fwrite(out.data(), 1, out.size(), stdout);
     if (json)
         std::printf("%s%s\n", first ? "" : "\n", listJsonTail(*scanned).c_str());
+    if (incompleteHashes != 0) {
+        std::fprintf(stderr, "%llu files could not be read whole: their hashes are of what a save would write "
+                             "(zeros where the image could not be read).\n",
+                     static_cast<unsigned long long>(incompleteHashes));
+        if (scanned->scanExit == kExitOk)
+            scanned->scanExit = kExitIncomplete;
+    }
     if (scanned->interrupted) {
         std::fprintf(stderr, "Stopped while the volume was read: what was found before is listed.\n");
         return kExitStopped;

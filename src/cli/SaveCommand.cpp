@@ -1,6 +1,8 @@
 #include "cli/Arguments.h"
 #include "cli/CliReporter.h"
 #include "cli/Commands.h"
+#include "cli/FilterOptions.h"
+#include "cli/ReportOption.h"
 #include "cli/EntryLookup.h"
 #include "cli/Interrupt.h"
 #include "cli/ListedName.h"
@@ -36,9 +38,9 @@ int saveExitCode(const SelectionSaveResult& saved)
 
 int runSave(const std::vector<std::string>& words)
 {
-    std::vector<std::string> values = kVolumeValueOptions;
-    values.insert(values.end(), {"--path", "--output"});
-    std::vector<std::string> flags = kVolumeFlags;
+    std::vector<std::string> values = withFilterValues(kVolumeValueOptions);
+    values.insert(values.end(), {"--path", "--output", "--report"});
+    std::vector<std::string> flags = withFilterFlags(kVolumeFlags);
     flags.push_back("--skip-existing");
     Arguments args("save", words, values, flags);
     if (auto done = args.exitNow())
@@ -46,6 +48,13 @@ int runSave(const std::vector<std::string>& words)
     if (args.positional().size() != 1 || !args.value("--output"))
         return usageError("save takes one IMAGE, a volume and --output DIR");
     std::filesystem::path outputPath = *args.value("--output");
+    std::string why;
+    const auto filter = filterFrom(args, why);
+    if (!filter)
+        return usageError(why);
+    ReportOption report;
+    if (int exit = kExitOk; !report.read(args, exit))
+        return exit;
 
     // A folder that cannot take the files is refused before the volume is read.
     int error = 0;
@@ -79,9 +88,14 @@ int runSave(const std::vector<std::string>& words)
     {
         StopOnInterrupt interrupt(saveStopRequested);
         JobRunner runner(reporter);
+        SaveObserver observer{report.collector(), {},
+                              args.value("--path").value_or("")};
+        std::function<bool(EntryHandle)> keep;
+        if (!filter->empty())
+            keep = [&](EntryHandle e) { return filter->keeps(view, e); };
         runner.start([&](JobContext& job) {
             saved = saveSelection(view, *target, *output, outputPath.string(), saveStopRequested, job,
-                                  args.flag("--skip-existing"));
+                                  args.flag("--skip-existing"), observer, keep);
         });
         runner.join();
         interrupted = interrupt.interrupted();
@@ -89,7 +103,12 @@ int runSave(const std::vector<std::string>& words)
     reporter.finish();
     // A Ctrl-C the save had no file left to see still means it was stopped.
     saved.totals.stopSeen = saved.totals.stopSeen || interrupted;
-    const int code = saveExitCode(saved);
+    // The report says what became of each file, a stopped save's too.
+    const int reported = report.write({QIS_VERSION, args.positional()[0], ReportOption::volumeNamed(args),
+                                       static_cast<std::uint64_t>(scanned->volume.startSector) * 512});
+    int code = saveExitCode(saved);
+    if (code == kExitOk && reported != kExitOk)
+        code = reported;
     // What the scan could not read was not saved either.
     return code == kExitOk ? scanned->scanExit : code;
 }

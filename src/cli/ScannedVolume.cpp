@@ -188,6 +188,11 @@ std::string entryJson(VolumeParser& parser, EntryHandle entry, const std::string
 
 void appendEntryJson(std::string& out, VolumeParser& parser, EntryHandle entry, const std::string& path)
 {
+    appendJsonLine(out, entryObject(parser, entry, path));
+}
+
+Json entryObject(VolumeParser& parser, EntryHandle entry, const std::string& path)
+{
     EntryDetails d = parser.details(entry);
     Json e = {{"path", path},
               {"type", parser.isFolder(entry) ? "dir" : "file"},
@@ -202,10 +207,10 @@ void appendEntryJson(std::string& out, VolumeParser& parser, EntryHandle entry, 
     e["ctimeEpoch"] = jsonEpochTime(d.creation);
     e["atimeEpoch"] = jsonEpochTime(d.access);
     e["mtimeEpoch"] = jsonEpochTime(d.modification);
-    appendJsonLine(out, e);
+    return e;
 }
 
-std::string entryLine(VolumeParser& parser, EntryHandle entry, const std::string& path)
+std::string entryLine(VolumeParser& parser, EntryHandle entry, const std::string& path, std::string_view beforePath)
 {
     EntryDetails d = parser.details(entry);
     bool folder = parser.isFolder(entry);
@@ -214,7 +219,7 @@ std::string entryLine(VolumeParser& parser, EntryHandle entry, const std::string
     std::snprintf(line, sizeof line, "%-4s %-7s %-18s %12" PRIu64 "  %-20s %-8s ", folder ? "dir" : "file",
                   parser.isDeleted(entry) ? "deleted" : "", std::string(recoverabilityText(r)).c_str(), d.size,
                   isoTime(d.modification).c_str(), d.attributeText.c_str());
-    return line + path + (folder ? "/" : "");
+    return line + std::string(beforePath) + path + (folder ? "/" : "");
 }
 
 } // namespace qis::cli

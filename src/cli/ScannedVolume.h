@@ -3,6 +3,7 @@
 #include "cli/Arguments.h"
 #include "cli/CliReporter.h"
 #include "cli/Commands.h"
+#include "cli/Json.h"
 #include "filesystems/VolumeParser.h"
 #include "filesystems/VolumeScan.h"
 #include "images/WizardState.h"
@@ -52,7 +53,11 @@ std::string listJsonTail(const ScannedVolume& scanned);
 // One entry as `list --json` and `search --json` print it.
 std::string entryJson(VolumeParser& parser, EntryHandle entry, const std::string& path);
 void appendEntryJson(std::string& out, VolumeParser& parser, EntryHandle entry, const std::string& path);
+// The same as a value, for fields to be added.
+Json entryObject(VolumeParser& parser, EntryHandle entry, const std::string& path);
 // One entry as a line of `list` and `search`.
-std::string entryLine(VolumeParser& parser, EntryHandle entry, const std::string& path);
+// `beforePath` (hashes) goes between the columns and the path.
+std::string entryLine(VolumeParser& parser, EntryHandle entry, const std::string& path,
+                      std::string_view beforePath = {});
 
 } // namespace qis::cli

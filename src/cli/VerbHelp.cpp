@@ -17,14 +17,14 @@ constexpr std::array<VerbHelp, 12> kVerbs{{
      "The volumes come from the partition table (GPT when the first sector is a protective MBR, else MBR; --gpt or "
      "--mbr says which) or, with --deep, from a search of every sector for boot records. The index printed is what "
      "--volume N means in later commands."},
-    {"list", "IMAGE VOLUME [MODE] [--formatted] [FILTERS] [--json]", "List a volume's whole tree, deleted entries included.",
+    {"list", "IMAGE VOLUME [MODE] [--formatted] [FILTERS] [--hash] [--json]", "List a volume's whole tree, deleted entries included.",
      "Deleted and orphaned entries are listed where the file system keeps them; a deleted file shows how much of it "
      "can still be had. MODE is --mode standard (the default), --mode deep (NTFS, HFS+: the tree rebuilt from every "
      "MFT record or catalog leaf node found) or --mode advanced [--candidate K] [--sectors-per-cluster S] [--heap H] "
      "(the copy of the MFT or FAT that candidates found). FILTERS (--deleted, --live, --ext, --min-size, --max-size, "
      "--modified-after, --modified-before) keep only the entries asked for; with more than --deleted or --live, "
      "files only."},
-    {"save", "IMAGE VOLUME [MODE] [--formatted] [--path TREEPATH] [--skip-existing] --output DIR",
+    {"save", "IMAGE VOLUME [MODE] [--formatted] [--path TREEPATH] [FILTERS] [--skip-existing] [--report FILE] --output DIR",
      "Save a folder of a volume, deleted files included, with their times.",
      "The folder at TREEPATH (as list prints it; the whole volume without --path) is written into DIR. A name that "
      "is already in DIR gets a number (\"name (1)\") unless --skip-existing finds the file there whole."},
@@ -35,7 +35,7 @@ constexpr std::array<VerbHelp, 12> kVerbs{{
      "Search a damaged volume for copies of the MFT, FATs and exFAT cluster heaps.",
      "For NTFS, FAT16, FAT32 and exFAT: at most N of each (3 by default), with the cluster sizes to try, the likeliest "
      "first. list and save --mode advanced read the volume with the one chosen."},
-    {"carve", "IMAGE VOLUME|--disk [--signatures FILE]... [--no-default-signatures] [--category C]... --output DIR",
+    {"carve", "IMAGE VOLUME|--disk [--signatures FILE]... [--no-default-signatures] [--category C]... [--report FILE] --output DIR",
      "Find files by their signatures, without a file system.",
      "Each file found is written into DIR/CATEGORY/, named by its byte offset (\"2097152 .jpg\"). The signatures are "
      "the default settings file and every --signatures FILE. A start of a kind whose structure is checked that holds "
@@ -61,7 +61,7 @@ struct OptionRow {
     OptionHelp help;
 };
 
-constexpr std::array<OptionRow, 52> kOptions{{
+constexpr std::array<OptionRow, 53> kOptions{{
     {"", "--json", {"", "Print the result as JSON (see docs/json.md)"}},
     {"", "--output", {"DIR", "The folder the files are written into (made when missing)"}},
     {"export", "--output", {"PATH", "The raw image to write, or a folder to write it into"}},
@@ -110,6 +110,7 @@ constexpr std::array<OptionRow, 52> kOptions{{
     {"", "--approx-size", {"N", "The length to take when nothing else ends the file"}},
     {"", "--report", {"FILE", "Write a report of every file (.json, .csv or DFXML .xml) with MD5 and SHA-256"}},
     {"", "--entry", {"N", "The entry by its number as list prints it (repeatable)"}},
+    {"", "--hash", {"", "Add each file's MD5 and SHA-256, read as a save would write it"}},
     {"", "--deleted", {"", "Only deleted entries (and orphans)"}},
     {"", "--live", {"", "Only entries that are not deleted"}},
     {"", "--quiet", {"", "No progress on stderr"}},

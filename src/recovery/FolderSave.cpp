@@ -82,7 +82,7 @@ void FolderSave::forEachFileBelow(EntryHandle folder,
             if (parser_.isFolder(c)) {
                 if (f.depth + 1 < kMaxTreeDepth)
                     pending.push_back({c, f.depth + 1, below(f.path, c)});
-            } else {
+            } else if (!keep_ || keep_(c)) {
                 visit(c, below(f.path, c));
             }
         }
@@ -124,6 +124,8 @@ void FolderSave::walk(EntryHandle folder, const OutputFolder& into, const std::s
             continue; // a loop in damaged links
         job.reporter().setProgressPos(progressValue(totals.files));
         if (parser_.isFolder(c)) {
+            if (keep_ && !holdsKept(c, depth + 1))
+                continue;
             std::string name = outputComponent(parser_.outputName(c));
             std::string made;
             int error = 0;
@@ -157,8 +159,26 @@ void FolderSave::walk(EntryHandle folder, const OutputFolder& into, const std::s
             }
             continue;
         }
-        writeFile(c, into, shownPath, job, totals);
+        if (!keep_ || keep_(c))
+            writeFile(c, into, shownPath, job, totals);
     }
+}
+
+bool FolderSave::holdsKept(EntryHandle folder, std::size_t depth)
+{
+    if (auto known = keptBelow_.find(folder); known != keptBelow_.end())
+        return known->second;
+    keptBelow_[folder] = false; // a folder that is its own ancestor holds nothing more
+    bool any = false;
+    for (EntryHandle c : children(folder)) {
+        // No early end: every folder below gets its answer remembered.
+        if (parser_.isFolder(c))
+            any = (depth + 1 < kMaxTreeDepth && holdsKept(c, depth + 1)) || any;
+        else
+            any = any || keep_(c);
+    }
+    keptBelow_[folder] = any;
+    return any;
 }
 
 void FolderSave::fail(Totals& totals, std::uint64_t files, const std::string& what, int error)

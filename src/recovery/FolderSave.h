@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 #include <string>
 
@@ -81,7 +82,14 @@ public:
     // ("Documents"; empty for the top level), or of a single file's folder.
     void observe(SavedFileObserver onFile, EntryNumberLookup entryNumber = {}, std::string volumeFolder = {});
 
+    // Writes and counts only the files `keep` keeps (a filter); a folder is
+    // made only when some file below it is kept.
+    void keepOnly(std::function<bool(EntryHandle)> keep) { keep_ = std::move(keep); }
+
 private:
+    // Whether a file below the folder, at any depth, is kept; each folder
+    // is looked at once a save.
+    bool holdsKept(EntryHandle folder, std::size_t depth);
     bool writeFile(EntryHandle file, const OutputFolder& into, const std::string& shownPath, JobContext& job,
                    Totals& totals);
     std::vector<EntryHandle> children(EntryHandle folder) const;
@@ -101,6 +109,8 @@ private:
                                           JobContext& job, SavedFileRecord& record);
 
     bool skipExisting_ = false;
+    std::function<bool(EntryHandle)> keep_;
+    std::unordered_map<EntryHandle, bool> keptBelow_;
     VolumeParser& parser_;
     std::atomic<bool>& stop_;
     std::unordered_set<EntryHandle>* visited_ = nullptr;

@@ -21,11 +21,14 @@ std::string recordFolder(std::string path, bool oneFile)
 
 SelectionSaveResult saveSelection(VolumeParser& parser, EntryHandle target, const OutputFolder& into,
                                   const std::string& shownPath, std::atomic<bool>& saveStopRequested,
-                                  JobContext& job, bool skipExisting, const SaveObserver& observer)
+                                  JobContext& job, bool skipExisting, const SaveObserver& observer,
+                                  const std::function<bool(EntryHandle)>& keep)
 {
     SelectionSaveResult result;
     FolderSave save(parser, saveStopRequested);
     save.skipExisting(skipExisting);
+    if (keep)
+        save.keepOnly(keep);
     const bool oneFile = target != kNoEntry && !parser.isFolder(target);
     if (observer.onFile)
         save.observe(observer.onFile, observer.entryNumber, recordFolder(observer.volumePath, oneFile));

@@ -31,10 +31,11 @@ struct SaveObserver {
     std::string volumePath;
 };
 
-// skipExisting: see FolderSave::skipExisting.
+// skipExisting: see FolderSave::skipExisting; keep: see FolderSave::keepOnly.
 SelectionSaveResult saveSelection(VolumeParser& parser, EntryHandle target, const OutputFolder& into,
                                   const std::string& shownPath, std::atomic<bool>& saveStopRequested,
-                                  JobContext& job, bool skipExisting = false, const SaveObserver& observer = {});
+                                  JobContext& job, bool skipExisting = false, const SaveObserver& observer = {},
+                                  const std::function<bool(EntryHandle)>& keep = {});
 
 // The line that says what became of the files of one save.
 std::string saveTotalsText(const FolderSave::Totals& totals);

@@ -57,6 +57,21 @@ TEST(FilterCli, ListAndSearchKeepWhatTheFiltersAsk)
     EXPECT_GT(pathsListed({}).size(), 20u);
 }
 
+// save makes only the folders that hold a file it keeps.
+TEST(FilterCli, SaveWritesOnlyTheFilesKept)
+{
+    test::TempDir dir;
+    const auto out = dir / "out";
+    auto r = test::runQsalvage({"save", test::fixture("sample.vhdx").string(), "--volume", "0", "--deleted", "--ext",
+                                "jpg,txt", "--output", out.string()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::set<std::string> written;
+    for (const auto& f : std::filesystem::recursive_directory_iterator(out))
+        written.insert(std::filesystem::relative(f.path(), out).string());
+    EXPECT_EQ(written, (std::set<std::string>{"Documents", "Documents/deleted-letter.txt", "Photos",
+                                              "Photos/deleted-photo.jpg"}));
+}
+
 TEST(FilterCli, AValueThatDoesNotParseIsAUsageErrorBeforeTheScan)
 {
     for (std::vector<std::string> bad : {std::vector<std::string>{"--min-size", "10Q"},
