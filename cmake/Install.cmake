@@ -68,3 +68,10 @@ if(QIS_MAN_PAGES)
   add_custom_target(man_pages ALL DEPENDS ${QIS_MAN_PAGES})
   install(FILES ${QIS_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
+
+# The install itself, run from another folder with no signatures beside
+# the program: what a user who installs from source gets. Needs no root.
+if(QIS_BUILD_TESTS)
+  add_test(NAME Install.RunsFromThePrefix
+           COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/package-test.sh --install-only ${CMAKE_BINARY_DIR})
+endif()
