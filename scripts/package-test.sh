@@ -25,6 +25,7 @@ fail() {
 }
 step() { echo "-- $*"; }
 
+[ -f "$build/CMakeCache.txt" ] || fail "$build is not a build folder"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [ -n "$version" ] || fail "no project version in $build/CMakeCache.txt"
 [ -x "$build/qsalvage" ] || fail "$build/qsalvage is not built"
