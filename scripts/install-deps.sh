@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those missing.
-#   install-deps.sh build   compiler and build tools
+#   install-deps.sh build   compiler and build tools, help2man for the man page
 #   install-deps.sh test    the above, GoogleTest/GoogleMock, Qt 6 Widgets for the
-#                           wizard and its page tests, and the tools tests call
+#                           wizard and its page tests, the tools tests call, and
+#                           what making and checking the .deb needs
 #   install-deps.sh fuzz    the above and clang with its fuzzer runtime
 set -euo pipefail
 what=${1:-test}
-packages=(cmake ninja-build g++ xz-utils zlib1g-dev libcli11-dev libssl-dev nlohmann-json3-dev)
+packages=(cmake ninja-build g++ xz-utils zlib1g-dev libcli11-dev libssl-dev nlohmann-json3-dev help2man)
 case "$what" in
 build) ;;
 test) packages+=(libgtest-dev libgmock-dev qemu-utils e2fsprogs qt6-base-dev
-      ghostscript qpdf libjpeg-turbo-progs zip python3 bzip2 flac libxml2-utils) ;;
+      ghostscript qpdf libjpeg-turbo-progs zip python3 bzip2 flac libxml2-utils
+      dpkg-dev file man-db desktop-file-utils bash-completion) ;;
 fuzz) packages+=(libgtest-dev libgmock-dev qemu-utils clang libclang-rt-14-dev) ;;
 *) echo "install-deps.sh: unknown task $what" >&2; exit 2 ;;
 esac

@@ -13,8 +13,8 @@
 #include "platform/OutputFolder.h"
 #include "images/VolumeBytes.h"
 #include "images/WizardState.h"
-#include "platform/ProgramFolder.h"
 #include "recovery/carving/CarvedSave.h"
+#include "recovery/carving/DefaultSignaturePlaces.h"
 #include "recovery/carving/SignatureFile.h"
 #include "recovery/carving/myJpg.h"
 #include "util/Ascii.h"
@@ -50,6 +50,21 @@ private:
     const myJpg& engine_;
 };
 
+// Loads the default signatures from the first place that holds them;
+// returns what to tell the user should that load none.
+std::string loadDefaultSignaturesFound(myJpg& engine)
+{
+    DefaultSignatureSearch search = findDefaultSignatures();
+    if (!search.found.empty()) {
+        loadDefaultSignatures(search.found, engine);
+        return "the default " + search.found.string() + " holds no usable signature";
+    }
+    std::string places;
+    for (const std::filesystem::path& place : search.lookedIn)
+        places += (places.empty() ? "" : ", ") + place.string();
+    return std::string("the default ") + kDefaultSignatureFile + " is in none of " + places;
+}
+
 } // namespace
 
 int runCarve(const std::vector<std::string>& words)
@@ -76,8 +91,9 @@ int runCarve(const std::vector<std::string>& words)
         return exit;
 
     myJpg engine;
+    std::string noDefaults = "--no-default-signatures was given";
     if (!args.flag("--no-default-signatures"))
-        loadDefaultSignatures(programFolder() / kDefaultSignatureFile, engine);
+        noDefaults = loadDefaultSignaturesFound(engine);
     for (const std::string& file : args.values("--signatures")) {
         std::string message;
         if (!loadSignatureFile(file, engine, message)) {
@@ -86,9 +102,7 @@ int runCarve(const std::vector<std::string>& words)
         }
     }
     if (engine.signatureTypes.empty()) {
-        std::fprintf(stderr, "No signatures are loaded: the default %s beside qsalvage is missing, and no "
-                             "--signatures FILE was given.\n",
-                     kDefaultSignatureFile);
+        std::fprintf(stderr, "No signatures are loaded: %s, and no --signatures FILE was given.\n", noDefaults.c_str());
         return kExitFailure;
     }
 

@@ -4,6 +4,7 @@
 #include "platform/OutputFolder.h"
 #include "platform/ProgramFolder.h"
 #include "recovery/carving/CarvedSave.h"
+#include "recovery/carving/DefaultSignaturePlaces.h"
 #include "recovery/carving/SignatureFile.h"
 #include "ui/CBrellanApp.h"
 #include "ui/MessageSink.h"
@@ -32,6 +33,17 @@ constexpr int kFileIndexRole = Qt::UserRole;
 constexpr const char* kDone = "Scanning processing done.Select save button to save the data.";
 
 QString text(const std::u16string& s) { return QString::fromStdU16String(s); }
+
+// The default file where one is found (the install's, the one beside the
+// program, the user's); else the place beside the program, as a hint of
+// where one can be put.
+QString defaultSettingsPath()
+{
+    std::filesystem::path path = findDefaultSignatures().found;
+    if (path.empty())
+        path = programFolder() / kDefaultSignatureFile;
+    return QString::fromStdString(path.string());
+}
 
 } // namespace
 
@@ -88,7 +100,7 @@ private:
 
 RawRecoveryDialog::RawRecoveryDialog(CBrellanApp& app, WizardPage* owner, const VolumeRecord& volume)
     : WizardPage(app, owner), volume_(volume),
-      defaultSettingsPath_(QString::fromStdString((programFolder() / kDefaultSignatureFile).string()))
+      defaultSettingsPath_(defaultSettingsPath())
 {
     auto* group = new QGroupBox(
         "Click Parse button to add default file settings or create your own file to process raw recovery.", this);
