@@ -40,6 +40,14 @@ struct EntryDetails {
     std::string creationText, accessText, modificationText; // as the list shows them
     std::string sizeText;
     std::string attributeText;
+    // What a timeline needs besides the three times above, where the file
+    // system records it: when the entry's metadata last changed (NTFS's MFT
+    // change time, ext's i_ctime, HFS+'s attributeModDate), when an ext4
+    // inode was born (i_crtime), and the POSIX mode with its file-type bits
+    // and the owner (ext inodes, HFS+ BSD info).
+    std::optional<UnixTime> change, birth;
+    std::optional<std::uint32_t> mode;
+    std::optional<std::uint32_t> uid, gid;
 };
 
 // The one shape every file-system parser offers to the tree, the list,
@@ -57,6 +65,13 @@ public:
     [[nodiscard]] virtual std::string nameUtf8(EntryHandle entry) const { return utf16ToUtf8(name(entry)); }
     [[nodiscard]] virtual bool isFolder(EntryHandle entry) const = 0;
     [[nodiscard]] virtual bool isDeleted(EntryHandle entry) const = 0;
+    // The number the file system itself gives the entry, as forensic tools
+    // show and take it: the MFT record number, the inode number, the catalog
+    // node ID, or on FAT and exFAT the position of the entry's directory
+    // entry (its byte offset from the volume's start over 32). nullopt for
+    // entries the file system has no number for (a FAT root, the folders a
+    // scan makes up to hold what it found).
+    [[nodiscard]] virtual std::optional<std::uint64_t> entryNumber(EntryHandle) const { return std::nullopt; }
     virtual EntryDetails describe(EntryHandle entry) = 0;
     // The same without the display texts of the three times, for listings
     // of many entries that show the times their own way.

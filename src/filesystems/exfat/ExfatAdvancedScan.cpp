@@ -276,7 +276,7 @@ void Fat64Class::parseOrphanSets(JobContext& job)
         bytes.assign(static_cast<std::size_t>(last - at) + kLongestSet, 0);
         readVolumeBytes(*reader, at, bytes);
         std::vector<Subfolder> subfolders;
-        parseEntries(bytes, kOrphanFolder, subfolders);
+        parseEntries(bytes, DirectoryPlaces{{at}, bytes.size()}, kOrphanFolder, subfolders);
         enterSubfolders(subfolders, 1, job);
     }
 }

@@ -31,6 +31,10 @@ struct ExfatEntryRecord {
     std::uint32_t selfIndex = 0;
     std::uint32_t firstChild = kNoRecord;
     std::uint32_t nextSibling = kNoRecord;
+    // Where the file entry that starts the set lies: its byte offset from
+    // the volume's start over 32. 0 for records made up by the scan (the
+    // boot sector holds the volume's first 32 bytes).
+    std::uint64_t slotNumber = 0;
 
     [[nodiscard]] bool isDeleted() const { return entryType == 0x05; }
     [[nodiscard]] bool isFolder() const { return (attributes & 0x10) != 0; }
@@ -42,5 +46,6 @@ inline bool entryIsDeleted(const ExfatEntryRecord& r) { return r.isDeleted(); }
 // The stream extension's first cluster, and how many bytes the file holds.
 inline std::uint32_t entryFirstCluster(const ExfatEntryRecord& r) { return r.firstCluster; }
 inline std::uint64_t entryDataSize(const ExfatEntryRecord& r) { return r.dataLength; }
+inline std::uint64_t entrySlotNumber(const ExfatEntryRecord& r) { return r.slotNumber; }
 
 } // namespace qis

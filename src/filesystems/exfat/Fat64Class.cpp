@@ -83,9 +83,11 @@ bool Fat64Class::checkBootSector(JobReporter& reporter)
 }
 
 std::vector<std::uint8_t> Fat64Class::readDirectory(std::uint32_t firstCluster, std::uint64_t length, bool contiguous,
-                                                    bool deleted)
+                                                    bool deleted, DirectoryPlaces& places)
 {
     std::vector<std::uint8_t> bytes;
+    places.starts.clear();
+    places.pieceBytes = clusterBytes;
     if (!fat.isCluster(firstCluster) || clusterBytes == 0)
         return bytes;
     std::uint64_t clusters = contiguous ? std::max<std::uint64_t>(1, ceilDiv(length, clusterBytes)) : UINT64_MAX;
@@ -99,6 +101,7 @@ std::vector<std::uint8_t> Fat64Class::readDirectory(std::uint32_t firstCluster, 
         std::size_t at = bytes.size();
         bytes.resize(at + static_cast<std::size_t>(clusterBytes));
         readVolumeBytes(*reader, clusterOffset(c), std::span(bytes).subspan(at));
+        places.starts.push_back(clusterOffset(c));
         return true;
     };
     const FreeClusters* free = deleted && !contiguous && !isDriveFormatted ? freeClusters() : nullptr;
@@ -167,7 +170,8 @@ std::optional<std::vector<ByteRun>> Fat64Class::unallocatedSpace(std::uint64_t v
     return freeClusterSpace(*free, heapPosition, clusterBytes, volumeBytes);
 }
 
-void Fat64Class::parseEntries(std::span<const std::uint8_t> bytes, std::uint32_t parent, std::vector<Subfolder>& subfolders)
+void Fat64Class::parseEntries(std::span<const std::uint8_t> bytes, const DirectoryPlaces& places,
+                              std::uint32_t parent, std::vector<Subfolder>& subfolders)
 {
     std::unordered_map<std::uint32_t, std::uint32_t> folderByCluster;
     for (std::size_t at = 0; at + kSlotSize <= bytes.size();) {
@@ -203,6 +207,7 @@ void Fat64Class::parseEntries(std::span<const std::uint8_t> bytes, std::uint32_t
         r.name = std::move(set->name);
         r.parentIndex = parent;
         r.selfIndex = static_cast<std::uint32_t>(entryList.size());
+        r.slotNumber = places.volumeOffset(at) / kSlotSize;
         at += set->slots * kSlotSize;
 
         if (r.isFolder() && fat.isCluster(r.firstCluster)) {
@@ -212,6 +217,7 @@ void Fat64Class::parseEntries(std::span<const std::uint8_t> bytes, std::uint32_t
             if (known != folderByCluster.end()) {
                 entryList[known->second].name = std::move(r.name);
                 entryList[known->second].entryType = r.entryType;
+                entryList[known->second].slotNumber = r.slotNumber;
                 continue;
             }
             folderByCluster.emplace(r.firstCluster, r.selfIndex);
@@ -227,8 +233,10 @@ void Fat64Class::parseDirectory(std::uint32_t index, const Subfolder& where, std
         return;
     std::vector<Subfolder> subfolders;
     {
-        std::vector<std::uint8_t> bytes = readDirectory(where.firstCluster, where.length, where.contiguous, where.deleted);
-        parseEntries(bytes, index, subfolders);
+        DirectoryPlaces places;
+        std::vector<std::uint8_t> bytes =
+            readDirectory(where.firstCluster, where.length, where.contiguous, where.deleted, places);
+        parseEntries(bytes, places, index, subfolders);
     }
     enterSubfolders(subfolders, depth, job);
 }

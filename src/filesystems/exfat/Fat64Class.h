@@ -125,10 +125,23 @@ private:
         bool contiguous;
         bool deleted = false;
     };
+    // Where the bytes of a directory were read: piece i, `pieceBytes` long,
+    // from starts[i] bytes into the volume.
+    struct DirectoryPlaces {
+        std::vector<std::uint64_t> starts;
+        std::uint64_t pieceBytes = 0;
+        // The volume offset of byte `at`; 0 when no piece holds it.
+        [[nodiscard]] std::uint64_t volumeOffset(std::uint64_t at) const
+        {
+            if (pieceBytes == 0 || at / pieceBytes >= starts.size())
+                return 0;
+            return starts[static_cast<std::size_t>(at / pieceBytes)] + at % pieceBytes;
+        }
+    };
     // The bytes of a directory: its chain, or its run of clusters, capped.
     // A deleted folder's freed chain is guessed like a deleted file's.
     std::vector<std::uint8_t> readDirectory(std::uint32_t firstCluster, std::uint64_t length, bool contiguous,
-                                            bool deleted);
+                                            bool deleted, DirectoryPlaces& places);
     // Where a deleted entry's data lies, judged against the bitmap.
     [[nodiscard]] static DeletedClusters::Layout deletedLayout(const ExfatEntryRecord& r)
     {
@@ -138,7 +151,8 @@ private:
     bool saveContents(std::uint32_t index, std::span<const ClusterRun> passOver, DataSink& out);
     const OtherDeletedRuns& otherDeletedRuns(const FreeClusters& free);
     void parseDirectory(std::uint32_t index, const Subfolder& where, std::size_t depth, JobContext& job);
-    void parseEntries(std::span<const std::uint8_t> bytes, std::uint32_t parent, std::vector<Subfolder>& subfolders);
+    void parseEntries(std::span<const std::uint8_t> bytes, const DirectoryPlaces& places, std::uint32_t parent,
+                      std::vector<Subfolder>& subfolders);
     void enterSubfolders(const std::vector<Subfolder>& subfolders, std::size_t depth, JobContext& job);
 
     void deriveLayout();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filesystems/ext/ExtStructures.h"
+
 #include <cstdint>
 #include <string>
 
@@ -28,6 +30,25 @@ struct ExtEntry {
     // Kept from the inode so listing many entries needs no further reads.
     std::uint32_t atime = 0, ctime = 0, mtime = 0;
     std::uint32_t atimeNanos = 0, ctimeNanos = 0, mtimeNanos = 0;
+    std::uint32_t crtime = 0, crtimeExtra = 0; // 0: the inode has no birth time
+    std::uint32_t uid = 0, gid = 0;
+
+    // Keeps what the list shows of the inode: mode, size, times and owner.
+    void takeInode(const extdisk::Inode& inode)
+    {
+        mode = inode.mode;
+        size = inode.size;
+        atime = inode.atime;
+        ctime = inode.ctime;
+        mtime = inode.mtime;
+        atimeNanos = inode.atimeExtra;
+        ctimeNanos = inode.ctimeExtra;
+        mtimeNanos = inode.mtimeExtra;
+        crtime = inode.crtime;
+        crtimeExtra = inode.crtimeExtra;
+        uid = inode.uid;
+        gid = inode.gid;
+    }
 };
 
 } // namespace qis

@@ -121,6 +121,8 @@ Inode Inode::parse(std::span<const std::uint8_t> bytes)
     n.mtime = r.u32le(0x10);
     n.dtime = r.u32le(0x14);
     n.linksCount = r.u16le(0x1A);
+    n.uid = r.u16le(0x02) | std::uint32_t{r.u16le(0x78)} << 16;
+    n.gid = r.u16le(0x18) | std::uint32_t{r.u16le(0x7A)} << 16;
     n.flags = r.u32le(0x20);
     if (r.has(0x28, 60))
         std::memcpy(n.block, bytes.data() + 0x28, 60);
@@ -132,6 +134,10 @@ Inode Inode::parse(std::span<const std::uint8_t> bytes)
         n.mtimeExtra = r.u32le(0x88);
         n.atimeExtra = r.u32le(0x8C);
     }
+    if (extra >= 0x14 && r.has(0x80, extra))
+        n.crtime = r.u32le(0x90);
+    if (extra >= 0x18 && r.has(0x80, extra))
+        n.crtimeExtra = r.u32le(0x94);
     return n;
 }
 

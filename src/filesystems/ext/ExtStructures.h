@@ -75,6 +75,9 @@ struct Inode {
     std::uint64_t size = 0;
     std::uint32_t atime = 0, ctime = 0, mtime = 0, dtime = 0;
     std::uint32_t atimeExtra = 0, ctimeExtra = 0, mtimeExtra = 0;
+    // i_crtime lives only in a large inode's extra space (ext4): 0 without it.
+    std::uint32_t crtime = 0, crtimeExtra = 0;
+    std::uint32_t uid = 0, gid = 0; // the low 16 bits with Linux's high 16 bits
     std::uint16_t linksCount = 0;
     std::uint32_t flags = 0;
     std::uint8_t block[60]{};

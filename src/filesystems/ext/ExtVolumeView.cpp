@@ -58,6 +58,14 @@ bool ExtVolumeView::isDeleted(EntryHandle entry) const
     return e && e->deleted;
 }
 
+std::optional<std::uint64_t> ExtVolumeView::entryNumber(EntryHandle entry) const
+{
+    const ExtEntry* e = find(entry);
+    if (!e || (volume_.orphanKey >= 0 && e->key == volume_.orphanKey))
+        return std::nullopt;
+    return std::uint64_t{e->inodeIndex} + 1;
+}
+
 bool ExtVolumeView::isFolder(EntryHandle entry) const
 {
     const ExtEntry* e = find(entry);

@@ -18,6 +18,8 @@ public:
     [[nodiscard]] std::string nameUtf8(EntryHandle entry) const override;
     [[nodiscard]] bool isFolder(EntryHandle entry) const override;
     [[nodiscard]] bool isDeleted(EntryHandle entry) const override;
+    // The inode number; nullopt for ORPHAN_ENTRY.
+    [[nodiscard]] std::optional<std::uint64_t> entryNumber(EntryHandle entry) const override;
     EntryDetails describe(EntryHandle entry) override;
     EntryDetails details(EntryHandle entry) override;
     Recoverability recoverability(EntryHandle entry) override;

@@ -245,16 +245,9 @@ void ext2Class::readInodeTables(JobContext& job)
                 }
                 ExtEntry e;
                 e.inodeIndex = static_cast<std::uint32_t>(number - 1);
-                e.mode = inode.mode;
-                e.size = inode.size;
+                e.takeInode(inode);
                 e.inodeTableBlock = d.inodeTable;
                 e.indexInGroup = static_cast<std::uint32_t>(i0 + i);
-                e.atime = inode.atime;
-                e.ctime = inode.ctime;
-                e.mtime = inode.mtime;
-                e.atimeNanos = inode.atimeExtra;
-                e.ctimeNanos = inode.ctimeExtra;
-                e.mtimeNanos = inode.mtimeExtra;
                 inodeList.push_back(std::move(e));
             }
         }
@@ -297,16 +290,9 @@ bool ext2Class::addDeletedInode(std::uint32_t number, const Inode& inode, bool b
     ExtEntry e;
     e.deleted = true;
     e.inodeIndex = number - 1;
-    e.mode = inode.mode;
-    e.size = inode.size;
+    e.takeInode(inode);
     e.inodeTableBlock = descriptors[group].inodeTable;
     e.indexInGroup = static_cast<std::uint32_t>((number - 1) % sb.inodesPerGroup);
-    e.atime = inode.atime;
-    e.ctime = inode.ctime;
-    e.mtime = inode.mtime;
-    e.atimeNanos = inode.atimeExtra;
-    e.ctimeNanos = inode.ctimeExtra;
-    e.mtimeNanos = inode.mtimeExtra;
     e.inodeCopy = keepInodeCopy(inode, blocksStillHeld);
     deletedInodes.push_back(std::move(e));
     return true;
@@ -510,14 +496,7 @@ void ext2Class::nameDeleted(const DirectoryEntry& d, std::int64_t parent)
     e.deleted = true;
     e.inodeIndex = d.inode - 1;
     e.parentKey = parent;
-    e.mode = inode.mode;
-    e.size = inode.size;
-    e.atime = inode.atime;
-    e.ctime = inode.ctime;
-    e.mtime = inode.mtime;
-    e.atimeNanos = inode.atimeExtra;
-    e.ctimeNanos = inode.ctimeExtra;
-    e.mtimeNanos = inode.mtimeExtra;
+    e.takeInode(inode);
     e.inodeCopy = keepInodeCopy(inode, inodeAllocated(d.inode));
     extraNames_.push_back(std::move(e));
 }
@@ -665,6 +644,16 @@ void ext2Class::buildEntryMap(JobContext& job)
         root.atime = inode->atime;
         root.ctime = inode->ctime;
         root.mtime = inode->mtime;
+        root.atimeNanos = inode->atimeNanos;
+        root.ctimeNanos = inode->ctimeNanos;
+        root.mtimeNanos = inode->mtimeNanos;
+        root.crtime = inode->crtime;
+        root.crtimeExtra = inode->crtimeExtra;
+        root.uid = inode->uid;
+        root.gid = inode->gid;
+        // ROOT is a folder whatever a damaged inode 2 says.
+        if ((inode->mode & kTypeMask) == kDirectory)
+            root.mode = inode->mode;
     }
     // The named deleted inodes keep their numbers as keys (no live inode
     // has them), so the children found in a deleted folder's blocks hang
@@ -808,6 +797,15 @@ EntryDetails ext2Class::describeEntry(std::int64_t position, bool withTexts) con
     d.creation = unixTime(e->ctime, e->ctimeNanos);
     d.access = unixTime(e->atime, e->atimeNanos);
     d.modification = unixTime(e->mtime, e->mtimeNanos);
+    d.change = d.creation; // the list has always shown i_ctime as the creation time
+    d.birth = unixTime(e->crtime, e->crtimeExtra);
+    // A name with no inode behind it (ORPHAN_ENTRY, a ROOT whose inode was
+    // not read) has no mode or owner to tell.
+    if (e->inodeTableBlock != 0 || e->inodeCopy != UINT32_MAX) {
+        d.mode = e->mode;
+        d.uid = e->uid;
+        d.gid = e->gid;
+    }
     if (withTexts) {
         d.creationText = d.creation ? formatUnixTimeText(d.creation->seconds) : std::string();
         d.accessText = d.access ? formatUnixTimeText(d.access->seconds) : std::string();

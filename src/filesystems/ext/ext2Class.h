@@ -95,7 +95,8 @@ public:
     std::optional<std::vector<ByteRun>> unallocatedSpace();
 
     // Creation (the inode change time), access and modification texts and
-    // the permission tokens; the size text. By position in the entry map.
+    // the permission tokens; the size text; the change and birth times, mode
+    // and owner. By position in the entry map.
     EntryDetails describeEntry(std::int64_t position, bool withTexts = true) const;
     // Writes a regular file's data, holes and never-written extents as zeros.
     bool saveEntryContents(std::int64_t position, DataSink& out);

@@ -45,14 +45,7 @@ void ext2Class::addJournalEntries(JobContext& job)
             ExtEntry e;
             e.deleted = true;
             e.inodeIndex = j.inodeNumber - 1;
-            e.mode = j.inode.mode;
-            e.size = j.inode.size;
-            e.atime = j.inode.atime;
-            e.ctime = j.inode.ctime;
-            e.mtime = j.inode.mtime;
-            e.atimeNanos = j.inode.atimeExtra;
-            e.ctimeNanos = j.inode.ctimeExtra;
-            e.mtimeNanos = j.inode.mtimeExtra;
+            e.takeInode(j.inode);
             e.inodeCopy = keepInodeCopy(j.inode, false);
             inodeCopies_.back().fromJournal = true;
             inodeCopies_.back().journalSequence = j.inodeSequence;

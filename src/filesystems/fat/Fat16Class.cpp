@@ -41,7 +41,7 @@ void Fat16Class::parseRootDirectory(JobContext& job)
         }
     }
     DirectoryState state;
-    parseSlots(root, 0, state);
+    parseSlots(root, rootDirectoryOffset, 0, state);
     enterSubfolders(state, 0, job);
 }
 

@@ -243,7 +243,7 @@ void FatVolume::parseCandidateDirectory(JobContext& job)
         DirectoryState state;
         auto slots = std::span(cluster).subspan(static_cast<std::size_t>(at - start),
                                                 static_cast<std::size_t>(last - at) + kSlotSize);
-        parseSlots(slots, kOrphanFolder, state);
+        parseSlots(slots, at, kOrphanFolder, state);
         enterSubfolders(state, 1, job);
     }
 }

@@ -26,6 +26,10 @@ struct FatEntryRecord {
     std::uint32_t selfIndex = 0;
     std::uint32_t firstChild = kNoRecord;
     std::uint32_t nextSibling = kNoRecord;
+    // Where the short entry lies: its byte offset from the volume's start
+    // over 32. 0 for records made up by the scan (the boot sector holds the
+    // volume's first 32 bytes, so no directory entry is there).
+    std::uint64_t slotNumber = 0;
 
     [[nodiscard]] std::uint32_t firstCluster() const
     {
@@ -36,5 +40,6 @@ struct FatEntryRecord {
 inline bool entryIsDeleted(const FatEntryRecord& r) { return r.isDeleted != 0; }
 inline std::uint32_t entryFirstCluster(const FatEntryRecord& r) { return r.firstCluster(); }
 inline std::uint64_t entryDataSize(const FatEntryRecord& r) { return r.fileSize; }
+inline std::uint64_t entrySlotNumber(const FatEntryRecord& r) { return r.slotNumber; }
 
 } // namespace qis

@@ -104,7 +104,8 @@ std::u16string FatVolume::nameOf(const DirectorySlot& slot, const std::vector<Lo
     return name.empty() ? shortNameText(slot) : name;
 }
 
-bool FatVolume::parseSlots(std::span<const std::uint8_t> bytes, std::uint32_t parent, DirectoryState& state)
+bool FatVolume::parseSlots(std::span<const std::uint8_t> bytes, std::uint64_t offset, std::uint32_t parent,
+                           DirectoryState& state)
 {
     for (std::size_t at = 0; at + kSlotSize <= bytes.size(); at += kSlotSize) {
         DirectorySlot slot = DirectorySlot::parse(bytes.subspan(at).first<kSlotSize>());
@@ -142,6 +143,7 @@ bool FatVolume::parseSlots(std::span<const std::uint8_t> bytes, std::uint32_t pa
         r.name = nameOf(slot, parts);
         r.parentIndex = parent;
         r.selfIndex = static_cast<std::uint32_t>(entryList.size());
+        r.slotNumber = (offset + at) / kSlotSize;
 
         if (slot.isDirectory()) {
             std::uint32_t cluster = r.firstCluster();
@@ -152,6 +154,7 @@ bool FatVolume::parseSlots(std::span<const std::uint8_t> bytes, std::uint32_t pa
                 if (known != state.folderByCluster.end()) {
                     entryList[known->second].name = std::move(r.name);
                     entryList[known->second].isDeleted = r.isDeleted;
+                    entryList[known->second].slotNumber = r.slotNumber;
                     continue;
                 }
                 state.folderByCluster.emplace(cluster, r.selfIndex);
@@ -189,7 +192,7 @@ void FatVolume::parseDirectory(std::uint32_t index, std::uint32_t firstCluster, 
         if (first && !isRoot && cluster[0] != '.')
             break;
         first = false;
-        if (!parseSlots(cluster, index, state))
+        if (!parseSlots(cluster, clusterOffset(c), index, state))
             break;
         if (isDriveFormatted || job.stopSeen(stopRequested))
             break;

@@ -144,8 +144,10 @@ protected:
         std::vector<std::pair<std::uint32_t, std::uint32_t>> subfolders; // record, first cluster
         std::size_t slots = 0;
     };
-    // Records the entries of a run of slots; false when a free slot ends the directory.
-    bool parseSlots(std::span<const std::uint8_t> bytes, std::uint32_t parent, DirectoryState& state);
+    // Records the entries of a run of slots read from `offset` bytes into
+    // the volume; false when a free slot ends the directory.
+    bool parseSlots(std::span<const std::uint8_t> bytes, std::uint64_t offset, std::uint32_t parent,
+                    DirectoryState& state);
     // Reads a directory's chain and records its entries, then enters its folders.
     void parseDirectory(std::uint32_t index, std::uint32_t firstCluster, bool isRoot, std::size_t depth,
                         JobContext& job);

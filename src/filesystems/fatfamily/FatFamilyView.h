@@ -44,6 +44,14 @@ public:
     {
         return valid(entry) && entryIsDeleted(volume_.entryList[entry]);
     }
+    // The position of the entry's directory entry; nullopt for the records
+    // the scan makes up (the root, ORPHAN ENTRY).
+    [[nodiscard]] std::optional<std::uint64_t> entryNumber(EntryHandle entry) const override
+    {
+        if (!valid(entry) || entrySlotNumber(volume_.entryList[entry]) == 0)
+            return std::nullopt;
+        return entrySlotNumber(volume_.entryList[entry]);
+    }
     EntryDetails describe(EntryHandle entry) override
     {
         return valid(entry) ? volume_.describeEntry(static_cast<std::uint32_t>(entry)) : EntryDetails{};

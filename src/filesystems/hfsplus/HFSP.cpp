@@ -313,6 +313,8 @@ void HFSP::readCatalogRecords(JobContext& job)
         e.attributeModDate = record.attributeModDate;
         e.accessDate = record.accessDate;
         e.fileMode = record.fileMode;
+        e.ownerId = record.ownerId;
+        e.groupId = record.groupId;
         if (record.type == 2) {
             e.size = record.dataFork.logicalSize;
             e.totalBlocks = record.dataFork.totalBlocks;
@@ -495,6 +497,12 @@ EntryDetails HFSP::describeEntry(std::int64_t key) const
     d.modificationText = timeText(d.modification);
     d.sizeText = formatSizeText(static_cast<std::int64_t>(e->size));
     d.attributeText = hfsModeText(e->fileMode);
+    d.change = hfsTime(e->attributeModDate);
+    if (e->fileMode != 0) {
+        d.mode = e->fileMode;
+        d.uid = e->ownerId;
+        d.gid = e->groupId;
+    }
     return d;
 }
 

@@ -24,7 +24,8 @@ struct HfsEntry {
     std::uint64_t size = 0;
     std::vector<hfsdisk::Extent> extents; // data fork extents with a start block
     std::uint32_t createDate = 0, contentModDate = 0, attributeModDate = 0, accessDate = 0;
-    std::uint16_t fileMode = 0;
+    std::uint32_t ownerId = 0, groupId = 0;
+    std::uint16_t fileMode = 0; // 0: the BSD info (mode and owner) was never set
     // Found outside the live catalog: in a leaf node's free space, at an
     // offset the node's table no longer names, or in a leaf node the tree
     // no longer links.

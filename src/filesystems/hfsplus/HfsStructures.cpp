@@ -97,6 +97,8 @@ std::optional<CatalogRecord> CatalogRecord::parse(std::span<const std::uint8_t> 
     c.contentModDate = r.u32be(data + 16);
     c.attributeModDate = r.u32be(data + 20);
     c.accessDate = r.u32be(data + 24);
+    c.ownerId = r.u32be(data + 32);
+    c.groupId = r.u32be(data + 36);
     c.fileMode = r.u16be(data + 42);
     if (c.type == 2) {
         if (!r.has(data + 88, 80))

@@ -68,6 +68,7 @@ struct CatalogRecord {
     std::u16string name;
     std::uint32_t id = 0; // folderID or fileID
     std::uint32_t createDate = 0, contentModDate = 0, attributeModDate = 0, accessDate = 0;
+    std::uint32_t ownerId = 0, groupId = 0; // BSD info, with fileMode
     std::uint16_t fileMode = 0;
     ForkData dataFork; // files only
     // nullopt for thread records and anything that does not fit the node.

@@ -49,6 +49,14 @@ bool HfsVolumeView::isFolder(EntryHandle entry) const
     return e && e->isFolder();
 }
 
+std::optional<std::uint64_t> HfsVolumeView::entryNumber(EntryHandle entry) const
+{
+    const HfsEntry* e = find(entry);
+    if (!e || (volume_.orphanKey >= 0 && static_cast<std::int64_t>(entry) == volume_.orphanKey))
+        return std::nullopt;
+    return e->nodeId;
+}
+
 bool HfsVolumeView::isDeleted(EntryHandle entry) const
 {
     const HfsEntry* e = find(entry);

@@ -17,6 +17,8 @@ public:
     [[nodiscard]] std::u16string name(EntryHandle entry) const override;
     [[nodiscard]] bool isFolder(EntryHandle entry) const override;
     [[nodiscard]] bool isDeleted(EntryHandle entry) const override;
+    // The catalog node ID; nullopt for ORPHAN_ENTRY.
+    [[nodiscard]] std::optional<std::uint64_t> entryNumber(EntryHandle entry) const override;
     Recoverability recoverability(EntryHandle entry) override;
     EntryDetails describe(EntryHandle entry) override;
     bool saveEntry(EntryHandle entry, DataSink& out) override;

@@ -127,6 +127,7 @@ void ntfs::readMftRecords(JobContext& job)
     if (bytesPerCluster == 0)
         bytesPerCluster = kDefaultBytesPerCluster;
     entryList.clear();
+    foundBySearch_ = false;
     std::vector<std::uint8_t> window;
     for (const DataRun& run : mftRuns) {
         job.reporter().setStatusText("parsing " + std::to_string(run.lcn) + " cluster of MFT run.");

@@ -105,6 +105,12 @@ public:
     };
     DataStream dataStream(std::uint64_t index);
 
+    // The MFT number of the record at a table position: the position itself
+    // when the table was read from the MFT; for a record a search found, the
+    // number its header carries (nullopt when it carries none, and for
+    // ORPHAN_ENTRY and the search table's empty first slot).
+    [[nodiscard]] std::optional<std::uint64_t> recordNumber(std::uint64_t index) const;
+
     // Writes the record's contents to `out` (a folder writes nothing) and
     // returns whether every byte could be read; unreadable clusters are zeros.
     bool saveEntry(std::uint64_t index, DataSink& out);
@@ -154,7 +160,8 @@ private:
     std::uint64_t searchSize() const;
 
     std::vector<std::uint64_t> lastChild_; // append point of each chain
-    bool searching_ = false;               // the table comes from a search, not the MFT
+    bool searching_ = false;               // a search is filling the table
+    bool foundBySearch_ = false;           // the table comes from a search, not the MFT
     // Records a search found (its table starts with a placeholder at position 0).
     [[nodiscard]] std::size_t foundRecords() const { return entryList.empty() ? 0 : entryList.size() - 1; }
     // Names met in extension records during a search, by base record number.

@@ -59,6 +59,17 @@ void collectPieces(std::span<const std::uint8_t> record, ntfs::DataStream& strea
 
 } // namespace
 
+std::optional<std::uint64_t> ntfs::recordNumber(std::uint64_t index) const
+{
+    if (index >= entryList.size() || static_cast<std::int64_t>(index) == orphanIndex)
+        return std::nullopt;
+    if (auto n = numberOfPosition_.find(index); n != numberOfPosition_.end())
+        return n->second;
+    if (!foundBySearch_)
+        return index;
+    return std::nullopt;
+}
+
 ntfs::DataStream ntfs::dataStream(std::uint64_t index)
 {
     DataStream stream;
@@ -70,13 +81,7 @@ ntfs::DataStream ntfs::dataStream(std::uint64_t index)
     if (!base.signatureOk)
         return stream;
     const bool baseFreed = (base.flags & kRecordInUse) == 0;
-    // The record's MFT number: its table position, unless a search put it
-    // where it was found (and then only if its number is known).
-    std::optional<std::uint64_t> baseNumber;
-    if (auto n = numberOfPosition_.find(index); n != numberOfPosition_.end())
-        baseNumber = n->second;
-    else if (!searching_ && offsetByNumber_.empty())
-        baseNumber = index;
+    const std::optional<std::uint64_t> baseNumber = recordNumber(index);
 
     std::map<std::uint64_t, Piece> pieces;
     std::vector<AttributeListEntry> listed;

@@ -60,6 +60,7 @@ std::optional<std::uint64_t> ntfs::recordOffsetOf(std::uint64_t number) const
 void ntfs::beginSearch()
 {
     searching_ = true;
+    foundBySearch_ = true;
     mftReady = false;
     entryList.clear();
     offsetByNumber_.clear();

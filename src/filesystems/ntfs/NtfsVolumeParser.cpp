@@ -84,6 +84,7 @@ EntryDetails NtfsVolumeParser::describe(EntryHandle entry)
                 d.creation = filetimeToUnix(si->creationTime);
                 d.access = filetimeToUnix(si->accessTime);
                 d.modification = filetimeToUnix(si->modificationTime);
+                d.change = filetimeToUnix(si->mftChangeTime);
                 d.creationText = formatTimeText(si->creationTime);
                 d.accessText = formatTimeText(si->accessTime);
                 d.modificationText = formatTimeText(si->modificationTime);

@@ -16,6 +16,10 @@ public:
     [[nodiscard]] std::u16string name(EntryHandle entry) const override;
     [[nodiscard]] bool isFolder(EntryHandle entry) const override;
     [[nodiscard]] bool isDeleted(EntryHandle entry) const override;
+    [[nodiscard]] std::optional<std::uint64_t> entryNumber(EntryHandle entry) const override
+    {
+        return parser_.recordNumber(entry);
+    }
     EntryDetails describe(EntryHandle entry) override;
     Recoverability recoverability(EntryHandle entry) override { return parser_.recoverability(entry); }
     [[nodiscard]] std::u16string outputName(EntryHandle entry) const override;

@@ -40,6 +40,7 @@ struct Record {
     std::uint64_t size = 0;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> extents = {};
     std::uint32_t totalBlocks = 0;
+    std::uint16_t mode = 0100644; // 0: no BSD info
 };
 
 // An HFS+ volume: header at 1024, catalog of a header node and one leaf
@@ -99,8 +100,14 @@ public:
             std::uint8_t* d = n + at + 2 + keyLength;
             be16(d, r.type);
             be32(d + 8, r.id);
+            be32(d + 12, 3793343340u); // createDate a minute before
             be32(d + 16, 3793343400u); // contentModDate 2024-03-15 10:30:00 UTC
-            be16(d + 42, 0100644);
+            be32(d + 20, 3793343460u); // attributeModDate a minute after
+            if (r.mode != 0) {
+                be32(d + 32, 501); // owner
+                be32(d + 36, 20);  // group
+            }
+            be16(d + 42, r.mode);
             if (r.type == 2) {
                 be64(d + 88, r.size);
                 be32(d + 100, r.totalBlocks);
@@ -188,6 +195,39 @@ TEST(HfsDeepMode, FilesGoUnderTheFolderWithTheNearestLowerNodeId)
     EXPECT_THAT(test::treeListing(*standard->view),
                 ElementsAre("Sixteen/", "Sixteen/eighteen.txt", "Sixteen/seventeen.txt", "Twenty/",
                             "Twenty/twenty-one.txt"));
+}
+
+TEST(HfsDetails, ChangeIsTheAttributeDateAndTheOwnerComesWithTheBsdInfo)
+{
+    test::TempDir dir;
+    SyntheticHfs hfs(4096, 4096, 256);
+    std::vector<Record> records = fiveRecords();
+    records[2].mode = 0; // eighteen.txt: BSD info never set
+    hfs.catalogLeaf(records);
+    auto s = scan(hfs, dir, false);
+    ASSERT_TRUE(s->ok);
+    EntryDetails d = s->view->describe(17);
+    ASSERT_TRUE(d.change && d.creation && d.modification);
+    EXPECT_EQ(d.change->seconds, 1710498660);
+    EXPECT_EQ(d.modification->seconds, 1710498600);
+    EXPECT_EQ(d.creation->seconds, 1710498540);
+    EXPECT_FALSE(d.birth);
+    EXPECT_EQ(d.mode, 0100644u);
+    EXPECT_EQ(d.uid, 501u);
+    EXPECT_EQ(d.gid, 20u);
+    EXPECT_EQ(s->view->entryNumber(17), 17u);
+
+    EntryDetails unset = s->view->describe(18);
+    EXPECT_TRUE(unset.change);
+    EXPECT_FALSE(unset.mode || unset.uid || unset.gid);
+
+    // Deep mode keeps each record's node ID; the folder it makes up has none.
+    auto deep = scan(hfs, dir, true);
+    ASSERT_TRUE(deep->ok);
+    const auto top = deep->view->topLevel();
+    ASSERT_EQ(top.size(), 1u);
+    EXPECT_EQ(deep->view->entryNumber(top.front()), std::nullopt);
+    EXPECT_EQ(deep->view->entryNumber(test::findTreeEntry(*deep->view, "ORPHAN_ENTRY/Twenty/twenty-one.txt")), 21u);
 }
 
 TEST(HfsDeepMode, NodesTwiceTheBlockSizeAreFoundAtAnyBlock)
