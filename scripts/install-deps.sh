@@ -12,7 +12,7 @@ case "$what" in
 build) ;;
 test) packages+=(libgtest-dev libgmock-dev qemu-utils e2fsprogs qt6-base-dev
       ghostscript qpdf libjpeg-turbo-progs zip python3 bzip2 flac libxml2-utils
-      dpkg-dev file man-db desktop-file-utils bash-completion) ;;
+      dpkg-dev file man-db desktop-file-utils bash-completion sleuthkit) ;;
 fuzz) packages+=(libgtest-dev libgmock-dev qemu-utils clang libclang-rt-14-dev) ;;
 *) echo "install-deps.sh: unknown task $what" >&2; exit 2 ;;
 esac

@@ -51,12 +51,15 @@ public:
 int runCat(const std::vector<std::string>& words)
 {
     std::vector<std::string> values = kVolumeValueOptions;
-    values.push_back("--path");
+    values.insert(values.end(), {"--path", "--entry"});
     Arguments args("cat", words, values, kVolumeFlags);
     if (auto done = args.exitNow())
         return *done;
-    if (args.positional().size() != 1 || !args.value("--path"))
-        return usageError("cat takes one IMAGE, a volume and --path TREEPATH");
+    if (args.positional().size() != 1 || args.value("--path").has_value() == args.value("--entry").has_value())
+        return usageError("cat takes one IMAGE, a volume and --path TREEPATH or --entry N");
+    std::vector<std::uint64_t> numbers;
+    if (std::string why; !entryNumbersFrom(args.values("--entry"), numbers, why) || numbers.size() > 1)
+        return usageError(why.empty() ? "cat writes one file: give one --entry" : why);
 
     CliReporter reporter;
     int exitCode = kExitOk;
@@ -65,8 +68,18 @@ int runCat(const std::vector<std::string>& words)
     if (!scanned)
         return exitCode;
     VolumeParser& parser = *scanned->parser;
-    const std::string path = *args.value("--path");
-    auto entry = findTreePath(parser, path);
+    std::string path;
+    std::optional<EntryHandle> entry;
+    if (numbers.empty()) {
+        path = *args.value("--path");
+        entry = findTreePath(parser, path);
+    } else if (auto found = findEntryNumber(parser, numbers[0]); !found.empty()) {
+        // Two names of one file (hard links) are the same bytes.
+        entry = found[0].entry;
+        path = found[0].path;
+    } else {
+        path = "entry " + std::to_string(numbers[0]);
+    }
     if (!entry || *entry == kNoEntry) {
         std::fprintf(stderr, "There is no %s on this volume.\n", path.c_str());
         return kExitFailure;

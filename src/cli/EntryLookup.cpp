@@ -1,6 +1,9 @@
 #include "cli/EntryLookup.h"
 
 #include "cli/ListedName.h"
+#include "filesystems/EntryWalk.h"
+
+#include <charconv>
 
 namespace qis::cli {
 
@@ -26,6 +29,34 @@ std::optional<EntryHandle> findTreePath(const VolumeParser& parser, const std::s
             level.push_back(c);
     }
     return found;
+}
+
+std::vector<NumberedEntry> findEntryNumber(const VolumeParser& parser, std::uint64_t number)
+{
+    std::vector<NumberedEntry> found;
+    walkTree(parser, [&](EntryHandle e, const std::vector<std::u16string>& path) {
+        if (parser.entryNumber(e) != number)
+            return;
+        std::string joined;
+        for (const std::u16string& part : path)
+            joined += (joined.empty() ? "" : "/") + utf16ToUtf8(part);
+        found.push_back({e, joined});
+    });
+    return found;
+}
+
+bool entryNumbersFrom(const std::vector<std::string>& values, std::vector<std::uint64_t>& numbers, std::string& why)
+{
+    for (const std::string& v : values) {
+        std::uint64_t n = 0;
+        auto [rest, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+        if (ec != std::errc() || rest != v.data() + v.size() || v.empty()) {
+            why = "--entry takes an entry number as list prints it, not \"" + v + "\"";
+            return false;
+        }
+        numbers.push_back(n);
+    }
+    return true;
 }
 
 } // namespace qis::cli

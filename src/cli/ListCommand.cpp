@@ -1,4 +1,5 @@
 #include "cli/Arguments.h"
+#include "cli/BodyFile.h"
 #include "cli/Commands.h"
 #include "cli/FilterOptions.h"
 #include "cli/ListedName.h"
@@ -44,7 +45,7 @@ private:
 int runList(const std::vector<std::string>& words)
 {
     std::vector<std::string> flags = withFilterFlags(kVolumeFlags);
-    flags.insert(flags.end(), {"--json", "--hash"});
+    flags.insert(flags.end(), {"--json", "--hash", "--bodyfile"});
     Arguments args("list", words, withFilterValues(kVolumeValueOptions), flags);
     if (auto done = args.exitNow())
         return *done;
@@ -54,6 +55,9 @@ int runList(const std::vector<std::string>& words)
     const auto filter = filterFrom(args, why);
     if (!filter)
         return usageError(why);
+    const bool body = args.flag("--bodyfile");
+    if (args.flag("--json") && body)
+        return usageError("--json and --bodyfile are two ways to print the list: give one");
     CliReporter reporter;
     int exitCode = kExitOk;
     auto scanned = scanVolume(args, reporter, exitCode);
@@ -65,7 +69,8 @@ int runList(const std::vector<std::string>& words)
     bool first = true;
     if (json)
         std::printf("%s", listJsonHead(*scanned).c_str());
-    TreePathText text(!json);
+    // The body format and JSON take names as they are.
+    TreePathText text(!json && !body);
     const bool hash = args.flag("--hash");
     std::uint64_t incompleteHashes = 0;
     std::string out;
@@ -81,7 +86,10 @@ int runList(const std::vector<std::string>& words)
             hashed = hashEntry(*scanned->parser, e);
             incompleteHashes += hashed->complete ? 0 : 1;
         }
-        if (json) {
+        if (body) {
+            out += bodyLine(*scanned->parser, e, p, hashed ? hashed->hashes.md5 : std::string("0"));
+            out += '\n';
+        } else if (json) {
             out += first ? "\n  " : ",\n  ";
             if (hash) {
                 Json entry = entryObject(*scanned->parser, e, p);

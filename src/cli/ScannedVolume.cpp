@@ -207,6 +207,8 @@ Json entryObject(VolumeParser& parser, EntryHandle entry, const std::string& pat
     e["ctimeEpoch"] = jsonEpochTime(d.creation);
     e["atimeEpoch"] = jsonEpochTime(d.access);
     e["mtimeEpoch"] = jsonEpochTime(d.modification);
+    const auto number = parser.entryNumber(entry);
+    e["entry"] = number ? Json(*number) : Json(nullptr);
     return e;
 }
 
@@ -215,10 +217,12 @@ std::string entryLine(VolumeParser& parser, EntryHandle entry, const std::string
     EntryDetails d = parser.details(entry);
     bool folder = parser.isFolder(entry);
     const Recoverability r = parser.recoverability(entry);
-    char line[160];
-    std::snprintf(line, sizeof line, "%-4s %-7s %-18s %12" PRIu64 "  %-20s %-8s ", folder ? "dir" : "file",
-                  parser.isDeleted(entry) ? "deleted" : "", std::string(recoverabilityText(r)).c_str(), d.size,
-                  isoTime(d.modification).c_str(), d.attributeText.c_str());
+    const auto number = parser.entryNumber(entry);
+    char line[200];
+    std::snprintf(line, sizeof line, "%-4s %10s %-7s %-18s %12" PRIu64 "  %-20s %-8s ", folder ? "dir" : "file",
+                  number ? std::to_string(*number).c_str() : "-", parser.isDeleted(entry) ? "deleted" : "",
+                  std::string(recoverabilityText(r)).c_str(), d.size, isoTime(d.modification).c_str(),
+                  d.attributeText.c_str());
     return line + std::string(beforePath) + path + (folder ? "/" : "");
 }
 

@@ -17,17 +17,19 @@ constexpr std::array<VerbHelp, 12> kVerbs{{
      "The volumes come from the partition table (GPT when the first sector is a protective MBR, else MBR; --gpt or "
      "--mbr says which) or, with --deep, from a search of every sector for boot records. The index printed is what "
      "--volume N means in later commands."},
-    {"list", "IMAGE VOLUME [MODE] [--formatted] [FILTERS] [--hash] [--json]", "List a volume's whole tree, deleted entries included.",
+    {"list", "IMAGE VOLUME [MODE] [--formatted] [FILTERS] [--hash] [--json|--bodyfile]", "List a volume's whole tree, deleted entries included.",
      "Deleted and orphaned entries are listed where the file system keeps them; a deleted file shows how much of it "
      "can still be had. MODE is --mode standard (the default), --mode deep (NTFS, HFS+: the tree rebuilt from every "
      "MFT record or catalog leaf node found) or --mode advanced [--candidate K] [--sectors-per-cluster S] [--heap H] "
      "(the copy of the MFT or FAT that candidates found). FILTERS (--deleted, --live, --ext, --min-size, --max-size, "
      "--modified-after, --modified-before) keep only the entries asked for; with more than --deleted or --live, "
      "files only."},
-    {"save", "IMAGE VOLUME [MODE] [--formatted] [--path TREEPATH] [FILTERS] [--skip-existing] [--report FILE] --output DIR",
+    {"save", "IMAGE VOLUME [MODE] [--formatted] [--path TREEPATH|--entry N...] [FILTERS] [--skip-existing] [--report FILE] --output DIR",
      "Save a folder of a volume, deleted files included, with their times.",
      "The folder at TREEPATH (as list prints it; the whole volume without --path) is written into DIR. A name that "
-     "is already in DIR gets a number (\"name (1)\") unless --skip-existing finds the file there whole."},
+     "is already in DIR gets a number (\"name (1)\") unless --skip-existing finds the file there whole. --entry N "
+     "(repeatable) saves the entries with those numbers instead. --report FILE lists every file with its MD5 and "
+     "SHA-256, taken as it is written."},
     {"search", "IMAGE VOLUME PATTERN [MODE] [--formatted] [FILTERS] [--json]", "List the files whose names match a pattern.",
      "PATTERN is an ECMAScript regular expression matched anywhere in the name, in any case (\"jpg|png\" finds "
      "both). Put -- before a pattern that begins with a dash."},
@@ -61,7 +63,7 @@ struct OptionRow {
     OptionHelp help;
 };
 
-constexpr std::array<OptionRow, 53> kOptions{{
+constexpr std::array<OptionRow, 54> kOptions{{
     {"", "--json", {"", "Print the result as JSON (see docs/json.md)"}},
     {"", "--output", {"DIR", "The folder the files are written into (made when missing)"}},
     {"export", "--output", {"PATH", "The raw image to write, or a folder to write it into"}},
@@ -111,6 +113,7 @@ constexpr std::array<OptionRow, 53> kOptions{{
     {"", "--report", {"FILE", "Write a report of every file (.json, .csv or DFXML .xml) with MD5 and SHA-256"}},
     {"", "--entry", {"N", "The entry by its number as list prints it (repeatable)"}},
     {"", "--hash", {"", "Add each file's MD5 and SHA-256, read as a save would write it"}},
+    {"", "--bodyfile", {"", "Print the body format of timeline tools (mactime) instead of the table"}},
     {"", "--deleted", {"", "Only deleted entries (and orphans)"}},
     {"", "--live", {"", "Only entries that are not deleted"}},
     {"", "--quiet", {"", "No progress on stderr"}},

@@ -46,6 +46,9 @@ struct EntryDetails {
     // inode was born (i_crtime), and the POSIX mode with its file-type bits
     // and the owner (ext inodes, HFS+ BSD info).
     std::optional<UnixTime> change, birth;
+    // The creation time above is in truth the change time (ext has shown
+    // i_ctime there): a timeline takes only `birth` as the file's birth.
+    bool creationIsChange = false;
     std::optional<std::uint32_t> mode;
     std::optional<std::uint32_t> uid, gid;
 };

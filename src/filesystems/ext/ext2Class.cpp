@@ -798,6 +798,7 @@ EntryDetails ext2Class::describeEntry(std::int64_t position, bool withTexts) con
     d.access = unixTime(e->atime, e->atimeNanos);
     d.modification = unixTime(e->mtime, e->mtimeNanos);
     d.change = d.creation; // the list has always shown i_ctime as the creation time
+    d.creationIsChange = true;
     d.birth = unixTime(e->crtime, e->crtimeExtra);
     // A name with no inode behind it (ORPHAN_ENTRY, a ROOT whose inode was
     // not read) has no mode or owner to tell.
