@@ -146,7 +146,16 @@ if [ -f "$completion" ]; then
     [ "$said" = "--no-default-signatures --no-skip --no-validation" ] || fail "completing carve --no- offers \"$said\""
     said=$(complete_words qsalvage list img --mode d)
     [ "$said" = "deep" ] || fail "completing --mode d offers \"$said\""
-    echo "verbs, options and --mode values complete"
+    # Every option a verb's help names is offered for it, so the two cannot drift apart.
+    for verb in info volumes list save candidates carve cat search export "signatures add" "signatures list"; do
+        # shellcheck disable=SC2086
+        for option in $("$prefix/bin/qsalvage" $verb --help | sed -n '/^Options:/,/^$/p' | grep -o -- '--[a-z-]*' | grep -v -- '^--help$'); do
+            # shellcheck disable=SC2086
+            said=$(complete_words qsalvage $verb img "$option" || true)
+            [[ " $said " == *" $option "* ]] || fail "completing \"qsalvage $verb $option\" does not offer it"
+        done
+    done
+    echo "verbs, options (each verb's help) and --mode values complete"
 fi
 
 if [ "$install_only" = 1 ]; then
