@@ -131,7 +131,7 @@ void CliReporter::draw(bool force)
     const int done = percent();
     // Without a terminal a line is worth writing only when it says something
     // new: a status text, or how far a job that runs over bytes has come.
-    const bool bytesLine = totalBytes_ != 0 && high_ > low_ && done != percentShown_;
+    const bool bytesLine = totalBytes_ != 0 && high_ > low_ && done > 0 && done != percentShown_;
     if (!terminal_ && statusShown_ && !bytesLine)
         return;
     auto now = std::chrono::steady_clock::now();
