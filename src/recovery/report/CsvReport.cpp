@@ -1,5 +1,7 @@
 #include "recovery/report/Report.h"
+
 #include "recovery/report/ReportText.h"
+#include "util/Utf.h"
 
 namespace qis {
 namespace {
@@ -8,7 +10,7 @@ namespace {
 // quotes doubled.
 std::string field(std::string_view raw)
 {
-    const std::string text = report::wellFormedUtf8(raw);
+    const std::string text = wellFormedUtf8(raw);
     if (text.find_first_of(",\"\r\n") == std::string::npos)
         return text;
     std::string quoted = "\"";

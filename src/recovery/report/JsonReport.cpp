@@ -1,5 +1,7 @@
 #include "recovery/report/Report.h"
+
 #include "recovery/report/ReportText.h"
+#include "util/Utf.h"
 
 #include <nlohmann/json.hpp>
 
@@ -15,7 +17,7 @@ std::string dumped(const Json& j)
 
 Json textOrNull(const std::string& text)
 {
-    return text.empty() ? Json(nullptr) : Json(report::wellFormedUtf8(text));
+    return text.empty() ? Json(nullptr) : Json(wellFormedUtf8(text));
 }
 
 Json timeOf(const std::optional<UnixTime>& time)
@@ -30,7 +32,7 @@ Json fileObject(const SavedFileRecord& r)
 {
     const std::string_view recoverability = recoverabilityText(r.recoverability);
     Json j{
-        {"path", report::wellFormedUtf8(r.path)},
+        {"path", wellFormedUtf8(r.path)},
         {"entry", r.entry ? Json(*r.entry) : Json(nullptr)},
         {"deleted", r.deleted},
         {"recoverability", recoverability.empty() ? "live" : std::string(recoverability)},
@@ -45,8 +47,8 @@ Json fileObject(const SavedFileRecord& r)
     if (r.carved) {
         j["offset"] = r.carved->offset;
         j["length"] = r.carved->length;
-        j["extension"] = report::wellFormedUtf8(r.carved->extension);
-        j["category"] = report::wellFormedUtf8(r.carved->category);
+        j["extension"] = wellFormedUtf8(r.carved->extension);
+        j["category"] = wellFormedUtf8(r.carved->category);
         if (!r.carved->pieces.empty()) {
             Json pieces = Json::array();
             for (const ByteRun& p : r.carved->pieces)
@@ -64,7 +66,7 @@ void writeJsonReport(std::ostream& out, const std::vector<SavedFileRecord>& reco
     // The files one line each, as they are made: a save of millions of
     // files is not held twice in memory.
     out << "{\"schema\": 1, \"tool\": \"qsalvage\", \"version\": " << dumped(meta.version)
-        << ", \"image\": " << dumped(report::wellFormedUtf8(meta.image))
+        << ", \"image\": " << dumped(wellFormedUtf8(meta.image))
         << ", \"volume\": " << dumped(textOrNull(meta.volume));
     if (meta.volumeStart)
         out << ", \"volumeStart\": " << *meta.volumeStart;

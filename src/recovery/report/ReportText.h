@@ -7,10 +7,6 @@
 
 namespace qis::report {
 
-// Names come from the image: anything that is not well-formed UTF-8 in
-// them becomes U+FFFD, so every report format can hold them.
-std::string wellFormedUtf8(std::string_view text);
-
 // The text for XML character data and attribute values: escaped, the
 // characters XML 1.0 cannot hold at all (most controls, U+FFFE, U+FFFF)
 // and malformed UTF-8 as U+FFFD, tab and line ends as references so
