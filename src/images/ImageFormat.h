@@ -11,7 +11,7 @@
 
 namespace qis {
 
-enum class ImageFormat { Vhdx, Vhd, Vdi, Vmdk, Raw };
+enum class ImageFormat { Vhdx, Vhd, Vdi, Vmdk, Raw, Qcow2 };
 
 struct ImageInformation;
 

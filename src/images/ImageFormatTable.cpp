@@ -2,6 +2,7 @@
 // A new format is a folder, an ImageFormat value and a row here.
 
 #include "images/ImageFormat.h"
+#include "images/qcow2/Qcow2Format.h"
 #include "images/raw/RawFormat.h"
 #include "images/vdi/VdiFormat.h"
 #include "images/vhd/VhdFormat.h"
@@ -19,6 +20,7 @@ std::span<const ImageFormatEntry> imageFormatTable()
         vhd::imageFormatEntry(),
         vmdk::imageFormatEntry(),
         vdi::imageFormatEntry(),
+        qcow2::imageFormatEntry(),
         raw::imageFormatEntry(),
     };
     return table;
