@@ -2,6 +2,8 @@
 // its information display and the extension its open tests for.
 
 #include "FuzzImage.h"
+#include "images/qcow2/FileReadSeekQcow2.h"
+#include "images/qcow2/Qcow2Format.h"
 #include "images/raw/FileReadSeekRaw.h"
 #include "images/raw/RawFormat.h"
 #include "images/vdi/FileReadSeekVdi.h"

@@ -6,7 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 data="$here/../tests/data"
 out=${1:?usage: make-seeds.sh OUTPUT_DIR}
-mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,raw,partition,lznt1,mftrecord,carve,extjournal,ntfs,fat16,fat32,exfat,ext,hfsplus}
+mkdir -p "$out"/{vhdx,vhd,vdi,vmdk,qcow2,raw,partition,lznt1,mftrecord,carve,extjournal,ntfs,fat16,fat32,exfat,ext,hfsplus}
 seed() { # fixture, folder, bytes
     xz -dc "$data/$1.xz" | head -c "$3" > "$out/$2/$1" || true
 }
@@ -30,6 +30,12 @@ for name, entry in (('bat-undefined-state', (8 << 20) | 4), ('bat-zero-offset', 
 PY
 seed numbered.vdi vdi $((1024 * 1024 + 4096))
 seed numbered.vmdk vmdk $((256 * 1024))
+# qcow2: header, L1 and the first L2 table and clusters; compressed clusters;
+# 512-byte clusters (many L2 tables); a child whose backing file is absent.
+seed numbered.qcow2 qcow2 $((512 * 1024))
+seed numbered-compressed.qcow2 qcow2 $((400 * 1024))
+seed numbered-v2.qcow2 qcow2 $((256 * 1024))
+seed chain-child.qcow2 qcow2 $((512 * 1024))
 # A fixed VHD keeps its footer at the end: take the footer alone and with a sector.
 xz -dc "$data/numbered-fixed.vhd.xz" | tail -c 1024 > "$out/vhd/numbered-fixed-tail.vhd"
 seed numbered-default.vhdx raw $((64 * 1024))

@@ -15,6 +15,7 @@ using test::runQsalvage;
 struct ExportCase {
     const char* fixture;
     const char* qemuFormat;
+    const char* backing = nullptr; // a fixture the image reads from, beside it
 };
 
 class CliExport : public ::testing::TestWithParam<ExportCase> {};
@@ -22,6 +23,8 @@ class CliExport : public ::testing::TestWithParam<ExportCase> {};
 TEST_P(CliExport, ExportEqualsQemuRawByteForByte)
 {
     test::TempDir dir;
+    if (GetParam().backing)
+        test::fixture(GetParam().backing);
     auto image = test::fixture(GetParam().fixture);
     auto out = dir / "disk.img";
     auto r = runQsalvage({"export", image.string(), "--output", out.string()});
@@ -37,7 +40,10 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, CliExport,
                                            ExportCase{"numbered-dynamic.vhd", "vpc"},
                                            ExportCase{"numbered-fixed.vhd", "vpc"},
                                            ExportCase{"numbered.vdi", "vdi"}, ExportCase{"numbered.vmdk", "vmdk"},
-                                           ExportCase{"big-6g.vhdx", "vhdx"}),
+                                           ExportCase{"big-6g.vhdx", "vhdx"}, ExportCase{"numbered.qcow2", "qcow2"},
+                                           ExportCase{"numbered-compressed.qcow2", "qcow2"},
+                                           ExportCase{"numbered-v2.qcow2", "qcow2"},
+                                           ExportCase{"chain-child.qcow2", "qcow2", "chain-base.qcow2"}),
                          [](const auto& info) {
                              std::string n = info.param.fixture;
                              for (char& c : n)
@@ -78,6 +84,33 @@ TEST(Cli, InfoShowsTheImagePageFields)
     EXPECT_NE(json.out.find("\"format\": \"VDI\""), std::string::npos) << json.out;
     EXPECT_NE(json.out.find("\"fileFormatVersion\": \"65537\""), std::string::npos) << json.out;
     EXPECT_NE(json.out.find("\"virtualSize\": 134217728"), std::string::npos) << json.out;
+}
+
+TEST(Cli, InfoNamesTheFormatFoundWhateverTheName)
+{
+    test::TempDir dir;
+    std::filesystem::copy_file(test::fixture("chain-base.qcow2"), dir / "chain-base.qcow2");
+    auto child = test::fixtureCopy("chain-child.qcow2", dir, "child.img");
+    auto r = runQsalvage({"info", child.string()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Format: QCOW2\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("File Format Version: 3\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Block size: 65536 bytes\n"), std::string::npos) << r.out;
+    auto json = runQsalvage({"info", child.string(), "--json"});
+    EXPECT_NE(json.out.find("\"differencing\": true"), std::string::npos) << json.out;
+
+    // Without the file it names, the child is not read as a disk of its own.
+    std::filesystem::remove(dir / "chain-base.qcow2");
+    auto orphan = runQsalvage({"export", child.string(), "--output", (dir / "out.img").string()});
+    EXPECT_EQ(orphan.exitCode, 1);
+    EXPECT_NE(orphan.err.find((dir / "chain-base.qcow2").string()), std::string::npos) << orphan.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.img"));
+
+    auto raw = dir / "disk.vmdk";
+    test::writeWholeFile(raw, std::vector<std::uint8_t>(1 << 20, 0x5A));
+    auto rawInfo = runQsalvage({"info", raw.string()});
+    ASSERT_EQ(rawInfo.exitCode, 0) << rawInfo.err;
+    EXPECT_NE(rawInfo.out.find("Format: RAW\n"), std::string::npos) << rawInfo.out;
 }
 
 TEST(Cli, UsageErrorsAndFailures)

@@ -29,13 +29,20 @@ TEST(ImageFormatDetection, RealImagesByTheirContentUnderAnyName)
         {"numbered-fixed.vhd", ImageFormat::Vhd, "VHD", ".vmdk"},
         {"numbered.vdi", ImageFormat::Vdi, "VDI", ".vmdk"},
         {"numbered.vmdk", ImageFormat::Vmdk, "VMDK", ".vdi"},
+        {"numbered.vdi", ImageFormat::Vdi, "VDI", ".vhdx"},
+        {"numbered-compressed.qcow2", ImageFormat::Qcow2, "QCOW2", ".img"},
+        {"numbered-v2.qcow2", ImageFormat::Qcow2, "QCOW2", ".vmdk"},
         {"carve.img", ImageFormat::Raw, "RAW", ".vhd"},
+        {"carve.img", ImageFormat::Raw, "RAW", ".vmdk"},
+        {"carve.img", ImageFormat::Raw, "RAW", ".qcow2"},
     };
     test::TempDir dir;
+    int n = 0;
     for (const auto& c : cases) {
         const std::filesystem::path image = test::fixture(c.fixture);
         // Links give the same bytes other names without copying them.
-        for (const std::string& name : {std::string(c.fixture) + ".bin", std::string(c.fixture) + c.otherExtension}) {
+        const std::string stem = std::to_string(n++) + "-" + c.fixture;
+        for (const std::string& name : {stem + ".bin", stem + c.otherExtension}) {
             std::filesystem::create_symlink(image, dir / name);
             EXPECT_EQ(detectImageFormat(dir / name), c.format) << name;
         }
@@ -111,6 +118,11 @@ TEST(ImageFormatDetection, StrongerSignatureWinsAndTheNameBreaksTies)
         {"blank.vhdx", 512 * 1024, {}, ImageFormat::Raw},
         {"blank.vdi", 4096, {}, ImageFormat::Raw},
         {"short.vmdk", 3, {{0, {'K', 'D', 'M'}}}, ImageFormat::Raw},
+        // The qcow2 magic opens the file; a header signature of another format ties and the name decides.
+        {"magic.img", 4096, {{0, {'Q', 'F', 'I', 0xFB}}}, ImageFormat::Qcow2},
+        {"magic.vdi", 4096, {{0, {'Q', 'F', 'I', 0xFB}}, {0x40, vdiSignature}}, ImageFormat::Vdi},
+        {"magic.qcow2", 4096, {{0, {'Q', 'F', 'I', 0xFB}}, {0x40, vdiSignature}}, ImageFormat::Qcow2},
+        {"late-magic.qcow2", 4096, {{512, {'Q', 'F', 'I', 0xFB}}}, ImageFormat::Raw},
         {"empty.vhd", 0, {}, ImageFormat::Raw},
     };
     for (const auto& c : cases)

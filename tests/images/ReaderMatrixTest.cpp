@@ -18,6 +18,7 @@ struct MatrixCase {
     const char* fixture;
     const char* qemuFormat;
     ImageFormat format;
+    const char* backing = nullptr; // a fixture the image reads from, beside it
 };
 
 std::ostream& operator<<(std::ostream& os, const MatrixCase& c) { return os << c.fixture; }
@@ -30,12 +31,18 @@ const MatrixCase kCases[] = {
     {"numbered.vdi", "vdi", ImageFormat::Vdi},
     {"numbered.vmdk", "vmdk", ImageFormat::Vmdk},
     {"big-6g.vhdx", "vhdx", ImageFormat::Vhdx},
+    {"numbered.qcow2", "qcow2", ImageFormat::Qcow2},
+    {"numbered-compressed.qcow2", "qcow2", ImageFormat::Qcow2},
+    {"numbered-v2.qcow2", "qcow2", ImageFormat::Qcow2},
+    {"chain-child.qcow2", "qcow2", ImageFormat::Qcow2, "chain-base.qcow2"},
 };
 
 class ReaderMatrix : public ::testing::TestWithParam<MatrixCase> {
 protected:
     void SetUp() override
     {
+        if (GetParam().backing)
+            test::fixture(GetParam().backing);
         image_ = test::fixture(GetParam().fixture);
         reference_ = test::qemuRawReference(image_, GetParam().qemuFormat);
         ASSERT_TRUE(refFile_.open(reference_));
