@@ -30,6 +30,11 @@ for name, entry in (('bat-undefined-state', (8 << 20) | 4), ('bat-zero-offset', 
 PY
 seed numbered.vdi vdi $((1024 * 1024 + 4096))
 seed numbered.vmdk vmdk $((256 * 1024))
+# Stream-optimized (deflated grains behind markers), a snapshot's sparse
+# extent with its parent hint, and a descriptor file naming its extents.
+seed vmdk-streamOptimized.vmdk vmdk $((256 * 1024))
+seed vmdk-snapshot.vmdk vmdk $((256 * 1024))
+seed vmdk-twoGbMaxExtentFlat.vmdk vmdk 4096
 # A fixed VHD keeps its footer at the end: take the footer alone and with a sector.
 xz -dc "$data/numbered-fixed.vhd.xz" | tail -c 1024 > "$out/vhd/numbered-fixed-tail.vhd"
 seed numbered-default.vhdx raw $((64 * 1024))

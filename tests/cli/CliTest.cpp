@@ -15,6 +15,7 @@ using test::runQsalvage;
 struct ExportCase {
     const char* fixture;
     const char* qemuFormat;
+    std::vector<const char*> companions = {}; // files the image's descriptor names
 };
 
 class CliExport : public ::testing::TestWithParam<ExportCase> {};
@@ -22,6 +23,8 @@ class CliExport : public ::testing::TestWithParam<ExportCase> {};
 TEST_P(CliExport, ExportEqualsQemuRawByteForByte)
 {
     test::TempDir dir;
+    for (const char* companion : GetParam().companions)
+        test::fixture(companion);
     auto image = test::fixture(GetParam().fixture);
     auto out = dir / "disk.img";
     auto r = runQsalvage({"export", image.string(), "--output", out.string()});
@@ -37,7 +40,14 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, CliExport,
                                            ExportCase{"numbered-dynamic.vhd", "vpc"},
                                            ExportCase{"numbered-fixed.vhd", "vpc"},
                                            ExportCase{"numbered.vdi", "vdi"}, ExportCase{"numbered.vmdk", "vmdk"},
-                                           ExportCase{"big-6g.vhdx", "vhdx"}),
+                                           ExportCase{"big-6g.vhdx", "vhdx"},
+                                           ExportCase{"vmdk-streamOptimized.vmdk", "vmdk"},
+                                           ExportCase{"vmdk-monolithicFlat.vmdk", "vmdk", {"vmdk-monolithicFlat-flat.vmdk"}},
+                                           ExportCase{"vmdk-twoGbMaxExtentFlat.vmdk", "vmdk",
+                                                      {"vmdk-twoGbMaxExtentFlat-f001.vmdk"}},
+                                           ExportCase{"vmdk-snapshot.vmdk", "vmdk",
+                                                      {"vmdk-twoGbMaxExtentSparse.vmdk",
+                                                       "vmdk-twoGbMaxExtentSparse-s001.vmdk"}}),
                          [](const auto& info) {
                              std::string n = info.param.fixture;
                              for (char& c : n)
@@ -78,6 +88,29 @@ TEST(Cli, InfoShowsTheImagePageFields)
     EXPECT_NE(json.out.find("\"format\": \"VDI\""), std::string::npos) << json.out;
     EXPECT_NE(json.out.find("\"fileFormatVersion\": \"65537\""), std::string::npos) << json.out;
     EXPECT_NE(json.out.find("\"virtualSize\": 134217728"), std::string::npos) << json.out;
+}
+
+TEST(Cli, InfoAndExportOfASplitVmdkThroughItsDescriptor)
+{
+    test::TempDir dir;
+    auto descriptor = test::fixtureCopy("vmdk-twoGbMaxExtentSparse.vmdk", dir, "vmdk-twoGbMaxExtentSparse.vmdk");
+    auto info = runQsalvage({"info", descriptor.string()});
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_NE(info.out.find("Format: VMDK\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("Virtual size: 4194304 bytes (8192 sectors)\n"), std::string::npos) << info.out;
+
+    // Its extent is not there yet: the message names the file.
+    auto missing = runQsalvage({"export", descriptor.string(), "--output", (dir / "a.img").string()});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("\"vmdk-twoGbMaxExtentSparse-s001.vmdk\""), std::string::npos) << missing.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "a.img"));
+
+    test::fixtureCopy("vmdk-twoGbMaxExtentSparse-s001.vmdk", dir);
+    auto out = dir / "b.img";
+    auto exported = runQsalvage({"export", descriptor.string(), "--output", out.string()});
+    ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    test::fixture("vmdk-twoGbMaxExtentSparse-s001.vmdk");
+    EXPECT_TRUE(test::sameContents(out, test::qemuRawReference(test::fixture("vmdk-twoGbMaxExtentSparse.vmdk"), "vmdk")));
 }
 
 TEST(Cli, UsageErrorsAndFailures)
