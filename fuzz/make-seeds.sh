@@ -36,6 +36,11 @@ seed numbered.qcow2 qcow2 $((512 * 1024))
 seed numbered-compressed.qcow2 qcow2 $((400 * 1024))
 seed numbered-v2.qcow2 qcow2 $((256 * 1024))
 seed chain-child.qcow2 qcow2 $((512 * 1024))
+# Stream-optimized (deflated grains behind markers), a snapshot's sparse
+# extent with its parent hint, and a descriptor file naming its extents.
+seed vmdk-streamOptimized.vmdk vmdk $((256 * 1024))
+seed vmdk-snapshot.vmdk vmdk $((256 * 1024))
+seed vmdk-twoGbMaxExtentFlat.vmdk vmdk 4096
 # A fixed VHD keeps its footer at the end: take the footer alone and with a sector.
 xz -dc "$data/numbered-fixed.vhd.xz" | tail -c 1024 > "$out/vhd/numbered-fixed-tail.vhd"
 seed numbered-default.vhdx raw $((64 * 1024))

@@ -15,7 +15,7 @@ using test::runQsalvage;
 struct ExportCase {
     const char* fixture;
     const char* qemuFormat;
-    const char* backing = nullptr; // a fixture the image reads from, beside it
+    std::vector<const char*> companions = {}; // files the image's descriptor names
 };
 
 class CliExport : public ::testing::TestWithParam<ExportCase> {};
@@ -23,8 +23,8 @@ class CliExport : public ::testing::TestWithParam<ExportCase> {};
 TEST_P(CliExport, ExportEqualsQemuRawByteForByte)
 {
     test::TempDir dir;
-    if (GetParam().backing)
-        test::fixture(GetParam().backing);
+    for (const char* companion : GetParam().companions)
+        test::fixture(companion);
     auto image = test::fixture(GetParam().fixture);
     auto out = dir / "disk.img";
     auto r = runQsalvage({"export", image.string(), "--output", out.string()});
@@ -43,7 +43,14 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, CliExport,
                                            ExportCase{"big-6g.vhdx", "vhdx"}, ExportCase{"numbered.qcow2", "qcow2"},
                                            ExportCase{"numbered-compressed.qcow2", "qcow2"},
                                            ExportCase{"numbered-v2.qcow2", "qcow2"},
-                                           ExportCase{"chain-child.qcow2", "qcow2", "chain-base.qcow2"}),
+                                           ExportCase{"chain-child.qcow2", "qcow2", {"chain-base.qcow2"}},
+                                           ExportCase{"vmdk-streamOptimized.vmdk", "vmdk"},
+                                           ExportCase{"vmdk-monolithicFlat.vmdk", "vmdk", {"vmdk-monolithicFlat-flat.vmdk"}},
+                                           ExportCase{"vmdk-twoGbMaxExtentFlat.vmdk", "vmdk",
+                                                      {"vmdk-twoGbMaxExtentFlat-f001.vmdk"}},
+                                           ExportCase{"vmdk-snapshot.vmdk", "vmdk",
+                                                      {"vmdk-twoGbMaxExtentSparse.vmdk",
+                                                       "vmdk-twoGbMaxExtentSparse-s001.vmdk"}}),
                          [](const auto& info) {
                              std::string n = info.param.fixture;
                              for (char& c : n)
@@ -111,6 +118,29 @@ TEST(Cli, InfoNamesTheFormatFoundWhateverTheName)
     auto rawInfo = runQsalvage({"info", raw.string()});
     ASSERT_EQ(rawInfo.exitCode, 0) << rawInfo.err;
     EXPECT_NE(rawInfo.out.find("Format: RAW\n"), std::string::npos) << rawInfo.out;
+}
+
+TEST(Cli, InfoAndExportOfASplitVmdkThroughItsDescriptor)
+{
+    test::TempDir dir;
+    auto descriptor = test::fixtureCopy("vmdk-twoGbMaxExtentSparse.vmdk", dir, "vmdk-twoGbMaxExtentSparse.vmdk");
+    auto info = runQsalvage({"info", descriptor.string()});
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_NE(info.out.find("Format: VMDK\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("Virtual size: 4194304 bytes (8192 sectors)\n"), std::string::npos) << info.out;
+
+    // Its extent is not there yet: the message names the file.
+    auto missing = runQsalvage({"export", descriptor.string(), "--output", (dir / "a.img").string()});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("\"vmdk-twoGbMaxExtentSparse-s001.vmdk\""), std::string::npos) << missing.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "a.img"));
+
+    test::fixtureCopy("vmdk-twoGbMaxExtentSparse-s001.vmdk", dir);
+    auto out = dir / "b.img";
+    auto exported = runQsalvage({"export", descriptor.string(), "--output", out.string()});
+    ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    test::fixture("vmdk-twoGbMaxExtentSparse-s001.vmdk");
+    EXPECT_TRUE(test::sameContents(out, test::qemuRawReference(test::fixture("vmdk-twoGbMaxExtentSparse.vmdk"), "vmdk")));
 }
 
 TEST(Cli, UsageErrorsAndFailures)

@@ -109,6 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FatFixture{"fat16", "fat16.vhdx", "fat16.manifest.txt", {"--volume", "0"}},
                       // The same disk as a compressed qcow2 image.
                       FatFixture{"fat16_qcow2", "fat16.qcow2", "fat16.manifest.txt", {"--volume", "0"}},
+                      // The same disk converted by qemu-img, read through its compressed grains.
+                      FatFixture{"fat16_stream_vmdk", "fat16-stream.vmdk", "fat16.manifest.txt", {"--volume", "0"}},
                       FatFixture{"fat32_512", "fat32.vhdx", "fat32-0.manifest.txt", {"--gpt", "--volume", "0"}},
                       FatFixture{"fat32_4k", "fat32.vhdx", "fat32-1.manifest.txt", {"--gpt", "--volume", "1"}},
                       FatFixture{"exfat", "exfat.vhdx", "exfat.manifest.txt", {"--gpt", "--volume", "0"}}),

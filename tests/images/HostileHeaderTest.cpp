@@ -285,9 +285,10 @@ TEST(HostileVmdk, GrainTableEntryOfOneReadsAsZeros)
     auto image = test::fixtureCopy("numbered.vmdk", dir);
     FileReadSeekVmdk good;
     ASSERT_TRUE(good.open(image));
-    ASSERT_FALSE(good.grainDirectory.empty());
+    const auto& directory = good.disk().extents.at(0).sparse->grainDirectory;
+    ASSERT_FALSE(directory.empty());
     // Entry 0 of grain table 0 maps sector 0; mark it a zero grain.
-    patchU32le(image, std::uint64_t{good.grainDirectory[0]} * 512, 1);
+    patchU32le(image, std::uint64_t{directory[0]} * 512, 1);
     FileReadSeekVmdk reader;
     ASSERT_TRUE(reader.open(image));
     std::vector<std::uint8_t> sector(512, 0xEE);
@@ -376,10 +377,9 @@ TEST(LayoutFailures, KindAndMessageOfEach)
         {fewRegions, vhdxLayout, ParseFailure::Damaged, "Region entry corrupt"},
         {oddBlocks, vhdxLayout, ParseFailure::Damaged, "The VHDX block size (1000 bytes) is damaged."},
         {junk, vhdLayout, ParseFailure::NotThisFormat, "The VHD footer is missing or damaged."},
-        {junk, vmdkLayout, ParseFailure::NotThisFormat, "Only VMDK images with a sparse extent are supported."},
-        {descriptorOnly, vmdkLayout, ParseFailure::Unsupported, "Only VMDK images with a sparse extent are supported."},
-        {compressed, vmdkLayout, ParseFailure::Unsupported,
-         "Compressed (stream-optimized) VMDK images are not supported."},
+        {junk, vmdkLayout, ParseFailure::NotThisFormat, "This is not a VMDK descriptor or sparse extent."},
+        {descriptorOnly, vmdkLayout, ParseFailure::Unsupported, "A VMDK descriptor file is not a sparse extent."},
+        {compressed, vmdkLayout, ParseFailure::Unsupported, "The VMDK grains are compressed in a way that is not read."},
         {oddGrains, vmdkLayout, ParseFailure::Damaged, "The VMDK grain size or grain table size is damaged."},
     };
     for (const auto& c : cases) {

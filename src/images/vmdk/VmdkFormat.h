@@ -5,8 +5,8 @@
 
 namespace qis {
 
-// Version, geometry and size from the descriptor embedded in the sparse
-// extent; grain size from its header.
+// Version, geometry and size from the descriptor (embedded in a sparse
+// extent, or the descriptor file itself); grain size from a sparse header.
 ImageInformation vmdkInformation(const std::filesystem::path& path);
 
 namespace vmdk {

@@ -51,17 +51,37 @@ Parsed<VmdkLayout> readVmdkLayout(ImageFile& file)
 {
     VmdkLayout layout;
     layout.descriptor = readVmdkDescriptor(file, layout.header);
-    const SparseExtentHeader& h = layout.header;
+    // The extents of a split disk keep an empty descriptor area of their own.
+    if (layout.descriptor && !layout.descriptor->hasCreateType && layout.descriptor->extentList.empty())
+        layout.descriptor.reset();
+    SparseExtentHeader& h = layout.header;
     if (h.magicNumber != kMagic) {
         // A descriptor on its own is a VMDK whose data lies in other files.
         std::array<std::uint8_t, 21> start{};
         bool descriptorFile =
             ByteReader(std::span(start).first(file.readAt(0, start))).matches(0, "# Disk DescriptorFile");
         return ParseError{unlessUnread(file, descriptorFile ? ParseFailure::Unsupported : ParseFailure::NotThisFormat),
-                          "Only VMDK images with a sparse extent are supported."};
+                          descriptorFile ? "A VMDK descriptor file is not a sparse extent."
+                                         : "This is not a VMDK descriptor or sparse extent."};
     }
-    if (h.flags & kFlagCompressedGrains)
-        return ParseError{ParseFailure::Unsupported, "Compressed (stream-optimized) VMDK images are not supported."};
+    if (h.gdOffset == kGdAtEnd) {
+        // Written as a stream: the footer, a copy of the header in the
+        // second-to-last sector, knows where the directory went.
+        std::array<std::uint8_t, 512> bytes{};
+        SparseExtentHeader footer;
+        if (file.size() >= 1536)
+            footer = SparseExtentHeader::parse(std::span(bytes).first(file.readAt(file.size() - 1024, bytes)));
+        if (footer.magicNumber != kMagic || footer.gdOffset == kGdAtEnd)
+            return ParseError{unlessUnread(file, ParseFailure::Damaged),
+                              "The VMDK footer that locates the grain directory is missing."};
+        h.gdOffset = footer.gdOffset;
+        h.rgdOffset = footer.rgdOffset == kGdAtEnd ? 0 : footer.rgdOffset;
+    }
+    if (h.flags & kFlagCompressedGrains) {
+        if (h.compressAlgorithm != kCompressionDeflate)
+            return ParseError{ParseFailure::Unsupported, "The VMDK grains are compressed in a way that is not read."};
+        layout.compressed = true;
+    }
     if (!isPowerOfTwo(h.grainSize) || h.grainSize < 8 || h.grainSize > 65536 || h.numGTEsPerGT == 0 ||
         h.numGTEsPerGT > 65536)
         return ParseError{ParseFailure::Damaged, "The VMDK grain size or grain table size is damaged."};

@@ -46,8 +46,16 @@ bool parseExtentLine(std::string_view line, ExtentRecord& extent)
     line = trim(line);
     if (!line.empty() && line.front() == '"') {
         std::size_t close = line.find('"', 1);
-        if (close != std::string_view::npos)
-            extent.fileName = std::string(line.substr(1, close - 1));
+        if (close == std::string_view::npos)
+            return false;
+        extent.fileName = std::string(line.substr(1, close - 1));
+        line = trim(line.substr(close + 1));
+        if (!line.empty()) {
+            std::string_view offset = next();
+            auto [end, error] = std::from_chars(offset.data(), offset.data() + offset.size(), extent.offsetSectors);
+            if (error != std::errc{} || end != offset.data() + offset.size())
+                return false;
+        }
     }
     return !extent.type.empty();
 }
@@ -70,6 +78,23 @@ SparseExtentHeader SparseExtentHeader::parse(std::span<const std::uint8_t> bytes
     h.gdOffset = r.u64le(0x38);
     h.compressAlgorithm = r.u16le(0x4D);
     return h;
+}
+
+ExtentKind extentKindOf(std::string_view type)
+{
+    if (type == "SPARSE")
+        return ExtentKind::Sparse;
+    // Raw device mappings name a device or a file that holds the disk as it is.
+    if (type == "FLAT" || type == "VMFS" || type == "VMFSRAW" || type == "VMFSRDM")
+        return ExtentKind::Flat;
+    if (type == "ZERO")
+        return ExtentKind::Zero;
+    return ExtentKind::Unsupported;
+}
+
+bool looksLikeDescriptorFile(std::string_view text)
+{
+    return text.starts_with("# Disk DescriptorFile");
 }
 
 std::uint64_t Descriptor::extentSectors() const
@@ -110,6 +135,8 @@ Descriptor parseDescriptor(std::string_view text)
             d.cid = value;
         else if (key == "parentCID")
             d.parentCid = value;
+        else if (key == "parentFileNameHint")
+            d.parentFileNameHint = value;
         else if (key == "createType") {
             d.createType = value;
             d.hasCreateType = true;

@@ -11,6 +11,13 @@ namespace qis::vmdk {
 inline constexpr std::uint32_t kMagic = 0x564D444B; // "KDMV"
 inline constexpr std::uint32_t kFlagRedundantGrainTable = 1u << 1;
 inline constexpr std::uint32_t kFlagCompressedGrains = 1u << 16;
+inline constexpr std::uint32_t kFlagMarkers = 1u << 17;
+// A stream-optimized extent written front to back keeps its grain directory
+// at the end: the header says so, and the footer holds the real offset.
+inline constexpr std::uint64_t kGdAtEnd = ~std::uint64_t{0};
+inline constexpr std::uint16_t kCompressionDeflate = 1;
+// A compressed grain starts with its virtual sector and its stored size.
+inline constexpr std::size_t kGrainMarkerBytes = 12;
 inline constexpr std::uint64_t kMaxDescriptorBytes = 1u << 20;
 inline constexpr std::size_t kMaxDescriptorLines = 10000;
 inline constexpr std::size_t kMaxExtents = 1024;
@@ -35,12 +42,18 @@ struct ExtentRecord {
     std::uint64_t sizeSectors = 0;
     std::string type;     // "SPARSE", "FLAT", ...
     std::string fileName; // as written, untrusted
+    std::uint64_t offsetSectors = 0; // where a flat extent's data starts in its file
 };
+
+// How an extent line's type is read.
+enum class ExtentKind { Sparse, Flat, Zero, Unsupported };
+ExtentKind extentKindOf(std::string_view type);
 
 // The values of the text descriptor that are shown or used.
 struct Descriptor {
     bool hasCreateType = false;
     std::string version, cid, parentCid, createType;
+    std::string parentFileNameHint; // a snapshot's parent, untrusted
     std::string cylinders, heads, sectors;
     std::string virtualHwVersion, adapterType, toolsVersion;
     std::vector<ExtentRecord> extentList;
@@ -48,6 +61,9 @@ struct Descriptor {
 
     [[nodiscard]] std::uint64_t extentSectors() const;
 };
+
+// True when text starts as a descriptor file does.
+bool looksLikeDescriptorFile(std::string_view text);
 
 // Parses descriptor text line by line: "key=value" and "key = \"value\"" pairs
 // and extent lines such as RW 262144 SPARSE "disk.vmdk". Bounded in lines
