@@ -12,6 +12,8 @@ seed() { # fixture, folder, bytes
 }
 seed numbered-1m.vhdx vhdx $((4 * 1024 * 1024 + 64 * 1024))
 seed numbered-default.vhdx vhdx $((3 * 1024 * 1024 + 64 * 1024))
+# A log never applied: headers, the log (1-2 MiB), the BAT and the metadata.
+seed vhdx-log.vhdx vhdx $((4 * 1024 * 1024))
 seed numbered-dynamic.vhd vhd $((64 * 1024))
 # Damaged block tables: block 0's entry given a state the format does not
 # define, and marked present at file offset 0.

@@ -1,5 +1,8 @@
 #include "images/vhdx/FileReadSeekVHDX.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace qis {
 
 using vhdx::VhdxBlockTable;
@@ -32,6 +35,9 @@ bool FileReadSeekVHDX::open(std::filesystem::path path)
     damage = std::move(found.damage);
     if (layout_.headersDamaged)
         damage.insert(damage.begin(), vhdx::kVhdxHeadersDamaged);
+    if (auto ignored = vhdx::logIgnoredMessage(layout_.log); !ignored.empty())
+        damage.insert(damage.begin(), ignored);
+    overlay_ = layout_.log.overlay.get();
     sectorsPerBlock = layout_.blockSize / kSectorSize;
     diskSectorCount = layout_.virtualDiskSize / kSectorSize;
     return true;
@@ -51,6 +57,87 @@ std::optional<SectorRun> FileReadSeekVHDX::mapSector(std::uint64_t sector)
     run.present = entry != 0 && entry != vhdx::kUnreadableBlock;
     run.fileOffset = (entry + k) * kSectorSize;
     return run;
+}
+
+bool FileReadSeekVHDX::readReplayed(std::int64_t position, std::span<std::uint8_t> out, int& error)
+{
+    std::fill(out.begin(), out.end(), 0);
+    if (position < 0)
+        return out.empty();
+    auto at = static_cast<std::uint64_t>(position);
+    bool ok = true;
+    std::size_t done = 0;
+    while (done < out.size()) {
+        auto run = mapSector(at / kSectorSize);
+        if (!run)
+            return false;
+        const std::uint64_t within = at % kSectorSize;
+        const std::uint64_t runBytes = std::max<std::uint64_t>(run->sectors, 1) * kSectorSize - within;
+        const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(runBytes, out.size() - done));
+        if (run->present) {
+            int failure = 0;
+            if (overlay_->readAt(file_, run->fileOffset + within, out.subspan(done, take), failure) < take) {
+                ok = false;
+                error = failure;
+            }
+        }
+        done += take;
+        at += take;
+    }
+    return ok;
+}
+
+bool FileReadSeekVHDX::readAt(std::uint64_t offset, std::span<std::uint8_t> out)
+{
+    if (!overlay_)
+        return BlockMappedReader::readAt(offset, out);
+    std::int64_t position;
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) ||
+        __builtin_add_overflow(baseOffset, static_cast<std::int64_t>(offset), &position)) {
+        std::fill(out.begin(), out.end(), 0);
+        return out.empty();
+    }
+    int error = 0; // not kept: other threads may be reading too
+    return readReplayed(position, out, error);
+}
+
+bool FileReadSeekVHDX::read(void* buffer, std::uint32_t length)
+{
+    if (!overlay_)
+        return BlockMappedReader::read(buffer, length);
+    std::int64_t position;
+    int error = 0;
+    bool ok;
+    std::span<std::uint8_t> out(static_cast<std::uint8_t*>(buffer), length);
+    if (__builtin_add_overflow(baseOffset, currentOffset, &position)) {
+        std::fill(out.begin(), out.end(), 0);
+        ok = length == 0;
+    } else {
+        ok = readReplayed(position, out, error);
+    }
+    if (!ok)
+        lastError_ = error;
+    // As every block-mapped reader: whole sectors advance, a partial one does not.
+    currentOffset += static_cast<std::int64_t>(length / kSectorSize * kSectorSize);
+    if (!__builtin_add_overflow(baseOffset, currentOffset, &position) && position >= 0)
+        if (auto run = mapSector(static_cast<std::uint64_t>(position) / kSectorSize))
+            blockPresent = run->present;
+    return ok;
+}
+
+int FileReadSeekVHDX::storedAt(std::uint64_t offset, std::uint64_t length, std::uint64_t& fileOffset,
+                               std::uint64_t& run)
+{
+    int fd = BlockMappedReader::storedAt(offset, length, fileOffset, run);
+    if (fd < 0 || !overlay_)
+        return fd;
+    // Only what the log left as it is in the file can be copied from it.
+    std::uint64_t inFile = file_.size() > fileOffset ? file_.size() - fileOffset : 0;
+    std::uint64_t end = overlay_->firstOverlaid(fileOffset, std::min(run, inFile));
+    if (end <= fileOffset)
+        return -1;
+    run = end - fileOffset;
+    return fd;
 }
 
 } // namespace qis

@@ -15,11 +15,22 @@ public:
     std::uint32_t sectorsPerBlock = 0;
     [[nodiscard]] const vhdx::VhdxLayout& layout() const { return layout_; }
 
+    // After a log replay the blocks are read through its overlay: some of
+    // their bytes are in memory, not in the file.
+    bool read(void* buffer, std::uint32_t length) override;
+    bool readAt(std::uint64_t offset, std::span<std::uint8_t> out) override;
+    int storedAt(std::uint64_t offset, std::uint64_t length, std::uint64_t& fileOffset, std::uint64_t& run) override;
+
 protected:
     std::optional<SectorRun> mapSector(std::uint64_t sector) override;
 
 private:
+    // The virtual bytes from `position` (baseOffset included) through the
+    // overlay; false where they could not be read (zeros there).
+    bool readReplayed(std::int64_t position, std::span<std::uint8_t> out, int& error);
+
     vhdx::VhdxLayout layout_;
+    const vhdx::VhdxOverlay* overlay_ = nullptr;
 };
 
 } // namespace qis

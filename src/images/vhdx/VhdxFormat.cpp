@@ -36,6 +36,10 @@ ImageInformation vhdxInformation(const std::filesystem::path& path)
         info.messages.emplace_back("This is a differencing VHDX.");
     if (layout.headersDamaged)
         info.damage.emplace_back(vhdx::kVhdxHeadersDamaged);
+    if (auto replayed = vhdx::logReplayedMessage(layout.log); !replayed.empty())
+        info.messages.push_back(std::move(replayed));
+    if (auto ignored = vhdx::logIgnoredMessage(layout.log); !ignored.empty())
+        info.damage.push_back(std::move(ignored));
     if (auto table = vhdx::readVhdxBlockTable(file, layout)) {
         info.unreadableBytes = table.value().unreadableBytes;
         info.damage.insert(info.damage.end(), table.value().damage.begin(), table.value().damage.end());

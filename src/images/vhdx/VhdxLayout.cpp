@@ -10,15 +10,22 @@
 namespace qis::vhdx {
 namespace {
 
-std::vector<std::uint8_t> readBytes(ImageFile& file, std::uint64_t offset, std::size_t length)
+// The file's bytes as they are after the log's replay, when there is one.
+std::vector<std::uint8_t> readBytes(ImageFile& file, std::uint64_t offset, std::size_t length,
+                                    const VhdxOverlay* overlay = nullptr)
 {
     std::vector<std::uint8_t> buffer(length, 0);
-    buffer.resize(file.readAt(offset, buffer));
+    if (overlay) {
+        int error = 0;
+        buffer.resize(overlay->readAt(file, offset, buffer, error));
+    } else {
+        buffer.resize(file.readAt(offset, buffer));
+    }
     return buffer;
 }
 
-// The current header's version; `damaged` when neither copy is valid.
-std::uint16_t currentHeaderVersion(ImageFile& file, bool& damaged)
+// The current header; `damaged` when neither copy is valid.
+Header currentHeader(ImageFile& file, bool& damaged)
 {
     Header h1 = Header::parse(readBytes(file, kHeader1Offset, kHeaderSize));
     Header h2 = Header::parse(readBytes(file, kHeader2Offset, kHeaderSize));
@@ -26,8 +33,8 @@ std::uint16_t currentHeaderVersion(ImageFile& file, bool& damaged)
     bool v2 = h2.signatureOk && h2.checksumOk;
     damaged = !v1 && !v2;
     if (v2 && (!v1 || h2.sequenceNumber > h1.sequenceNumber))
-        return h2.version;
-    return h1.version;
+        return h2;
+    return h1;
 }
 
 // The first copy unless it is not a table or holds too few entries; among
@@ -73,10 +80,16 @@ bool hasFileIdentifier(ImageFile& file)
 Parsed<VhdxLayout> readVhdxLayout(ImageFile& file)
 {
     VhdxLayout layout;
-    layout.version = currentHeaderVersion(file, layout.headersDamaged);
+    const Header header = currentHeader(file, layout.headersDamaged);
+    layout.version = header.version;
+    // The log is found through the header alone; with both headers damaged
+    // there is no telling where it is or whether it is current.
+    if (!layout.headersDamaged)
+        layout.log = replayVhdxLog(file, {header.logGuid, header.logVersion, header.logLength, header.logOffset});
+    const VhdxOverlay* overlay = layout.log.overlay.get();
 
-    RegionTable t1 = RegionTable::parse(readBytes(file, kRegionTable1Offset, kRegionTableSize));
-    RegionTable t2 = RegionTable::parse(readBytes(file, kRegionTable2Offset, kRegionTableSize));
+    RegionTable t1 = RegionTable::parse(readBytes(file, kRegionTable1Offset, kRegionTableSize, overlay));
+    RegionTable t2 = RegionTable::parse(readBytes(file, kRegionTable2Offset, kRegionTableSize, overlay));
     // Damage needs something that says VHDX: without the file identifier and
     // both region tables' signatures this is some other file. And what does
     // not hold may only look so because reading it failed.
@@ -110,7 +123,7 @@ Parsed<VhdxLayout> readVhdxLayout(ImageFile& file)
     std::uint64_t metaLength = std::min<std::uint64_t>(meta.length, 1ull << 20);
     if (metaLength < kRegionTableSize)
         metaLength = kRegionTableSize; // a damaged length still leaves the table readable
-    std::vector<std::uint8_t> metaRegion = readBytes(file, meta.fileOffset, static_cast<std::size_t>(metaLength));
+    std::vector<std::uint8_t> metaRegion = readBytes(file, meta.fileOffset, static_cast<std::size_t>(metaLength), overlay);
     MetadataTable items = MetadataTable::parse(metaRegion);
 
     const std::array<Guid, 4> knownItems = {kFileParameters, kVirtualDiskSize, kLogicalSectorSize,
@@ -159,8 +172,10 @@ Parsed<VhdxBlockTable> readVhdxBlockTable(ImageFile& file, const VhdxLayout& lay
     const std::uint64_t payloadBlocks = ceilDiv(layout.virtualDiskSize, layout.blockSize);
     // Payload entries are interleaved with one sector-bitmap entry per chunk.
     entries = std::min(entries, payloadBlocks + payloadBlocks / ratio + 1);
-    if (layout.batOffset < file.size())
-        entries = std::min(entries, (file.size() - layout.batOffset) / 8);
+    const VhdxOverlay* overlay = layout.log.overlay.get();
+    const std::uint64_t fileSize = overlay ? overlay->lengthOver(file.size()) : file.size();
+    if (layout.batOffset < fileSize)
+        entries = std::min(entries, (fileSize - layout.batOffset) / 8);
     else
         entries = 0;
     // More than is loaded into memory; the image may well be sound.
@@ -173,10 +188,12 @@ Parsed<VhdxBlockTable> readVhdxBlockTable(ImageFile& file, const VhdxLayout& lay
     constexpr std::size_t kWindow = 1 << 20;
     std::vector<std::uint8_t> window;
     std::uint64_t counter = 0;
+    int error = 0;
     for (std::uint64_t first = 0; first < entries && table.size() < payloadBlocks; first += kWindow / 8) {
         std::uint64_t n = std::min<std::uint64_t>(kWindow / 8, entries - first);
         window.assign(static_cast<std::size_t>(n * 8), 0);
-        std::size_t got = file.readAt(layout.batOffset + first * 8, window);
+        std::size_t got = overlay ? overlay->readAt(file, layout.batOffset + first * 8, window, error)
+                                  : file.readAt(layout.batOffset + first * 8, window);
         ByteReader r(std::span<const std::uint8_t>(window).first(got));
         for (std::uint64_t i = 0; i < n && table.size() < payloadBlocks; ++i) {
             std::uint64_t raw = r.u64le(static_cast<std::size_t>(i * 8));
@@ -215,6 +232,28 @@ Parsed<VhdxBlockTable> readVhdxBlockTable(ImageFile& file, const VhdxLayout& lay
                                 " VHDX block allocation table entries mark a block present without a usable file "
                                 "offset; those blocks read as zeros.");
     return result;
+}
+
+} // namespace qis::vhdx
+
+namespace qis::vhdx {
+
+std::string logReplayedMessage(const LogReplay& log)
+{
+    if (!log.overlay)
+        return {};
+    return "The VHDX log held " + std::to_string(log.entries) + (log.entries == 1 ? " entry" : " entries") +
+           " not yet applied (the machine stopped before it wrote " + (log.entries == 1 ? "it" : "them") +
+           "); " + (log.entries == 1 ? "it was" : "they were") +
+           " replayed in memory, so the disk reads as the log left it. The image file was not changed.";
+}
+
+std::string logIgnoredMessage(const LogReplay& log)
+{
+    if (log.ignored.empty())
+        return {};
+    return "The VHDX log was ignored because " + log.ignored +
+           "; the disk reads as the file holds it, without the changes the log may hold.";
 }
 
 } // namespace qis::vhdx

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "images/vhdx/VhdxLog.h"
 #include "platform/ImageFile.h"
 #include "util/Parsed.h"
 
@@ -30,6 +31,9 @@ struct VhdxLayout {
     // Neither header has its signature and checksum: the version is a guess,
     // though the region table still locates the data.
     bool headersDamaged = false;
+    // The log's replay: the structures above and the payload blocks are
+    // read through its overlay when it has one.
+    LogReplay log;
 
     [[nodiscard]] bool hasParent() const { return (fileParameterFlags & 2u) != 0; }
 };
@@ -37,7 +41,12 @@ struct VhdxLayout {
 inline constexpr char kVhdxHeadersDamaged[] =
     "Both VHDX headers are damaged (signature or checksum); the disk is read through its region table.";
 
-// Reads the structures that locate the data. Damage that leaves the disk
+// What the user is told of the log: that it was replayed, with how many
+// entries, or why it was ignored. Empty when the log was clean.
+std::string logReplayedMessage(const LogReplay& log);
+std::string logIgnoredMessage(const LogReplay& log);
+
+// Reads the structures that locate the data, after replaying the log in memory. Damage that leaves the disk
 // unreadable (no usable region table, block size or sector size) is a
 // failure with a message; everything else is taken as found.
 Parsed<VhdxLayout> readVhdxLayout(ImageFile& file);

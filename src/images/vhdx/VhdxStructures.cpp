@@ -38,7 +38,11 @@ Header Header::parse(std::span<const std::uint8_t> bytes)
     h.signatureOk = r.matches(0x00, "head");
     h.checksumOk = bytes.size() >= kHeaderSize && checksumMatches(bytes.first(kHeaderSize), r.u32le(0x04));
     h.sequenceNumber = r.u64le(0x08);
+    h.logGuid = guidAt(r, 0x30);
+    h.logVersion = r.u16le(0x40);
     h.version = r.u16le(0x42);
+    h.logLength = r.u32le(0x44);
+    h.logOffset = r.u64le(0x48);
     return h;
 }
 

@@ -32,7 +32,11 @@ struct Header {
     bool signatureOk = false; // "head"
     bool checksumOk = false;
     std::uint64_t sequenceNumber = 0; // 0x08 SequenceNumber
+    Guid logGuid{};                   // 0x30 LogGuid
+    std::uint16_t logVersion = 0;     // 0x40 LogVersion
     std::uint16_t version = 0;        // 0x42 Version
+    std::uint32_t logLength = 0;      // 0x44 LogLength
+    std::uint64_t logOffset = 0;      // 0x48 LogOffset
     static Header parse(std::span<const std::uint8_t> bytes);
 };
 
