@@ -11,7 +11,8 @@ constexpr std::string_view kVolume = "VOLUME is --volume N (as volumes prints it
 
 constexpr std::array<VerbHelp, 12> kVerbs{{
     {"info", "IMAGE [--json]", "Show what the image file says of itself and of its virtual disk.",
-     "IMAGE is a VHDX, VHD (dynamic or fixed), VDI, monolithic sparse VMDK or raw disk image; it is only ever read."},
+     "IMAGE is a VHDX, VHD (dynamic or fixed), VDI, VMDK (any kind; a descriptor file names its extents), qcow2 or raw "
+     "disk image, told by its contents; it is only ever read."},
     {"volumes", "IMAGE [--gpt|--mbr] [--deep [--no-skip] [--start-sector N] [--end-sector N]] [--json]",
      "List the volumes of the virtual disk.",
      "The volumes come from the partition table (GPT when the first sector is a protective MBR, else MBR; --gpt or "
