@@ -1,6 +1,7 @@
 #include "cli/Arguments.h"
 
 #include "cli/Commands.h"
+#include "cli/ImageOpening.h"
 #include "cli/ProgressOptions.h"
 #include "cli/VerbHelp.h"
 
@@ -97,6 +98,15 @@ Arguments::Arguments(const std::string& verb, const std::vector<std::string>& wo
     app.add_flag("--quiet", quiet, std::string(optionHelp(verb, "--quiet").text));
     app.add_option("--log", log, std::string(optionHelp(verb, "--log").text))->type_name("FILE");
 
+    // Every verb that reads an image may be told where its parents are.
+    std::vector<std::string> parents;
+    if (help && help->synopsis.find("IMAGE") != std::string_view::npos)
+        app.add_option("--parent", parents, std::string(optionHelp(verb, "--parent").text))
+            ->type_name("PATH")
+            ->expected(1)
+            ->allow_extra_args(false)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+
     std::vector<std::string> reversed(words.rbegin(), words.rend());
     try {
         app.parse(reversed);
@@ -110,6 +120,7 @@ Arguments::Arguments(const std::string& verb, const std::vector<std::string>& wo
         std::fprintf(stderr, "%s\n", why.c_str());
         exitNow_ = kExitFailure;
     }
+    setParentImages({parents.begin(), parents.end()});
     for (std::size_t i = 0; i < kMostPositional; ++i)
         if (positionalOptions[i]->count() > 0)
             positional_.push_back(std::move(words_[i]));

@@ -21,8 +21,7 @@ int runExport(const std::vector<std::string>& words)
     if (!imageOpens(args.positional()[0]))
         return kExitFailure;
     WizardState state;
-    state.imagePath = args.positional()[0];
-    state.imageFormat = detectImageFormat(state.imagePath);
+    chooseImage(state, args.positional()[0]);
 
     // A folder gets the image's name plus ".img"; anything else is the file itself.
     std::filesystem::path output = *args.value("--output");

@@ -7,6 +7,22 @@
 #include <filesystem>
 
 namespace qis::cli {
+namespace {
+
+std::vector<std::filesystem::path> g_parents;
+
+} // namespace
+
+void setParentImages(std::vector<std::filesystem::path> paths) { g_parents = std::move(paths); }
+
+const std::vector<std::filesystem::path>& parentImages() { return g_parents; }
+
+void chooseImage(WizardState& state, const std::filesystem::path& path)
+{
+    state.imagePath = path;
+    state.imageFormat = detectImageFormat(path);
+    state.parentPaths = g_parents;
+}
 
 bool imageOpens(const std::filesystem::path& path)
 {
@@ -33,8 +49,7 @@ bool openImage(WizardState& state, const std::string& path)
     // handle ..."); the command line says which file and why.
     if (!imageOpens(path))
         return false;
-    state.imagePath = path;
-    state.imageFormat = detectImageFormat(state.imagePath);
+    chooseImage(state, path);
     std::string message;
     if (state.openFreshReader(&message)) {
         printImageDamage(state.imagePath, *state.currentReader);

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace qis::cli {
 
@@ -18,6 +19,14 @@ std::string withReason(const std::string& message, const std::filesystem::path& 
 // Prints what the reader found damaged in the image and how many bytes of
 // the virtual disk cannot be read (they read as zeros).
 void printImageDamage(const std::filesystem::path& path, const readWriteInterface& reader);
+
+// The --parent files of this run, in order (set once from the command line).
+void setParentImages(std::vector<std::filesystem::path> paths);
+const std::vector<std::filesystem::path>& parentImages();
+
+// Points the state at the image named on the command line: its path, the
+// format its content shows and the --parent files.
+void chooseImage(WizardState& state, const std::filesystem::path& path);
 
 // Opens the image named on the command line with the reader its signatures
 // call for; on failure prints the reader's message and returns false.

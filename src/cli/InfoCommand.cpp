@@ -4,6 +4,7 @@
 #include "cli/Json.h"
 #include "images/ImageInformation.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
@@ -30,6 +31,24 @@ int runInfo(const std::vector<std::string>& words)
             std::fprintf(stderr, "Cannot read the image information of %s\n", image.c_str());
         return kExitFailure;
     }
+    // A differencing image is shown with the chain it reads through; a parent
+    // that cannot be found is said, and the exit status shows it.
+    std::vector<ImageLayer> chain{ImageLayer{image, format, info.diskSectorCount * 512, info.imageLength}};
+    std::string chainFailure;
+    if (info.differencing) {
+        WizardState state;
+        chooseImage(state, image);
+        if (state.openFreshReader(&chainFailure)) {
+            if (!state.currentReader->layers.empty())
+                chain = state.currentReader->layers;
+            for (const std::string& d : state.currentReader->damage)
+                if (std::find(info.damage.begin(), info.damage.end(), d) == info.damage.end())
+                    info.damage.push_back(d);
+        } else if (chainFailure.empty()) {
+            chainFailure = "The chain of images behind " + image.filename().string() + " cannot be read.";
+        }
+    }
+    const int status = chainFailure.empty() ? kExitOk : kExitFailure;
     std::uint64_t virtualSize = info.diskSectorCount * 512;
     if (args.flag("--json")) {
         // Geometry the format does not record is null, not the page's "N/A".
@@ -57,8 +76,18 @@ int runInfo(const std::vector<std::string>& words)
                     {"unreadableBytes", info.unreadableBytes},
                     {"damage", info.damage},
                     {"messages", info.messages}};
+        Json layers = Json::array();
+        for (const ImageLayer& layer : chain)
+            layers.push_back({{"path", layer.path.string()},
+                              {"format", formatName(layer.format)},
+                              {"virtualSize", layer.virtualBytes},
+                              {"imageLength", layer.fileBytes}});
+        out["chain"] = layers;
+        out["chainError"] = chainFailure.empty() ? Json(nullptr) : Json(chainFailure);
         std::printf("%s\n", jsonLine(out).c_str());
-        return kExitOk;
+        if (!chainFailure.empty())
+            std::fprintf(stderr, "%s\n", chainFailure.c_str());
+        return status;
     }
     for (const auto& m : info.messages)
         std::printf("%s\n", m.c_str());
@@ -76,7 +105,14 @@ int runInfo(const std::vector<std::string>& words)
         std::printf("Damage: %s\n", d.c_str());
     if (info.unreadableBytes > 0)
         std::printf("Unreadable: %" PRIu64 " bytes of the virtual disk (read as zeros)\n", info.unreadableBytes);
-    return kExitOk;
+    if (chain.size() > 1)
+        for (std::size_t i = 0; i < chain.size(); ++i)
+            std::printf("%s %s: %s, virtual size %" PRIu64 " bytes, image file %" PRIu64 " bytes\n",
+                        i == 0 ? "Chain:" : "   on:", chain[i].path.c_str(),
+                        std::string(formatName(chain[i].format)).c_str(), chain[i].virtualBytes, chain[i].fileBytes);
+    if (!chainFailure.empty())
+        std::fprintf(stderr, "%s\n", chainFailure.c_str());
+    return status;
 }
 
 } // namespace qis::cli

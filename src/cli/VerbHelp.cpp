@@ -64,7 +64,7 @@ struct OptionRow {
     OptionHelp help;
 };
 
-constexpr std::array<OptionRow, 54> kOptions{{
+constexpr std::array<OptionRow, 55> kOptions{{
     {"", "--json", {"", "Print the result as JSON (see docs/json.md)"}},
     {"", "--output", {"DIR", "The folder the files are written into (made when missing)"}},
     {"export", "--output", {"PATH", "The raw image to write, or a folder to write it into"}},
@@ -119,6 +119,7 @@ constexpr std::array<OptionRow, 54> kOptions{{
     {"", "--live", {"", "Only entries that are not deleted"}},
     {"", "--quiet", {"", "No progress on stderr"}},
     {"", "--log", {"FILE", "Keep every status text, with its time, in FILE"}},
+    {"", "--parent", {"PATH", "The parent of a differencing image, read instead of the one it names; again for the parent's parent"}},
 }};
 
 std::string g_verb;

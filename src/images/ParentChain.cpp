@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <optional>
+#include <string_view>
 #include <sys/stat.h>
 #include <system_error>
 
@@ -16,6 +17,11 @@ constexpr std::size_t kMaxChainLength = 64;
 // Folders are listed to find a parent by identity or by a name whose case
 // differs; a folder of more files than this is only partly looked through.
 constexpr std::size_t kMaxFolderEntries = 4096;
+
+// How openParent's own failures begin: a parent's failure that begins so is
+// passed up as it is, not wrapped once per image of the chain.
+constexpr std::string_view kParentFailure = "The parent image ";
+constexpr std::string_view kChainFailure = "The chain of images ";
 
 using FileId = std::pair<std::uint64_t, std::uint64_t>;
 
@@ -89,7 +95,8 @@ std::vector<std::filesystem::path> parentPlaces(const std::filesystem::path& chi
     else if (!windowsAbsolute)
         places.push_back((folder / stored).lexically_normal());
     // Wherever it lay on its host, a chain copied off it usually sits in one folder.
-    if (stored.has_filename() && (windowsAbsolute || stored.has_parent_path()))
+    if (stored.has_filename() && (windowsAbsolute || stored.has_parent_path()) &&
+        (places.empty() || places.front() != folder / stored.filename()))
         places.push_back(folder / stored.filename());
     return places;
 }
@@ -161,7 +168,7 @@ Parsed<std::unique_ptr<readWriteInterface>> openParent(const std::filesystem::pa
 
     const auto id = identityOf(found);
     if (id && std::find(chain.begin(), chain.end(), *id) != chain.end())
-        return failure("The chain of images loops: " + found.filename().string() + " is already part of it.");
+        return failure("The chain of images loops back to " + found.filename().string() + ".");
 
     const ImageFormat format = detectImageFormat(found);
     std::unique_ptr<readWriteInterface> parent = createReader(format);
@@ -170,6 +177,9 @@ Parsed<std::unique_ptr<readWriteInterface>> openParent(const std::filesystem::pa
     parent->chainFiles = chain;
     if (!parent->open(found)) {
         const std::string why = parent->lastMessage();
+        // A failure further down the chain names its own file already.
+        if (why.starts_with(kParentFailure) || why.starts_with(kChainFailure))
+            return failure(why);
         return failure("The parent image " + found.string() + " of " + childName + " cannot be read" +
                        (why.empty() ? std::string(".") : ": " + why));
     }

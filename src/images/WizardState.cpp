@@ -2,9 +2,16 @@
 
 namespace qis {
 
+std::unique_ptr<readWriteInterface> WizardState::newReader() const
+{
+    auto reader = createReader(imageFormat);
+    reader->parentPaths = parentPaths;
+    return reader;
+}
+
 bool WizardState::openFreshReader(std::string* message)
 {
-    currentReader = createReader(imageFormat);
+    currentReader = newReader();
     if (!currentReader->open(imagePath)) {
         if (message)
             *message = currentReader->lastMessage();

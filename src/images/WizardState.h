@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 namespace qis {
 
@@ -16,6 +17,12 @@ struct WizardState {
     std::unique_ptr<readWriteInterface> currentReader;
     // Size of the virtual disk in 512-byte sectors, set when a reader opens.
     std::uint64_t diskSectorCount = 0;
+    // The parents a differencing image is to be read on, when the user names
+    // them: its own first, then its parent's and so on.
+    std::vector<std::filesystem::path> parentPaths;
+
+    // A reader of the image's format, not yet open, told of parentPaths.
+    [[nodiscard]] std::unique_ptr<readWriteInterface> newReader() const;
 
     // Replaces currentReader with a fresh reader of the image's format and
     // opens it; on failure currentReader is null and the reader's message

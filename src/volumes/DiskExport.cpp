@@ -127,7 +127,7 @@ DiskExport::Result DiskExport::run(WizardState& state, const std::filesystem::pa
     Result result;
     JobReporter& reporter = job.reporter();
 
-    state.currentReader = createReader(state.imageFormat);
+    state.currentReader = state.newReader();
     state.currentReader->setMessageHandler([&reporter](std::string_view text) { reporter.showMessage(text); });
     auto finish = [&](Outcome outcome) {
         state.closeReader();

@@ -120,6 +120,43 @@ TEST(Cli, InfoNamesTheFormatFoundWhateverTheName)
     EXPECT_NE(rawInfo.out.find("Format: RAW\n"), std::string::npos) << rawInfo.out;
 }
 
+// A child whose parent was renamed or moved: the places looked in are
+// named, --parent names it, and a parent in another case is found.
+TEST(Cli, ParentChainsFoundNamedOrRefused)
+{
+    test::TempDir dir;
+    std::filesystem::copy_file(test::fixture("chain-base.qcow2"), dir / "moved.qcow2");
+    auto child = test::fixtureCopy("chain-child.qcow2", dir, "child.qcow2");
+    auto lost = runQsalvage({"info", child.string()});
+    EXPECT_EQ(lost.exitCode, 1);
+    EXPECT_NE(lost.out.find("Format: QCOW2\n"), std::string::npos) << lost.out;
+    EXPECT_NE(lost.err.find("\"chain-base.qcow2\" of child.qcow2 was not found. Looked for: " +
+                            (dir / "chain-base.qcow2").string() + ". Name it with --parent PATH."),
+              std::string::npos)
+        << lost.err;
+
+    const std::string moved = (dir / "moved.qcow2").string();
+    auto named = runQsalvage({"info", child.string(), "--parent", moved});
+    ASSERT_EQ(named.exitCode, 0) << named.err;
+    EXPECT_NE(named.out.find("Chain: " + child.string() + ": QCOW2, virtual size "), std::string::npos) << named.out;
+    EXPECT_NE(named.out.find("   on: " + moved + ": QCOW2, virtual size "), std::string::npos) << named.out;
+    auto out = dir / "out.img";
+    auto exported = runQsalvage({"export", child.string(), "--parent=" + moved, "--output", out.string()});
+    ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    EXPECT_TRUE(test::sameContents(out, test::qemuRawReference(test::fixture("chain-child.qcow2"), "qcow2")));
+
+    auto loop = runQsalvage({"export", child.string(), "--parent", child.string(), "--output", (dir / "l.img").string()});
+    EXPECT_EQ(loop.exitCode, 1);
+    EXPECT_NE(loop.err.find("The chain of images loops back to child.qcow2."), std::string::npos) << loop.err;
+
+    std::filesystem::rename(dir / "moved.qcow2", dir / "CHAIN-BASE.QCOW2");
+    auto json = runQsalvage({"info", child.string(), "--json"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_NE(json.out.find("\"path\": \"" + (dir / "CHAIN-BASE.QCOW2").string() + "\""), std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"chainError\": null"), std::string::npos) << json.out;
+}
+
 TEST(Cli, InfoAndExportOfASplitVmdkThroughItsDescriptor)
 {
     test::TempDir dir;

@@ -116,15 +116,16 @@ TEST(Qcow2Image, BackingChainsAreBoundedAndLoopsRefused)
         EXPECT_NE(loop.lastMessage().find("loops back"), std::string::npos) << loop.lastMessage();
     }
 
-    // A name that leaves the image's folder is looked for inside it.
+    // A name that leaves the image's folder is looked for inside it too.
     writeLink(dir / "far.qcow2", "/var/lib/images/../elsewhere/bottom.img");
     FileReadSeekQcow2 far;
     ASSERT_TRUE(far.open(dir / "far.qcow2")) << far.lastMessage();
     writeLink(dir / "gone.qcow2", "../gone.img");
     FileReadSeekQcow2 gone;
     EXPECT_FALSE(gone.open(dir / "gone.qcow2"));
-    EXPECT_EQ(gone.lastMessage(),
-              "The backing file \"../gone.img\" was not found; looked for " + (dir / "gone.img").string() + ".");
+    EXPECT_EQ(gone.lastMessage(), "The parent image \"../gone.img\" of gone.qcow2 was not found. Looked for: " +
+                                      (dir / "../gone.img").lexically_normal().string() + ", " +
+                                      (dir / "gone.img").string() + ". Name it with --parent PATH.");
 }
 
 TEST(Qcow2Image, ChildClustersOverTheBackingImage)

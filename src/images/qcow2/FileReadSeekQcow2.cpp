@@ -1,13 +1,13 @@
 #include "images/qcow2/FileReadSeekQcow2.h"
 
+#include "images/ParentChain.h"
+
 #include "images/ImageFormat.h"
-#include "images/qcow2/Qcow2Backing.h"
 #include "util/ByteReader.h"
 #include "util/CheckedMath.h"
 
 #include <algorithm>
 #include <cstring>
-#include <sys/stat.h>
 #include <zlib.h>
 
 namespace qis {
@@ -24,12 +24,6 @@ void zero(std::span<std::uint8_t> out) { std::fill(out.begin(), out.end(), std::
 
 bool FileReadSeekQcow2::open(std::filesystem::path path)
 {
-    Chain chain;
-    return openInChain(path, chain);
-}
-
-bool FileReadSeekQcow2::openInChain(const std::filesystem::path& path, Chain& chain)
-{
     layout_ = {};
     backing_.reset();
     backingBytes_ = 0;
@@ -38,14 +32,12 @@ bool FileReadSeekQcow2::openInChain(const std::filesystem::path& path, Chain& ch
     diskSectorCount = 0;
     unreadableBytes = 0;
     damage.clear();
+    layers.clear();
     imageLength = fileLength(path);
     if (!file_.open(path)) {
         showMessage("Cannot open " + path.string() + ": " + openFailureReason(path, file_.lastError()));
         return false;
     }
-    if (!admit(path, chain))
-        return false;
-
     auto layout = qcow2::readQcow2Layout(file_);
     if (!layout) {
         showMessage(layout.message());
@@ -56,63 +48,15 @@ bool FileReadSeekQcow2::openInChain(const std::filesystem::path& path, Chain& ch
     unreadableBytes = layout_.unreadableBytes;
     damage = layout_.damage;
     maxCachedTables_ = static_cast<std::size_t>(std::max<std::uint64_t>(8, kL2CacheBytes / layout_.clusterSize));
-    if (!layout_.backingName.empty() && !openBacking(qcow2::backingPath(path, layout_.backingName), chain))
-        return false;
-    return true;
-}
-
-bool FileReadSeekQcow2::admit(const std::filesystem::path& path, Chain& chain)
-{
-    struct stat st{};
-    if (::stat(path.c_str(), &st) == 0) {
-        std::pair<std::uint64_t, std::uint64_t> id{st.st_dev, st.st_ino};
-        if (std::find(chain.begin(), chain.end(), id) != chain.end()) {
-            showMessage("The qcow2 backing chain loops back to " + path.string() + ".");
-            return false;
-        }
-        chain.push_back(id);
-    }
-    if (chain.size() > kMaxChainLength) {
-        showMessage("The qcow2 backing chain is longer than " + std::to_string(kMaxChainLength) + " images.");
+    if (layout_.backingName.empty())
+        return true;
+    auto backing = openParent(path, ImageFormat::Qcow2, *this, {{layout_.backingName}, {}, {}});
+    if (!backing) {
+        showMessage(backing.message());
         return false;
     }
-    return true;
-}
-
-bool FileReadSeekQcow2::openBacking(const std::filesystem::path& path, Chain& chain)
-{
-    std::error_code error;
-    if (!std::filesystem::exists(path, error)) {
-        showMessage("The backing file \"" + layout_.backingName + "\" was not found; looked for " + path.string() +
-                    ".");
-        return false;
-    }
-    const ImageFormat format = detectImageFormat(path);
-    if (format == ImageFormat::Qcow2) {
-        auto below = std::make_unique<FileReadSeekQcow2>();
-        if (!below->openInChain(path, chain)) {
-            // A failure further down already names its file.
-            const std::string& failure = below->lastMessage();
-            const bool named = failure.starts_with("The backing file") || failure.starts_with("The qcow2 backing chain");
-            showMessage(named ? failure : "The backing file " + path.string() + " cannot be read: " + failure);
-            return false;
-        }
-        backing_ = std::move(below);
-    } else {
-        // The end of the chain: a format that has no qcow2 image under it.
-        if (!admit(path, chain))
-            return false;
-        auto below = createReader(format);
-        if (!below || !below->open(path)) {
-            showMessage("The backing file " + path.string() + " cannot be read: " + (below ? below->lastMessage() : ""));
-            return false;
-        }
-        backing_ = std::move(below);
-    }
+    backing_ = std::move(backing).value();
     backingBytes_ = backing_->diskSectorCount * kSectorSize;
-    unreadableBytes += backing_->unreadableBytes;
-    for (const std::string& line : backing_->damage)
-        damage.push_back("Backing file " + path.filename().string() + ": " + line);
     return true;
 }
 

@@ -17,9 +17,6 @@ namespace qis {
 // the other kinds themselves.
 class FileReadSeekQcow2 : public BlockMappedReader {
 public:
-    // How many images a backing chain may hold, this one included.
-    static constexpr std::size_t kMaxChainLength = 64;
-
     bool open(std::filesystem::path path) override;
     bool read(void* buffer, std::uint32_t length) override;
     bool readAt(std::uint64_t offset, std::span<std::uint8_t> out) override;
@@ -35,13 +32,6 @@ protected:
     std::optional<SectorRun> mapSector(std::uint64_t sector) override;
 
 private:
-    // The files already in the chain being opened (device, inode).
-    using Chain = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
-
-    bool openInChain(const std::filesystem::path& path, Chain& chain);
-    // Adds the file to the chain: false when it is in it already or the chain is full.
-    bool admit(const std::filesystem::path& path, Chain& chain);
-    bool openBacking(const std::filesystem::path& path, Chain& chain);
     // The cluster's L2 entry decoded; nullopt when its table cannot be read.
     std::optional<qcow2::ClusterEntry> mapCluster(std::uint64_t cluster);
     const std::vector<std::uint64_t>* l2Table(std::uint64_t offset);

@@ -1,20 +1,19 @@
 #include "images/vmdk/FileReadSeekVmdk.h"
 
+#include "images/ParentChain.h"
+
 #include "util/ByteReader.h"
 #include "util/CheckedMath.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <sys/stat.h>
 #include <zlib.h>
 
 namespace qis {
 namespace {
 
 constexpr std::size_t kGrainTableCacheBytes = 16u << 20;
-// A chain of snapshots deeper than this is taken as damaged.
-constexpr int kMaxParents = 64;
 
 // Inflates one zlib stream into out; false when it is damaged or would
 // inflate past out's size.
@@ -38,18 +37,9 @@ bool inflateGrain(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& o
 
 bool FileReadSeekVmdk::open(std::filesystem::path path)
 {
-    std::set<std::pair<dev_t, ino_t>> seen;
-    return openLink(path, 0, seen);
-}
-
-bool FileReadSeekVmdk::openLink(const std::filesystem::path& path, int depth, std::set<std::pair<dev_t, ino_t>>& seen)
-{
     imageLength = fileLength(path);
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !seen.emplace(st.st_dev, st.st_ino).second) {
-        showMessage("The VMDK snapshot chain loops back to " + path.filename().string() + ".");
-        return false;
-    }
+    layers.clear();
+    parent_.reset();
     auto disk = vmdk::openVmdkDisk(path);
     if (!disk) {
         lastError_ = disk.kind() == ParseFailure::Io ? EIO : 0;
@@ -61,21 +51,15 @@ bool FileReadSeekVmdk::openLink(const std::filesystem::path& path, int depth, st
     grainTables_.clear();
     grainTableBytes_ = 0;
     grainFile_ = nullptr;
-    parent_.reset();
-    if (!disk_.parent.empty()) {
-        if (depth + 1 > kMaxParents) {
-            showMessage("The VMDK snapshot chain is longer than " + std::to_string(kMaxParents) + " images.");
-            return false;
-        }
-        auto parent = std::make_unique<FileReadSeekVmdk>();
-        if (!parent->openLink(disk_.parent, depth + 1, seen)) {
-            showMessage("The VMDK parent " + disk_.parent.filename().string() +
-                        " cannot be read: " + parent->lastMessage());
-            return false;
-        }
-        parent_ = std::move(parent);
-    }
     currentOffset = 0;
+    if (!disk_.descriptor || disk_.descriptor->parentFileNameHint.empty())
+        return true;
+    auto parent = openParent(path, ImageFormat::Vmdk, *this, {{disk_.descriptor->parentFileNameHint}, {}, {}});
+    if (!parent) {
+        showMessage(parent.message());
+        return false;
+    }
+    parent_ = std::move(parent).value();
     return true;
 }
 

@@ -3,7 +3,6 @@
 #include "images/readWriteInterface.h"
 #include "images/vmdk/VmdkDisk.h"
 
-#include <set>
 #include <unordered_map>
 #include <utility>
 
@@ -24,8 +23,6 @@ public:
     [[nodiscard]] bool readsConcurrently() const override { return false; }
 
     [[nodiscard]] const vmdk::VmdkDisk& disk() const { return disk_; }
-    // How many images stand behind this one (0 for a disk with no parent).
-    [[nodiscard]] std::size_t parentCount() const { return parent_ ? parent_->parentCount() + 1 : 0; }
 
     std::int64_t currentOffset = 0;
 
@@ -40,7 +37,6 @@ private:
         std::uint64_t sectors = 1;    // at least 1
     };
 
-    bool openLink(const std::filesystem::path& path, int depth, std::set<std::pair<dev_t, ino_t>>& seen);
     std::optional<Piece> mapSector(std::uint64_t sector);
     Piece mapSparse(const vmdk::DiskExtent& extent, std::uint64_t sector);
     const std::vector<std::uint32_t>& grainTable(const vmdk::DiskExtent& extent, std::uint64_t index,
@@ -50,7 +46,7 @@ private:
     std::optional<std::uint64_t> sectorOf(std::int64_t offset) const;
 
     vmdk::VmdkDisk disk_;
-    std::unique_ptr<FileReadSeekVmdk> parent_;
+    std::unique_ptr<readWriteInterface> parent_;
     // Keyed by extent and directory entry; cleared when it grows past its bound.
     std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> grainTables_;
     std::size_t grainTableBytes_ = 0;

@@ -138,14 +138,6 @@ Parsed<VmdkDisk> openVmdkDisk(const std::filesystem::path& path)
         disk = openSparseImage(std::move(file), path);
     if (!disk)
         return disk;
-    const auto& descriptor = disk.value().descriptor;
-    if (descriptor && !descriptor->parentFileNameHint.empty()) {
-        auto parent = resolveBeside(folder, descriptor->parentFileNameHint);
-        if (!parent)
-            return ParseError{ParseFailure::Unsupported, "The VMDK parent \"" + descriptor->parentFileNameHint +
-                                                             "\" is not inside the snapshot's folder."};
-        disk.value().parent = *parent;
-    }
     return disk;
 }
 

@@ -33,8 +33,6 @@ struct VmdkDisk {
     std::vector<DiskExtent> extents;
     std::optional<Descriptor> descriptor;
     std::uint64_t sectors = 0;
-    // The snapshot's parent, resolved beside the descriptor; empty when none.
-    std::filesystem::path parent;
 };
 
 // Opens a VMDK: a sparse or stream-optimized extent that embeds its
