@@ -113,6 +113,12 @@ TEST(Cli, InfoNamesTheFormatFoundWhateverTheName)
     EXPECT_NE(orphan.err.find((dir / "chain-base.qcow2").string()), std::string::npos) << orphan.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "out.img"));
 
+    // A VHDX under another format's name is read as a VHDX.
+    auto misnamed = test::fixtureCopy("ntfs-512.vhdx", dir, "disk.vdi");
+    auto volumes = runQsalvage({"volumes", misnamed.string()});
+    ASSERT_EQ(volumes.exitCode, 0) << volumes.err;
+    EXPECT_NE(volumes.out.find("NTFS"), std::string::npos) << volumes.out;
+
     auto raw = dir / "disk.vmdk";
     test::writeWholeFile(raw, std::vector<std::uint8_t>(1 << 20, 0x5A));
     auto rawInfo = runQsalvage({"info", raw.string()});

@@ -52,30 +52,37 @@ TEST(ImageInformation, VhdxWithMoreThanOneChunk)
     EXPECT_EQ(reader.layout().chunkRatio, (1ull << 23) * 512 / reader.layout().blockSize);
 }
 
+// The name decides only where the content does not: a file that is not
+// named as the format and does not carry its signature gets the format's
+// own refusal; one that carries it is read whatever its name.
 TEST(ImageInformation, ExtensionTestsOfTheImagePage)
 {
     test::TempDir dir;
-    auto asVhd = test::fixtureCopy("numbered-default.vhdx", dir, "disk.vhd");
-    auto info = vhdxInformation(asVhd);
+    auto zeros = dir / "disk.vhd";
+    test::writeWholeFile(zeros, std::vector<std::uint8_t>(1 << 16, 0));
+    auto info = vhdxInformation(zeros);
     EXPECT_FALSE(info.ok);
     ASSERT_EQ(info.messages.size(), 1u);
     EXPECT_EQ(info.messages[0], "Please select valid vhdx file to continue the recovery process.");
-
     FileReadSeekVHDX vhdx;
-    EXPECT_FALSE(vhdx.open(asVhd));
+    EXPECT_FALSE(vhdx.open(zeros));
     EXPECT_EQ(vhdx.lastMessage(), "not a vhd file");
+    auto zerosImg = dir / "disk.img";
+    test::writeWholeFile(zerosImg, std::vector<std::uint8_t>(1 << 16, 0));
+    auto vdiInfo = vdiInformation(zerosImg);
+    EXPECT_FALSE(vdiInfo.ok);
+    EXPECT_EQ(vdiInfo.messages.at(0), "not a vdi file");
 
     auto upper = test::fixtureCopy("numbered-default.vhdx", dir, "DISK.VHDX");
     EXPECT_TRUE(FileReadSeekVHDX().open(upper));
-
     FileReadSeekVHD vhd;
     EXPECT_FALSE(vhd.open(upper));
     EXPECT_EQ(vhd.lastMessage(), "Not a vhd file");
 
-    auto vdiNamed = test::fixtureCopy("numbered.vdi", dir, "disk.img");
-    auto vdiInfo = vdiInformation(vdiNamed);
-    EXPECT_FALSE(vdiInfo.ok);
-    EXPECT_EQ(vdiInfo.messages.at(0), "not a vdi file");
+    auto vhdxNamedVhd = test::fixtureCopy("numbered-default.vhdx", dir, "copy.vhd");
+    EXPECT_TRUE(vhdxInformation(vhdxNamedVhd).ok);
+    EXPECT_TRUE(FileReadSeekVHDX().open(vhdxNamedVhd));
+    EXPECT_TRUE(vdiInformation(test::fixtureCopy("numbered.vdi", dir, "vm.img")).ok);
 }
 
 TEST(ImageInformation, DifferencingVhdxOpensAndReadsItsOwnBlocks)

@@ -12,7 +12,7 @@ ImageInformation vdiInformation(const std::filesystem::path& path)
 {
     ImageInformation info;
     info.format = ImageFormat::Vdi;
-    if (path.native().size() > 3 && !pathEndsWith(path, "vdi")) {
+    if (path.native().size() > 3 && !pathEndsWith(path, "vdi") && detectImageFormat(path) != ImageFormat::Vdi) {
         info.messages.emplace_back("not a vdi file");
         return info;
     }

@@ -1,12 +1,14 @@
 #include "images/vhd/FileReadSeekVHD.h"
 
+#include "images/ImageFormat.h"
+
 #include "util/CheckedMath.h"
 
 namespace qis {
 
 bool FileReadSeekVHD::open(std::filesystem::path path)
 {
-    if (path.native().size() > 3 && !pathEndsWith(path, "vhd")) {
+    if (path.native().size() > 3 && !pathEndsWith(path, "vhd") && detectImageFormat(path) != ImageFormat::Vhd) {
         showMessage("Not a vhd file");
         return false;
     }

@@ -1,5 +1,7 @@
 #include "images/vhdx/FileReadSeekVHDX.h"
 
+#include "images/ImageFormat.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -9,7 +11,7 @@ using vhdx::VhdxBlockTable;
 
 bool FileReadSeekVHDX::open(std::filesystem::path path)
 {
-    if (path.native().size() > 3 && !pathEndsWith(path, "vhdx")) {
+    if (path.native().size() > 3 && !pathEndsWith(path, "vhdx") && detectImageFormat(path) != ImageFormat::Vhdx) {
         showMessage("not a vhd file");
         return false;
     }

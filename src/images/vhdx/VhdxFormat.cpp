@@ -13,7 +13,7 @@ ImageInformation vhdxInformation(const std::filesystem::path& path)
 {
     ImageInformation info;
     info.format = ImageFormat::Vhdx;
-    if (!pathEndsWith(path, "vhdx")) {
+    if (!pathEndsWith(path, "vhdx") && detectImageFormat(path) != ImageFormat::Vhdx) {
         info.messages.emplace_back("Please select valid vhdx file to continue the recovery process.");
         return info;
     }
