@@ -206,6 +206,14 @@ TEST(VmdkSnapshot, ChainsThatLoopClimbOutOrRunTooDeepAreRefused)
             EXPECT_EQ(reader.layers.size(), 64u);
         }
     }
+
+    // A parent written to since the snapshot (another CID) is read, and said.
+    for (const char* cid : {"fffffffe", "FFFFFFFE", "0badcafe"}) {
+        link("stale.vmdk", "c0.vmdk\"\nparentCID=" + std::string(cid) + "\n#");
+        FileReadSeekVmdk reader;
+        ASSERT_TRUE(reader.open(dir / "stale.vmdk")) << reader.lastMessage();
+        EXPECT_EQ(reader.damage.size(), std::string(cid) == "0badcafe" ? 1u : 0u) << cid;
+    }
 }
 
 // A stream written front to back: the header only says the directory is at

@@ -2,6 +2,7 @@
 
 #include "images/ParentChain.h"
 
+#include "util/Ascii.h"
 #include "util/ByteReader.h"
 #include "util/CheckedMath.h"
 
@@ -60,6 +61,15 @@ bool FileReadSeekVmdk::open(std::filesystem::path path)
         return false;
     }
     parent_ = std::move(parent).value();
+    // A parent written to after the snapshot was taken has a new CID: what
+    // the child leaves to it may have changed since, which is worth saying.
+    const auto* below = dynamic_cast<const FileReadSeekVmdk*>(parent_.get());
+    const std::string& expected = disk_.descriptor->parentCid;
+    if (below && below->disk_.descriptor && !expected.empty() && toLowerAscii(expected) != "ffffffff" &&
+        toLowerAscii(below->disk_.descriptor->cid) != toLowerAscii(expected))
+        damage.push_back("The parent " + layers.at(1).path.filename().string() +
+                         " is not the image this one was made from (its CID differs); sectors it holds may have "
+                         "changed since.");
     return true;
 }
 
