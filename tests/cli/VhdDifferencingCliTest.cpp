@@ -59,6 +59,10 @@ TEST(VhdDifferencingCli, ExportListCatAndSaveReadTheChain)
     ASSERT_EQ(info.exitCode, 0) << info.err;
     EXPECT_NE(info.out.find("Format: VHD\n"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("This is a differencing VHD."), std::string::npos) << info.out;
+    // Read from the child's own headers: said also when the parent is gone.
+    std::filesystem::remove(chain.parent);
+    auto orphan = runQsalvage({"info", chain.child.string()});
+    EXPECT_NE(orphan.out.find("Its parent is named .\\diff-base.vhd."), std::string::npos) << orphan.out;
 }
 
 TEST(VhdDifferencingCli, AParentMissingChangedOrTheChildItself)
