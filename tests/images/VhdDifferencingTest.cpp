@@ -99,22 +99,14 @@ TEST(VhdDifferencing, AParentTheUserNamesIsTakenBeforeTheStoredNames)
 {
     test::TempDir dir;
     auto child = test::fixtureCopy("diff-child.vhd", dir);
+    test::fixtureCopy("diff-base.vhd", dir);
     auto renamed = test::fixtureCopy("diff-base.vhd", dir, "renamed.vhd");
-    FileReadSeekVHD alone;
-    EXPECT_FALSE(alone.open(child));
-    EXPECT_NE(alone.lastMessage().find("diff-base.vhd"), std::string::npos) << alone.lastMessage();
-
     FileReadSeekVHD named;
     named.parentPaths = {renamed};
     ASSERT_TRUE(named.open(child)) << named.lastMessage();
     ASSERT_EQ(named.layers.size(), 2u);
     EXPECT_EQ(named.layers[1].path.filename(), "renamed.vhd");
     EXPECT_TRUE(named.damage.empty());
-    std::vector<std::uint8_t> sector(512);
-    const auto flat = test::readWholeFile(test::fixture("diff-chain-vhd.raw"));
-    // Block 2 is wholly the parent's: it comes from the file the user named.
-    ASSERT_TRUE(named.readAt(2u << 21, sector));
-    EXPECT_TRUE(std::equal(sector.begin(), sector.end(), flat.begin() + (2u << 21)));
 }
 
 } // namespace
