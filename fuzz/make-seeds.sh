@@ -15,6 +15,8 @@ seed numbered-default.vhdx vhdx $((3 * 1024 * 1024 + 64 * 1024))
 # A log never applied: headers, the log (1-2 MiB), the BAT and the metadata.
 seed vhdx-log.vhdx vhdx $((4 * 1024 * 1024))
 seed numbered-dynamic.vhd vhd $((64 * 1024))
+# A differencing child: its parent locators and first block's sector bitmap.
+seed diff-child.vhd vhd $((64 * 1024))
 # Damaged block tables: block 0's entry given a state the format does not
 # define, and marked present at file offset 0.
 python3 - "$out/vhdx/numbered-1m.vhdx" <<'PY'

@@ -2,6 +2,7 @@
 
 #include "images/vhd/FileReadSeekVHD.h"
 #include "images/vhd/VhdLayout.h"
+#include "images/vhd/VhdParent.h"
 #include "util/ByteReader.h"
 
 namespace qis {
@@ -27,8 +28,13 @@ ImageInformation vhdInformation(const std::filesystem::path& path)
     info.diskSectorCount = f.currentSize / 512;
     info.blockSize = layout.fixed ? 0 : layout.blockSize;
     info.differencing = f.diskType == vhd::kDiskTypeDifferencing;
-    if (info.differencing)
+    if (info.differencing) {
         info.messages.emplace_back("This is a differencing VHD.");
+        // What to look for when the parent is not where the image says.
+        auto names = vhd::parentNames(file, layout);
+        if (!names.empty())
+            info.messages.push_back("Its parent is named " + names.front() + ".");
+    }
     info.ok = true;
     return info;
 }

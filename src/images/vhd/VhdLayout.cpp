@@ -60,6 +60,7 @@ Parsed<VhdLayout> readVhdLayout(ImageFile& file)
         header = DynamicHeader::parse(std::span(headerBytes).first(file.readAt(headerAt, headerBytes)));
     }
 
+    layout.header = header;
     layout.maxTableEntries = header.maxTableEntries;
     if (isPowerOfTwo(header.blockSize) && header.blockSize >= 512 && header.blockSize <= (256u << 20))
         layout.blockSize = header.blockSize;

@@ -15,6 +15,7 @@ struct VhdLayout {
     std::uint64_t tableOffset = kDefaultTableOffset;
     std::uint32_t maxTableEntries = 0;
     std::uint32_t blockSize = kDefaultBlockSize;
+    DynamicHeader header; // as read; its parent fields matter to a differencing disk
 };
 
 // Finds the footer (start copy first, then the one at the end) and, for a
