@@ -197,7 +197,8 @@ Parsed<VhdxLayout> readVhdxLayout(ImageFile& file)
             if (e.itemId != kParentLocator || e.offset >= metaRegion.size())
                 continue;
             const std::size_t length = std::min<std::size_t>(e.length, metaRegion.size() - e.offset);
-            layout.parentLocator = ParentLocator::parse(std::span<const std::uint8_t>(metaRegion).subspan(e.offset, length));
+            const auto bytes = std::span<const std::uint8_t>(metaRegion).subspan(e.offset, length);
+            layout.parentLocator = ParentLocator::parse(bytes);
             layout.parentLocatorAt = meta.fileOffset + e.offset;
             break;
         }
