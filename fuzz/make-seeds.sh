@@ -14,6 +14,9 @@ seed numbered-1m.vhdx vhdx $((4 * 1024 * 1024 + 64 * 1024))
 seed numbered-default.vhdx vhdx $((3 * 1024 * 1024 + 64 * 1024))
 # A log never applied: headers, the log (1-2 MiB), the BAT and the metadata.
 seed vhdx-log.vhdx vhdx $((4 * 1024 * 1024))
+# A checkpoint: its parent locator (metadata at 3 MiB), the BAT with its
+# partially present block and sector-bitmap entry, and that block's start.
+seed diff-child.avhdx vhdx $((4 * 1024 * 1024 + 64 * 1024))
 seed numbered-dynamic.vhd vhd $((64 * 1024))
 # A differencing child: its parent locators and first block's sector bitmap.
 seed diff-child.vhd vhd $((64 * 1024))

@@ -1,8 +1,9 @@
 #include "images/vhdx/FileReadSeekVHDX.h"
 
-#include "images/ImageFormat.h"
+#include "images/ParentChain.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace qis {
@@ -42,6 +43,44 @@ bool FileReadSeekVHDX::open(std::filesystem::path path)
     overlay_ = layout_.log.overlay.get();
     sectorsPerBlock = layout_.blockSize / kSectorSize;
     diskSectorCount = layout_.virtualDiskSize / kSectorSize;
+    if (!layout_.hasParent())
+        return true;
+    zeroBlocks_ = std::move(found.zeroBlocks);
+    partialBlocks_ = std::move(found.partialBlocks);
+    bitmaps_.configure(layout_, std::move(found.sectorBitmaps), overlay_);
+    return openParentImage(path);
+}
+
+bool FileReadSeekVHDX::openParentImage(const std::filesystem::path& path)
+{
+    const vhdx::ParentLocator& locator = layout_.parentLocator;
+    ParentReference reference;
+    for (const std::string* name : {&locator.relativePath, &locator.absoluteWin32Path, &locator.volumePath})
+        if (!name->empty())
+            reference.names.push_back(*name);
+    reference.description = locator.parentLinkage.empty() ? "the parent VHDX" : "the VHDX " + locator.parentLinkage;
+    auto parent = openParent(path, ImageFormat::Vhdx, *this, reference);
+    if (!parent) {
+        showMessage(parent.message());
+        return false;
+    }
+    parent_ = std::move(parent).value();
+    // A parent written to since the checkpoint was taken still holds most of
+    // what the child does not; for recovery it is read on, with a warning.
+    const auto* vhdxParent = dynamic_cast<const FileReadSeekVHDX*>(parent_.get());
+    if (!vhdxParent)
+        return true;
+    const Guid parentGuid = vhdxParent->layout().dataWriteGuid;
+    auto linkage = vhdx::parseGuidText(locator.parentLinkage);
+    auto linkage2 = vhdx::parseGuidText(locator.parentLinkage2);
+    if ((linkage && *linkage == parentGuid) || (linkage2 && *linkage2 == parentGuid))
+        return true;
+    const std::string name = layers.size() > 1 ? layers[1].path.filename().string() : "of this image";
+    damage.push_back(linkage ? "The parent " + name +
+                                   " is not the image this one was made from (its identifier differs); sectors it "
+                                   "holds may have changed since."
+                             : "This differencing VHDX does not record its parent's identifier, so the parent " +
+                                   name + " could not be checked.");
     return true;
 }
 
@@ -58,6 +97,16 @@ std::optional<SectorRun> FileReadSeekVHDX::mapSector(std::uint64_t sector)
     run.sectors = sectorsPerBlock - k;
     run.present = entry != 0 && entry != vhdx::kUnreadableBlock;
     run.fileOffset = (entry + k) * kSectorSize;
+    if (!parent_)
+        return run;
+    // A damaged entry reads as zeros, as it would without a parent: that is
+    // what the damage note says of it.
+    run.zeros = entry == vhdx::kUnreadableBlock || (block < zeroBlocks_.size() && zeroBlocks_[block]);
+    if (run.present && block < partialBlocks_.size() && partialBlocks_[block]) {
+        auto sectors = bitmaps_.presence(file_, block, k);
+        run.present = sectors.inFile;
+        run.sectors = std::min(run.sectors, sectors.sectors);
+    }
     return run;
 }
 
@@ -81,6 +130,13 @@ bool FileReadSeekVHDX::readReplayed(std::int64_t position, std::span<std::uint8_
             if (overlay_->readAt(file_, run->fileOffset + within, out.subspan(done, take), failure) < take) {
                 ok = false;
                 error = failure;
+            }
+        } else if (parent_ && !run->zeros && at / kSectorSize < parent_->diskSectorCount) {
+            // A smaller parent leaves zeros past its end.
+            const std::uint64_t inside = std::min<std::uint64_t>(take, parent_->diskSectorCount * kSectorSize - at);
+            if (!parent_->readAt(at, out.subspan(done, static_cast<std::size_t>(inside)))) {
+                ok = false;
+                error = EIO;
             }
         }
         done += take;
@@ -123,7 +179,7 @@ bool FileReadSeekVHDX::read(void* buffer, std::uint32_t length)
     currentOffset += static_cast<std::int64_t>(length / kSectorSize * kSectorSize);
     if (!__builtin_add_overflow(baseOffset, currentOffset, &position) && position >= 0)
         if (auto run = mapSector(static_cast<std::uint64_t>(position) / kSectorSize))
-            blockPresent = run->present;
+            blockPresent = run->present || (parent_ && !run->zeros);
     return ok;
 }
 
@@ -132,6 +188,13 @@ int FileReadSeekVHDX::storedAt(std::uint64_t offset, std::uint64_t length, std::
 {
     int fd = BlockMappedReader::storedAt(offset, length, fileOffset, run);
     if (fd < 0 || !overlay_)
+        return fd;
+    // A run the parent holds is the parent's file, which this log does not cover.
+    std::int64_t position;
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) ||
+        __builtin_add_overflow(baseOffset, static_cast<std::int64_t>(offset), &position) || position < 0)
+        return -1;
+    if (auto first = mapSector(static_cast<std::uint64_t>(position) / kSectorSize); !first || !first->present)
         return fd;
     // Only what the log left as it is in the file can be copied from it.
     std::uint64_t inFile = file_.size() > fileOffset ? file_.size() - fileOffset : 0;

@@ -32,8 +32,14 @@ ImageInformation vhdxInformation(const std::filesystem::path& path)
     info.sizeOfHdd = megabytesText(layout.virtualDiskSize);
     info.blockSize = layout.blockSize;
     info.differencing = layout.hasParent();
-    if (info.differencing)
-        info.messages.emplace_back("This is a differencing VHDX.");
+    if (info.differencing) {
+        const auto& locator = layout.parentLocator;
+        const std::string& parent = !locator.relativePath.empty() ? locator.relativePath
+                                    : !locator.absoluteWin32Path.empty() ? locator.absoluteWin32Path
+                                                                         : locator.volumePath;
+        info.messages.emplace_back(parent.empty() ? "This is a differencing VHDX; it does not name its parent."
+                                                  : "This is a differencing VHDX; its parent is " + parent + ".");
+    }
     if (layout.headersDamaged)
         info.damage.emplace_back(vhdx::kVhdxHeadersDamaged);
     if (auto replayed = vhdx::logReplayedMessage(layout.log); !replayed.empty())

@@ -75,6 +75,35 @@ bool hasFileIdentifier(ImageFile& file)
     return ByteReader(std::span(identifier).first(file.readAt(0, identifier))).matches(0, "vhdxfile");
 }
 
+// The sector-bitmap entry of each chunk, the last of its ratio + 1 entries.
+// A partially present block whose chunk has none is read whole from the
+// file: its own sectors are there, and which they are is lost.
+void readSectorBitmaps(ImageFile& file, const VhdxLayout& layout, std::uint64_t entries, std::uint64_t chunks,
+                       VhdxBlockTable& result)
+{
+    const VhdxOverlay* overlay = layout.log.overlay.get();
+    result.sectorBitmaps.assign(static_cast<std::size_t>(chunks), 0);
+    for (std::uint64_t c = 0; c < chunks; ++c) {
+        const std::uint64_t index = c * (layout.chunkRatio + 1) + layout.chunkRatio;
+        if (index >= entries)
+            break;
+        std::array<std::uint8_t, 8> raw{};
+        int error = 0;
+        const std::size_t got = readImageFile(file, overlay, layout.batOffset + index * 8, raw, error);
+        const std::uint64_t value = ByteReader(std::span(raw).first(got)).u64le(0);
+        if ((value & 7) == kSectorBitmapPresent && (value >> 20) != 0 && (value >> 20) < (1ull << 43))
+            result.sectorBitmaps[static_cast<std::size_t>(c)] = (value >> 20) << 20;
+    }
+    for (std::size_t block = 0; block < result.partialBlocks.size(); ++block) {
+        const std::uint64_t at = result.blocks[block];
+        if (result.partialBlocks[block] && at != 0 && at != kUnreadableBlock &&
+            result.sectorBitmaps[block / layout.chunkRatio] == 0) {
+            result.partialBlocks[block] = false;
+            ++result.missingBitmaps;
+        }
+    }
+}
+
 } // namespace
 
 Parsed<VhdxLayout> readVhdxLayout(ImageFile& file)
@@ -82,6 +111,7 @@ Parsed<VhdxLayout> readVhdxLayout(ImageFile& file)
     VhdxLayout layout;
     const Header header = currentHeader(file, layout.headersDamaged);
     layout.version = header.version;
+    layout.dataWriteGuid = header.dataWriteGuid;
     // The log is found through the header alone; with both headers damaged
     // there is no telling where it is or whether it is current.
     if (!layout.headersDamaged)
@@ -161,6 +191,18 @@ Parsed<VhdxLayout> readVhdxLayout(ImageFile& file)
     if (layout.virtualDiskSize == 0)
         return damaged("The VHDX virtual disk size is 0 (its metadata item is damaged or missing), so the disk's "
                        "size is unknown.");
+    if (layout.hasParent()) {
+        // Found by its GUID alone: a guessed slot could be any other item.
+        for (const auto& e : items.entries) {
+            if (e.itemId != kParentLocator || e.offset >= metaRegion.size())
+                continue;
+            const std::size_t length = std::min<std::size_t>(e.length, metaRegion.size() - e.offset);
+            const auto bytes = std::span<const std::uint8_t>(metaRegion).subspan(e.offset, length);
+            layout.parentLocator = ParentLocator::parse(bytes);
+            layout.parentLocatorAt = meta.fileOffset + e.offset;
+            break;
+        }
+    }
     layout.chunkRatio = ((1ull << 23) * layout.logicalSectorSize) / layout.blockSize;
     return layout;
 }
@@ -168,10 +210,13 @@ Parsed<VhdxLayout> readVhdxLayout(ImageFile& file)
 Parsed<VhdxBlockTable> readVhdxBlockTable(ImageFile& file, const VhdxLayout& layout)
 {
     const std::uint64_t ratio = layout.chunkRatio;
+    const bool differencing = layout.hasParent();
     std::uint64_t entries = ceilDiv(layout.batLength, 8);
     const std::uint64_t payloadBlocks = ceilDiv(layout.virtualDiskSize, layout.blockSize);
-    // Payload entries are interleaved with one sector-bitmap entry per chunk.
-    entries = std::min(entries, payloadBlocks + payloadBlocks / ratio + 1);
+    const std::uint64_t chunks = ceilDiv(payloadBlocks, ratio);
+    // Payload entries are interleaved with one sector-bitmap entry per chunk;
+    // a differencing image needs the last chunk's, after its unused entries.
+    entries = std::min(entries, differencing ? chunks * (ratio + 1) : payloadBlocks + payloadBlocks / ratio + 1);
     const VhdxOverlay* overlay = layout.log.overlay.get();
     const std::uint64_t fileSize = overlay ? overlay->lengthOver(file.size()) : file.size();
     if (layout.batOffset < fileSize)
@@ -203,9 +248,14 @@ Parsed<VhdxBlockTable> readVhdxBlockTable(ImageFile& file, const VhdxLayout& lay
             }
             const std::uint64_t state = raw & 7;
             const std::uint64_t offsetMb = raw >> 20;
+            if (differencing) {
+                result.zeroBlocks.push_back(state == kPayloadZero);
+                result.partialBlocks.push_back(state == kPayloadPartiallyPresent);
+            }
             // States 0 to 3 (not present, undefined, zero, unmapped) have no
-            // data in this file and read as zeros; 4 and 5 mean nothing for a
-            // payload block, so what the block held is unknown.
+            // data in this file and read as zeros, or in a differencing image
+            // as the parent has them (but for zero); 4 and 5 mean nothing for
+            // a payload block, so what the block held is unknown.
             if (state == kPayloadFullyPresent || state == kPayloadPartiallyPresent) {
                 if (offsetMb != 0 && offsetMb < (1ull << 43)) {
                     table.push_back(offsetMb * 2048);
@@ -223,10 +273,16 @@ Parsed<VhdxBlockTable> readVhdxBlockTable(ImageFile& file, const VhdxLayout& lay
             table.push_back(kUnreadableBlock);
         }
     }
+    if (differencing)
+        readSectorBitmaps(file, layout, entries, chunks, result);
     if (result.undefinedStates > 0)
         result.damage.push_back(std::to_string(result.undefinedStates) +
                                 " VHDX block allocation table entries have a state the format does not define; "
                                 "those blocks read as zeros.");
+    if (result.missingBitmaps > 0)
+        result.damage.push_back(std::to_string(result.missingBitmaps) +
+                                " partially present VHDX blocks have no sector bitmap to tell which of their sectors "
+                                "are in this file; they are read whole from it.");
     if (result.missingOffsets > 0)
         result.damage.push_back(std::to_string(result.missingOffsets) +
                                 " VHDX block allocation table entries mark a block present without a usable file "

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "images/vhdx/VhdxLog.h"
+#include "images/vhdx/VhdxStructures.h"
 #include "platform/ImageFile.h"
 #include "util/Parsed.h"
 
@@ -21,6 +22,11 @@ struct VhdxLayout {
     std::uint64_t batOffset = 0;
     std::uint32_t batLength = 0;
     std::uint64_t chunkRatio = 0;
+    // The current header's DataWriteGuid: what a child's parent_linkage names.
+    Guid dataWriteGuid{};
+    // The parent locator item of a differencing image; empty names when the
+    // item is missing or damaged.
+    ParentLocator parentLocator;
     // File positions of the structures found (0 when missing), for the
     // information shown and for tests that damage them on purpose.
     std::uint64_t regionTableAt = 0;
@@ -28,6 +34,7 @@ struct VhdxLayout {
     std::uint64_t fileParametersAt = 0;
     std::uint64_t virtualDiskSizeAt = 0;
     std::uint64_t logicalSectorSizeAt = 0;
+    std::uint64_t parentLocatorAt = 0;
     // Neither header has its signature and checksum: the version is a guess,
     // though the region table still locates the data.
     bool headersDamaged = false;
@@ -60,6 +67,15 @@ struct VhdxBlockTable {
     // the block is not in the file (it reads as zeros), kUnreadableBlock when
     // its entry is damaged. Sector-bitmap entries are dropped.
     std::vector<std::uint64_t> blocks;
+    // Differencing images only, one flag per block: the block reads as zeros
+    // (its parent is not asked), or only the sectors its chunk's sector
+    // bitmap marks are in this file. Empty otherwise.
+    std::vector<bool> zeroBlocks;
+    std::vector<bool> partialBlocks;
+    // Differencing images only, per chunk: the file offset of its sector
+    // bitmap block, 0 when it has none.
+    std::vector<std::uint64_t> sectorBitmaps;
+    std::uint64_t missingBitmaps = 0;  // partially present blocks without a sector bitmap
     std::uint64_t undefinedStates = 0; // entries whose state the format does not define
     std::uint64_t missingOffsets = 0;  // present blocks at offset 0 or beyond any file
     // Bytes of the virtual disk in the damaged blocks.
@@ -68,7 +84,9 @@ struct VhdxBlockTable {
     std::vector<std::string> damage;
 };
 
-// Reads the block table. Fails when it would not fit in memory.
+// Reads the block table. Fails when it would not fit in memory. In a
+// differencing image the states that leave a block to the parent (not
+// present, undefined, unmapped) map to 0 like an unallocated block.
 Parsed<VhdxBlockTable> readVhdxBlockTable(ImageFile& file, const VhdxLayout& layout);
 
 } // namespace qis::vhdx

@@ -2,6 +2,7 @@
 
 #include "util/ByteReader.h"
 #include "util/Crc32c.h"
+#include "util/Utf.h"
 
 #include <algorithm>
 #include <array>
@@ -38,6 +39,7 @@ Header Header::parse(std::span<const std::uint8_t> bytes)
     h.signatureOk = r.matches(0x00, "head");
     h.checksumOk = bytes.size() >= kHeaderSize && checksumMatches(bytes.first(kHeaderSize), r.u32le(0x04));
     h.sequenceNumber = r.u64le(0x08);
+    h.dataWriteGuid = guidAt(r, 0x20);
     h.logGuid = guidAt(r, 0x30);
     h.logVersion = r.u16le(0x40);
     h.version = r.u16le(0x42);
@@ -85,6 +87,69 @@ MetadataTable MetadataTable::parse(std::span<const std::uint8_t> bytes)
         t.entries.push_back(e);
     }
     return t;
+}
+
+ParentLocator ParentLocator::parse(std::span<const std::uint8_t> bytes)
+{
+    ByteReader r(bytes);
+    ParentLocator locator;
+    locator.locatorType = guidAt(r, 0x00);
+    // Each entry takes 12 bytes after the 20-byte header, so the item's size
+    // bounds the count whatever the stored count says.
+    const std::size_t count = std::min<std::size_t>(r.u16le(0x12), bytes.size() >= 20 ? (bytes.size() - 20) / 12 : 0);
+    auto text = [&](std::uint32_t offset, std::uint16_t length, std::string& out) {
+        if (length % 2 != 0 || !r.has(offset, length))
+            return false;
+        std::u16string units(length / 2, u'\0');
+        for (std::size_t i = 0; i < units.size(); ++i)
+            units[i] = static_cast<char16_t>(r.u16le(offset + 2 * i));
+        out = utf16ToUtf8(units);
+        return true;
+    };
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t at = 20 + 12 * i;
+        std::string key, value;
+        if (!text(r.u32le(at), r.u16le(at + 8), key) || !text(r.u32le(at + 4), r.u16le(at + 10), value)) {
+            ++locator.damagedEntries;
+            continue;
+        }
+        if (key == "parent_linkage")
+            locator.parentLinkage = std::move(value);
+        else if (key == "parent_linkage2")
+            locator.parentLinkage2 = std::move(value);
+        else if (key == "relative_path")
+            locator.relativePath = std::move(value);
+        else if (key == "volume_path")
+            locator.volumePath = std::move(value);
+        else if (key == "absolute_win32_path")
+            locator.absoluteWin32Path = std::move(value);
+    }
+    return locator;
+}
+
+std::optional<Guid> parseGuidText(std::string_view text)
+{
+    if (text.size() == 38 && text.front() == '{' && text.back() == '}')
+        text = text.substr(1, 36);
+    if (text.size() != 36)
+        return std::nullopt;
+    std::uint64_t fields[5] = {};
+    constexpr std::size_t kStarts[5] = {0, 9, 14, 19, 24};
+    constexpr std::size_t kLengths[5] = {8, 4, 4, 4, 12};
+    for (int f = 0; f < 5; ++f) {
+        if (f > 0 && text[kStarts[f] - 1] != '-')
+            return std::nullopt;
+        for (std::size_t i = 0; i < kLengths[f]; ++i) {
+            const char c = text[kStarts[f] + i];
+            int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            if (digit < 0)
+                return std::nullopt;
+            fields[f] = fields[f] << 4 | static_cast<std::uint64_t>(digit);
+        }
+    }
+    return makeGuid(static_cast<std::uint32_t>(fields[0]), static_cast<std::uint16_t>(fields[1]),
+                    static_cast<std::uint16_t>(fields[2]), static_cast<std::uint16_t>(fields[3]), fields[4]);
 }
 
 std::optional<std::size_t> findByGuid(const std::vector<Guid>& guids, const Guid& guid, std::size_t position,
