@@ -1,6 +1,7 @@
 #include "images/BlockMappedReader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -23,8 +24,20 @@ bool BlockMappedReader::seek(std::int64_t offset, std::int32_t)
     auto run = mapSector(*sector);
     if (!run)
         return false;
-    blockPresent = run->present;
+    blockPresent = sourceOf(*run) != Source::Zeros;
     return true;
+}
+
+std::uint64_t BlockMappedReader::sameSourceBytes(std::uint64_t sector, std::uint64_t limit, Source source)
+{
+    std::uint64_t length = 0;
+    while (length < limit) {
+        auto next = mapSector(sector + length / kSectorSize);
+        if (!next || sourceOf(*next) != source)
+            break;
+        length += std::max<std::uint64_t>(next->sectors, 1) * kSectorSize;
+    }
+    return std::min(length, limit);
 }
 
 std::uint64_t BlockMappedReader::allocationRun(std::int64_t offset, std::uint64_t maxBytes, bool& allocated)
@@ -36,17 +49,25 @@ std::uint64_t BlockMappedReader::allocationRun(std::int64_t offset, std::uint64_
     auto first = mapSector(*sector);
     if (!first)
         return maxBytes;
-    allocated = first->present;
+    const Source source = sourceOf(*first);
     // Measured from the sector start, so a run ends on a sector boundary.
-    std::uint64_t within = static_cast<std::uint64_t>(baseOffset + offset) % kSectorSize;
-    std::uint64_t length = std::max<std::uint64_t>(first->sectors, 1) * kSectorSize - within;
-    while (length < maxBytes) {
-        auto next = mapSector(*sector + (length + within) / kSectorSize);
-        if (!next || next->present != allocated)
-            break;
-        length += std::max<std::uint64_t>(next->sectors, 1) * kSectorSize;
-    }
-    return std::min(length, maxBytes);
+    const std::uint64_t within = static_cast<std::uint64_t>(baseOffset + offset) % kSectorSize;
+    const std::uint64_t length = sameSourceBytes(*sector, std::min(maxBytes, UINT64_MAX - within) + within, source) - within;
+    if (source == Source::Parent)
+        return parent_->allocationRun(static_cast<std::int64_t>(*sector * kSectorSize + within), length, allocated);
+    allocated = source == Source::Image;
+    return length;
+}
+
+bool BlockMappedReader::readParent(std::uint64_t sector, std::uint8_t* out, std::uint64_t bytes)
+{
+    const std::uint64_t limit = parent_->diskSectorCount;
+    const std::uint64_t inside = sector >= limit ? 0 : std::min(bytes, (limit - sector) * kSectorSize);
+    bool ok = true;
+    if (inside > 0)
+        ok = parent_->readAt(sector * kSectorSize, {out, static_cast<std::size_t>(inside)});
+    std::memset(out + inside, 0, static_cast<std::size_t>(bytes - inside));
+    return ok;
 }
 
 bool BlockMappedReader::readSectors(std::uint64_t sector, std::uint8_t* out, std::uint64_t bytes, int& error)
@@ -71,16 +92,32 @@ bool BlockMappedReader::readSectors(std::uint64_t sector, std::uint8_t* out, std
         }
         pendingBytes = 0;
     };
+    // Runs the parent holds, gathered the same way.
+    std::uint64_t parentSector = 0, parentBytes = 0;
+    std::uint8_t* parentOut = nullptr;
+    auto flushParent = [&] {
+        if (parentBytes == 0)
+            return;
+        if (!readParent(parentSector, parentOut, parentBytes)) {
+            ok = false;
+            error = EIO;
+        }
+        parentBytes = 0;
+    };
 
     while (bytes > 0) {
         auto run = mapSector(sector);
         if (!run) {
             flush();
+            flushParent();
             std::memset(out, 0, static_cast<std::size_t>(bytes));
             return false;
         }
         std::uint64_t take = std::min<std::uint64_t>(std::max<std::uint64_t>(run->sectors, 1) * kSectorSize, bytes);
-        if (run->present) {
+        const Source source = sourceOf(*run);
+        if (source != Source::Parent)
+            flushParent();
+        if (source == Source::Image) {
             if (pendingBytes > 0 && pendingFile + pendingBytes != run->fileOffset)
                 flush();
             if (pendingBytes == 0) {
@@ -88,6 +125,15 @@ bool BlockMappedReader::readSectors(std::uint64_t sector, std::uint8_t* out, std
                 pendingOut = out;
             }
             pendingBytes += take;
+        } else if (source == Source::Parent) {
+            flush();
+            if (parentBytes > 0 && (parentSector * kSectorSize + parentBytes != sector * kSectorSize))
+                flushParent();
+            if (parentBytes == 0) {
+                parentSector = sector;
+                parentOut = out;
+            }
+            parentBytes += take;
         } else {
             flush();
             std::memset(out, 0, static_cast<std::size_t>(take));
@@ -97,6 +143,7 @@ bool BlockMappedReader::readSectors(std::uint64_t sector, std::uint8_t* out, std
         sector += (take + kSectorSize - 1) / kSectorSize;
     }
     flush();
+    flushParent();
     return ok;
 }
 
@@ -131,9 +178,16 @@ int BlockMappedReader::storedAt(std::uint64_t offset, std::uint64_t length, std:
     if (!sector)
         return -1;
     auto first = mapSector(*sector);
-    if (!first || !first->present)
+    if (!first)
         return -1;
     const std::uint64_t within = static_cast<std::uint64_t>(baseOffset + static_cast<std::int64_t>(offset)) % kSectorSize;
+    if (sourceOf(*first) == Source::Parent) {
+        const std::uint64_t n = sameSourceBytes(*sector, std::min(length, UINT64_MAX - within) + within,
+                                                Source::Parent) - within;
+        return parent_->storedAt(*sector * kSectorSize + within, n, fileOffset, run);
+    }
+    if (!first->present)
+        return -1;
     fileOffset = first->fileOffset + within;
     run = std::max<std::uint64_t>(first->sectors, 1) * kSectorSize - within;
     // Runs that follow each other in the file too make one.
@@ -168,7 +222,7 @@ bool BlockMappedReader::read(void* buffer, std::uint32_t length)
     // Leave the reader where the sector loop would: translated at the next sector.
     if (auto next = sectorOf(currentOffset))
         if (auto run = mapSector(*next))
-            blockPresent = run->present;
+            blockPresent = sourceOf(*run) != Source::Zeros;
     return ok;
 }
 

@@ -11,8 +11,6 @@
 
 namespace qis {
 
-enum class ImageFormat { Vhdx, Vhd, Vdi, Vmdk, Raw, Qcow2 };
-
 struct ImageInformation;
 
 // How sure a format's probe is that a file is one of its own, weakest first.

@@ -6,11 +6,22 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qis {
 
 inline constexpr std::uint32_t kSectorSize = 512;
+
+enum class ImageFormat { Vhdx, Vhd, Vdi, Vmdk, Raw, Qcow2 };
+
+// One image of a chain of differencing images, as it is shown.
+struct ImageLayer {
+    std::filesystem::path path;
+    ImageFormat format = ImageFormat::Raw;
+    std::uint64_t virtualBytes = 0;
+    std::uint64_t fileBytes = 0;
+};
 
 // The one view every layer above has of a virtual disk: a flat sequence of
 // 512-byte sectors, positioned with seek and taken with read. The image file
@@ -78,6 +89,16 @@ public:
     // Damage open found and read past, one sentence each ("Both VHDX headers
     // are damaged ..."), for the command line to show; empty when none.
     std::vector<std::string> damage;
+
+    // Set before open: the files to take as this image's parent, its
+    // parent's parent and so on, ahead of those the image names itself.
+    std::vector<std::filesystem::path> parentPaths;
+    // Filled by open for a differencing image: itself first, then each image
+    // its reads fall through to; empty for an image that stands alone.
+    std::vector<ImageLayer> layers;
+    // The files (device, inode) of the chain in front of this image, set by
+    // the image it is opened as the parent of: loops are refused with them.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> chainFiles;
 
 protected:
     void showMessage(std::string_view text);
