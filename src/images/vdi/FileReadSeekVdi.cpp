@@ -96,11 +96,13 @@ void FileReadSeekVdi::noteParentIdentity()
     if (!h)
         return;
     const std::string name = layers[1].path.filename().string();
+    // A snapshot that recorded no modification UUID has nothing to compare it with.
+    const bool changed = header_.uuidParentModify != Guid{} && h->uuidModify != header_.uuidParentModify;
     if (h->uuidCreate != header_.uuidLinkage)
         damage.push_back("The parent " + name +
                          " is not the image this one was made from (its UUID differs); sectors it holds may "
                          "not be the ones this snapshot was taken over.");
-    else if (h->uuidModify != header_.uuidParentModify)
+    else if (changed)
         damage.push_back("The parent " + name +
                          " was changed after this snapshot was taken (its modification UUID differs); sectors "
                          "it holds may have changed since.");
