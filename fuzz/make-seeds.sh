@@ -36,6 +36,8 @@ for name, entry in (('bat-undefined-state', (8 << 20) | 4), ('bat-zero-offset', 
     open(path.replace('numbered-1m', name), 'wb').write(damaged)
 PY
 seed numbered.vdi vdi $((1024 * 1024 + 4096))
+# A snapshot: its header names a parent by UUID, its map marks blocks zero.
+seed diff-child.vdi vdi $((64 * 1024))
 seed numbered.vmdk vmdk $((256 * 1024))
 # qcow2: header, L1 and the first L2 table and clusters; compressed clusters;
 # 512-byte clusters (many L2 tables); a child whose backing file is absent.

@@ -1,5 +1,6 @@
 #include "images/vdi/FileReadSeekVdi.h"
 
+#include "images/ParentChain.h"
 #include "util/ByteReader.h"
 #include "util/CheckedMath.h"
 
@@ -7,6 +8,23 @@
 #include <array>
 
 namespace qis {
+namespace {
+
+// The header of the VDI at `path`, or nullopt when it is not one. Only the
+// first sector is read: candidates for a parent are many and untrusted.
+std::optional<vdi::VdiHeader> headerOf(const std::filesystem::path& path)
+{
+    ImageFile file;
+    if (!file.open(path))
+        return std::nullopt;
+    std::array<std::uint8_t, vdi::kHeaderSize> bytes{};
+    auto h = vdi::VdiHeader::parse(std::span(bytes).first(file.readAt(0, bytes)));
+    if (h.signature != vdi::kSignature)
+        return std::nullopt;
+    return h;
+}
+
+} // namespace
 
 bool FileReadSeekVdi::open(std::filesystem::path path)
 {
@@ -44,7 +62,50 @@ bool FileReadSeekVdi::open(std::filesystem::path path)
 
     diskSectorCount = header_.cbDisk / kSectorSize;
     blockCount = blockTable.size();
+    return !header_.differencing() || openParentImage(path);
+}
+
+bool FileReadSeekVdi::openParentImage(const std::filesystem::path& path)
+{
+    // A snapshot stores no path, only its parent's creation UUID; the parent
+    // is the VDI that carries it, beside the snapshot or a folder above it
+    // (where snapshots are kept in a folder of their own).
+    ParentReference reference;
+    reference.identifies = [linkage = header_.uuidLinkage](const std::filesystem::path& candidate) {
+        auto h = headerOf(candidate);
+        return h && h->uuidCreate == linkage;
+    };
+    reference.description = vdi::uuidText(header_.uuidLinkage);
+    auto parent = openParent(path, ImageFormat::Vdi, *this, reference);
+    if (!parent) {
+        showMessage(parent.message());
+        return false;
+    }
+    parent_ = std::move(parent).value();
+    noteParentIdentity();
     return true;
+}
+
+void FileReadSeekVdi::noteParentIdentity()
+{
+    // Only a VDI parent records the UUIDs to compare; one the user named that
+    // is of another kind is taken on trust.
+    if (layers.size() < 2)
+        return;
+    auto h = headerOf(layers[1].path);
+    if (!h)
+        return;
+    const std::string name = layers[1].path.filename().string();
+    // A snapshot that recorded no modification UUID has nothing to compare it with.
+    const bool changed = header_.uuidParentModify != Guid{} && h->uuidModify != header_.uuidParentModify;
+    if (h->uuidCreate != header_.uuidLinkage)
+        damage.push_back("The parent " + name +
+                         " is not the image this one was made from (its UUID differs); sectors it holds may "
+                         "not be the ones this snapshot was taken over.");
+    else if (changed)
+        damage.push_back("The parent " + name +
+                         " was changed after this snapshot was taken (its modification UUID differs); sectors "
+                         "it holds may have changed since.");
 }
 
 std::optional<SectorRun> FileReadSeekVdi::mapSector(std::uint64_t sector)
@@ -58,8 +119,10 @@ std::optional<SectorRun> FileReadSeekVdi::mapSector(std::uint64_t sector)
     std::uint64_t entry = blockTable[block];
     SectorRun run;
     run.sectors = sectorsPerBlock - k;
-    // Besides a free block, VirtualBox marks blocks known to be zero.
+    // Besides a free block (in a snapshot: the parent's), VirtualBox marks
+    // blocks known to be zero, which a snapshot uses over a parent's data.
     run.present = entry != vdi::kBlockFree && entry != vdi::kBlockZero;
+    run.zeros = entry == vdi::kBlockZero;
     run.fileOffset = header_.offData + entry * header_.cbBlock + k * kSectorSize;
     return run;
 }

@@ -6,6 +6,8 @@
 namespace qis {
 
 // VDI images: a block map gives each virtual block's index in the data area.
+// A snapshot (differencing image) reads the blocks it does not hold from the
+// image it was taken of, found by that image's UUID.
 class FileReadSeekVdi : public BlockMappedReader {
 public:
     bool open(std::filesystem::path path) override;
@@ -18,6 +20,9 @@ protected:
     std::optional<SectorRun> mapSector(std::uint64_t sector) override;
 
 private:
+    bool openParentImage(const std::filesystem::path& path);
+    void noteParentIdentity();
+
     vdi::VdiHeader header_;
 };
 

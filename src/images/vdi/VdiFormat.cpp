@@ -28,6 +28,10 @@ ImageInformation vdiInformation(const std::filesystem::path& path)
     info.sizeOfHdd = megabytesText(h.cbDisk);
     info.diskSectorCount = h.cbDisk / 512;
     info.blockSize = h.cbBlock;
+    info.differencing = h.differencing();
+    if (info.differencing)
+        info.messages.push_back("This is a differencing VDI; its parent is the image " + vdi::uuidText(h.uuidLinkage) +
+                                ".");
     info.ok = true;
     return info;
 }
