@@ -92,6 +92,27 @@ void changeLinkage(const fs::path& child)
     test::patchFile(child, digit, {static_cast<std::uint8_t>(bytes[digit] == '0' ? '1' : '0')});
 }
 
+// A checkpoint whose parent was renamed and moved: named with --parent, the
+// chain reads whole and info shows both images.
+TEST(VhdxChain, AParentNamedOnTheCommandLine)
+{
+    test::TempDir dir;
+    const fs::path child = dir / "a" / "checkpoint.avhdx";
+    const fs::path parent = dir / "b" / "renamed.vhdx";
+    for (const auto& [from, to] : {std::pair{"diff-child.avhdx", child}, std::pair{"diff-base.vhdx", parent}}) {
+        fs::create_directories(to.parent_path());
+        fs::copy_file(test::fixture(from), to);
+    }
+    auto exported = runQsalvage({"export", child.string(), "--parent", parent.string(), "--output",
+                                 (dir / "disk.img").string()});
+    ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    EXPECT_TRUE(test::sameContents(dir / "disk.img", test::fixture("diff-chain-vhdx.raw")));
+    auto info = runQsalvage({"info", child.string(), "--parent", parent.string()});
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_NE(info.out.find("Chain: " + child.string() + ": VHDX"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("   on: " + parent.string() + ": VHDX"), std::string::npos) << info.out;
+}
+
 class VhdxChainParent : public ::testing::TestWithParam<ParentCase> {};
 
 TEST_P(VhdxChainParent, IsFoundOrNamedInTheFailure)
