@@ -75,6 +75,13 @@ ParseError failure(std::string message) { return ParseError{ParseFailure::Damage
 
 } // namespace
 
+void noteChangedParent(readWriteInterface& child, std::string_view identifier)
+{
+    const std::string name = child.layers.size() > 1 ? child.layers[1].path.filename().string() : "image";
+    child.damage.push_back("The parent " + name + " is not the image this one was made from (its " +
+                           std::string(identifier) + " differs); sectors it holds may have changed since.");
+}
+
 std::vector<std::filesystem::path> parentPlaces(const std::filesystem::path& childFolder, const std::string& name)
 {
     std::string text = name;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qis {
@@ -36,6 +37,12 @@ struct ParentReference {
 Parsed<std::unique_ptr<readWriteInterface>> openParent(const std::filesystem::path& childPath,
                                                        ImageFormat childFormat, readWriteInterface& child,
                                                        const ParentReference& ref);
+
+// Says in child.damage that the parent just opened is not the image the
+// child was made over: its `identifier` ("identifier", "UUID", "CID")
+// differs from the one the child recorded. It is read all the same: for
+// recovery a parent that changed since is better than none.
+void noteChangedParent(readWriteInterface& child, std::string_view identifier);
 
 // The places a stored parent name is looked for, in order (see ParentReference::names).
 std::vector<std::filesystem::path> parentPlaces(const std::filesystem::path& childFolder, const std::string& name);

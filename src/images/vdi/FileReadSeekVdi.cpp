@@ -99,9 +99,7 @@ void FileReadSeekVdi::noteParentIdentity()
     // A snapshot that recorded no modification UUID has nothing to compare it with.
     const bool changed = header_.uuidParentModify != Guid{} && h->uuidModify != header_.uuidParentModify;
     if (h->uuidCreate != header_.uuidLinkage)
-        damage.push_back("The parent " + name +
-                         " is not the image this one was made from (its UUID differs); sectors it holds may "
-                         "not be the ones this snapshot was taken over.");
+        noteChangedParent(*this, "UUID");
     else if (changed)
         damage.push_back("The parent " + name +
                          " was changed after this snapshot was taken (its modification UUID differs); sectors "

@@ -83,12 +83,8 @@ bool FileReadSeekVHD::openParentOf(const std::filesystem::path& path)
     // Only a VHD parent records the id the child was made against. A parent
     // that changed since is still read: for recovery it is better than none.
     const auto* vhdParent = dynamic_cast<const FileReadSeekVHD*>(parent_.get());
-    if (vhdParent != nullptr && vhdParent->layout().footer.uniqueId != layout_.header.parentUniqueId) {
-        std::string name = layers.size() > 1 ? layers[1].path.filename().string() : "image";
-        damage.push_back("The parent " + name +
-                         " is not the image this one was made from (its identifier differs); sectors it holds "
-                         "may have changed since.");
-    }
+    if (vhdParent != nullptr && vhdParent->layout().footer.uniqueId != layout_.header.parentUniqueId)
+        noteChangedParent(*this, "identifier");
     return true;
 }
 

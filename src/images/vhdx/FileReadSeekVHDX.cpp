@@ -75,12 +75,13 @@ bool FileReadSeekVHDX::openParentImage(const std::filesystem::path& path)
     auto linkage2 = vhdx::parseGuidText(locator.parentLinkage2);
     if ((linkage && *linkage == parentGuid) || (linkage2 && *linkage2 == parentGuid))
         return true;
+    if (linkage) {
+        noteChangedParent(*this, "identifier");
+        return true;
+    }
     const std::string name = layers.size() > 1 ? layers[1].path.filename().string() : "of this image";
-    damage.push_back(linkage ? "The parent " + name +
-                                   " is not the image this one was made from (its identifier differs); sectors it "
-                                   "holds may have changed since."
-                             : "This differencing VHDX does not record its parent's identifier, so the parent " +
-                                   name + " could not be checked.");
+    damage.push_back("This differencing VHDX does not record its parent's identifier, so the parent " + name +
+                     " could not be checked.");
     return true;
 }
 

@@ -67,9 +67,7 @@ bool FileReadSeekVmdk::open(std::filesystem::path path)
     const std::string& expected = disk_.descriptor->parentCid;
     if (below && below->disk_.descriptor && !expected.empty() && toLowerAscii(expected) != "ffffffff" &&
         toLowerAscii(below->disk_.descriptor->cid) != toLowerAscii(expected))
-        damage.push_back("The parent " + layers.at(1).path.filename().string() +
-                         " is not the image this one was made from (its CID differs); sectors it holds may have "
-                         "changed since.");
+        noteChangedParent(*this, "CID");
     return true;
 }
 
