@@ -1,10 +1,6 @@
-// The differencing VHDX reader below the command line: a parent the user
-// names and the chain it records, and parent locators that do not hold
-// together.
+// Parent locators of a differencing VHDX that do not hold together.
 
-#include "images/vhdx/FileReadSeekVHDX.h"
 #include "images/vhdx/VhdxStructures.h"
-#include "support/Fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -12,29 +8,6 @@
 
 namespace qis {
 namespace {
-
-namespace fs = std::filesystem;
-
-TEST(VhdxChain, AParentNamedByTheUserIsReadWhateverItsNameAndPlace)
-{
-    test::TempDir dir;
-    fs::create_directory(dir / "elsewhere");
-    fs::copy_file(test::fixture("diff-base.vhdx"), dir / "elsewhere" / "renamed.vhdx");
-    auto child = test::fixtureCopy("diff-child.avhdx", dir, "checkpoint.avhdx");
-    const auto flat = test::readWholeFile(test::fixture("diff-chain-vhdx.raw"));
-
-    FileReadSeekVHDX reader;
-    reader.parentPaths = {dir / "elsewhere" / "renamed.vhdx"};
-    ASSERT_TRUE(reader.open(child)) << reader.lastMessage();
-    ASSERT_EQ(reader.layers.size(), 2u);
-    EXPECT_EQ(reader.layers[1].path.filename(), "renamed.vhdx");
-    EXPECT_EQ(reader.layers[1].format, ImageFormat::Vhdx);
-    EXPECT_TRUE(reader.damage.empty()) << reader.damage.front();
-
-    std::vector<std::uint8_t> disk(flat.size());
-    ASSERT_TRUE(reader.readAt(0, disk));
-    EXPECT_TRUE(disk == flat);
-}
 
 // A locator of one entry (key offset, value offset, key length, value
 // length) that claims `count`, then "relative_path" and "a.vhdx" in UTF-16.
